@@ -1,0 +1,21 @@
+#include "AudioFileError.h"
+
+#include <sndfile.h>
+
+#include <cstring>
+#include <string_view>
+
+namespace fennick {
+
+AudioFileError AudioFileError::fromSndfile(SNDFILE* file)
+{
+    std::string text = sf_strerror(file);
+    constexpr std::string_view kSystemPrefix = "System error : ";
+    if (text.rfind(kSystemPrefix, 0) == 0) text.erase(0, kSystemPrefix.size());
+    if (text.empty()) text = "Unknown audio file error.";
+    return AudioFileError(text);
+}
+
+AudioFileError AudioFileError::fromErrno(int error) { return AudioFileError(std::strerror(error)); }
+
+} // namespace fennick

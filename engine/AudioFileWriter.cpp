@@ -1,0 +1,139 @@
+#include "AudioFileWriter.h"
+
+#include "AudioFileError.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <fcntl.h>
+
+namespace fennick {
+
+namespace {
+
+// Data bytes a plain WAV can hold: its RIFF size field is 32 bits and also counts the header
+// and any chunks libsndfile adds, for which a generous margin is left.
+constexpr std::uint64_t kPlainWavDataLimit = 0xFFFFFFFFull - (1u << 20);
+
+constexpr std::size_t kInt24StagingSamples = 16384;
+
+int subtypeFor(const WriterSettings& settings)
+{
+    if (settings.isFloat) return settings.bitDepth == 32 ? SF_FORMAT_FLOAT : 0;
+    switch (settings.bitDepth) {
+    case 16: return SF_FORMAT_PCM_16;
+    case 24: return SF_FORMAT_PCM_24;
+    default: return 0;
+    }
+}
+
+} // namespace
+
+AudioFileWriter::AudioFileWriter(const std::filesystem::path& path, const WriterSettings& settings,
+    CommonFormat processingFormat, std::optional<std::int64_t> expectedFrames)
+{
+    const int subtype = subtypeFor(settings);
+    const bool processingMatches = processingFormat == CommonFormat::float32 || settings.bitDepth == 16;
+    if (settings.formatID != WriterSettings::kLinearPCM || settings.isBigEndian || settings.isNonInterleaved
+        || subtype == 0 || !processingMatches || settings.numberOfChannels == 0
+        || !(settings.sampleRate >= 1 && settings.sampleRate <= 0x7FFFFFFF)) {
+        throw AudioFileError("Unsupported output format.");
+    }
+    const auto bytesPerFileSample = static_cast<std::uint64_t>(settings.bitDepth / 8);
+    if (expectedFrames) {
+        const long double bytes = static_cast<long double>(std::max<std::int64_t>(*expectedFrames, 0))
+            * settings.numberOfChannels * bytesPerFileSample;
+        rf64_ = bytes > static_cast<long double>(kPlainWavDataLimit);
+    }
+
+    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!fd.valid()) throw AudioFileError::fromErrno(errno);
+
+    SF_INFO info{};
+    info.samplerate = static_cast<int>(settings.sampleRate);
+    info.channels = static_cast<int>(settings.numberOfChannels);
+    info.format = (rf64_ ? SF_FORMAT_RF64 : SF_FORMAT_WAV) | subtype | SF_ENDIAN_FILE;
+    if (!sf_format_check(&info)) throw AudioFileError("Unsupported output format.");
+    SndfilePtr file(sf_open_fd(fd.get(), SFM_WRITE, &info, SF_FALSE));
+    if (!file) throw AudioFileError::fromSndfile(nullptr);
+    // A PEAK chunk costs a pass over every sample and says nothing the data does not.
+    sf_command(file.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+    if (rf64_) sf_command(file.get(), SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+
+    descriptor_ = std::move(fd);
+    file_ = std::move(file);
+    processingFormat_ = {processingFormat, settings.sampleRate, settings.numberOfChannels};
+    bitDepth_ = settings.bitDepth;
+    if (bitDepth_ == 24) conversion_.resize(kInt24StagingSamples);
+}
+
+AudioFileWriter::~AudioFileWriter() = default;
+
+void AudioFileWriter::write(const AudioBlock& block)
+{
+    if (!file_ || block.format().commonFormat != processingFormat_.commonFormat
+        || block.format().channelCount != processingFormat_.channelCount) {
+        throw AudioFileError("The block does not match the file's processing format.");
+    }
+    const sf_count_t frames = block.frameLength();
+    if (frames == 0) return;
+    const std::uint64_t bytes = static_cast<std::uint64_t>(frames) * processingFormat_.channelCount * (bitDepth_ / 8);
+    if (!rf64_ && dataBytes_ + bytes > kPlainWavDataLimit) {
+        throw AudioFileError("The output is too large for a WAV file.");
+    }
+
+    sf_count_t written = 0;
+    if (processingFormat_.commonFormat == CommonFormat::int16) {
+        written = sf_writef_short(file_.get(), static_cast<const short*>(block.data()), frames);
+    } else if (bitDepth_ == 24) {
+        writeInt24(static_cast<const float*>(block.data()), frames);
+        written = frames;
+    } else {
+        written = sf_writef_float(file_.get(), static_cast<const float*>(block.data()), frames);
+    }
+    if (written != frames) throw AudioFileError::fromSndfile(file_.get());
+    dataBytes_ += bytes;
+}
+
+void AudioFileWriter::writeInt24(const float* samples, std::int64_t frames)
+{
+    // libsndfile's own float-to-24-bit path either wraps values past full scale round to the
+    // opposite extreme or, with clipping on, truncates; both are audible faults.
+    const std::size_t channels = processingFormat_.channelCount;
+    const std::size_t framesPerChunk = std::max<std::size_t>(1, conversion_.size() / channels);
+    if (conversion_.size() < channels) conversion_.resize(channels);
+    std::int64_t done = 0;
+    while (done < frames) {
+        const auto chunk = static_cast<std::int64_t>(std::min<std::size_t>(framesPerChunk, frames - done));
+        const float* in = samples + done * channels;
+        const std::size_t count = static_cast<std::size_t>(chunk) * channels;
+        for (std::size_t i = 0; i < count; ++i) {
+            // Scaling by 2^23 is exact in float, so rounding happens once, in lrintf.
+            const float scaled = std::clamp(in[i] * 8388608.0f, -8388608.0f, 8388607.0f);
+            // libsndfile stores the top 24 bits of an int for 24-bit PCM.
+            conversion_[i] = static_cast<int>(std::lrintf(scaled)) * 256;
+        }
+        if (sf_writef_int(file_.get(), conversion_.data(), chunk) != chunk) {
+            throw AudioFileError::fromSndfile(file_.get());
+        }
+        done += chunk;
+    }
+}
+
+void AudioFileWriter::close()
+{
+    if (!file_) return;
+    // sf_close does not report a failed final header write; writing it now shows the error.
+    sf_command(file_.get(), SFC_UPDATE_HEADER_NOW, nullptr, 0);
+    const int pending = sf_error(file_.get());
+    std::string pendingText = pending != SF_ERR_NO_ERROR ? AudioFileError::fromSndfile(file_.get()).what() : "";
+    const int closed = sf_close(file_.release());
+    const int closeErrno = descriptor_.closeChecked();
+    if (pending != SF_ERR_NO_ERROR) throw AudioFileError(pendingText);
+    if (closed != 0) throw AudioFileError(sf_error_number(closed));
+    if (closeErrno != 0) throw AudioFileError::fromErrno(closeErrno);
+}
+
+} // namespace fennick

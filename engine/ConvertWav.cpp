@@ -1,0 +1,190 @@
+#include "ConvertWav.h"
+
+#include "AudioBlock.h"
+#include "AudioFileReader.h"
+#include "AudioFileWriter.h"
+#include "SoxrApi.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <utility>
+
+namespace fennick {
+
+namespace {
+
+constexpr const char* kUnknownSoxrError = "unknown libsoxr error";
+
+// Deletes a resampler through the table it was made with.
+class SoxrHandle {
+public:
+    SoxrHandle(const SoxrApi& api, soxr_t handle) : api_(api), handle_(handle) {}
+    SoxrHandle(const SoxrHandle&) = delete;
+    SoxrHandle& operator=(const SoxrHandle&) = delete;
+    ~SoxrHandle() { reset(); }
+    soxr_t get() const { return handle_; }
+    void reset()
+    {
+        if (handle_ != nullptr) api_.soxr_delete(std::exchange(handle_, nullptr));
+    }
+
+private:
+    const SoxrApi& api_;
+    soxr_t handle_;
+};
+
+std::string formatRate(double rate)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.15g Hz", rate);
+    return text;
+}
+
+void refuseUnusableRates(double inputRate, double targetRate)
+{
+    if (!(inputRate > 0) || !std::isfinite(inputRate)) {
+        throw ConversionError("The source's sample rate of " + formatRate(inputRate) + " cannot be resampled.");
+    }
+    if (!(targetRate > 0) || !std::isfinite(targetRate)) {
+        throw ConversionError("A target sample rate of " + formatRate(targetRate) + " is not possible.");
+    }
+    if (!outputBlockCapacity(inputRate, targetRate)) {
+        throw ConversionError("Resampling from " + formatRate(inputRate) + " to " + formatRate(targetRate)
+            + " is not supported: the ratio is too large.");
+    }
+}
+
+// Opening the destination truncates it, so writing onto the source would destroy it.
+void refuseSourceAsDestination(const std::filesystem::path& source, const std::filesystem::path& destination)
+{
+    std::error_code error;
+    if (std::filesystem::equivalent(source, destination, error)) {
+        throw ConversionError("The destination is the source file itself; choose another file name.");
+    }
+}
+
+soxr_io_spec_t ioSpecFor(const SoxrApi& api, OutputFormat format, const ConversionOptions& options)
+{
+    const soxr_datatype_t outputType = format == OutputFormat::int16 ? SOXR_INT16_I : SOXR_FLOAT32_I;
+    soxr_io_spec_t io = api.soxr_io_spec(SOXR_FLOAT32_I, outputType);
+    if (format == OutputFormat::int16 && !options.dither) io.flags |= SOXR_NO_DITHER;
+    return io;
+}
+
+soxr_quality_spec_t qualitySpecFor(const SoxrApi& api, const ConversionOptions& options)
+{
+    unsigned long recipe = rawValue(options.precision) | rawValue(options.phase);
+    if (options.steepFilter) recipe |= SOXR_STEEP_FILTER;
+    unsigned long flags = rawValue(options.rolloff);
+    if (options.doublePrecision) flags |= SOXR_DOUBLE_PRECISION;
+    soxr_quality_spec_t quality = api.soxr_quality_spec(recipe, flags);
+    quality.passband_end = options.bandwidthPercent / 100.0;
+    return quality;
+}
+
+WriterSettings writerSettingsFor(double targetRate, std::uint32_t channels, OutputFormat format)
+{
+    WriterSettings settings;
+    settings.sampleRate = targetRate;
+    settings.numberOfChannels = channels;
+    settings.bitDepth = bitsPerSample(format);
+    settings.isFloat = isFloat(format);
+    return settings;
+}
+
+// A bound on the output length, for choosing between a plain WAV and RF64.
+std::int64_t expectedOutputFrames(std::int64_t inputFrames, double inputRate, double targetRate)
+{
+    const double frames = std::ceil(static_cast<double>(inputFrames) * (targetRate / inputRate)) + kInputBlockFrames;
+    return frames >= 9.0e18 ? std::numeric_limits<std::int64_t>::max() : static_cast<std::int64_t>(frames);
+}
+
+} // namespace
+
+std::optional<std::uint32_t> outputBlockCapacity(double inputRate, double targetRate)
+{
+    if (!(inputRate > 0) || !(targetRate > 0) || !std::isfinite(inputRate) || !std::isfinite(targetRate)) {
+        return std::nullopt;
+    }
+    const double frames = std::ceil(targetRate * kInputBlockFrames / inputRate);
+    constexpr double kLimit = std::numeric_limits<std::int32_t>::max() - 8192.0;
+    if (!(frames <= kLimit)) return std::nullopt;
+    return static_cast<std::uint32_t>(frames) + 8192u;
+}
+
+void convertWav(const std::filesystem::path& source, const std::filesystem::path& destination, double targetRate,
+    OutputFormat format, const ConversionOptions& options, const ProgressCallback& progress)
+{
+    AudioFileReader reader(source);
+    const double inputRate = reader.fileFormat().sampleRate;
+    const std::uint32_t channels = reader.fileFormat().channelCount;
+    refuseUnusableRates(inputRate, targetRate);
+    refuseSourceAsDestination(source, destination);
+
+    const CommonFormat writerFormat = format == OutputFormat::int16 ? CommonFormat::int16 : CommonFormat::float32;
+    AudioFileWriter writer(destination, writerSettingsFor(targetRate, channels, format), writerFormat,
+        expectedOutputFrames(reader.length(), inputRate, targetRate));
+
+    const SoxrApi& api = SoxrApi::shared();
+    const soxr_io_spec_t io = ioSpecFor(api, format, options);
+    const soxr_quality_spec_t quality = qualitySpecFor(api, options);
+
+    soxr_error_t createError = nullptr;
+    SoxrHandle handle(api, api.soxr_create(inputRate, targetRate, channels, &createError, &io, &quality, nullptr));
+    if (handle.get() == nullptr) throw SoxrError(createError != nullptr ? createError : kUnknownSoxrError);
+
+    auto input = AudioBlock::make(reader.processingFormat(), kInputBlockFrames);
+    if (!input) throw SoxrError(kUnknownSoxrError);
+    const std::uint32_t outputLength = *outputBlockCapacity(inputRate, targetRate);
+    auto output = AudioBlock::make(writer.processingFormat(), outputLength);
+    if (!output) throw SoxrError(kUnknownSoxrError);
+    void* outputData = output->mutableData();
+    const float* inputSamples = input->floatChannelData();
+    if (outputData == nullptr || inputSamples == nullptr) throw SoxrError(kUnknownSoxrError);
+
+    while (reader.framePosition() < reader.length()) {
+        reader.read(*input);
+        const std::int64_t n = input->frameLength();
+        if (n == 0) break; // the file ended before its stated length
+
+        std::int64_t fed = 0;
+        do {
+            std::size_t consumed = 0;
+            std::size_t produced = 0;
+            if (soxr_error_t error = api.soxr_process(handle.get(), inputSamples + fed * channels,
+                    static_cast<std::size_t>(n - fed), &consumed, outputData, outputLength, &produced)) {
+                throw SoxrError(error);
+            }
+            fed += static_cast<std::int64_t>(consumed);
+            if (produced > 0) {
+                output->setFrameLength(static_cast<std::uint32_t>(produced));
+                writer.write(*output);
+            }
+            if (consumed == 0 && produced == 0) break;
+        } while (fed < n);
+
+        if (reader.length() >= 1 && progress) {
+            progress(static_cast<double>(reader.framePosition()) / static_cast<double>(reader.length()));
+        }
+    }
+
+    for (;;) {
+        std::size_t produced = 0;
+        if (soxr_error_t error = api.soxr_process(handle.get(), nullptr, 0, nullptr, outputData, outputLength, &produced)) {
+            throw SoxrError(error);
+        }
+        if (produced == 0) break;
+        output->setFrameLength(static_cast<std::uint32_t>(produced));
+        writer.write(*output);
+    }
+
+    input.reset();
+    output.reset();
+    handle.reset();
+    reader.close();
+    writer.close();
+}
+
+} // namespace fennick

@@ -1,0 +1,84 @@
+#include "TestAudio.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace fennick::test {
+
+TempDir::TempDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "fennick-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(path_, ignored);
+}
+
+SampleFunction sine(double hertz, double sampleRate, double amplitude)
+{
+    return [=](std::int64_t frame, int channel) {
+        constexpr double kTwoPi = 6.283185307179586;
+        return static_cast<float>(amplitude * std::sin(kTwoPi * hertz * frame / sampleRate + 0.3 * channel));
+    };
+}
+
+void writeAudioFile(const std::filesystem::path& path, const AudioSpec& spec, std::int64_t frames,
+    const SampleFunction& sample)
+{
+    SF_INFO info{};
+    info.samplerate = spec.sampleRate;
+    info.channels = spec.channels;
+    info.format = spec.format;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr) throw std::runtime_error(std::string("cannot write test file: ") + sf_strerror(nullptr));
+    std::vector<float> chunk;
+    constexpr std::int64_t kChunk = 8192;
+    for (std::int64_t start = 0; start < frames; start += kChunk) {
+        const std::int64_t n = std::min(kChunk, frames - start);
+        chunk.resize(static_cast<std::size_t>(n * spec.channels));
+        for (std::int64_t f = 0; f < n; ++f) {
+            for (int c = 0; c < spec.channels; ++c) chunk[static_cast<std::size_t>(f * spec.channels + c)] = sample(start + f, c);
+        }
+        if (sf_writef_float(file, chunk.data(), n) != n) {
+            std::string error = sf_strerror(file);
+            sf_close(file);
+            throw std::runtime_error("cannot write test file: " + error);
+        }
+    }
+    sf_close(file);
+}
+
+AudioData readAudioFile(const std::filesystem::path& path)
+{
+    AudioData data;
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &data.info);
+    if (file == nullptr) throw std::runtime_error(std::string("cannot read ") + path.string() + ": " + sf_strerror(nullptr));
+    data.samples.resize(static_cast<std::size_t>(data.info.frames * data.info.channels));
+    const sf_count_t got = sf_readf_float(file, data.samples.data(), data.info.frames);
+    sf_close(file);
+    if (got != data.info.frames) throw std::runtime_error("short read of " + path.string());
+    return data;
+}
+
+std::string fileBytes(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+int openDescriptorCount()
+{
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+    return count;
+}
+
+} // namespace fennick::test

@@ -1,0 +1,60 @@
+#pragma once
+
+// Real WAV (and other) files for tests, written and read back through libsndfile.
+
+#include <sndfile.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace fennick::test {
+
+// A fresh directory under the system's temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+struct AudioSpec {
+    int sampleRate = 44100;
+    int channels = 2;
+    int format = SF_FORMAT_WAV | SF_FORMAT_PCM_24; // libsndfile major | subtype
+};
+
+// Sample value of (frame, channel), full scale ±1.0.
+using SampleFunction = std::function<float(std::int64_t frame, int channel)>;
+
+// A sine of `hertz` at `amplitude`, a little phase offset per channel so channels differ.
+SampleFunction sine(double hertz, double sampleRate, double amplitude = 0.5);
+
+// Writes `frames` frames; throws std::runtime_error with libsndfile's text on failure.
+void writeAudioFile(const std::filesystem::path& path, const AudioSpec& spec, std::int64_t frames,
+    const SampleFunction& sample);
+
+struct AudioData {
+    SF_INFO info{};
+    std::vector<float> samples; // interleaved
+    std::int64_t frames() const { return info.frames; }
+};
+
+// Reads a whole file as float; throws std::runtime_error on failure.
+AudioData readAudioFile(const std::filesystem::path& path);
+
+// The whole file's bytes, for checking that a source was left untouched.
+std::string fileBytes(const std::filesystem::path& path);
+
+// Number of open file descriptors of this process.
+int openDescriptorCount();
+
+} // namespace fennick::test
