@@ -1,0 +1,33 @@
+#pragma once
+
+#include "ConversionSettings.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fennick::cli {
+
+struct ConvertRequest {
+    std::filesystem::path source;
+    std::filesystem::path destination;
+    std::int64_t rate = 44100;
+    OutputFormat format = OutputFormat::int16;
+    ConversionOptions options;
+    bool overwrite = false;
+    bool quiet = false;
+};
+
+// Outcome of parsing: a request to run, or an exit code after help, version or a usage error
+// (whose one-line reason has already been written to `err`).
+struct ParseResult {
+    std::optional<ConvertRequest> request;
+    int exitCode = 0;
+};
+
+ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
+
+} // namespace fennick::cli

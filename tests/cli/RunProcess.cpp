@@ -1,0 +1,75 @@
+#include "RunProcess.h"
+
+#include "TestAudio.h"
+
+#include <fcntl.h>
+#include <pty.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+extern char** environ;
+
+namespace fennick::test {
+
+namespace {
+std::vector<char*> argv(const std::vector<std::string>& arguments)
+{
+    std::vector<char*> result;
+    for (const auto& argument : arguments) result.push_back(const_cast<char*>(argument.c_str()));
+    result.push_back(nullptr);
+    return result;
+}
+
+int exitCodeOf(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
+} // namespace
+
+ProcessResult runProcess(const std::vector<std::string>& arguments, const std::filesystem::path& workDir)
+{
+    const auto outPath = workDir / ".stdout";
+    const auto errPath = workDir / ".stderr";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    auto args = argv(arguments);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) throw std::runtime_error("cannot start " + arguments.front());
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ProcessResult result{exitCodeOf(status), fileBytes(outPath), fileBytes(errPath)};
+    std::filesystem::remove(outPath);
+    std::filesystem::remove(errPath);
+    return result;
+}
+
+ProcessResult runOnTerminal(const std::vector<std::string>& arguments)
+{
+    int terminal = -1;
+    auto args = argv(arguments);
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid < 0) throw std::runtime_error("forkpty failed");
+    if (pid == 0) {
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    ProcessResult result;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = read(terminal, buffer, sizeof buffer);
+        if (got <= 0) break; // EIO once the child has closed the terminal
+        result.out.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(terminal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.exitCode = exitCodeOf(status);
+    return result;
+}
+
+} // namespace fennick::test
