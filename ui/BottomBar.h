@@ -1,0 +1,52 @@
+#pragma once
+
+// The row under the settings: the state of the current or last run at the leading edge and
+// the Convert button at the trailing edge.
+
+#include "ContentState.h"
+
+#include <QWidget>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace fennick {
+
+class MessageLabel;
+
+class BottomBar : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kProgressBarWidth = 160;
+    static constexpr int kProgressSteps = 10000;
+
+    // Which of the four things the status area shows.
+    enum class Status { empty, progress, error, message };
+
+    explicit BottomBar(QWidget* parent = nullptr);
+
+    void render(const ContentState& state);
+    Status status() const { return status_; }
+
+    QPushButton* convertButton() const { return convertButton_; }
+    QProgressBar* progressBar() const { return progressBar_; }
+    QLabel* percentageLabel() const { return percentageLabel_; }
+    MessageLabel* errorLine() const { return errorLine_; }
+    MessageLabel* messageLine() const { return messageLine_; }
+
+signals:
+    void convertRequested();
+
+private:
+    Status status_ = Status::empty;
+    QWidget* statusArea_;
+    QWidget* progressPage_;
+    QProgressBar* progressBar_;
+    QLabel* percentageLabel_;
+    MessageLabel* errorLine_;
+    MessageLabel* messageLine_;
+    QPushButton* convertButton_;
+};
+
+} // namespace fennick

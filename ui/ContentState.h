@@ -1,0 +1,33 @@
+#pragma once
+
+// Everything the main window knows, in one plain value. ContentView owns one and redraws
+// from it after every change; only the main thread reads or writes it.
+
+#include "ConversionSettings.h"
+
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+namespace fennick {
+
+struct ContentState {
+    bool isImporterPresented = false;
+    std::optional<QUrl> sourceURL;           // the file that was read successfully
+    std::optional<QString> fileName;         // last chosen file, also when reading it failed
+    std::optional<double> sampleRate;        // hertz, as stored in the file
+    std::optional<QString> sourceFormat;     // e.g. "24-bit integer"
+    std::optional<QString> errorMessage;
+    TargetSampleRate targetRate = TargetSampleRate::r44100;
+    OutputFormat outputFormat = OutputFormat::int16;
+    ConversionOptions options;
+    bool isConverting = false;
+    double conversionProgress = 0.0;         // fraction of the source read, 0…1
+    std::optional<QString> conversionMessage;
+    bool isDropTargeted = false;
+
+    bool hasSource() const { return sourceURL.has_value(); }
+};
+
+} // namespace fennick

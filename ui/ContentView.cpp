@@ -1,0 +1,269 @@
+#include "ContentView.h"
+
+#include "BottomBar.h"
+#include "ConversionRun.h"
+#include "DestinationSection.h"
+#include "DropHighlight.h"
+#include "QualitySection.h"
+#include "SourceFile.h"
+#include "SourceSection.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include <utility>
+
+namespace fennick {
+
+ContentView::ContentView(QWidget* parent)
+    : QWidget(parent), openFileChooser_(chooseFileToOpen), saveFileChooser_(chooseFileToSave)
+{
+    setObjectName(QStringLiteral("contentView"));
+    setMinimumSize(520, 680);
+    setAcceptDrops(true);
+
+    auto* form = new QWidget;
+    form->setObjectName(QStringLiteral("form"));
+    auto* formLayout = new QVBoxLayout(form);
+    formLayout->setContentsMargins(16, 12, 16, 16);
+    formLayout->setSpacing(14);
+    sourceSection_ = new SourceSection(form);
+    destinationSection_ = new DestinationSection(form);
+    qualitySection_ = new QualitySection(form);
+    formLayout->addWidget(sourceSection_);
+    formLayout->addWidget(destinationSection_);
+    formLayout->addWidget(qualitySection_);
+    formLayout->addStretch(1);
+
+    scrollArea_ = new QScrollArea(this);
+    scrollArea_->setObjectName(QStringLiteral("scrollArea"));
+    scrollArea_->setWidget(form);
+    scrollArea_->setWidgetResizable(true);
+    scrollArea_->setFrameShape(QFrame::NoFrame);
+    scrollArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Not a stop of its own in the Tab chain: focus goes straight to the controls, and the
+    // area scrolls to whichever has it.
+    scrollArea_->setFocusPolicy(Qt::NoFocus);
+
+    auto* divider = new QFrame(this);
+    divider->setObjectName(QStringLiteral("divider"));
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Sunken);
+
+    bottomBar_ = new BottomBar(this);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(scrollArea_, 1);
+    layout->addWidget(divider);
+    layout->addWidget(bottomBar_);
+
+    dropHighlight_ = new DropHighlight(this);
+
+    connect(sourceSection_, &SourceSection::chooseRequested, this, &ContentView::chooseSourceFile);
+    connect(destinationSection_, &DestinationSection::targetRateEdited, this, [this](TargetSampleRate rate) {
+        state_.targetRate = rate;
+        render();
+    });
+    connect(destinationSection_, &DestinationSection::outputFormatEdited, this, [this](OutputFormat format) {
+        state_.outputFormat = format;
+        render();
+    });
+    connect(destinationSection_, &DestinationSection::ditherEdited, this, [this](bool dither) {
+        state_.options.dither = dither;
+        render();
+    });
+    connect(qualitySection_, &QualitySection::optionsEdited, this, [this](const ConversionOptions& options) {
+        state_.options = options;
+        render();
+    });
+    connect(qualitySection_, &QualitySection::resetRequested, this, [this] {
+        state_.options = ConversionOptions{};
+        render();
+    });
+    connect(bottomBar_, &BottomBar::convertRequested, this, &ContentView::startConversion);
+
+    setUpTabOrder();
+    render();
+}
+
+ContentView::~ContentView() = default;
+
+void ContentView::setUpTabOrder()
+{
+    const QList<QWidget*> chain{
+        sourceSection_->chooseButton(),
+        destinationSection_->sampleRatePicker(),
+        destinationSection_->formatPicker(),
+        destinationSection_->ditherToggle(),
+        qualitySection_->resetButton(),
+        qualitySection_->qualityPicker(),
+        qualitySection_->phasePicker(),
+        qualitySection_->rolloffPicker(),
+        qualitySection_->bandwidthSlider(),
+        qualitySection_->steepFilterToggle(),
+        qualitySection_->doublePrecisionToggle(),
+        bottomBar_->convertButton(),
+    };
+    for (qsizetype i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
+}
+
+void ContentView::setOpenFileChooser(OpenFileChooser chooser) { openFileChooser_ = std::move(chooser); }
+
+void ContentView::setSaveFileChooser(SaveFileChooser chooser) { saveFileChooser_ = std::move(chooser); }
+
+void ContentView::loadSourceFile(const QUrl& url)
+{
+    fennick::loadSourceFile(state_, url);
+    render();
+}
+
+void ContentView::chooseSourceFile()
+{
+    state_.isImporterPresented = true;
+    render();
+    const OpenResult result = openFileChooser_(this);
+    state_.isImporterPresented = false;
+    if (const auto* url = std::get_if<QUrl>(&result)) {
+        loadSourceFile(*url);
+        return;
+    }
+    if (const auto* failure = std::get_if<OpenFailed>(&result)) state_.errorMessage = failure->description;
+    render();
+}
+
+bool ContentView::handleDrop(const QList<QUrl>& urls)
+{
+    const std::optional<QUrl> url = firstWavUrl(urls);
+    if (!url) return false;
+    loadSourceFile(*url);
+    return true;
+}
+
+void ContentView::setDropTargeted(bool targeted)
+{
+    if (state_.isDropTargeted == targeted) return;
+    state_.isDropTargeted = targeted;
+    render();
+}
+
+void ContentView::startConversion()
+{
+    if (!state_.sourceURL || state_.isConverting) return;
+    const std::optional<QUrl> destination = saveFileChooser_(
+        this, defaultOutputFileName(*state_.sourceURL, state_.targetRate, state_.outputFormat));
+    if (!destination || !state_.sourceURL) return;
+
+    const ConversionRequest request{
+        *state_.sourceURL, *destination, rawValue(state_.targetRate), state_.outputFormat, state_.options};
+    state_.isConverting = true;
+    state_.conversionProgress = 0.0;
+    state_.conversionMessage.reset();
+    state_.errorMessage.reset();
+    render();
+
+    // The job may outlive this window; it reaches it only through this weak handle, on the
+    // main thread, and its reports are dropped once the window is gone.
+    const QPointer<ContentView> view(this);
+    startConversionJob(request,
+        {
+            [view](double fraction) {
+                if (!view) return;
+                view->state_.conversionProgress = fraction;
+                view->render();
+            },
+            [view, destination = *destination] {
+                if (!view) return;
+                finishConversion(view->state_, destination);
+                view->render();
+            },
+            [view](const QString& description) {
+                if (!view) return;
+                failConversion(view->state_, description);
+                view->render();
+            },
+        });
+}
+
+void ContentView::render()
+{
+    const bool hasSource = state_.hasSource();
+    sourceSection_->render(state_);
+    destinationSection_->render(state_);
+    destinationSection_->setEnabled(hasSource);
+    qualitySection_->render(state_);
+    qualitySection_->setEnabled(hasSource);
+    bottomBar_->render(state_);
+    dropHighlight_->setVisible(state_.isDropTargeted);
+    if (state_.isDropTargeted) dropHighlight_->raise();
+    emit stateChanged();
+}
+
+void ContentView::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!event->mimeData()->hasUrls()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    setDropTargeted(true);
+}
+
+void ContentView::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
+    }
+}
+
+void ContentView::dragLeaveEvent(QDragLeaveEvent* event)
+{
+    setDropTargeted(false);
+    event->accept();
+}
+
+void ContentView::dropEvent(QDropEvent* event)
+{
+    setDropTargeted(false);
+    if (handleDrop(event->mimeData()->urls())) {
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
+    }
+}
+
+void ContentView::keyPressEvent(QKeyEvent* event)
+{
+    // Return and Enter are the window's default action, whichever control has focus; a
+    // disabled Convert button ignores them like its click.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
+        QPushButton* convert = bottomBar_->convertButton();
+        if (convert->isEnabled()) {
+            convert->click();
+            event->accept();
+            return;
+        }
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void ContentView::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LocaleChange) render();
+    QWidget::changeEvent(event);
+}
+
+} // namespace fennick

@@ -1,0 +1,77 @@
+#pragma once
+
+// The whole content of a main window: the three steps, the bottom bar with the conversion run,
+// and the drop target over all of it. Owns the window state; every change goes through here
+// and redraws the window from the state.
+
+#include "ContentState.h"
+#include "FileChoosers.h"
+
+#include <QWidget>
+
+class QScrollArea;
+
+namespace fennick {
+
+class BottomBar;
+class DestinationSection;
+class DropHighlight;
+class QualitySection;
+class SourceSection;
+
+class ContentView : public QWidget {
+    Q_OBJECT
+public:
+    explicit ContentView(QWidget* parent = nullptr);
+    ~ContentView() override;
+
+    // Reads the file's header and shows it as the source, or the reason it cannot be read.
+    void loadSourceFile(const QUrl& url);
+    bool isConverting() const { return state_.isConverting; }
+    const ContentState& state() const { return state_; }
+
+    // The dialogs behind "Choose…" and "Convert…"; Qt's own file dialogs unless replaced.
+    void setOpenFileChooser(OpenFileChooser chooser);
+    void setSaveFileChooser(SaveFileChooser chooser);
+
+    // What the user can do, as the controls do it.
+    void chooseSourceFile();
+    bool handleDrop(const QList<QUrl>& urls);
+    void setDropTargeted(bool targeted);
+    void startConversion();
+
+    SourceSection* sourceSection() const { return sourceSection_; }
+    DestinationSection* destinationSection() const { return destinationSection_; }
+    QualitySection* qualitySection() const { return qualitySection_; }
+    BottomBar* bottomBar() const { return bottomBar_; }
+    DropHighlight* dropHighlight() const { return dropHighlight_; }
+
+signals:
+    // After every redraw from a changed state.
+    void stateChanged();
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void render();
+    void setUpTabOrder();
+
+    ContentState state_;
+    OpenFileChooser openFileChooser_;
+    SaveFileChooser saveFileChooser_;
+
+    QScrollArea* scrollArea_;
+    SourceSection* sourceSection_;
+    DestinationSection* destinationSection_;
+    QualitySection* qualitySection_;
+    BottomBar* bottomBar_;
+    DropHighlight* dropHighlight_;
+};
+
+} // namespace fennick

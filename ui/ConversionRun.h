@@ -1,0 +1,50 @@
+#pragma once
+
+// One conversion as the window runs it: the suggested destination name, the background job
+// around convertWav, and what its outcome does to the window state.
+
+#include "ContentState.h"
+
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+
+namespace fennick {
+
+// Base name of the source (without its last extension) + "_" + rate in hertz + "-" + "16",
+// "24" or "32f" + ".wav": "take 3.wav" at 96 kHz, 32-bit float gives "take 3_96000-32f.wav".
+QString defaultOutputFileName(const QUrl& source, TargetSampleRate targetRate, OutputFormat outputFormat);
+
+// Everything a run reads, copied when it starts; later edits in the window do not reach it.
+struct ConversionRequest {
+    QUrl source;
+    QUrl destination;
+    double targetRate = 0; // hertz
+    OutputFormat outputFormat = OutputFormat::int16;
+    ConversionOptions options;
+};
+
+// What the job reports back. Each is called on the main thread, in the order the job posted
+// them: progress any number of times, then exactly one of finished or failed. The job posts
+// to the application object, so the functions must hold their window weakly (QPointer) and do
+// nothing once it is gone.
+struct ConversionObserver {
+    std::function<void(double fraction)> progressed;
+    std::function<void()> finished;
+    std::function<void(const QString& description)> failed;
+};
+
+// Starts convertWav on QThreadPool::globalInstance() and returns at once. Every progress
+// report is posted without waiting; a run cannot be cancelled.
+void startConversionJob(const ConversionRequest& request, ConversionObserver observer);
+
+// "Saved NAME (VERSION)" into conversionMessage, with the bound libsoxr's version text; then
+// the run is over. errorMessage is left alone, so a load that failed during the run stays in
+// front.
+void finishConversion(ContentState& state, const QUrl& destination);
+
+// "Conversion failed: DESCRIPTION" into errorMessage; then the run is over.
+void failConversion(ContentState& state, const QString& description);
+
+} // namespace fennick

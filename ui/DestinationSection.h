@@ -1,0 +1,47 @@
+#pragma once
+
+// Step 2: the target sample rate, the output format, and the dither toggle that only 16-bit
+// output has.
+
+#include "ContentState.h"
+#include "FormParts.h"
+
+class QCheckBox;
+class QComboBox;
+class QGraphicsOpacityEffect;
+
+namespace fennick {
+
+class DestinationSection : public QGroupBox {
+    Q_OBJECT
+public:
+    // Opacity of the dither group while it does not apply.
+    static constexpr qreal kInapplicableOpacity = 0.4;
+
+    explicit DestinationSection(QWidget* parent = nullptr);
+
+    void render(const ContentState& state);
+
+    QComboBox* sampleRatePicker() const { return sampleRatePicker_; }
+    QComboBox* formatPicker() const { return formatPicker_; }
+    QCheckBox* ditherToggle() const { return ditherToggle_; }
+    QWidget* ditherGroup() const { return ditherGroup_; }
+
+signals:
+    void targetRateEdited(fennick::TargetSampleRate rate);
+    void outputFormatEdited(fennick::OutputFormat format);
+    void ditherEdited(bool dither);
+
+private:
+    QComboBox* sampleRatePicker_;
+    QComboBox* formatPicker_;
+    QCheckBox* ditherToggle_;
+    QWidget* ditherGroup_;
+    QGraphicsOpacityEffect* ditherOpacity_;
+};
+
+// Picker row labels, one per case in declaration order.
+QString pickerLabel(TargetSampleRate rate);
+QString pickerLabel(OutputFormat format);
+
+} // namespace fennick

@@ -1,0 +1,213 @@
+#include "QualitySection.h"
+
+#include "LocaleFormat.h"
+#include "TextStyles.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSlider>
+
+#include <algorithm>
+#include <cmath>
+
+namespace fennick {
+
+using Precision = ConversionOptions::Precision;
+using Phase = ConversionOptions::Phase;
+using Rolloff = ConversionOptions::Rolloff;
+
+QString pickerLabel(Precision precision)
+{
+    switch (precision) {
+    case Precision::quick: return QStringLiteral("Quick (cubic)");
+    case Precision::low: return QStringLiteral("Low");
+    case Precision::medium: return QStringLiteral("Medium");
+    case Precision::bits16: return QStringLiteral("16-bit");
+    case Precision::high: return QStringLiteral("High (20-bit)");
+    case Precision::bits24: return QStringLiteral("24-bit");
+    case Precision::veryHigh: return QStringLiteral("Very High (28-bit)");
+    case Precision::bits32: return QStringLiteral("32-bit");
+    }
+    return {};
+}
+
+QString pickerLabel(Phase phase)
+{
+    switch (phase) {
+    case Phase::linear: return QStringLiteral("Linear (no phase distortion, pre-ring)");
+    case Phase::intermediate: return QStringLiteral("Intermediate");
+    case Phase::minimum: return QStringLiteral("Minimum (no pre-ring, phase shift)");
+    }
+    return {};
+}
+
+QString pickerLabel(Rolloff rolloff)
+{
+    switch (rolloff) {
+    case Rolloff::small: return QStringLiteral("Small (≤ 0.01 dB)");
+    case Rolloff::medium: return QStringLiteral("Medium (≤ 0.35 dB)");
+    case Rolloff::none: return QStringLiteral("None");
+    }
+    return {};
+}
+
+namespace {
+
+template <typename E>
+QComboBox* makePicker(const QString& objectName, QWidget* parent)
+{
+    auto* picker = new QComboBox(parent);
+    picker->setObjectName(objectName);
+    for (auto value : allCases<E>()) picker->addItem(pickerLabel(value));
+    return picker;
+}
+
+template <typename E>
+E caseAt(int index)
+{
+    return allCases<E>().at(static_cast<std::size_t>(index));
+}
+
+} // namespace
+
+double QualitySection::bandwidthPercent(int sliderValue)
+{
+    // Dividing the exact integer count of hundredths gives the double nearest to the decimal,
+    // so the ends are exactly 74.0 and 99.7.
+    return (7400 + std::clamp(sliderValue, 0, kBandwidthSteps)) / 100.0;
+}
+
+int QualitySection::sliderValue(double bandwidthPercent)
+{
+    return std::clamp(static_cast<int>(std::lround(bandwidthPercent * 100.0)) - 7400, 0, kBandwidthSteps);
+}
+
+QualitySection::QualitySection(QWidget* parent) : SectionBox(QStringLiteral("Step 3 — Resampling quality (libsoxr)"), parent)
+{
+    setObjectName(QStringLiteral("qualitySection"));
+
+    resetButton_ = new QPushButton(QStringLiteral("Reset to defaults"));
+    resetButton_->setObjectName(QStringLiteral("resetButton"));
+    resetButton_->setAutoDefault(false);
+    resetButton_->setAttribute(Qt::WA_MacSmallSize);
+    resetButton_->setFont(captionFont(resetButton_->font()));
+    setHeaderAccessory(resetButton_);
+
+    auto* form = makeSectionForm(this);
+
+    qualityPicker_ = makePicker<Precision>(QStringLiteral("qualityPicker"), this);
+    addLabelledRow(form, QStringLiteral("Quality"),
+        makeControlGroup(qualityPicker_,
+            makeHelpText(QStringLiteral("Precision of the conversion — higher settings push aliasing and imaging "
+                                        "artifacts further below the noise floor, at the cost of compute time.")),
+            this),
+        qualityPicker_);
+
+    phasePicker_ = makePicker<Phase>(QStringLiteral("phasePicker"), this);
+    addLabelledRow(form, QStringLiteral("Phase response"),
+        makeControlGroup(phasePicker_,
+            makeHelpText(QStringLiteral("How the filter distributes its time-domain ringing. Linear keeps timing "
+                                        "perfectly intact but pre-rings before transients; minimum eliminates "
+                                        "pre-ringing at the cost of slight phase shift in the top octave.")),
+            this),
+        phasePicker_);
+
+    rolloffPicker_ = makePicker<Rolloff>(QStringLiteral("rolloffPicker"), this);
+    addLabelledRow(form, QStringLiteral("Passband rolloff"),
+        makeControlGroup(rolloffPicker_,
+            makeHelpText(QStringLiteral("How much high-frequency level loss is tolerated just below the cutoff. "
+                                        "Smaller rolloff preserves the top end flatter but needs a longer filter.")),
+            this),
+        rolloffPicker_);
+
+    bandwidthSlider_ = new QSlider(Qt::Horizontal, this);
+    bandwidthSlider_->setObjectName(QStringLiteral("bandwidthSlider"));
+    bandwidthSlider_->setRange(0, kBandwidthSteps);
+    bandwidthSlider_->setSingleStep(10);
+    bandwidthSlider_->setPageStep(100);
+    bandwidthSlider_->setTickPosition(QSlider::NoTicks);
+    bandwidthSlider_->setAccessibleName(QStringLiteral("Bandwidth"));
+    auto* bandwidthGroup = makeControlGroup(bandwidthSlider_,
+        makeHelpText(QStringLiteral("How much of the output's frequency range is preserved before the filter begins "
+                                    "to cut. Higher values keep more air near Nyquist; lower values give the filter "
+                                    "room and reduce ringing. libsoxr default is 91.3%.")),
+        this);
+    // The slider spans the field; the other controls keep their natural width.
+    static_cast<QBoxLayout*>(bandwidthGroup->layout())->setAlignment(bandwidthSlider_, Qt::Alignment());
+    bandwidthLabel_ = new QLabel(this);
+    bandwidthLabel_->setObjectName(QStringLiteral("bandwidthLabel"));
+    bandwidthLabel_->setBuddy(bandwidthSlider_);
+    form->addRow(bandwidthLabel_, bandwidthGroup);
+
+    steepFilterToggle_ = new QCheckBox(QStringLiteral("Steep filter"), this);
+    steepFilterToggle_->setObjectName(QStringLiteral("steepFilterToggle"));
+    form->addRow(QString(),
+        makeControlGroup(steepFilterToggle_,
+            makeHelpText(QStringLiteral("Narrows the transition band for a sharper cutoff, trading a longer filter and "
+                                        "more ringing near Nyquist.")),
+            this));
+
+    doublePrecisionToggle_ = new QCheckBox(QStringLiteral("64-bit float internal processing"), this);
+    doublePrecisionToggle_->setObjectName(QStringLiteral("doublePrecisionToggle"));
+    form->addRow(QString(),
+        makeControlGroup(doublePrecisionToggle_,
+            makeHelpText(QStringLiteral("Runs the resampler math in 64-bit float instead of 32-bit. Always on for "
+                                        "quality above 20-bit.")),
+            this));
+
+    connect(resetButton_, &QPushButton::clicked, this, &QualitySection::resetRequested);
+    connect(qualityPicker_, &QComboBox::activated, this,
+        [this](int index) { edit([index](ConversionOptions& o) { o.precision = caseAt<Precision>(index); }); });
+    connect(phasePicker_, &QComboBox::activated, this,
+        [this](int index) { edit([index](ConversionOptions& o) { o.phase = caseAt<Phase>(index); }); });
+    connect(rolloffPicker_, &QComboBox::activated, this,
+        [this](int index) { edit([index](ConversionOptions& o) { o.rolloff = caseAt<Rolloff>(index); }); });
+    connect(bandwidthSlider_, &QSlider::valueChanged, this,
+        [this](int value) { edit([value](ConversionOptions& o) { o.bandwidthPercent = bandwidthPercent(value); }); });
+    connect(steepFilterToggle_, &QCheckBox::clicked, this,
+        [this](bool on) { edit([on](ConversionOptions& o) { o.steepFilter = on; }); });
+    connect(doublePrecisionToggle_, &QCheckBox::clicked, this,
+        [this](bool on) { edit([on](ConversionOptions& o) { o.doublePrecision = on; }); });
+}
+
+void QualitySection::edit(const std::function<void(ConversionOptions&)>& change)
+{
+    ConversionOptions options = options_;
+    change(options);
+    emit optionsEdited(options);
+}
+
+void QualitySection::render(const ContentState& state)
+{
+    const ConversionOptions& options = state.options;
+    options_ = options;
+
+    const QSignalBlocker qualityBlocker(qualityPicker_);
+    const QSignalBlocker phaseBlocker(phasePicker_);
+    const QSignalBlocker rolloffBlocker(rolloffPicker_);
+    const QSignalBlocker sliderBlocker(bandwidthSlider_);
+    const QSignalBlocker steepBlocker(steepFilterToggle_);
+    const QSignalBlocker doubleBlocker(doublePrecisionToggle_);
+
+    qualityPicker_->setCurrentIndex(static_cast<int>(ordinal(options.precision)));
+    phasePicker_->setCurrentIndex(static_cast<int>(ordinal(options.phase)));
+    rolloffPicker_->setCurrentIndex(static_cast<int>(ordinal(options.rolloff)));
+    // Only move the slider when the stored value is not already what it shows, so that a drag
+    // is never pulled back by rounding.
+    if (bandwidthPercent(bandwidthSlider_->value()) != options.bandwidthPercent) {
+        bandwidthSlider_->setValue(sliderValue(options.bandwidthPercent));
+    }
+    bandwidthLabel_->setText(bandwidthText(options.bandwidthPercent));
+    steepFilterToggle_->setChecked(options.steepFilter);
+
+    // Above 20 bits libsoxr computes in double precision anyway: show it on, keep the stored choice.
+    const bool forced = requiresDoublePrecision(options.precision);
+    doublePrecisionToggle_->setChecked(forced || options.doublePrecision);
+    doublePrecisionToggle_->setEnabled(!forced);
+}
+
+} // namespace fennick

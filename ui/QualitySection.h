@@ -1,0 +1,63 @@
+#pragma once
+
+// Step 3: libsoxr's quality settings, each with its explanation, and "Reset to defaults".
+
+#include "ContentState.h"
+#include "FormParts.h"
+
+#include <functional>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QSlider;
+
+namespace fennick {
+
+class QualitySection : public SectionBox {
+    Q_OBJECT
+public:
+    // The slider works in hundredths of a percent so that both ends are exact.
+    static constexpr int kBandwidthSteps = 2570; // 74.00 … 99.70
+
+    explicit QualitySection(QWidget* parent = nullptr);
+
+    void render(const ContentState& state);
+
+    static double bandwidthPercent(int sliderValue);
+    static int sliderValue(double bandwidthPercent);
+
+    QPushButton* resetButton() const { return resetButton_; }
+    QComboBox* qualityPicker() const { return qualityPicker_; }
+    QComboBox* phasePicker() const { return phasePicker_; }
+    QComboBox* rolloffPicker() const { return rolloffPicker_; }
+    QSlider* bandwidthSlider() const { return bandwidthSlider_; }
+    QLabel* bandwidthLabel() const { return bandwidthLabel_; }
+    QCheckBox* steepFilterToggle() const { return steepFilterToggle_; }
+    QCheckBox* doublePrecisionToggle() const { return doublePrecisionToggle_; }
+
+signals:
+    // The whole record after one control changed one field.
+    void optionsEdited(const fennick::ConversionOptions& options);
+    void resetRequested();
+
+private:
+    void edit(const std::function<void(ConversionOptions&)>& change);
+
+    ConversionOptions options_; // as last rendered
+    QPushButton* resetButton_;
+    QComboBox* qualityPicker_;
+    QComboBox* phasePicker_;
+    QComboBox* rolloffPicker_;
+    QSlider* bandwidthSlider_;
+    QLabel* bandwidthLabel_;
+    QCheckBox* steepFilterToggle_;
+    QCheckBox* doublePrecisionToggle_;
+};
+
+QString pickerLabel(ConversionOptions::Precision precision);
+QString pickerLabel(ConversionOptions::Phase phase);
+QString pickerLabel(ConversionOptions::Rolloff rolloff);
+
+} // namespace fennick

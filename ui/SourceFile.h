@@ -1,0 +1,28 @@
+#pragma once
+
+// Step 1's logic without widgets: reading a chosen file's header into the window state, and
+// picking the file to load from a drop.
+
+#include "ContentState.h"
+
+#include <QList>
+#include <QUrl>
+
+#include <filesystem>
+#include <optional>
+
+namespace fennick {
+
+// Reads the header of `url` and fills sourceURL, fileName, sampleRate, sourceFormat and
+// errorMessage: all three of sourceURL, sampleRate and sourceFormat on success (clearing both
+// message lines), none of them on failure ("Could not read file: …", conversionMessage kept).
+// Never throws; the file is closed again before it returns.
+void loadSourceFile(ContentState& state, const QUrl& url);
+
+// The first URL whose last extension, lower-cased, is exactly "wav"; nothing when none is.
+std::optional<QUrl> firstWavUrl(const QList<QUrl>& urls);
+
+// Local path in the file system's own encoding, for the engine.
+std::filesystem::path localPath(const QUrl& url);
+
+} // namespace fennick

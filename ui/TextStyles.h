@@ -1,0 +1,25 @@
+#pragma once
+
+// The few text styles the window uses, on top of the platform's own fonts and palette.
+
+#include <QColor>
+#include <QFont>
+
+class QWidget;
+
+namespace fennick {
+
+// Help texts and footers.
+QFont captionFont(const QFont& body);
+// Status lines in the bottom bar: a little smaller than body text.
+QFont calloutFont(const QFont& body);
+
+// Dimmed foreground (the palette's placeholder colour) or, with false, the inherited one.
+void setSecondaryStyle(QWidget* widget, bool secondary = true);
+QColor secondaryTextColor(const QWidget* widget);
+
+// Foreground of error lines.
+QColor errorTextColor();
+void setErrorStyle(QWidget* widget);
+
+} // namespace fennick
