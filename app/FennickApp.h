@@ -1,0 +1,33 @@
+#pragma once
+
+#include "UpdaterController.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+
+namespace fennick {
+
+class MainWindow;
+
+// The application object: one per process, created after QApplication. It sets the application's
+// identity, creates and starts the update controller before any window exists, and opens windows.
+class FennickApp : public QObject {
+    Q_OBJECT
+
+public:
+    FennickApp();
+    // Deletes the windows still open, so their ContentViews go before the update layer they point to.
+    ~FennickApp() override;
+
+    // Opens a new main window with its own ContentView and shows it.
+    MainWindow* newWindow();
+
+    UpdaterController& updaterController() { return updaterController_; }
+
+private:
+    UpdaterController updaterController_;
+    QList<QPointer<MainWindow>> windows_;
+};
+
+} // namespace fennick

@@ -1,0 +1,54 @@
+#include "MainWindow.h"
+
+#include "CheckForUpdatesView.h"
+#include "ContentView.h"
+
+#include <QApplication>
+#include <QMenuBar>
+#include <QMessageBox>
+
+namespace fennick {
+
+MainWindow::MainWindow(Updater& updater, QWidget* parent)
+    : QMainWindow(parent)
+    , contentView_(new ContentView(this))
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Fennick"));
+    setCentralWidget(contentView_);
+    buildMenus(updater);
+    // The menu bar sits inside the window here, so it adds to the default content height.
+    resize(defaultContentSize + QSize(0, menuBar()->sizeHint().height()));
+}
+
+void MainWindow::buildMenus(Updater& updater)
+{
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    QAction* newWindow = file->addAction(QStringLiteral("New Window"), this, &MainWindow::newWindowRequested);
+    newWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    QAction* closeWindow = file->addAction(QStringLiteral("Close Window"), this, &QWidget::close);
+    closeWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    file->addSeparator();
+    // Closing every window ends the event loop; a conversion under way still finishes its file before the
+    // process exits.
+    QAction* quit = file->addAction(QStringLiteral("Quit"), qApp, &QApplication::closeAllWindows);
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quit->setMenuRole(QAction::QuitRole);
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    QAction* about = help->addAction(QStringLiteral("About Fennick"), this, &MainWindow::showAbout);
+    about->setMenuRole(QAction::AboutRole);
+    help->addAction(new CheckForUpdatesView(updater, help));
+}
+
+void MainWindow::showAbout()
+{
+    QMessageBox::about(this, QStringLiteral("About Fennick"),
+        QStringLiteral("<h3>Fennick %1</h3>"
+                       "<p>Converts an audio file into a WAV file of another sample rate and sample encoding, "
+                       "resampled with libsoxr.</p>"
+                       "<p>For batch work, use the command-line converter <tt>fennick-convert</tt>.</p>")
+            .arg(QApplication::applicationVersion()));
+}
+
+} // namespace fennick
