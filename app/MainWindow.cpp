@@ -4,6 +4,8 @@
 #include "ContentView.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QMenuBar>
 #include <QMessageBox>
 
@@ -16,6 +18,14 @@ MainWindow::MainWindow(Updater& updater, QWidget* parent)
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Fennick"));
     setCentralWidget(contentView_);
+    // Qt's save dialog would open in the working directory, which for a window started from a file
+    // manager has nothing to do with the source; the suggested name belongs next to the source.
+    contentView_->setSaveFileChooser([view = contentView_](QWidget* parent, const QString& suggestedName) {
+        const std::optional<QUrl>& source = view->state().sourceURL;
+        if (!source || !source->isLocalFile())
+            return chooseFileToSave(parent, suggestedName);
+        return chooseFileToSave(parent, QFileInfo(source->toLocalFile()).dir().filePath(suggestedName));
+    });
     buildMenus(updater);
     // The menu bar sits inside the window here, so it adds to the default content height.
     resize(defaultContentSize + QSize(0, menuBar()->sizeHint().height()));
