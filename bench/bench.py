@@ -1,0 +1,318 @@
+#!/usr/bin/env python3
+"""Times fennick-convert against libsoxr alone (the compute floor), sox and ffmpeg.
+
+Run it through scripts/bench, which installs sox and ffmpeg and builds the Release binaries.
+Every conversion is done by four programs, interleaved round by round (A B C D A B C D ...):
+
+  fennick  fennick-convert, the whole process: start, read, resample, write, exit
+  floor    fennick-bench-floor: the same libsoxr work on audio already in memory, only the
+           libsoxr calls timed; no converter built on libsoxr can beat it
+  sox      sox's `rate` effect (its own copy of the libsoxr algorithms)
+  ffmpeg   ffmpeg's aresample filter with resampler=soxr (the system libsoxr)
+
+Equal settings. Fennick's defaults are linear phase, rolloff small, bandwidth 91.3 %, no steep
+filter, 32-bit internal arithmetic (libsoxr switches to 64-bit by itself above 20 bits), TPDF
+dither for 16-bit output. The peers get the same:
+
+  fennick -q LEVEL     sox rate -Q N                ffmpeg aresample precision=BITS
+    quick   (cubic)      -Q 0 (= -q)                  none: 15, its cheapest, is not equal (†)
+    bits16               -Q 3                         16
+    high                 -Q 4 (= -h)                  20
+    bits24               -Q 5                         24
+    veryHigh             -Q 6 (= -v)                  28
+    bits32               -Q 7                         32
+  --phase linear/intermediate/minimum   sox -L/-I/-M    ffmpeg: linear only (libsoxr's default)
+  --bandwidth PCT                       sox -b PCT      ffmpeg cutoff=PCT/100
+  --steep                               sox -s          ffmpeg: none
+  int16 output with dither              sox: its automatic TPDF dither; ffmpeg dither_method=triangular
+
+sox's -Q N is undocumented but picks libsoxr's recipe N (its -q/-l/-m/-h/-v are -Q 0/1/2/4/6);
+override options (-L, -b, -s) are refused by sox below medium, so quick gets none.
+sox runs --single-threaded; libsoxr runs single-threaded in the other three: fennick, the floor
+and ffmpeg all pass no runtime spec, and SOXR_NUM_THREADS is removed from the environment.
+"""
+
+import argparse
+import datetime
+import json
+import os
+import pathlib
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+TOOLS = ("fennick", "floor", "sox", "ffmpeg")
+QUALITIES = ("veryHigh", "quick", "bits32")  # the default first
+DEFAULT_QUALITY = "veryHigh"
+BANDWIDTH = 91.3
+
+SOX_RECIPE = {"quick": 0, "low": 1, "medium": 2, "bits16": 3, "high": 4, "bits24": 5, "veryHigh": 6, "bits32": 7}
+FFMPEG_PRECISION = {"bits16": 16, "high": 20, "bits24": 24, "veryHigh": 28, "bits32": 32}
+FFMPEG_CHEAPEST = 15
+
+# name: rate, sox encoding arguments, channels, length in seconds (full run, --quick), synth
+# recipe: tones, noise and a sweep per channel, mixed, at a level short of full scale.
+SOURCES = {
+    "music44": (44100, ["-e", "signed-integer", "-b", "24"], 2, (600, 20),
+                "sine 220 sine 330 pinknoise mix brownnoise mix sine mix 20/20000 sine mix 20000/20 vol 0.7"),
+    "hires96": (96000, ["-e", "signed-integer", "-b", "24"], 2, (600, 20),
+                "sine 110 sine 165 pinknoise mix whitenoise mix sine mix 20/40000 sine mix 40000/20 vol 0.7"),
+    "surround48": (48000, ["-e", "floating-point", "-b", "32"], 6, (180, 20),
+                   "sine 110 sine 220 sine 330 sine 55 pinknoise pinknoise "
+                   "brownnoise mix whitenoise mix sine mix 20/20000 sine mix 20000/20 "
+                   "sine mix 40/4000 pinknoise mix vol 0.5"),
+}
+
+# label, source, target rate, output format
+CASES = (
+    ("44.1k stereo → 96k float32", "music44", 96000, "float32"),
+    ("44.1k stereo → 48k int24", "music44", 48000, "int24"),
+    ("96k stereo → 44.1k int16", "hires96", 44100, "int16"),
+    ("48k 6-ch → 96k float32", "surround48", 96000, "float32"),
+)
+MEMORY_CASE = CASES[1]
+LONG_FACTOR = 6  # the long file for the memory check: six times the 10-minute one
+
+SOX_ENCODING = {"int16": ["-e", "signed-integer", "-b", "16"], "int24": ["-e", "signed-integer", "-b", "24"],
+                "float32": ["-e", "floating-point", "-b", "32"]}
+FFMPEG_CODEC = {"int16": "pcm_s16le", "int24": "pcm_s24le", "float32": "pcm_f32le"}
+
+
+def fennick_arguments(source, output, rate, fmt, quality):
+    return [str(source), str(output), "-r", str(rate), "-f", fmt, "-q", quality, "--bandwidth", str(BANDWIDTH),
+            "--overwrite", "--quiet"]
+
+
+def command_for(tool, binaries, source, output, rate, fmt, quality):
+    if tool == "fennick":
+        return [binaries["fennick"]] + fennick_arguments(source, output, rate, fmt, quality)
+    if tool == "floor":
+        return [binaries["floor"]] + fennick_arguments(source, output, rate, fmt, quality)
+    if tool == "sox":
+        effect = ["rate", "-Q", str(SOX_RECIPE[quality])]
+        if SOX_RECIPE[quality] >= 2:
+            effect += ["-L", "-b", str(BANDWIDTH)]
+        return ["sox", "--single-threaded", "-V1", str(source)] + SOX_ENCODING[fmt] + [str(output)] \
+            + effect + [str(rate)]
+    if tool == "ffmpeg":
+        precision = FFMPEG_PRECISION.get(quality, FFMPEG_CHEAPEST)
+        options = f"aresample={rate}:resampler=soxr:precision={precision}:cutoff={BANDWIDTH / 100:g}"
+        if fmt == "int16":
+            options += ":dither_method=triangular"
+        return ["ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-i", str(source),
+                "-af", options, "-c:a", FFMPEG_CODEC[fmt], str(output)]
+    raise ValueError(tool)
+
+
+def run_measured(command, env, stdout_path, rss_path):
+    """Runs one child; returns its wall seconds, CPU seconds and peak RSS in KiB.
+
+    Wall and CPU come from wait4. The peak RSS comes from /usr/bin/time: a child forked from
+    this Python process would report Python's own size when that is larger than its own.
+    """
+    with open(stdout_path, "wb") as out:
+        start = time.perf_counter()
+        child = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", str(rss_path)] + command,
+                                 stdout=out, stderr=subprocess.PIPE, env=env)
+        _, status, usage = os.wait4(child.pid, 0)
+        wall = time.perf_counter() - start
+    child.returncode = os.waitstatus_to_exitcode(status)
+    errors = child.stderr.read().decode(errors="replace")
+    child.stderr.close()
+    if child.returncode != 0:
+        raise RuntimeError(f"{' '.join(command)} exited {child.returncode}: {errors.strip()}")
+    return wall, usage.ru_utime + usage.ru_stime, int(pathlib.Path(rss_path).read_text().split()[-1])
+
+
+def wav_frames(path):
+    return int(subprocess.run(["soxi", "-s", str(path)], check=True, capture_output=True, text=True).stdout)
+
+
+def make_sources(data_dir, quick, names):
+    paths = {}
+    for name in names:
+        rate, encoding, channels, lengths, recipe = SOURCES[name]
+        seconds = lengths[1 if quick else 0]
+        path = data_dir / f"{name}-{seconds}s.wav"
+        if not path.exists():
+            print(f"generating {path.name} ({seconds} s)", file=sys.stderr)
+            partial = path.with_suffix(".partial.wav")
+            subprocess.run(["sox", "-n", "-r", str(rate), "-c", str(channels)] + encoding
+                           + [str(partial), "synth", str(seconds)] + recipe.split(), check=True)
+            partial.rename(path)
+        paths[name] = (path, seconds)
+    return paths
+
+
+def warm_page_cache(path):
+    # Every program then reads its input from memory, as it would right after a copy or export.
+    with open(path, "rb") as file:
+        while file.read(1 << 20):
+            pass
+
+
+def load_average():
+    return os.getloadavg()[0]
+
+
+def time_cases(binaries, sources, work, rounds, qualities, env):
+    """Interleaved rounds; returns {(case label, quality): {tool: [(wall, cpu, rss), ...]}}."""
+    samples = {}
+    checked = set()
+    for number in range(1, rounds + 1):
+        print(f"round {number}/{rounds} (load {load_average():.2f})", file=sys.stderr)
+        for label, source_name, rate, fmt in CASES:
+            source, _ = sources[source_name]
+            for quality in qualities:
+                key = (label, quality)
+                floor_frames = None
+                for tool in TOOLS:
+                    output = work / f"out-{tool}.wav"
+                    report = work / f"report-{tool}.json"
+                    wall, cpu, rss = run_measured(command_for(tool, binaries, source, output, rate, fmt, quality),
+                                                  env, report, work / "rss.txt")
+                    if tool == "floor":
+                        floor = json.loads(report.read_text())
+                        wall, cpu = floor["soxr_wall_seconds"], floor["soxr_cpu_seconds"]
+                        floor_frames = floor["frames_out"]
+                    if tool == "fennick" and key not in checked:
+                        fennick_frames = wav_frames(output)
+                    samples.setdefault(key, {}).setdefault(tool, []).append((wall, cpu, rss))
+                    output.unlink(missing_ok=True)
+                if key not in checked:
+                    # Both must have done the same libsoxr work, or the comparison means nothing.
+                    if fennick_frames != floor_frames:
+                        raise RuntimeError(f"{label} {quality}: fennick wrote {fennick_frames} frames, "
+                                           f"the floor produced {floor_frames}")
+                    checked.add(key)
+    return samples
+
+
+def memory_check(binaries, sources, work, quick, env):
+    """Peak RSS of fennick-convert on the short file and on a file LONG_FACTOR times as long."""
+    label, source_name, rate, fmt = MEMORY_CASE
+    short, seconds = sources[source_name]
+    long = work / f"{source_name}-{seconds * LONG_FACTOR}s.wav"
+    output = work / "out-memory.wav"
+    try:
+        subprocess.run(["sox"] + [str(short)] * LONG_FACTOR + [str(long)], check=True)
+        results = {}
+        for path, length in ((short, seconds), (long, seconds * LONG_FACTOR)):
+            command = command_for("fennick", binaries, path, output, rate, fmt, DEFAULT_QUALITY)
+            results[length] = run_measured(command, env, os.devnull, work / "rss.txt")[2]
+            output.unlink(missing_ok=True)
+        return label, results
+    finally:
+        long.unlink(missing_ok=True)
+        output.unlink(missing_ok=True)
+
+
+def seconds_text(seconds):
+    return f"{seconds // 60} min" if seconds >= 120 else f"{seconds} s"
+
+
+def render(samples, sources, qualities, memory, rounds, loads):
+    med = statistics.median
+    lines = [
+        f"{rounds} interleaved rounds; ×RT = audio seconds per wall second, median (min–max); CPU = user + system "
+        "seconds, median; fennick/X = ratio of median wall times (below 1: fennick is faster).",
+        f"1-minute load average at start {loads[0]:.2f}, at end {loads[1]:.2f}.",
+        "",
+        "| case | quality | fennick ×RT | CPU s | RSS MB | floor ×RT | CPU s | sox ×RT | CPU s | ffmpeg ×RT | CPU s "
+        "| fennick/floor | fennick/sox | fennick/ffmpeg |",
+        "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|",
+    ]
+    ratios = {}
+    for label, source_name, _, _ in CASES:
+        audio_seconds = sources[source_name][1]
+        for quality in qualities:
+            runs = samples[(label, quality)]
+            walls = {tool: [wall for wall, _, _ in runs[tool]] for tool in TOOLS}
+            cells = [label, quality]
+            for tool in TOOLS:
+                rtf = [audio_seconds / wall for wall in walls[tool]]
+                cell = f"{audio_seconds / med(walls[tool]):.0f} ({min(rtf):.0f}–{max(rtf):.0f})"
+                if tool == "ffmpeg" and quality not in FFMPEG_PRECISION:
+                    cell += " †"
+                cells += [cell, f"{med(cpu for _, cpu, _ in runs[tool]):.2f}"]
+                if tool == "fennick":
+                    cells.append(f"{max(rss for _, _, rss in runs[tool]) / 1024:.1f}")
+            ratio = {tool: med(walls["fennick"]) / med(walls[tool]) for tool in TOOLS[1:]}
+            ratios[(label, quality)] = ratio
+            cells += [f"{ratio[tool]:.2f}" for tool in TOOLS[1:]]
+            lines.append("| " + " | ".join(cells) + " |")
+
+    default_floor = med(ratios[(label, DEFAULT_QUALITY)]["floor"] for label, *_ in CASES)
+    equal = [key for key in ratios if key[1] in FFMPEG_PRECISION]
+    worst_ffmpeg = max(ratios[key]["ffmpeg"] for key in equal) if equal else float("nan")
+    worst_sox = max(ratio["sox"] for ratio in ratios.values())
+    lines += ["", "† ffmpeg's soxr resampler has no cubic mode; its cheapest setting (precision=15) is "
+              "a higher quality than quick, so that column is no equal-quality comparison.", "", "Targets:", ""]
+
+    def verdict(ok):
+        return "met" if ok else "MISSED"
+
+    lines.append(f"- fennick/floor at the default quality, median over the cases: {default_floor:.2f} "
+                 f"(target ≤ 1.40: {verdict(default_floor <= 1.4)})")
+    lines.append(f"- fennick/ffmpeg, worst equal-quality case: {worst_ffmpeg:.2f} "
+                 f"(target ≤ {1 / 1.3:.2f}, i.e. 1.3× faster: {verdict(worst_ffmpeg <= 1 / 1.3)})")
+    lines.append(f"- fennick/sox, worst case: {worst_sox:.2f} (target ≤ 0.50, i.e. 2× faster: "
+                 f"{verdict(worst_sox <= 0.5)})")
+    if memory:
+        label, rss = memory
+        (short, short_kib), (long, long_kib) = sorted(rss.items())
+        lines.append(f"- peak RSS, {label} at the default quality: {short_kib / 1024:.1f} MB for "
+                     f"{seconds_text(short)}, {long_kib / 1024:.1f} MB for {seconds_text(long)} "
+                     f"(targets < 32 MB: {verdict(max(short_kib, long_kib) < 32 * 1024)}; "
+                     f"within 2 MB: {verdict(long_kib - short_kib <= 2 * 1024)})")
+    return "\n".join(lines) + "\n"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", type=pathlib.Path, required=True, help="Release build directory")
+    parser.add_argument("--data", type=pathlib.Path, required=True, help="where inputs and outputs go")
+    parser.add_argument("--quick", action="store_true", help="20-second inputs, 2 rounds: for trying the script")
+    parser.add_argument("--rounds", type=int, help="interleaved rounds (default 5, or 2 with --quick)")
+    parser.add_argument("--qualities", default=",".join(QUALITIES), help="comma-separated, default %(default)s")
+    parser.add_argument("--no-memory", action="store_true", help="skip the long-file memory check")
+    parser.add_argument("--output", type=pathlib.Path, help="also write the table (Markdown) here")
+    args = parser.parse_args()
+
+    rounds = args.rounds or (2 if args.quick else 5)
+    qualities = [quality for quality in args.qualities.split(",") if quality]
+    for quality in qualities:
+        if quality not in SOX_RECIPE:
+            parser.error(f"unknown quality {quality}")
+    binaries = {"fennick": str(args.build / "cli" / "fennick-convert"),
+                "floor": str(args.build / "bench" / "fennick-bench-floor")}
+    for tool in ("sox", "soxi", "ffmpeg", "/usr/bin/time"):
+        if shutil.which(tool) is None:
+            parser.error(f"{tool} is not installed")
+
+    env = {key: value for key, value in os.environ.items() if key != "SOXR_NUM_THREADS"}
+    env["LC_ALL"] = "C"
+    work = args.data / "quick" if args.quick else args.data
+    work.mkdir(parents=True, exist_ok=True)
+    sources = make_sources(work, args.quick, sorted({case[1] for case in CASES}))
+    for path, _ in sources.values():
+        warm_page_cache(path)
+
+    loads = [load_average()]
+    samples = time_cases(binaries, sources, work, rounds, qualities, env)
+    loads.append(load_average())
+    memory = None if args.no_memory else memory_check(binaries, sources, work, args.quick, env)
+
+    table = render(samples, sources, qualities, memory, rounds, loads)
+    stamp = datetime.datetime.now().strftime("%Y-%m-%d %H:%M")
+    print(f"\n{stamp}\n\n{table}")
+    if args.output:
+        args.output.write_text(f"{stamp}\n\n{table}")
+    (work / "samples.json").write_text(json.dumps(
+        {f"{label} | {quality}": runs for (label, quality), runs in samples.items()}, indent=1))
+
+
+if __name__ == "__main__":
+    main()
