@@ -13,6 +13,7 @@ namespace {
 std::vector<std::filesystem::path> regressionInputs()
 {
     std::vector<std::filesystem::path> inputs;
+    if (!std::filesystem::is_directory(FENNICK_FUZZ_REGRESSIONS)) return inputs;
     for (const auto& entry : std::filesystem::directory_iterator(FENNICK_FUZZ_REGRESSIONS)) {
         if (entry.is_regular_file() && entry.path().filename() != "README.md") inputs.push_back(entry.path());
     }
