@@ -2,6 +2,7 @@
 
 #include "AppcastFeed.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QMessageBox>
@@ -12,9 +13,13 @@ namespace {
 
 QMessageBox* makeBox(QMessageBox::Icon icon, const QString& text, const QString& informativeText)
 {
-    auto* box = new QMessageBox(icon, QStringLiteral("Software Update"), text);
+    // Over the window the command came from, and gone with it.
+    auto* box = new QMessageBox(icon, QStringLiteral("Software Update"), text, QMessageBox::NoButton,
+        QApplication::activeWindow());
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setInformativeText(informativeText);
+    // QMessageBox wraps short sentences into a narrow column; give the explanation room for a line.
+    box->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_informativelabel { min-width: 22em; }"));
     return box;
 }
 
@@ -31,7 +36,7 @@ void UpdateDialogPresenter::showUpdateAvailable(const AppcastItem& newest, const
 {
     QString details = QStringLiteral("You have version %1.").arg(currentVersion.toHtmlEscaped());
     if (!newest.releaseNotesLink.isEmpty())
-        details += QStringLiteral(" <a href=\"%1\">Read the release notes</a>.")
+        details += QStringLiteral("<br><a href=\"%1\">What’s new</a>")
                        .arg(newest.releaseNotesLink.toString(QUrl::FullyEncoded).toHtmlEscaped());
     QMessageBox* box = makeBox(QMessageBox::Information,
         QStringLiteral("Fennick %1 is available.").arg(newest.versionText.toHtmlEscaped()), details);
