@@ -56,6 +56,20 @@ void refuseUnusableRates(double inputRate, double targetRate)
     }
 }
 
+// A header with a tiny rate and many channels asks for an output block of gigabytes that no
+// real recording needs (290 channels at 342 Hz: 4.9 GB for a 44-byte file); such a source is
+// refused before the destination is touched.
+constexpr double kMaxOutputBlockBytes = double(1u << 30);
+
+void refuseOversizedOutputBlock(double inputRate, double targetRate, std::uint32_t channels, CommonFormat format)
+{
+    const double bytes = double(*outputBlockCapacity(inputRate, targetRate)) * channels * bytesPerSample(format);
+    if (bytes > kMaxOutputBlockBytes) {
+        throw ConversionError("Resampling " + std::to_string(channels) + " channels from " + formatRate(inputRate)
+            + " to " + formatRate(targetRate) + " needs more memory than a conversion may use.");
+    }
+}
+
 // Opening the destination truncates it, so writing onto the source would destroy it.
 void refuseSourceAsDestination(const std::filesystem::path& source, const std::filesystem::path& destination)
 {
@@ -122,8 +136,9 @@ void convertWav(const std::filesystem::path& source, const std::filesystem::path
     const std::uint32_t channels = reader.fileFormat().channelCount;
     refuseUnusableRates(inputRate, targetRate);
     refuseSourceAsDestination(source, destination);
-
     const CommonFormat writerFormat = format == OutputFormat::int16 ? CommonFormat::int16 : CommonFormat::float32;
+    refuseOversizedOutputBlock(inputRate, targetRate, channels, writerFormat);
+
     AudioFileWriter writer(destination, writerSettingsFor(targetRate, channels, format), writerFormat,
         expectedOutputFrames(reader.length(), inputRate, targetRate));
 

@@ -13,7 +13,8 @@ namespace fennick {
 using ProgressCallback = std::function<void(double fraction)>;
 
 // A conversion that is refused before any file is written: the destination is the source
-// itself, or the source's rate cannot be resampled to the target.
+// itself, the source's rate cannot be resampled to the target, or its rate and channel count
+// would need an absurdly large output block.
 class ConversionError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
