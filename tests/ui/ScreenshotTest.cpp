@@ -1,0 +1,35 @@
+// Pictures of the window at its default size for review: without a file, with a file loaded,
+// and after a finished run. Written to <build>/screenshots.
+
+#include "UiTestSupport.h"
+
+#include <QDir>
+#include <QPixmap>
+
+#include <gtest/gtest.h>
+
+namespace fennick::test {
+namespace {
+
+void save(ContentView& view, const char* name)
+{
+    QDir().mkpath(QStringLiteral(FENNICK_SCREENSHOT_DIR));
+    const QString path = QStringLiteral(FENNICK_SCREENSHOT_DIR "/") + QString::fromLatin1(name);
+    const QPixmap picture = view.grab();
+    EXPECT_EQ(picture.size() / picture.devicePixelRatio(), QSize(560, 880));
+    EXPECT_TRUE(picture.save(path)) << path.toStdString();
+}
+
+TEST(Screenshot, DefaultSizeWithoutAFileWithAFileAndAfterARun)
+{
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    ViewFixture f;
+    save(*f.view, "content-no-file.png");
+    f.view->loadSourceFile(f.audioFile("Field Recording 07.wav", {44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24}, 96000));
+    save(*f.view, "content-file-loaded.png");
+    convertTo(*f.view, f.url("Field Recording 07_44100-16.wav"));
+    save(*f.view, "content-finished.png");
+}
+
+} // namespace
+} // namespace fennick::test
