@@ -11,7 +11,11 @@ AudioFileError AudioFileError::fromSndfile(SNDFILE* file)
 {
     std::string text = sf_strerror(file);
     constexpr std::string_view kSystemPrefix = "System error : ";
-    if (text.rfind(kSystemPrefix, 0) == 0) text.erase(0, kSystemPrefix.size());
+    if (text.rfind(kSystemPrefix, 0) == 0) {
+        // libsndfile words it "System error : <strerror>."; strerror's own text has no full stop.
+        text.erase(0, kSystemPrefix.size());
+        if (!text.empty() && text.back() == '.') text.pop_back();
+    }
     if (text.empty()) text = "Unknown audio file error.";
     return AudioFileError(text);
 }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cmath>
 #include <fcntl.h>
+#include <sys/stat.h>
 
 namespace fennick {
 
@@ -38,7 +39,8 @@ AudioFileWriter::AudioFileWriter(const std::filesystem::path& path, const Writer
     const bool processingMatches = processingFormat == CommonFormat::float32 || settings.bitDepth == 16;
     if (settings.formatID != WriterSettings::kLinearPCM || settings.isBigEndian || settings.isNonInterleaved
         || subtype == 0 || !processingMatches || settings.numberOfChannels == 0
-        || !(settings.sampleRate >= 1 && settings.sampleRate <= 0x7FFFFFFF)) {
+        || !(settings.sampleRate >= 1 && settings.sampleRate <= 0x7FFFFFFF)
+        || settings.sampleRate != std::floor(settings.sampleRate)) { // a WAV header holds whole hertz
         throw AudioFileError("Unsupported output format.");
     }
     const auto bytesPerFileSample = static_cast<std::uint64_t>(settings.bitDepth / 8);
@@ -48,8 +50,15 @@ AudioFileWriter::AudioFileWriter(const std::filesystem::path& path, const Writer
         rf64_ = bytes > static_cast<long double>(kPlainWavDataLimit);
     }
 
-    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!fd.valid()) throw AudioFileError::fromErrno(errno);
+    // O_NONBLOCK keeps open() from waiting for a reader of a FIFO (ENXIO instead, as for a socket
+    // or a device without a driver). Anything but a regular file is refused: a WAV header is
+    // rewritten in place, and a device must never be written to by mistake.
+    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666));
+    if (!fd.valid()) throw errno == ENXIO ? AudioFileError("Not a regular file.") : AudioFileError::fromErrno(errno);
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0) throw AudioFileError::fromErrno(errno);
+    if (!S_ISREG(status.st_mode)) throw AudioFileError("Not a regular file.");
+    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
 
     SF_INFO info{};
     info.samplerate = static_cast<int>(settings.sampleRate);

@@ -47,7 +47,8 @@ void refuseUnusableRates(double inputRate, double targetRate)
     if (!(inputRate > 0) || !std::isfinite(inputRate)) {
         throw ConversionError("The source's sample rate of " + formatRate(inputRate) + " cannot be resampled.");
     }
-    if (!(targetRate > 0) || !std::isfinite(targetRate)) {
+    // A WAV header holds a whole number of hertz; any other rate would be stored wrongly.
+    if (!(targetRate > 0) || !std::isfinite(targetRate) || targetRate != std::floor(targetRate)) {
         throw ConversionError("A target sample rate of " + formatRate(targetRate) + " is not possible.");
     }
     if (!outputBlockCapacity(inputRate, targetRate)) {

@@ -4,6 +4,7 @@
 #include "ConversionRun.h"
 #include "DestinationSection.h"
 #include "DropHighlight.h"
+#include "FormParts.h"
 #include "QualitySection.h"
 #include "SourceFile.h"
 #include "SourceSection.h"
@@ -12,6 +13,7 @@
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFormLayout>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -96,6 +98,9 @@ ContentView::ContentView(QWidget* parent)
 
     setUpTabOrder();
     render();
+    // After the first render, so that the bandwidth label has its text.
+    alignLabelColumns({static_cast<QFormLayout*>(sourceSection_->layout()),
+        static_cast<QFormLayout*>(destinationSection_->layout()), static_cast<QFormLayout*>(qualitySection_->layout())});
 }
 
 ContentView::~ContentView() = default;

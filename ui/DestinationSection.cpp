@@ -46,6 +46,8 @@ DestinationSection::DestinationSection(QWidget* parent) : QGroupBox(QStringLiter
     formatPicker_->setObjectName(QStringLiteral("formatPicker"));
     for (auto format : allCases<OutputFormat>()) formatPicker_->addItem(pickerLabel(format));
     addLabelledRow(form, QStringLiteral("Format"), formatPicker_, formatPicker_);
+    // Pickers keep their natural width, as in step 3.
+    for (QComboBox* picker : {sampleRatePicker_, formatPicker_}) picker->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 
     ditherToggle_ = new QCheckBox(QStringLiteral("16-bit TPDF dither"), this);
     ditherToggle_->setObjectName(QStringLiteral("ditherToggle"));

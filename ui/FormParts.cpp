@@ -3,18 +3,43 @@
 #include "TextStyles.h"
 
 #include <QEvent>
+#include <QResizeEvent>
 #include <QFormLayout>
-#include <QLabel>
 #include <QStyle>
 #include <QStyleOptionGroupBox>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace fennick {
+
+WrappedLabel::WrappedLabel(const QString& text, QWidget* parent) : QLabel(text, parent)
+{
+    setWordWrap(true);
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
+
+QSize WrappedLabel::heightForCurrentWidth(QSize size) const
+{
+    // Until the layout has placed it, QLabel's guess is all there is.
+    if (width() > 0 && testAttribute(Qt::WA_Resized)) size.setHeight(heightForWidth(width()));
+    return size;
+}
+
+QSize WrappedLabel::sizeHint() const { return heightForCurrentWidth(QLabel::sizeHint()); }
+
+QSize WrappedLabel::minimumSizeHint() const { return heightForCurrentWidth(QLabel::minimumSizeHint()); }
+
+void WrappedLabel::resizeEvent(QResizeEvent* event)
+{
+    QLabel::resizeEvent(event);
+    // A new width may need another number of lines: let the layout ask again.
+    if (event->oldSize().width() != event->size().width()) updateGeometry();
+}
 
 QLabel* makeHelpText(const QString& text, QWidget* parent)
 {
-    auto* label = new QLabel(text, parent);
-    label->setWordWrap(true);
+    auto* label = new WrappedLabel(text, parent);
     label->setFont(captionFont(label->font()));
     label->setTextInteractionFlags(Qt::NoTextInteraction);
     label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
@@ -30,6 +55,9 @@ QWidget* makeControlGroup(QWidget* control, QLabel* help, QWidget* parent)
     layout->setSpacing(2);
     layout->addWidget(control, 0, Qt::AlignLeft);
     layout->addWidget(help);
+    // Any height the form gives beyond what the wrapped text needs goes below the pair, so
+    // the help text stays right under its control.
+    layout->addStretch(1);
     setSecondaryStyle(help); // again, now that it inherits from the group
     return group;
 }
@@ -41,6 +69,21 @@ QLabel* addLabelledRow(QFormLayout* form, const QString& text, QWidget* field, Q
     control->setAccessibleName(text);
     form->addRow(label, field);
     return label;
+}
+
+void alignLabelColumns(const QList<QFormLayout*>& forms)
+{
+    QList<QWidget*> labels;
+    int width = 0;
+    for (QFormLayout* form : forms) {
+        for (int row = 0; row < form->rowCount(); ++row) {
+            QLayoutItem* item = form->itemAt(row, QFormLayout::LabelRole);
+            if (!item || !item->widget()) continue;
+            labels << item->widget();
+            width = std::max(width, item->widget()->sizeHint().width());
+        }
+    }
+    for (QWidget* label : labels) label->setMinimumWidth(width);
 }
 
 QFormLayout* makeSectionForm(QWidget* parent)

@@ -3,12 +3,31 @@
 // Small pieces shared by the window's sections.
 
 #include <QGroupBox>
+#include <QList>
 #include <QString>
 
+#include <QLabel>
+
 class QFormLayout;
-class QLabel;
 
 namespace fennick {
+
+// A word-wrapped label whose size hints follow the width it was given. QLabel's own hints
+// assume some other width, and so more lines than the text needs; in a scroll area those win
+// over the height for the actual width and leave gaps under every paragraph.
+class WrappedLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit WrappedLabel(const QString& text, QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    QSize heightForCurrentWidth(QSize size) const;
+};
 
 // Explanation under a control: caption font, dimmed, wrapped over as many lines as it needs.
 QLabel* makeHelpText(const QString& text, QWidget* parent = nullptr);
@@ -19,6 +38,10 @@ QWidget* makeControlGroup(QWidget* control, QLabel* help, QWidget* parent = null
 // A form row whose label is the buddy of `control`, so that assistive technology announces it
 // and its mnemonic focuses it.
 QLabel* addLabelledRow(QFormLayout* form, const QString& text, QWidget* field, QWidget* control);
+
+// Gives the label column of every form the width of the widest label, so that the controls of
+// all sections line up.
+void alignLabelColumns(const QList<QFormLayout*>& forms);
 
 // The layout every section's form uses.
 QFormLayout* makeSectionForm(QWidget* parent);

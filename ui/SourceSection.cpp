@@ -48,11 +48,8 @@ SourceSection::SourceSection(QWidget* parent) : SectionBox(QStringLiteral("Step 
     addLabelledRow(form_, QStringLiteral("Format"), formatValue_, formatValue_);
     formatRow_ = form_->rowCount() - 1;
 
-    auto* footer = new QLabel(QStringLiteral("You can also drop a WAV file anywhere in this window."), this);
+    auto* footer = makeHelpText(QStringLiteral("You can also drop a WAV file anywhere in this window."), this);
     footer->setObjectName(QStringLiteral("sourceFooter"));
-    footer->setWordWrap(true);
-    footer->setFont(captionFont(footer->font()));
-    setSecondaryStyle(footer);
     form_->addRow(footer);
 
     connect(chooseButton_, &QPushButton::clicked, this, &SourceSection::chooseRequested);

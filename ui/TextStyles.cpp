@@ -50,8 +50,9 @@ void setSecondaryStyle(QWidget* widget, bool secondary)
         return;
     }
     const QWidget* base = widget->parentWidget() ? widget->parentWidget() : widget;
+    // Disabled text is already dimmed; dimming it again would make it darker than its neighbours.
     setForeground(widget, base->palette().color(QPalette::Active, QPalette::PlaceholderText),
-        base->palette().color(QPalette::Disabled, QPalette::PlaceholderText));
+        base->palette().color(QPalette::Disabled, QPalette::WindowText));
 }
 
 QColor errorTextColor() { return QColor(0xd0, 0x21, 0x1c); }

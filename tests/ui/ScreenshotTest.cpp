@@ -3,6 +3,7 @@
 
 #include "UiTestSupport.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QPixmap>
 
@@ -15,6 +16,9 @@ void save(ContentView& view, const char* name)
 {
     QDir().mkpath(QStringLiteral(FENNICK_SCREENSHOT_DIR));
     const QString path = QStringLiteral(FENNICK_SCREENSHOT_DIR "/") + QString::fromLatin1(name);
+    // Let the layout settle first, as it has by the time anyone looks at a real window.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
     const QPixmap picture = view.grab();
     EXPECT_EQ(picture.size() / picture.devicePixelRatio(), QSize(560, 880));
     EXPECT_TRUE(picture.save(path)) << path.toStdString();
