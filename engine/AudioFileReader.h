@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 typedef struct sf_private_tag SNDFILE;
 
@@ -44,12 +45,15 @@ public:
     void close();
 
 private:
+    std::int64_t readInt24(float* samples, std::int64_t frames);
+
     FileDescriptor descriptor_;
     SndfilePtr file_;
     AudioFormat fileFormat_;
     int sndfileFormat_ = 0;
     std::int64_t length_ = 0;
     std::int64_t position_ = 0;
+    std::vector<unsigned char> int24Staging_; // raw 24-bit bytes, when this reader unpacks them itself
 };
 
 } // namespace fennick

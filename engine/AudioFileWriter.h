@@ -55,7 +55,7 @@ private:
     int bitDepth_ = 16;
     bool rf64_ = false;
     std::uint64_t dataBytes_ = 0;
-    std::vector<int> conversion_; // 24-bit staging, a fixed small size
+    std::vector<unsigned char> conversion_; // 24-bit staging, a fixed small size
 };
 
 } // namespace fennick
