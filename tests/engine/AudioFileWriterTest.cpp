@@ -14,31 +14,26 @@ namespace {
 
 using namespace fennick::test;
 
-std::uint32_t le32(const std::string& bytes, std::size_t at)
+std::uint32_t le(const std::string& bytes, std::size_t at, int size = 4)
 {
     std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<std::uint8_t>(bytes.at(at + static_cast<std::size_t>(i)));
+    for (int i = size - 1; i >= 0; --i) value = value << 8 | static_cast<std::uint8_t>(bytes.at(at + i));
     return value;
-}
-std::uint16_t le16(const std::string& bytes, std::size_t at)
-{
-    return static_cast<std::uint16_t>(static_cast<std::uint8_t>(bytes.at(at)) | static_cast<std::uint8_t>(bytes.at(at + 1)) << 8);
 }
 
 // Offset of a chunk's body in a RIFF file, or npos.
 std::size_t findChunk(const std::string& bytes, const char* id)
 {
-    for (std::size_t at = 12; at + 8 <= bytes.size(); at += 8 + ((le32(bytes, at + 4) + 1) & ~1u)) {
+    for (std::size_t at = 12; at + 8 <= bytes.size(); at += 8 + ((le(bytes, at + 4) + 1) & ~1u)) {
         if (bytes.compare(at, 4, id) == 0) return at + 8;
     }
     return std::string::npos;
 }
 
-std::unique_ptr<AudioBlock> floatBlock(const std::vector<float>& samples, std::uint32_t channels)
+std::unique_ptr<AudioBlock> zeroBlock(CommonFormat format, std::uint32_t channels, std::uint32_t frames)
 {
-    const auto frames = static_cast<std::uint32_t>(samples.size() / channels);
-    auto block = AudioBlock::make({CommonFormat::float32, 48000, channels}, frames);
-    std::memcpy(block->floatChannelData(), samples.data(), samples.size() * sizeof(float));
+    auto block = AudioBlock::make({format, 48000, channels}, frames);
+    std::memset(block->mutableData(), 0, frames * block->format().bytesPerFrame());
     block->setFrameLength(frames);
     return block;
 }
@@ -58,10 +53,7 @@ struct HeaderCase {
     std::optional<std::int64_t> expectedFrames;
     bool rf64;
 };
-void PrintTo(const HeaderCase& c, std::ostream* out)
-{
-    *out << rawValue(c.format) << " expecting " << (c.expectedFrames ? std::to_string(*c.expectedFrames) : "nothing");
-}
+void PrintTo(const HeaderCase& c, std::ostream* out) { *out << rawValue(c.format) << (c.rf64 ? " RF64" : ""); }
 
 class WriterHeader : public ::testing::TestWithParam<HeaderCase> {};
 
@@ -75,36 +67,27 @@ TEST_P(WriterHeader, IsAPlainWavUnlessTheDataMayOutgrowIt)
     AudioFileWriter writer(path, settingsFor(format, kChannels), common, expectedFrames);
     EXPECT_EQ(writer.isRF64(), rf64);
     EXPECT_EQ(fileBytes(path).substr(0, 4), rf64 ? "RF64" : "RIFF");
-
-    auto block = AudioBlock::make({common, 48000, kChannels}, kFrames);
-    std::memset(block->mutableData(), 0, kFrames * block->format().bytesPerFrame());
-    block->setFrameLength(kFrames);
-    writer.write(*block);
+    writer.write(*zeroBlock(common, kChannels, kFrames));
     writer.close();
 
     // Small enough in the end: an RF64 file turns back into a plain WAV on closing.
     const std::string bytes = fileBytes(path);
-    ASSERT_EQ(bytes.substr(0, 4), "RIFF");
-    EXPECT_EQ(bytes.substr(8, 4), "WAVE");
-    EXPECT_EQ(le32(bytes, 4), bytes.size() - 8);
-    const std::size_t fmt = findChunk(bytes, "fmt ");
+    ASSERT_EQ(bytes.substr(0, 4) + bytes.substr(8, 4), "RIFFWAVE");
+    EXPECT_EQ(le(bytes, 4), bytes.size() - 8);
+    const std::size_t fmt = findChunk(bytes, "fmt "), data = findChunk(bytes, "data");
     ASSERT_NE(fmt, std::string::npos);
-    const unsigned bits = static_cast<unsigned>(bitsPerSample(format));
+    ASSERT_NE(data, std::string::npos);
     // WAVE_FORMAT_IEEE_FLOAT or WAVE_FORMAT_PCM; a file that began as RF64 keeps its
     // WAVE_FORMAT_EXTENSIBLE description, whose sub-format carries the same code.
-    const unsigned code = isFloat(format) ? 3 : 1;
-    EXPECT_EQ(le16(bytes, fmt), rf64 ? 0xFFFE : code);
-    if (rf64) {
-        EXPECT_EQ(le16(bytes, fmt + 24), code);
-    }
-    EXPECT_EQ(le16(bytes, fmt + 2), kChannels);
-    EXPECT_EQ(le32(bytes, fmt + 4), 48000u);
-    EXPECT_EQ(le32(bytes, fmt + 8), 48000u * kChannels * bits / 8);
-    EXPECT_EQ(le16(bytes, fmt + 12), kChannels * bits / 8);
-    EXPECT_EQ(le16(bytes, fmt + 14), bits);
-    const std::size_t data = findChunk(bytes, "data");
-    ASSERT_NE(data, std::string::npos);
-    EXPECT_EQ(le32(bytes, data - 4), kFrames * kChannels * bits / 8);
+    const unsigned code = isFloat(format) ? 3 : 1, bytesPerSample = static_cast<unsigned>(bitsPerSample(format) / 8);
+    EXPECT_EQ(le(bytes, fmt, 2), rf64 ? 0xFFFE : code);
+    EXPECT_EQ(le(bytes, rf64 ? fmt + 24 : fmt, 2), code);
+    EXPECT_EQ(le(bytes, fmt + 2, 2), kChannels);
+    EXPECT_EQ(le(bytes, fmt + 4), 48000u);
+    EXPECT_EQ(le(bytes, fmt + 8), 48000u * kChannels * bytesPerSample);
+    EXPECT_EQ(le(bytes, fmt + 12, 2), kChannels * bytesPerSample);
+    EXPECT_EQ(le(bytes, fmt + 14, 2), 8 * bytesPerSample);
+    EXPECT_EQ(le(bytes, data - 4), kFrames * kChannels * bytesPerSample);
     EXPECT_EQ(readAudioFile(path).frames(), kFrames);
 }
 
@@ -118,32 +101,35 @@ INSTANTIATE_TEST_SUITE_P(Formats, WriterHeader,
 
 TEST(WriterInt24, RoundsToTheNearestStepAndClipsAtFullScale)
 {
-    TempDir dir;
-    std::vector<float> samples = {0.0f, 1.0f, -1.0f, 1.5f, -1.5f, 1e9f, -1e9f, 8388607.5f / 8388608, 0.5f / 8388608,
-        -0.5f / 8388608, 1.5f / 8388608, std::numeric_limits<float>::infinity(),
-        -std::numeric_limits<float>::infinity()};
+    constexpr float kInfinity = std::numeric_limits<float>::infinity();
+    constexpr float kStep = 1.0f / 8388608;
+    std::vector<float> samples = {0.0f, 1.0f, -1.0f, 1.5f, -1.5f, 1e9f, -1e9f, kInfinity, -kInfinity,
+        8388607.5f * kStep, 0.5f * kStep, -0.5f * kStep, 1.5f * kStep, -2.5f * kStep};
+    const std::vector<double> expectedSteps = {0, 8388607, -8388608, 8388607, -8388608, 8388607, -8388608, 8388607,
+        -8388608, 8388607, 0, 0, 2, -2}; // ties go to the even step
     std::mt19937 random(7);
     std::uniform_real_distribution<float> anywhere(-1.0f, 1.0f);
     while (samples.size() < 40000) samples.push_back(anywhere(random)); // more than one staging chunk
 
+    TempDir dir;
     AudioFileWriter writer(dir / "out.wav", settingsFor(OutputFormat::int24, 2), CommonFormat::float32);
-    writer.write(*floatBlock(samples, 2));
+    auto block = AudioBlock::make({CommonFormat::float32, 48000, 2}, 20000);
+    std::memcpy(block->floatChannelData(), samples.data(), samples.size() * sizeof(float));
+    block->setFrameLength(20000);
+    writer.write(*block);
     writer.close();
     const AudioData stored = readAudioFile(dir / "out.wav");
     ASSERT_EQ(stored.samples.size(), samples.size());
 
-    const std::vector<double> expectedStart = {0, 8388607, -8388608, 8388607, -8388608, 8388607, -8388608, 8388607,
-        0, 0, 2, 8388607, -8388608}; // ties go to the even step
     double errorSum = 0, worst = 0;
     for (std::size_t i = 0; i < samples.size(); ++i) {
         const double got = stored.samples[i] * 8388608.0;
-        if (i < expectedStart.size()) {
-            EXPECT_EQ(got, expectedStart[i]) << "sample " << i;
-            continue;
+        if (i < expectedSteps.size()) {
+            EXPECT_EQ(got, expectedSteps[i]) << "sample " << i;
+        } else {
+            errorSum += got - samples[i] * 8388608.0;
+            worst = std::max(worst, std::abs(got - samples[i] * 8388608.0));
         }
-        const double error = got - samples[i] * 8388608.0;
-        errorSum += error;
-        worst = std::max(worst, std::abs(error));
     }
     EXPECT_LE(worst, 0.5);
     EXPECT_LT(std::abs(errorSum / static_cast<double>(samples.size())), 0.01);

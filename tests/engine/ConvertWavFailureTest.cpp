@@ -50,11 +50,6 @@ protected:
         EXPECT_EQ(fileBytes(source), sourceBytes);
     }
 
-    void useFailingStandin(const char* mode)
-    {
-        setLibsoxrVariable(kStandin);
-        ::setenv(kStandinFailVariable, mode, 1);
-    }
     // Frames of a destination that a failure left behind.
     std::int64_t framesLeft() const { return readAudioFile(destination).frames(); }
 
@@ -131,41 +126,40 @@ TEST_F(ConvertWavFailure, RatesThatCannotBeResampledCreateNothing)
     EXPECT_EQ(outputBlockCapacity(6.0, 192000.0), 2097152000u + 8192u);
 }
 
-TEST_F(ConvertWavFailure, ResamplerThatCannotBeCreatedGivesLibsoxrsText)
-{
-    useFailingStandin("create");
-    expectFailure<SoxrError>(std::string("libsoxr: ") + kStandinCreateError, source, destination);
-    EXPECT_EQ(framesLeft(), 0); // the empty WAV the writer had created
-}
+// All the source's frames at 48 kHz.
+constexpr std::int64_t kAllFrames = 3 * std::int64_t{kInputBlockFrames} * 48000 / 44100;
 
-TEST_F(ConvertWavFailure, ResamplerThatCannotBeCreatedWithoutATextIsAnUnknownError)
-{
-    useFailingStandin("create-silently");
-    expectFailure<SoxrError>("libsoxr: unknown libsoxr error", source, destination);
-    EXPECT_EQ(standinRecord(kStandin).creates, 0);
-    EXPECT_EQ(standinRecord(kStandin).deletes, 0);
-}
+struct LibsoxrFailure {
+    const char* mode; // of the stand-in
+    std::string text;
+    int handles;                  // made, and deleted again
+    std::int64_t leastFramesLeft; // in the destination
+};
+void PrintTo(const LibsoxrFailure& c, std::ostream* out) { *out << c.mode; }
 
-TEST_F(ConvertWavFailure, ProcessingErrorWhileStreamingReleasesTheResampler)
-{
-    useFailingStandin("process");
-    expectFailure<SoxrError>(std::string("libsoxr: ") + kStandinProcessError, source, destination);
-    EXPECT_EQ(standinRecord(kStandin).creates, 1);
-    EXPECT_EQ(standinRecord(kStandin).deletes, 1);
-    EXPECT_EQ(framesLeft(), 0);
-}
+class ConvertWavLibsoxrFailure : public ConvertWavFailure, public ::testing::WithParamInterface<LibsoxrFailure> {};
 
-TEST_F(ConvertWavFailure, ProcessingErrorWhileFlushingKeepsWhatWasWritten)
+TEST_P(ConvertWavLibsoxrFailure, IsASoxrErrorAndReleasesTheResampler)
 {
-    useFailingStandin("flush");
+    const LibsoxrFailure& c = GetParam();
+    setLibsoxrVariable(kStandin);
+    ::setenv(kStandinFailVariable, c.mode, 1);
     int reports = 0;
-    expectFailure<SoxrError>(std::string("libsoxr: ") + kStandinFlushError, source, destination, 48000.0,
-        [&](double) { ++reports; });
-    EXPECT_EQ(reports, 3);
-    EXPECT_EQ(standinRecord(kStandin).deletes, 1);
-    // Everything but the resampler's held-back tail.
-    EXPECT_GT(framesLeft(), 3 * kInputBlockFrames * 48000 / 44100 - 1000);
+    expectFailure<SoxrError>(c.text, source, destination, 48000.0, [&](double) { ++reports; });
+    EXPECT_EQ(standinRecord(kStandin).creates, c.handles);
+    EXPECT_EQ(standinRecord(kStandin).deletes, c.handles);
+    EXPECT_EQ(reports, c.leastFramesLeft > 0 ? 3 : 0);
+    // The WAV the writer created, empty or with everything but the resampler's held-back tail.
+    EXPECT_GE(framesLeft(), c.leastFramesLeft);
+    EXPECT_LE(framesLeft(), c.leastFramesLeft > 0 ? kAllFrames : 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, ConvertWavLibsoxrFailure,
+    ::testing::Values(LibsoxrFailure{"create", std::string("libsoxr: ") + kStandinCreateError, 0, 0},
+        LibsoxrFailure{"create-silently", "libsoxr: unknown libsoxr error", 0, 0},
+        LibsoxrFailure{"process", std::string("libsoxr: ") + kStandinProcessError, 1, 0},
+        LibsoxrFailure{"flush", std::string("libsoxr: ") + kStandinFlushError, 1, kAllFrames - 1000}),
+    [](const auto& info) { return info.index == 1 ? std::string("createSilently") : std::string(info.param.mode); });
 
 TEST_F(ConvertWavFailure, BlockThatCannotBeMadeIsAnUnknownLibsoxrError)
 {

@@ -16,32 +16,27 @@ using namespace fennick::test;
 
 constexpr const char* kFixed[] = {"/usr/local/lib/libsoxr.so.0", "/usr/local/lib/libsoxr.so"};
 
-std::array<void*, 16> entries(const SoxrApi& api)
+std::array<void*, 16> entries(const SoxrApi& a)
 {
-    return {reinterpret_cast<void*>(api.soxr_version), reinterpret_cast<void*>(api.soxr_create),
-        reinterpret_cast<void*>(api.soxr_process), reinterpret_cast<void*>(api.soxr_set_input_fn),
-        reinterpret_cast<void*>(api.soxr_output), reinterpret_cast<void*>(api.soxr_error),
-        reinterpret_cast<void*>(api.soxr_num_clips), reinterpret_cast<void*>(api.soxr_delay),
-        reinterpret_cast<void*>(api.soxr_engine), reinterpret_cast<void*>(api.soxr_clear),
-        reinterpret_cast<void*>(api.soxr_delete), reinterpret_cast<void*>(api.soxr_oneshot),
-        reinterpret_cast<void*>(api.soxr_set_io_ratio), reinterpret_cast<void*>(api.soxr_io_spec),
-        reinterpret_cast<void*>(api.soxr_quality_spec), reinterpret_cast<void*>(api.soxr_runtime_spec)};
+    const auto p = [](auto function) { return reinterpret_cast<void*>(function); };
+    return {p(a.soxr_version), p(a.soxr_create), p(a.soxr_process), p(a.soxr_set_input_fn), p(a.soxr_output),
+        p(a.soxr_error), p(a.soxr_num_clips), p(a.soxr_delay), p(a.soxr_engine), p(a.soxr_clear), p(a.soxr_delete),
+        p(a.soxr_oneshot), p(a.soxr_set_io_ratio), p(a.soxr_io_spec), p(a.soxr_quality_spec), p(a.soxr_runtime_spec)};
 }
 
-void expectLinked(const SoxrApi& api)
+// `path` null: the linked libsoxr.
+void expectBound(const SoxrApi& api, const char* path, const char* version = "libsoxr-0.1.3")
 {
-    EXPECT_FALSE(api.libraryPath);
-    EXPECT_EQ(soxrVersionText(api), "libsoxr-0.1.3");
-    EXPECT_EQ(entries(api), entries(linkedSoxrApi()));
-    EXPECT_EQ(api.soxr_create, &::soxr_create);
-}
-
-void expectStandin(const SoxrApi& api, const char* path, const char* version)
-{
-    EXPECT_EQ(api.libraryPath, path);
     EXPECT_EQ(soxrVersionText(api), version);
-    for (void* entry : entries(api)) EXPECT_NE(entry, nullptr);
-    EXPECT_NE(api.soxr_create, &::soxr_create);
+    if (path == nullptr) {
+        EXPECT_FALSE(api.libraryPath);
+        EXPECT_EQ(entries(api), entries(linkedSoxrApi()));
+        EXPECT_EQ(api.soxr_create, &::soxr_create);
+    } else {
+        EXPECT_EQ(api.libraryPath, path);
+        for (void* entry : entries(api)) EXPECT_NE(entry, nullptr);
+        EXPECT_NE(api.soxr_create, &::soxr_create);
+    }
 }
 
 class SoxrApiTest : public ::testing::Test {
@@ -70,11 +65,11 @@ TEST_F(SoxrApiTest, CandidatesAreTheVariableThenTheFixedPaths)
     }
     const std::pair<const char*, const char*> invalidUtf8[] = {
         {"/tmp/\xFF.so", "/tmp/\uFFFD.so"},
-        {"/tmp/\xC3", "/tmp/\uFFFD"},                      // cut short
-        {"/tmp/\xE0\x80.so", "/tmp/\uFFFD\uFFFD.so"},      // overlong: each byte on its own
-        {"/tmp/\xF0\x9F\x98.so", "/tmp/\uFFFD.so"},        // one maximal subpart
-        {"/tmp/\xED\xA0\x80", "/tmp/\uFFFD\uFFFD\uFFFD"},  // a surrogate
-        {"/tmp/caf\xC3\xA9.so", "/tmp/caf\u00E9.so"},      // valid, unchanged
+        {"/tmp/\xC3", "/tmp/\uFFFD"},                     // cut short
+        {"/tmp/\xE0\x80.so", "/tmp/\uFFFD\uFFFD.so"},     // overlong: each byte on its own
+        {"/tmp/\xF0\x9F\x98.so", "/tmp/\uFFFD.so"},       // one maximal subpart
+        {"/tmp/\xED\xA0\x80", "/tmp/\uFFFD\uFFFD\uFFFD"}, // a surrogate
+        {"/tmp/caf\xC3\xA9.so", "/tmp/caf\u00E9.so"},     // valid, unchanged
     };
     for (const auto& [bytes, expected] : invalidUtf8) {
         setLibsoxrVariable(bytes);
@@ -86,71 +81,64 @@ TEST_F(SoxrApiTest, TheFirstCompleteCandidateIsBoundAndNoLaterOneIsTried)
 {
     struct Case {
         std::vector<std::string> candidates;
-        const char* bound; // null: the linked libsoxr
-        const char* version;
         std::size_t tried;
+        const char* bound;
+        const char* version;
     };
     const Case cases[] = {
-        {{kStandin, kOtherStandin}, kStandin, kStandinVersion, 1},
-        {{kOtherStandin, kStandin}, kOtherStandin, kOtherStandinVersion, 1},
-        {{missing, notALibrary, kStandinWithoutRuntimeSpec, kStandin, kOtherStandin}, kStandin, kStandinVersion, 4},
-        {{missing, notALibrary, kStandinWithoutRuntimeSpec}, nullptr, nullptr, 3},
-        {{}, nullptr, nullptr, 0},
+        {{kStandin, kOtherStandin}, 1, kStandin, "standin-1"},
+        {{kOtherStandin, kStandin}, 1, kOtherStandin, "standin-2"},
+        {{missing, notALibrary, kStandinWithoutRuntimeSpec, kStandin, kOtherStandin}, 4, kStandin, "standin-1"},
+        {{missing, notALibrary, kStandinWithoutRuntimeSpec}, 3, nullptr, "libsoxr-0.1.3"},
+        {{}, 0, nullptr, "libsoxr-0.1.3"},
     };
-    for (const Case& each : cases) {
-        SCOPED_TRACE(testing::PrintToString(each.candidates));
-        const std::size_t before = dlopenedPaths().size();
-        const SoxrApi api = resolveSoxrApi(each.candidates);
-        if (each.bound != nullptr) {
-            expectStandin(api, each.bound, each.version);
-        } else {
-            expectLinked(api);
-        }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.candidates));
+        const auto before = static_cast<std::ptrdiff_t>(dlopenedPaths().size());
+        expectBound(resolveSoxrApi(c.candidates), c.bound, c.version);
         const auto log = dlopenedPaths();
-        EXPECT_EQ(std::vector(log.begin() + static_cast<std::ptrdiff_t>(before), log.end()),
-            std::vector(each.candidates.begin(), each.candidates.begin() + static_cast<std::ptrdiff_t>(each.tried)));
-        // A library that lacked a name was closed again.
-        EXPECT_FALSE(isLoaded(kStandinWithoutRuntimeSpec));
+        EXPECT_EQ(std::vector(log.begin() + before, log.end()),
+            std::vector(c.candidates.begin(), c.candidates.begin() + static_cast<std::ptrdiff_t>(c.tried)));
+        EXPECT_FALSE(isLoaded(kStandinWithoutRuntimeSpec)); // closed again for lacking a name
     }
-    EXPECT_FALSE(loadSoxrApi(kStandinWithoutRuntimeSpec));
-    EXPECT_FALSE(loadSoxrApi(notALibrary));
 }
 
 TEST_F(SoxrApiTest, SharedBindsTheVariableFirstAndReadsItOnlyOnce)
 {
     setLibsoxrVariable(kStandin);
     const SoxrApi& first = SoxrApi::shared();
-    expectStandin(first, kStandin, kStandinVersion);
+    expectBound(first, kStandin, "standin-1");
     setLibsoxrVariable(kOtherStandin);
     EXPECT_EQ(&SoxrApi::shared(), &first);
-    expectStandin(SoxrApi::shared(), kStandin, kStandinVersion);
+    expectBound(SoxrApi::shared(), kStandin, "standin-1");
     EXPECT_FALSE(isLoaded(kOtherStandin));
 }
 
 TEST_F(SoxrApiTest, SharedFallsBackToTheLinkedLibsoxrAfterTryingEveryCandidate)
 {
     setLibsoxrVariable(notALibrary.c_str());
-    expectLinked(SoxrApi::shared());
+    expectBound(SoxrApi::shared(), nullptr);
     EXPECT_EQ(dlopenedPaths(), (std::vector<std::string>{notALibrary, kFixed[0], kFixed[1]}));
 }
 
 TEST_F(SoxrApiTest, RacingFirstAccessesResolveOnceAndShareOneTable)
 {
-    // Each resolution would open (and close again) the incomplete stand-in, so the log counts them.
+    // Every resolution opens the incomplete stand-in (and closes it again), so the log counts them.
     setLibsoxrVariable(kStandinWithoutRuntimeSpec);
     constexpr int kThreads = 16;
     std::array<const SoxrApi*, kThreads> seen{};
     std::latch start(kThreads);
-    std::vector<std::jthread> threads;
-    for (int i = 0; i < kThreads; ++i) {
-        threads.emplace_back([&, i] {
-            start.arrive_and_wait();
-            seen[static_cast<std::size_t>(i)] = &SoxrApi::shared();
-        });
+    {
+        std::vector<std::jthread> threads;
+        for (auto& slot : seen) {
+            threads.emplace_back([&] {
+                start.arrive_and_wait();
+                slot = &SoxrApi::shared();
+            });
+        }
     }
-    threads.clear();
     for (const SoxrApi* each : seen) EXPECT_EQ(each, seen[0]);
-    expectLinked(*seen[0]);
+    expectBound(*seen[0], nullptr);
     EXPECT_EQ(dlopenedPaths(), (std::vector<std::string>{kStandinWithoutRuntimeSpec, kFixed[0], kFixed[1]}));
 }
 

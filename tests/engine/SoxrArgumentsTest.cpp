@@ -15,14 +15,14 @@ using P = ConversionOptions::Precision;
 using Ph = ConversionOptions::Phase;
 using R = ConversionOptions::Rolloff;
 
-StandinRecord& convertThroughStandin(const TempDir& dir, int inputRate, double targetRate, OutputFormat format,
+const StandinRecord& convertThroughStandin(const TempDir& dir, int inputRate, double targetRate, OutputFormat format,
     const ConversionOptions& options, std::int64_t frames = 3000)
 {
     setLibsoxrVariable(kStandin);
     writeAudioFile(dir / "in.wav", {inputRate, 2}, frames, sine(440, inputRate));
     convertWav(dir / "in.wav", dir / "out.wav", targetRate, format, options);
     EXPECT_EQ(SoxrApi::shared().libraryPath, kStandin);
-    StandinRecord& record = standinRecord(kStandin);
+    const StandinRecord& record = standinRecord(kStandin);
     EXPECT_EQ(record.creates, 1);
     EXPECT_EQ(record.deletes, 1);
     return record;
@@ -32,8 +32,7 @@ struct ArgumentCase {
     const char* name;
     OutputFormat format;
     ConversionOptions options;
-    unsigned long recipe;
-    unsigned long flags;
+    unsigned long recipe, flags;
     bool noDither;
 };
 void PrintTo(const ArgumentCase& c, std::ostream* out) { *out << c.name; }
@@ -55,16 +54,15 @@ TEST_P(SoxrArguments, AreTheSettingsInLibsoxrsTerms)
 
     EXPECT_EQ(record.qualityRecipe, c.recipe);
     EXPECT_EQ(record.qualityFlags, c.flags);
-    // The quality record is libsoxr's own apart from passband_end, whatever libsoxr put there.
-    const soxr_quality_spec_t& given = record.qualityGiven;
-    const soxr_quality_spec_t& returned = record.qualityReturned;
+    // libsoxr's own quality record apart from passband_end, whatever libsoxr put there.
+    const soxr_quality_spec_t &given = record.qualityGiven, &returned = record.qualityReturned;
     EXPECT_EQ(given.passband_end, c.options.bandwidthPercent / 100.0);
     EXPECT_EQ(given.precision, returned.precision);
     EXPECT_EQ(given.phase_response, returned.phase_response);
     EXPECT_EQ(given.stopband_begin, returned.stopband_begin);
     EXPECT_EQ(given.e, returned.e);
     EXPECT_EQ(given.flags, returned.flags);
-
+    // libsoxr's own io record, with SOXR_NO_DITHER added only for undithered int16.
     EXPECT_EQ(record.ioGiven.itype, SOXR_FLOAT32_I);
     EXPECT_EQ(record.ioGiven.otype, c.format == OutputFormat::int16 ? SOXR_INT16_I : SOXR_FLOAT32_I);
     EXPECT_EQ(record.ioGiven.scale, record.ioReturned.scale);
@@ -114,8 +112,8 @@ TEST_P(OutputLength, IsTheOutputBlockCapacityInEveryCall)
     TempDir dir;
     // Three input blocks, so that soxr_process is called while streaming and flushing; equal
     // rates are no exception.
-    const StandinRecord& record = convertThroughStandin(dir, c.inputRate, c.targetRate, OutputFormat::float32, {},
-        2 * kInputBlockFrames + 100);
+    const StandinRecord& record =
+        convertThroughStandin(dir, c.inputRate, c.targetRate, OutputFormat::float32, {}, 2 * kInputBlockFrames + 100);
     EXPECT_EQ(record.outputLength, c.outputLength);
     EXPECT_FALSE(record.outputLengthVaried);
 }
