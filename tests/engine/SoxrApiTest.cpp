@@ -75,6 +75,10 @@ TEST_F(SoxrApiTest, CandidatesAreTheVariableThenTheFixedPaths)
         setLibsoxrVariable(bytes);
         EXPECT_EQ(libsoxrCandidatePaths().front(), expected);
     }
+    // A fixed path named by the variable is tried first and again at its own place.
+    setLibsoxrVariable(kFixed[0]);
+    expectBound(resolveSoxrApi(), nullptr);
+    EXPECT_EQ(dlopenedPaths(), (std::vector<std::string>{kFixed[0], kFixed[0], kFixed[1]}));
 }
 
 TEST_F(SoxrApiTest, TheFirstCompleteCandidateIsBoundAndNoLaterOneIsTried)
