@@ -57,7 +57,7 @@ FFMPEG_CHEAPEST = 15
 SOURCES = {
     "music44": (44100, ["-e", "signed-integer", "-b", "24"], 2, (600, 20),
                 "sine 220 sine 330 pinknoise mix brownnoise mix sine mix 20/20000 sine mix 20000/20 vol 0.7"),
-    "hires96": (96000, ["-e", "signed-integer", "-b", "24"], 2, (600, 20),
+    "hires96": (96000, ["-e", "signed-integer", "-b", "24"], 2, (300, 20),
                 "sine 110 sine 165 pinknoise mix whitenoise mix sine mix 20/40000 sine mix 40000/20 vol 0.7"),
     "surround48": (48000, ["-e", "floating-point", "-b", "32"], 6, (180, 20),
                    "sine 110 sine 220 sine 330 sine 55 pinknoise pinknoise "
@@ -157,12 +157,13 @@ def load_average():
     return os.getloadavg()[0]
 
 
-def time_cases(binaries, sources, work, rounds, qualities, env):
+def time_cases(binaries, sources, work, rounds, qualities, env, loads):
     """Interleaved rounds; returns {(case label, quality): {tool: [(wall, cpu, rss), ...]}}."""
     samples = {}
     checked = set()
     for number in range(1, rounds + 1):
-        print(f"round {number}/{rounds} (load {load_average():.2f})", file=sys.stderr)
+        loads.append(load_average())
+        print(f"round {number}/{rounds} (load {loads[-1]:.2f})", file=sys.stderr)
         for label, source_name, rate, fmt in CASES:
             source, _ = sources[source_name]
             for quality in qualities:
@@ -170,11 +171,11 @@ def time_cases(binaries, sources, work, rounds, qualities, env):
                 floor_frames = None
                 for tool in TOOLS:
                     output = work / f"out-{tool}.wav"
-                    report = work / f"report-{tool}.json"
+                    stdout = work / f"stdout-{tool}.txt"
                     wall, cpu, rss = run_measured(command_for(tool, binaries, source, output, rate, fmt, quality),
-                                                  env, report, work / "rss.txt")
+                                                  env, stdout, work / "rss.txt")
                     if tool == "floor":
-                        floor = json.loads(report.read_text())
+                        floor = json.loads(stdout.read_text())
                         wall, cpu = floor["soxr_wall_seconds"], floor["soxr_cpu_seconds"]
                         floor_frames = floor["frames_out"]
                     if tool == "fennick" and key not in checked:
@@ -190,7 +191,40 @@ def time_cases(binaries, sources, work, rounds, qualities, env):
     return samples
 
 
-def memory_check(binaries, sources, work, quick, env):
+def count_instructions(command, env, work, soxr_only):
+    """Instructions the command executes under callgrind, which the machine's load cannot change:
+    the whole process, or with `soxr_only` just those inside libsoxr's calls (for the floor)."""
+    profile = work / "callgrind.out"
+    toggles = [f"--toggle-collect={name}" for name in ("soxr_create", "soxr_process", "soxr_delete")]
+    subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={profile}"]
+                   + (toggles if soxr_only else []) + command,
+                   check=True, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    summary = next(line for line in profile.read_text().splitlines() if line.startswith("summary:"))
+    profile.unlink()
+    return int(summary.split()[1])
+
+
+def instruction_table(binaries, sources, work, qualities, env):
+    lines = ["Instructions executed (millions), counted by callgrind on the 20-second inputs: fennick, sox "
+             "and ffmpeg whole processes, the floor only inside libsoxr's calls.", "",
+             "| case | quality | fennick | floor | sox | ffmpeg | fennick/floor | fennick/sox | fennick/ffmpeg |",
+             "|---|---|---:|---:|---:|---:|---:|---:|---:|"]
+    for label, source_name, rate, fmt in CASES:
+        source, _ = sources[source_name]
+        for quality in qualities:
+            print(f"counting {label} {quality}", file=sys.stderr)
+            output = work / "out-callgrind.wav"
+            counts = {}
+            for tool in TOOLS:
+                command = command_for(tool, binaries, source, output, rate, fmt, quality)
+                counts[tool] = count_instructions(command, env, work, soxr_only=tool == "floor")
+                output.unlink(missing_ok=True)
+            lines.append(f"| {label} | {quality} | " + " | ".join(f"{counts[tool] / 1e6:.0f}" for tool in TOOLS)
+                         + " | " + " | ".join(f"{counts['fennick'] / counts[tool]:.2f}" for tool in TOOLS[1:]) + " |")
+    return "\n".join(lines) + "\n"
+
+
+def memory_check(binaries, sources, work, env):
     """Peak RSS of fennick-convert on the short file and on a file LONG_FACTOR times as long."""
     label, source_name, rate, fmt = MEMORY_CASE
     short, seconds = sources[source_name]
@@ -215,10 +249,15 @@ def seconds_text(seconds):
 
 def render(samples, sources, qualities, memory, rounds, loads):
     med = statistics.median
+    # The floor runs on one core without I/O, so wall time above its CPU time is time it waited
+    # for the processor: how busy the machine was.
+    waiting = [wall / cpu for runs in samples.values() for wall, cpu, _ in runs["floor"] if cpu > 0]
     lines = [
         f"{rounds} interleaved rounds; ×RT = audio seconds per wall second, median (min–max); CPU = user + system "
         "seconds, median; fennick/X = ratio of median wall times (below 1: fennick is faster).",
-        f"1-minute load average at start {loads[0]:.2f}, at end {loads[1]:.2f}.",
+        "1-minute load average at the start of each round: " + ", ".join(f"{load:.2f}" for load in loads[:-1])
+        + f"; at the end: {loads[-1]:.2f}. Floor wall/CPU time (1.00 on an idle machine): median "
+        f"{med(waiting):.2f}, worst {max(waiting):.2f}.",
         "",
         "| case | quality | fennick ×RT | CPU s | RSS MB | floor ×RT | CPU s | sox ×RT | CPU s | ffmpeg ×RT | CPU s "
         "| fennick/floor | fennick/sox | fennick/ffmpeg |",
@@ -244,20 +283,22 @@ def render(samples, sources, qualities, memory, rounds, loads):
             cells += [f"{ratio[tool]:.2f}" for tool in TOOLS[1:]]
             lines.append("| " + " | ".join(cells) + " |")
 
-    default_floor = med(ratios[(label, DEFAULT_QUALITY)]["floor"] for label, *_ in CASES)
     equal = [key for key in ratios if key[1] in FFMPEG_PRECISION]
-    worst_ffmpeg = max(ratios[key]["ffmpeg"] for key in equal) if equal else float("nan")
-    worst_sox = max(ratio["sox"] for ratio in ratios.values())
     lines += ["", "† ffmpeg's soxr resampler has no cubic mode; its cheapest setting (precision=15) is "
               "a higher quality than quick, so that column is no equal-quality comparison.", "", "Targets:", ""]
 
     def verdict(ok):
         return "met" if ok else "MISSED"
 
-    lines.append(f"- fennick/floor at the default quality, median over the cases: {default_floor:.2f} "
-                 f"(target ≤ 1.40: {verdict(default_floor <= 1.4)})")
-    lines.append(f"- fennick/ffmpeg, worst equal-quality case: {worst_ffmpeg:.2f} "
-                 f"(target ≤ {1 / 1.3:.2f}, i.e. 1.3× faster: {verdict(worst_ffmpeg <= 1 / 1.3)})")
+    if DEFAULT_QUALITY in qualities:
+        default_floor = med(ratios[(label, DEFAULT_QUALITY)]["floor"] for label, *_ in CASES)
+        lines.append(f"- fennick/floor at the default quality, median over the cases: {default_floor:.2f} "
+                     f"(target ≤ 1.40: {verdict(default_floor <= 1.4)})")
+    if equal:
+        worst_ffmpeg = max(ratios[key]["ffmpeg"] for key in equal)
+        lines.append(f"- fennick/ffmpeg, worst equal-quality case: {worst_ffmpeg:.2f} "
+                     f"(target ≤ {1 / 1.3:.2f}, i.e. 1.3× faster: {verdict(worst_ffmpeg <= 1 / 1.3)})")
+    worst_sox = max(ratio["sox"] for ratio in ratios.values())
     lines.append(f"- fennick/sox, worst case: {worst_sox:.2f} (target ≤ 0.50, i.e. 2× faster: "
                  f"{verdict(worst_sox <= 0.5)})")
     if memory:
@@ -278,6 +319,8 @@ def main():
     parser.add_argument("--rounds", type=int, help="interleaved rounds (default 5, or 2 with --quick)")
     parser.add_argument("--qualities", default=",".join(QUALITIES), help="comma-separated, default %(default)s")
     parser.add_argument("--no-memory", action="store_true", help="skip the long-file memory check")
+    parser.add_argument("--instructions", action="store_true",
+                        help="count instructions with callgrind on the 20-second inputs instead of timing")
     parser.add_argument("--output", type=pathlib.Path, help="also write the table (Markdown) here")
     args = parser.parse_args()
 
@@ -288,30 +331,33 @@ def main():
             parser.error(f"unknown quality {quality}")
     binaries = {"fennick": str(args.build / "cli" / "fennick-convert"),
                 "floor": str(args.build / "bench" / "fennick-bench-floor")}
-    for tool in ("sox", "soxi", "ffmpeg", "/usr/bin/time"):
+    for tool in ("sox", "soxi", "ffmpeg", "/usr/bin/time") + (("valgrind",) if args.instructions else ()):
         if shutil.which(tool) is None:
             parser.error(f"{tool} is not installed")
 
     env = {key: value for key, value in os.environ.items() if key != "SOXR_NUM_THREADS"}
     env["LC_ALL"] = "C"
-    work = args.data / "quick" if args.quick else args.data
+    short = args.quick or args.instructions
+    work = args.data / "quick" if short else args.data
     work.mkdir(parents=True, exist_ok=True)
-    sources = make_sources(work, args.quick, sorted({case[1] for case in CASES}))
+    sources = make_sources(work, short, sorted({case[1] for case in CASES}))
     for path, _ in sources.values():
         warm_page_cache(path)
 
-    loads = [load_average()]
-    samples = time_cases(binaries, sources, work, rounds, qualities, env)
-    loads.append(load_average())
-    memory = None if args.no_memory else memory_check(binaries, sources, work, args.quick, env)
-
-    table = render(samples, sources, qualities, memory, rounds, loads)
+    if args.instructions:
+        table = instruction_table(binaries, sources, work, qualities, env)
+    else:
+        loads = []
+        samples = time_cases(binaries, sources, work, rounds, qualities, env, loads)
+        loads.append(load_average())
+        memory = None if args.no_memory else memory_check(binaries, sources, work, env)
+        table = render(samples, sources, qualities, memory, rounds, loads)
+        (work / "samples.json").write_text(json.dumps(
+            {f"{label} | {quality}": runs for (label, quality), runs in samples.items()}, indent=1))
     stamp = datetime.datetime.now().strftime("%Y-%m-%d %H:%M")
     print(f"\n{stamp}\n\n{table}")
     if args.output:
         args.output.write_text(f"{stamp}\n\n{table}")
-    (work / "samples.json").write_text(json.dumps(
-        {f"{label} | {quality}": runs for (label, quality), runs in samples.items()}, indent=1))
 
 
 if __name__ == "__main__":
