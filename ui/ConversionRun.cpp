@@ -45,7 +45,12 @@ QString defaultOutputFileName(const QUrl& source, TargetSampleRate targetRate, O
 
 void startConversionJob(const ConversionRequest& request, ConversionObserver observer)
 {
-    QThreadPool::globalInstance()->start([request, observer = std::move(observer)] {
+    QThreadPool* pool = QThreadPool::globalInstance();
+    // A run gets a thread of its own beyond the pool's limit: Qt converts and scales images on
+    // the same pool and the main thread waits for that work, so runs that filled the pool
+    // would freeze every window until one of them ended.
+    pool->reserveThread();
+    pool->startOnReservedThread(QRunnable::create([request, observer = std::move(observer)] {
         const auto progress = [&observer](double fraction) {
             postToMainThread([report = observer.progressed, fraction] { report(fraction); });
         };
@@ -60,7 +65,7 @@ void startConversionJob(const ConversionRequest& request, ConversionObserver obs
             return;
         }
         postToMainThread([finished = observer.finished] { finished(); });
-    });
+    }));
 }
 
 void finishConversion(ContentState& state, const QUrl& destination)

@@ -35,5 +35,21 @@ TEST(Screenshot, DefaultSizeWithoutAFileWithAFileAndAfterARun)
     save(*f.view, "content-finished.png");
 }
 
+TEST(Screenshot, DuringARun)
+{
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    GatedLibsoxr libsoxr;
+    ASSERT_TRUE(libsoxr.loaded());
+    ViewFixture f;
+    f.view->loadSourceFile(f.audioFile("Field Recording 07.wav", {44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24}, 300000));
+    f.view->setSaveFileChooser([&](QWidget*, const QString&) { return std::optional<QUrl>(f.url("out.wav")); });
+    // Hold the run at its first block, with the bar showing.
+    libsoxr.shut();
+    f.view->startConversion();
+    save(*f.view, "content-converting.png");
+    libsoxr.open();
+    ASSERT_TRUE(waitUntil([&] { return !f.view->isConverting(); }));
+}
+
 } // namespace
 } // namespace fennick::test

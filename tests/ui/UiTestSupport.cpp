@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <dlfcn.h>
 #include <fstream>
 
 namespace fennick::test {
@@ -114,6 +116,24 @@ void convertTo(ContentView& view, const QUrl& destination)
     view.setSaveFileChooser([destination](QWidget*, const QString&) { return destination; });
     view.startConversion();
     ASSERT_TRUE(waitUntil([&view] { return !view.isConverting(); }));
+}
+
+GatedLibsoxr::GatedLibsoxr()
+{
+    setenv("FENNICK_LIBSOXR", FENNICK_GATED_SOXR, 1);
+    handle_ = dlopen(FENNICK_GATED_SOXR, RTLD_NOW | RTLD_LOCAL);
+    if (handle_ != nullptr) shut_ = reinterpret_cast<void (*)(int)>(dlsym(handle_, "fennick_gate_shut"));
+}
+
+GatedLibsoxr::~GatedLibsoxr()
+{
+    open(); // never leave a job waiting behind a test that ended
+    if (handle_ != nullptr) dlclose(handle_);
+}
+
+void GatedLibsoxr::open()
+{
+    if (shut_ != nullptr) shut_(0);
 }
 
 } // namespace fennick::test

@@ -53,4 +53,23 @@ QColor textColor(const QWidget* widget);
 // Converts with the save dialog answered by `destination`, waiting for the run to end.
 void convertTo(ContentView& view, const QUrl& destination);
 
+// The libsoxr the binding finds through FENNICK_LIBSOXR (read once per process, so make one
+// before the first run): the real one behind a gate in soxr_process that the test holds shut
+// for as long as it needs a run to be in the middle of its work. Its version text is
+// "gated-libsoxr".
+class GatedLibsoxr {
+public:
+    GatedLibsoxr();
+    ~GatedLibsoxr();
+    GatedLibsoxr(const GatedLibsoxr&) = delete;
+    GatedLibsoxr& operator=(const GatedLibsoxr&) = delete;
+    bool loaded() const { return shut_ != nullptr; }
+    void shut() { shut_(1); }
+    void open();
+
+private:
+    void* handle_ = nullptr;
+    void (*shut_)(int) = nullptr;
+};
+
 } // namespace fennick::test
