@@ -99,13 +99,14 @@ AudioFileWriter::AudioFileWriter(const std::filesystem::path& path, const Writer
     }
 
     // O_NONBLOCK keeps open() from waiting for a reader of a FIFO (ENXIO instead, as for a socket
-    // or a device without a driver). Anything but a regular file is refused: a WAV header is
-    // rewritten in place, and a device must never be written to by mistake.
+    // or a device without a driver). FIFOs, sockets and block devices are refused: a WAV header is
+    // rewritten in place, and a disk must never be overwritten by mistake. Character devices
+    // (/dev/null, /dev/full) behave like files that discard or refuse what is written.
     FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666));
     if (!fd.valid()) throw errno == ENXIO ? AudioFileError("Not a regular file.") : AudioFileError::fromErrno(errno);
     struct stat status {};
     if (::fstat(fd.get(), &status) != 0) throw AudioFileError::fromErrno(errno);
-    if (!S_ISREG(status.st_mode)) throw AudioFileError("Not a regular file.");
+    if (!S_ISREG(status.st_mode) && !S_ISCHR(status.st_mode)) throw AudioFileError("Not a regular file.");
     ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
 
     SF_INFO info{};

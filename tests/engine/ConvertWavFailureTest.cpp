@@ -79,7 +79,7 @@ TEST_F(ConvertWavFailure, DestinationThatCannotBeCreatedLeavesLibsoxrUnresolved)
     expectFailure<AudioFileError>("No such file or directory", source, dir / "missing" / "out.wav");
     expectFailure<AudioFileError>("Is a directory", source, dir.path());
     expectFailure<AudioFileError>("Not a regular file.", source, dir / "pipe.wav");
-    expectFailure<AudioFileError>("Not a regular file.", source, "/dev/full");
+    expectFailure<AudioFileError>("No space left on device", source, "/dev/full");
 
     // The table is built by the first conversion that gets past opening both files.
     setLibsoxrVariable(kStandin);

@@ -141,7 +141,7 @@ std::vector<HostileDestination> hostileDestinations()
             },
             itself},
         {"FullDisk", [](const auto&, const auto&) { return std::filesystem::path("/dev/full"); },
-            "No space left on device."},
+            "No space left on device"},
     };
 }
 
