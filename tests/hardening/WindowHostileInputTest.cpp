@@ -1,0 +1,72 @@
+// The window's source step under hostile files: loading one shows "Could not read file: " with
+// the reason on the error line (or the header, for the files that read), and nothing is touched.
+
+#include "BottomBar.h"
+#include "ContentView.h"
+#include "HostileInputs.h"
+#include "MessageLabel.h"
+#include "TestAudio.h"
+
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+namespace fennick::test {
+namespace {
+
+std::string snapshot(const std::filesystem::path& path)
+{
+    const auto status = std::filesystem::symlink_status(path);
+    if (status.type() != std::filesystem::file_type::regular) return "type " + std::to_string(int(status.type()));
+    return "file " + fileBytes(path);
+}
+
+class WindowHostileSource : public ::testing::TestWithParam<HostileSource> {};
+
+TEST_P(WindowHostileSource, ShowsTheReasonOrTheHeader)
+{
+    const HostileSource& hostile = GetParam();
+    TempDir dir;
+    const auto source = hostile.make(dir.path());
+    const std::string before = snapshot(source);
+    ContentView view;
+    view.resize(560, 880);
+    view.show();
+    const int descriptors = openDescriptorCount();
+
+    view.loadSourceFile(QUrl::fromLocalFile(QString::fromStdString(source.string())));
+
+    const ContentState& state = view.state();
+    EXPECT_EQ(state.fileName, QString::fromStdString(source.filename().string()));
+    MessageLabel* errorLine = view.bottomBar()->errorLine();
+    if (hostile.readError.empty()) {
+        EXPECT_TRUE(state.hasSource());
+        EXPECT_EQ(state.sourceFormat, QStringLiteral("16-bit integer"));
+        EXPECT_FALSE(state.errorMessage);
+        EXPECT_FALSE(errorLine->isVisible());
+    } else {
+        EXPECT_FALSE(state.hasSource());
+        EXPECT_FALSE(state.sampleRate);
+        const QString expected = QStringLiteral("Could not read file: ") + QString::fromStdString(hostile.readError);
+        EXPECT_EQ(state.errorMessage, expected);
+        EXPECT_TRUE(errorLine->isVisible());
+        EXPECT_EQ(errorLine->text(), expected);
+    }
+    EXPECT_EQ(openDescriptorCount(), descriptors);
+    EXPECT_EQ(snapshot(source), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, WindowHostileSource, ::testing::ValuesIn(hostileSources()),
+    [](const auto& info) { return info.param.name; });
+
+} // namespace
+} // namespace fennick::test
+
+int main(int argc, char* argv[])
+{
+    // Discovery runs this binary at build time, outside the tests' environment.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
