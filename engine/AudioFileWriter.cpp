@@ -11,6 +11,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace fennick {
 
@@ -26,7 +29,7 @@ constexpr std::size_t kInt24StagingSamples = 16384;
 std::size_t int24ChunkFrames(std::size_t channels) { return std::max<std::size_t>(1, kInt24StagingSamples / channels); }
 
 // Writes the low three bytes of `value`, little-endian. On a little-endian machine one 4-byte
-// store does it; its fourth byte lands where the next sample, or the spare byte, goes.
+// store does it; its fourth byte lands where the next sample, or a spare byte, goes.
 inline void storeInt24(std::int32_t value, unsigned char* out)
 {
     if constexpr (std::endian::native == std::endian::little) {
@@ -54,17 +57,38 @@ inline std::int32_t toInt24(float sample)
     return static_cast<std::int32_t>(value);
 }
 
-// Stores `count` samples as packed little-endian 24-bit integers; `out` has room for one byte
+// Stores `count` samples as packed little-endian 24-bit integers; `out` has room for two bytes
 // more than 3 × count.
 void packInt24(const float* in, std::size_t count, unsigned char* out)
 {
-    constexpr std::size_t kGroup = 16; // a fixed trip count, so that -O2 vectorises it too
     const float* const end = in + count;
+#if defined(__SSE2__)
+    // Four samples at a time, to the bit the same as toInt24: cvtps2dq rounds as lrintf does,
+    // maxps turns NaN into the lower limit and the ordered mask then makes it 0. Two overlapping
+    // 8-byte stores lay down the 12 bytes.
+    const __m128 scale = _mm_set1_ps(8388608.0f);
+    const __m128 low = _mm_set1_ps(-8388608.0f);
+    const __m128 high = _mm_set1_ps(8388607.0f);
+    const __m128i firstOfPair = _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF);
+    const __m128i secondOfPair = _mm_set_epi32(0xFFFF, static_cast<int>(0xFF000000), 0xFFFF, static_cast<int>(0xFF000000));
+    for (; end - in >= 4; in += 4, out += 12) {
+        const __m128 scaled = _mm_mul_ps(_mm_loadu_ps(in), scale);
+        const __m128 clipped = _mm_and_ps(_mm_min_ps(_mm_max_ps(scaled, low), high), _mm_cmpord_ps(scaled, scaled));
+        const __m128i value = _mm_cvtps_epi32(clipped);
+        // Each 64-bit half holds two samples; move the second down against the first's 24 bits.
+        const __m128i packed = _mm_or_si128(
+            _mm_and_si128(value, firstOfPair), _mm_and_si128(_mm_srli_epi64(value, 8), secondOfPair));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 6), _mm_unpackhi_epi64(packed, packed));
+    }
+#else
+    constexpr std::size_t kGroup = 16; // a fixed trip count, so that -O2 vectorises it too
     for (; end - in >= static_cast<std::ptrdiff_t>(kGroup); in += kGroup, out += 3 * kGroup) {
         std::int32_t group[kGroup];
         for (std::size_t k = 0; k < kGroup; ++k) group[k] = toInt24(in[k]);
         for (std::size_t k = 0; k < kGroup; ++k) storeInt24(group[k], out + 3 * k);
     }
+#endif
     for (; in < end; ++in, out += 3) storeInt24(toInt24(*in), out);
 }
 
@@ -125,7 +149,7 @@ AudioFileWriter::AudioFileWriter(const std::filesystem::path& path, const Writer
     processingFormat_ = {processingFormat, settings.sampleRate, settings.numberOfChannels};
     bitDepth_ = settings.bitDepth;
     if (bitDepth_ == 24) {
-        conversion_.resize(int24ChunkFrames(settings.numberOfChannels) * 3 * settings.numberOfChannels + 1);
+        conversion_.resize(int24ChunkFrames(settings.numberOfChannels) * 3 * settings.numberOfChannels + 2);
     }
 }
 
