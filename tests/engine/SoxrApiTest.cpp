@@ -1,3 +1,6 @@
+// The binding's precedence (FENNICK_LIBSOXR, then the fixed paths, then the linked libsoxr),
+// with libraries that the test build makes itself.
+
 #include "EngineTestSupport.h"
 
 #include "SoxrApi.h"
@@ -13,30 +16,17 @@ namespace fennick {
 namespace {
 
 using namespace fennick::test;
+using Paths = std::vector<std::string>;
 
 constexpr const char* kFixed[] = {"/usr/local/lib/libsoxr.so.0", "/usr/local/lib/libsoxr.so"};
-
-std::array<void*, 16> entries(const SoxrApi& a)
-{
-    const auto p = [](auto function) { return reinterpret_cast<void*>(function); };
-    return {p(a.soxr_version), p(a.soxr_create), p(a.soxr_process), p(a.soxr_set_input_fn), p(a.soxr_output),
-        p(a.soxr_error), p(a.soxr_num_clips), p(a.soxr_delay), p(a.soxr_engine), p(a.soxr_clear), p(a.soxr_delete),
-        p(a.soxr_oneshot), p(a.soxr_set_io_ratio), p(a.soxr_io_spec), p(a.soxr_quality_spec), p(a.soxr_runtime_spec)};
-}
 
 // `path` null: the linked libsoxr.
 void expectBound(const SoxrApi& api, const char* path, const char* version = "libsoxr-0.1.3")
 {
     EXPECT_EQ(soxrVersionText(api), version);
-    if (path == nullptr) {
-        EXPECT_FALSE(api.libraryPath);
-        EXPECT_EQ(entries(api), entries(linkedSoxrApi()));
-        EXPECT_EQ(api.soxr_create, &::soxr_create);
-    } else {
-        EXPECT_EQ(api.libraryPath, path);
-        for (void* entry : entries(api)) EXPECT_NE(entry, nullptr);
-        EXPECT_NE(api.soxr_create, &::soxr_create);
-    }
+    EXPECT_EQ(api.libraryPath, path != nullptr ? std::optional<std::string>(path) : std::nullopt);
+    EXPECT_EQ(api.soxr_create == &::soxr_create, path == nullptr);
+    EXPECT_NE(api.soxr_runtime_spec, nullptr); // the last name looked up
 }
 
 class SoxrApiTest : public ::testing::Test {
@@ -51,22 +41,19 @@ protected:
 
     TempDir dir;
     std::string notALibrary = (dir / "libsoxr-text.so").string();
-    std::string missing = (dir / "libsoxr-missing.so").string();
 };
 
 TEST_F(SoxrApiTest, CandidatesAreTheVariableThenTheFixedPaths)
 {
     setLibsoxrVariable(nullptr);
-    EXPECT_EQ(libsoxrCandidatePaths(), (std::vector<std::string>{kFixed[0], kFixed[1]}));
-    for (const std::string value : {"/opt/soxr/libsoxr.so", "", "relative/libsoxr.so ", kFixed[0]}) {
+    EXPECT_EQ(libsoxrCandidatePaths(), (Paths{kFixed[0], kFixed[1]}));
+    for (const std::string value : {"", "relative/libsoxr.so ", kFixed[0]}) {
         setLibsoxrVariable(value.c_str());
         // Taken as it is: not trimmed, not checked, not merged with an equal fixed path.
-        EXPECT_EQ(libsoxrCandidatePaths(), (std::vector<std::string>{value, kFixed[0], kFixed[1]}));
+        EXPECT_EQ(libsoxrCandidatePaths(), (Paths{value, kFixed[0], kFixed[1]}));
     }
     const std::pair<const char*, const char*> invalidUtf8[] = {
         {"/tmp/\xFF.so", "/tmp/\uFFFD.so"},
-        {"/tmp/\xC3", "/tmp/\uFFFD"},                     // cut short
-        {"/tmp/\xE0\x80.so", "/tmp/\uFFFD\uFFFD.so"},     // overlong: each byte on its own
         {"/tmp/\xF0\x9F\x98.so", "/tmp/\uFFFD.so"},       // one maximal subpart
         {"/tmp/\xED\xA0\x80", "/tmp/\uFFFD\uFFFD\uFFFD"}, // a surrogate
         {"/tmp/caf\xC3\xA9.so", "/tmp/caf\u00E9.so"},     // valid, unchanged
@@ -78,32 +65,24 @@ TEST_F(SoxrApiTest, CandidatesAreTheVariableThenTheFixedPaths)
     // A fixed path named by the variable is tried first and again at its own place.
     setLibsoxrVariable(kFixed[0]);
     expectBound(resolveSoxrApi(), nullptr);
-    EXPECT_EQ(dlopenedPaths(), (std::vector<std::string>{kFixed[0], kFixed[0], kFixed[1]}));
+    EXPECT_EQ(dlopenedPaths(), (Paths{kFixed[0], kFixed[0], kFixed[1]}));
 }
 
 TEST_F(SoxrApiTest, TheFirstCompleteCandidateIsBoundAndNoLaterOneIsTried)
 {
-    struct Case {
-        std::vector<std::string> candidates;
-        std::size_t tried;
-        const char* bound;
-        const char* version;
-    };
-    const Case cases[] = {
+    const std::string missing = (dir / "libsoxr-missing.so").string();
+    const std::tuple<Paths, std::size_t, const char*, const char*> cases[] = {
         {{kStandin, kOtherStandin}, 1, kStandin, "standin-1"},
-        {{kOtherStandin, kStandin}, 1, kOtherStandin, "standin-2"},
-        {{missing, notALibrary, kStandinWithoutRuntimeSpec, kStandin, kOtherStandin}, 4, kStandin, "standin-1"},
-        {{missing, notALibrary, kStandinWithoutRuntimeSpec}, 3, nullptr, "libsoxr-0.1.3"},
-        {{}, 0, nullptr, "libsoxr-0.1.3"},
+        {{missing, notALibrary, kIncompleteStandin, kOtherStandin, kStandin}, 4, kOtherStandin, "standin-2"},
+        {{missing, notALibrary, kIncompleteStandin}, 3, nullptr, "libsoxr-0.1.3"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.candidates));
+    for (const auto& [candidates, tried, bound, version] : cases) {
+        SCOPED_TRACE(testing::PrintToString(candidates));
         const auto before = static_cast<std::ptrdiff_t>(dlopenedPaths().size());
-        expectBound(resolveSoxrApi(c.candidates), c.bound, c.version);
-        const auto log = dlopenedPaths();
-        EXPECT_EQ(std::vector(log.begin() + before, log.end()),
-            std::vector(c.candidates.begin(), c.candidates.begin() + static_cast<std::ptrdiff_t>(c.tried)));
-        EXPECT_FALSE(isLoaded(kStandinWithoutRuntimeSpec)); // closed again for lacking a name
+        expectBound(resolveSoxrApi(candidates), bound, version);
+        const Paths log = dlopenedPaths();
+        EXPECT_EQ(Paths(log.begin() + before, log.end()), Paths(candidates.begin(), candidates.begin() + tried));
+        EXPECT_FALSE(isLoaded(kIncompleteStandin)); // closed again for lacking a name
     }
 }
 
@@ -118,20 +97,12 @@ TEST_F(SoxrApiTest, SharedBindsTheVariableFirstAndReadsItOnlyOnce)
     EXPECT_FALSE(isLoaded(kOtherStandin));
 }
 
-TEST_F(SoxrApiTest, SharedFallsBackToTheLinkedLibsoxrAfterTryingEveryCandidate)
-{
-    setLibsoxrVariable(notALibrary.c_str());
-    expectBound(SoxrApi::shared(), nullptr);
-    EXPECT_EQ(dlopenedPaths(), (std::vector<std::string>{notALibrary, kFixed[0], kFixed[1]}));
-}
-
-TEST_F(SoxrApiTest, RacingFirstAccessesResolveOnceAndShareOneTable)
+TEST_F(SoxrApiTest, RacingFirstAccessesResolveOnceAndFallBackToTheLinkedLibsoxr)
 {
     // Every resolution opens the incomplete stand-in (and closes it again), so the log counts them.
-    setLibsoxrVariable(kStandinWithoutRuntimeSpec);
-    constexpr int kThreads = 16;
-    std::array<const SoxrApi*, kThreads> seen{};
-    std::latch start(kThreads);
+    setLibsoxrVariable(kIncompleteStandin);
+    std::array<const SoxrApi*, 16> seen{};
+    std::latch start(seen.size());
     {
         std::vector<std::jthread> threads;
         for (auto& slot : seen) {
@@ -143,15 +114,14 @@ TEST_F(SoxrApiTest, RacingFirstAccessesResolveOnceAndShareOneTable)
     }
     for (const SoxrApi* each : seen) EXPECT_EQ(each, seen[0]);
     expectBound(*seen[0], nullptr);
-    EXPECT_EQ(dlopenedPaths(), (std::vector<std::string>{kStandinWithoutRuntimeSpec, kFixed[0], kFixed[1]}));
+    EXPECT_EQ(dlopenedPaths(), (Paths{kIncompleteStandin, kFixed[0], kFixed[1]}));
 }
 
 TEST(SoxrError, DescribesItselfWithTheLibraryPrefix)
 {
-    for (const std::string message : {"unknown libsoxr error", "", "invalid quality type"}) {
-        const SoxrError error(message);
-        EXPECT_EQ(error.message(), message);
-        EXPECT_EQ(std::string(error.what()), "libsoxr: " + message);
+    for (const std::string message : {"unknown libsoxr error", ""}) {
+        EXPECT_EQ(SoxrError(message).message(), message);
+        EXPECT_EQ(std::string(SoxrError(message).what()), "libsoxr: " + message);
     }
     SoxrApi silent = linkedSoxrApi();
     silent.soxr_version = []() -> const char* { return nullptr; };

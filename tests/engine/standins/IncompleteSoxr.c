@@ -1,5 +1,5 @@
-/* Every name the binding looks up except the last, soxr_runtime_spec: a library it must close
-   again. Nothing here is ever called. */
+// Every name the binding looks up except the last, soxr_runtime_spec: a library it must close
+// again. Nothing here is ever called.
 
 void soxr_version(void) {}
 void soxr_create(void) {}

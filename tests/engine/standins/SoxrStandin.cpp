@@ -8,7 +8,9 @@
 
 using fennick::test::StandinRecord;
 
-extern "C" __attribute__((visibility("default"))) StandinRecord fennick_standin_record{};
+extern "C" {
+__attribute__((visibility("default"))) StandinRecord fennick_standin_record{};
+}
 
 namespace {
 
