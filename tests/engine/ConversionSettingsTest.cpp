@@ -27,10 +27,9 @@ TEST(ConversionSettings, RawValuesMatchExactlyOrNotAtAll)
     // Every case comes back from its raw value, which is also its identity and its hash.
     const auto roundTrips = [](auto cases) {
         for (auto each : cases) {
-            using E = decltype(each);
-            EXPECT_EQ(fromRawValue<E>(rawValue(each)), each);
+            EXPECT_EQ(fromRawValue<decltype(each)>(rawValue(each)), each);
             EXPECT_EQ(id(each), rawValue(each));
-            EXPECT_EQ(std::hash<E>{}(each), std::hash<RawValueOf<E>>{}(rawValue(each)));
+            EXPECT_EQ(std::hash<decltype(each)>{}(each), std::hash<RawValueOf<decltype(each)>>{}(rawValue(each)));
         }
     };
     roundTrips(allCases<T>());
