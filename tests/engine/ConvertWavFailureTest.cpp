@@ -21,13 +21,11 @@ namespace {
 using namespace fennick::test;
 namespace fs = std::filesystem;
 
-constexpr const char* kItself = "The destination is the source file itself; choose another file name.";
-
 class ConvertWavFailure : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        setLibsoxrVariable(kStandin);
+        setLibsoxrVariable(nullptr);
         writeAudioFile(source, {44100, 2}, 3 * kInputBlockFrames, sine(440, 44100));
         sourceBytes = fileBytes(source);
         descriptors = openDescriptorCount();
@@ -46,9 +44,7 @@ protected:
         }
         EXPECT_EQ(openDescriptorCount(), descriptors);
         EXPECT_EQ(fileBytes(source), sourceBytes);
-        if (isLoaded(kStandin)) {
-            EXPECT_EQ(standinRecord().deletes, standinRecord().creates);
-        }
+        EXPECT_EQ(soxrRecord.deletes, soxrRecord.creates);
     }
 
     std::int64_t framesLeft() const { return readAudioFile(destination).frames(); }
@@ -69,18 +65,16 @@ TEST_F(ConvertWavFailure, DestinationThatCannotBeCreatedLeavesLibsoxrUnresolved)
     convertWav(source, destination, 48000.0, OutputFormat::int16, {});
     EXPECT_EQ(SoxrApi::shared().libraryPath, kStandin);
     EXPECT_FALSE(isLoaded(kOtherStandin));
+    EXPECT_EQ(soxrRecord.creates, 0); // the linked libsoxr is reached only through the table
 }
 
-TEST_F(ConvertWavFailure, DestinationThatIsTheSourceIsRefusedBeforeAnythingIsWritten)
+TEST_F(ConvertWavFailure, DestinationThatIsAHardLinkToTheSourceIsRefused)
 {
-    fs::create_directory(dir / "sub");
-    fs::create_symlink(source, dir / "link.wav");
+    // The same file under another name; the source itself and symbolic links to it are in the
+    // hostile-input matrix.
     fs::create_hard_link(source, dir / "hard.wav");
-    for (const fs::path& same : {dir / "sub" / ".." / "in.wav", dir / "link.wav", dir / "hard.wav"}) {
-        SCOPED_TRACE(same);
-        expectFailure<ConversionError>(kItself, source, same);
-        expectFailure<ConversionError>(kItself, same, source);
-    }
+    expectFailure<ConversionError>(
+        "The destination is the source file itself; choose another file name.", source, dir / "hard.wav");
 }
 
 TEST_F(ConvertWavFailure, TargetRateThatNoWavCanHoldCreatesNothing)
@@ -95,19 +89,17 @@ TEST_F(ConvertWavFailure, TargetRateThatNoWavCanHoldCreatesNothing)
 
 TEST_F(ConvertWavFailure, CreateWithoutAnErrorTextIsAnUnknownLibsoxrError)
 {
-    ASSERT_EQ(SoxrApi::shared().libraryPath, kStandin);
-    standinRecord().failCreate = true;
+    soxrRecord.failCreate = true;
     expectFailure<SoxrError>("libsoxr: unknown libsoxr error", source, destination);
     EXPECT_EQ(framesLeft(), 0); // the empty WAV the writer created
 }
 
 TEST_F(ConvertWavFailure, FlushErrorLeavesAllButTheHeldBackTail)
 {
-    ASSERT_EQ(SoxrApi::shared().libraryPath, kStandin);
-    standinRecord().failFlush = true;
+    soxrRecord.failFlush = true;
     int reports = 0;
-    expectFailure<SoxrError>("libsoxr: stand-in: flushing failed", source, destination, 48000.0, [&](double) { ++reports; });
-    EXPECT_EQ(standinRecord().creates, 1);
+    expectFailure<SoxrError>(std::string("libsoxr: ") + kFlushError, source, destination, 48000.0, [&](double) { ++reports; });
+    EXPECT_EQ(soxrRecord.creates, 1);
     EXPECT_EQ(reports, 3);
     const std::int64_t allFrames = 3 * std::int64_t{kInputBlockFrames} * 48000 / 44100;
     EXPECT_GE(framesLeft(), allFrames - 1000);
@@ -130,7 +122,7 @@ TEST_F(ConvertWavFailure, BlockThatCannotBeMadeIsAnUnknownLibsoxrError)
     ASSERT_EQ(::setrlimit(RLIMIT_AS, &limit), 0);
     expectFailure<SoxrError>("libsoxr: unknown libsoxr error", dir / "wide.wav", destination, 192000.0);
     ::setrlimit(RLIMIT_AS, &previous);
-    EXPECT_EQ(standinRecord().creates, 1);
+    EXPECT_EQ(soxrRecord.creates, 1);
     EXPECT_EQ(framesLeft(), 0);
 }
 
@@ -153,10 +145,7 @@ TEST_F(ConvertWavFailure, CloseErrorIsAFailedConversion)
 {
     // Once the resampler is deleted only closing the destination is left, and its final header
     // write goes to a full device.
-    ASSERT_EQ(SoxrApi::shared().libraryPath, kStandin);
-    static fs::path target;
-    target = destination;
-    standinRecord().onDelete = [] { redirectDescriptor(target, "/dev/full"); };
+    soxrRecord.onDelete = [&] { redirectDescriptor(destination, "/dev/full"); };
     expectFailure<AudioFileError>("No space left on device", source, destination);
 }
 

@@ -7,14 +7,22 @@
 #include <mutex>
 #include <stdexcept>
 
+using fennick::test::soxrRecord;
+
 namespace {
 std::mutex logMutex;
 std::vector<std::string> dlopenLog;
 } // namespace
 
-// The test executable is linked with --wrap=dlopen, so every dlopen of the engine passes here.
-extern "C" void* __real_dlopen(const char* file, int mode);
-extern "C" void* __wrap_dlopen(const char* file, int mode)
+// The test executable is linked with --wrap for these names, so the engine's calls pass here.
+extern "C" {
+decltype(dlopen) __real_dlopen;
+decltype(soxr_quality_spec) __real_soxr_quality_spec;
+decltype(soxr_create) __real_soxr_create;
+decltype(soxr_process) __real_soxr_process;
+decltype(soxr_delete) __real_soxr_delete;
+
+void* __wrap_dlopen(const char* file, int mode)
 {
     if (file != nullptr && (mode & RTLD_NOLOAD) == 0) {
         std::lock_guard lock(logMutex);
@@ -22,6 +30,42 @@ extern "C" void* __wrap_dlopen(const char* file, int mode)
     }
     return __real_dlopen(file, mode);
 }
+
+soxr_quality_spec_t __wrap_soxr_quality_spec(unsigned long recipe, unsigned long flags)
+{
+    soxrRecord.recipe = recipe;
+    soxrRecord.flags = flags;
+    return __real_soxr_quality_spec(recipe, flags);
+}
+
+soxr_t __wrap_soxr_create(double inputRate, double outputRate, unsigned channels, soxr_error_t* error,
+    const soxr_io_spec_t* io, const soxr_quality_spec_t* quality, const soxr_runtime_spec_t* runtime)
+{
+    soxrRecord.io = *io;
+    soxrRecord.quality = *quality;
+    soxrRecord.runtimeGiven = runtime != nullptr;
+    if (soxrRecord.failCreate) return nullptr;
+    soxr_t handle = __real_soxr_create(inputRate, outputRate, channels, error, io, quality, runtime);
+    soxrRecord.creates += handle != nullptr ? 1 : 0;
+    return handle;
+}
+
+soxr_error_t __wrap_soxr_process(soxr_t resampler, soxr_in_t in, size_t inputLength, size_t* consumed,
+    soxr_out_t out, size_t outputLength, size_t* produced)
+{
+    if (soxrRecord.outputLength == 0) soxrRecord.outputLength = outputLength;
+    soxrRecord.outputLengthVaried |= outputLength != soxrRecord.outputLength;
+    if (in == nullptr && soxrRecord.failFlush) return fennick::test::kFlushError;
+    return __real_soxr_process(resampler, in, inputLength, consumed, out, outputLength, produced);
+}
+
+void __wrap_soxr_delete(soxr_t resampler)
+{
+    if (soxrRecord.onDelete) soxrRecord.onDelete();
+    ++soxrRecord.deletes;
+    __real_soxr_delete(resampler);
+}
+} // extern "C"
 
 namespace fennick::test {
 
@@ -36,15 +80,6 @@ bool isLoaded(const char* library)
     void* handle = dlopen(library, RTLD_NOW | RTLD_NOLOAD);
     if (handle != nullptr) dlclose(handle);
     return handle != nullptr;
-}
-
-StandinRecord& standinRecord(const char* library)
-{
-    void* handle = dlopen(library, RTLD_NOW | RTLD_NOLOAD);
-    void* record = handle != nullptr ? dlsym(handle, kStandinRecordName) : nullptr;
-    if (handle != nullptr) dlclose(handle); // the binding's own reference keeps it loaded
-    if (record == nullptr) throw std::runtime_error(std::string(library) + " is not bound");
-    return *static_cast<StandinRecord*>(record);
 }
 
 void redirectDescriptor(const std::filesystem::path& path, const char* replacement)

@@ -1,12 +1,13 @@
 #pragma once
 
-// Helpers of the engine tests: the libsoxr stand-ins of the test build, a log of what the engine
-// asks the loader for, and real I/O failures on demand. Every test case runs in its own process,
-// so each may choose what the first access of SoxrApi::shared() binds.
-
-#include "standins/SoxrStandin.h"
+// Helpers of the engine tests: the libsoxr stand-ins of the test build, records of what the
+// engine asks the loader and the linked libsoxr for, and real I/O failures on demand. Every test
+// case runs in its own process, so each may choose what the first access of SoxrApi::shared()
+// binds.
 
 #include <TestAudio.h>
+
+#include <soxr.h>
 
 #include <cstdlib>
 #include <string>
@@ -28,8 +29,21 @@ inline void setLibsoxrVariable(const char* value)
 std::vector<std::string> dlopenedPaths();
 bool isLoaded(const char* library);
 
-// The record of a stand-in that the binding has loaded.
-StandinRecord& standinRecord(const char* library = kStandin);
+// What this process has passed to the linked libsoxr, and the failures it is to see there.
+struct SoxrRecord {
+    unsigned long recipe = 0, flags = 0; // soxr_quality_spec's arguments
+    soxr_io_spec_t io{};                 // the records soxr_create was given
+    soxr_quality_spec_t quality{};
+    bool runtimeGiven = false;
+    int creates = 0, deletes = 0;
+    std::size_t outputLength = 0; // of the first soxr_process call
+    bool outputLengthVaried = false;
+    bool failCreate = false;           // a null handle and no error text
+    bool failFlush = false;            // kFlushError once input has ended
+    std::function<void()> onDelete{}; // called by soxr_delete first
+};
+inline SoxrRecord soxrRecord;
+inline constexpr const char* kFlushError = "flushing failed";
 
 // Points this process's descriptor on `path` at `replacement` (opened write-only), so that the
 // next read or write through it fails for real.

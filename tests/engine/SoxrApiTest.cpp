@@ -107,12 +107,9 @@ TEST_F(SoxrApiTest, SharedResolvesOnceUnderRacingFirstAccessesAndReadsTheVariabl
     EXPECT_FALSE(isLoaded(kOtherStandin));
 }
 
-TEST(SoxrError, DescribesItselfWithTheLibraryPrefix)
+TEST(SoxrTexts, ErrorsCarryTheLibraryPrefixAndASilentVersionIsUnknown)
 {
-    for (const std::string message : {"unknown libsoxr error", ""}) {
-        EXPECT_EQ(SoxrError(message).message(), message);
-        EXPECT_EQ(std::string(SoxrError(message).what()), "libsoxr: " + message);
-    }
+    EXPECT_EQ(std::string(SoxrError("").what()), "libsoxr: ");
     SoxrApi silent = linkedSoxrApi();
     silent.soxr_version = []() -> const char* { return nullptr; };
     EXPECT_EQ(soxrVersionText(silent), "unknown");
