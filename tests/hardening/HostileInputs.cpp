@@ -133,6 +133,12 @@ std::vector<HostileDestination> hostileDestinations()
                 return dir / "locked" / "out.wav";
             },
             "Permission denied"},
+        {"Fifo",
+            [](const auto& dir, const auto&) {
+                ::mkfifo((dir / "pipe.wav").c_str(), 0600); // no reader: opening must not wait for one
+                return dir / "pipe.wav";
+            },
+            "Not a regular file."},
         {"SourceItself", [](const auto&, const auto& source) { return source; }, itself},
         {"SymlinkToSource",
             [](const auto& dir, const auto& source) {
