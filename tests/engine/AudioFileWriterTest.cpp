@@ -43,8 +43,6 @@ TEST_P(WriterHeader, IsAPlainWavUnlessTheDataMayOutgrowIt)
     const AudioData stored = readAudioFile(path);
     const int subtype = std::array{SF_FORMAT_PCM_16, SF_FORMAT_PCM_24, SF_FORMAT_FLOAT}[ordinal(format)];
     EXPECT_EQ(stored.info.format, (rf64 ? SF_FORMAT_WAVEX : SF_FORMAT_WAV) | subtype);
-    EXPECT_EQ(stored.info.channels, 3);
-    EXPECT_EQ(stored.info.samplerate, 48000);
     EXPECT_EQ(stored.frames(), 5);
 }
 
@@ -52,8 +50,8 @@ INSTANTIATE_TEST_SUITE_P(Formats, WriterHeader,
     // A WAV header describes at most 2^32 - 1 bytes: 3 channels of 32 bits pass it at 357913942
     // frames, of 24 bits at 477218589.
     ::testing::Values(HeaderCase{OutputFormat::int16, std::nullopt, false},
-        HeaderCase{OutputFormat::int24, 1000, false}, HeaderCase{OutputFormat::float32, 300000000, false},
-        HeaderCase{OutputFormat::float32, 357913942, true}, HeaderCase{OutputFormat::int24, 477218589, true}));
+        HeaderCase{OutputFormat::float32, 300000000, false}, HeaderCase{OutputFormat::float32, 357913942, true},
+        HeaderCase{OutputFormat::int24, 477218589, true}));
 
 } // namespace
 } // namespace fennick

@@ -1,5 +1,5 @@
 // convertWav's output against libsoxr's own one-shot conversion of the same samples, and what it
-// hands to libsoxr.
+// hands to libsoxr on the way.
 
 #include "EngineTestSupport.h"
 
@@ -18,14 +18,10 @@ using P = ConversionOptions::Precision;
 using Ph = ConversionOptions::Phase;
 using R = ConversionOptions::Rolloff;
 
-// libsoxr's one-shot float conversion of the whole source, with the settings in libsoxr's terms.
-std::vector<float> oneshot(const AudioData& source, double targetRate, const ConversionOptions& options)
+// libsoxr's one-shot float conversion of the whole source.
+std::vector<float> oneshot(const AudioData& source, double targetRate, const soxr_quality_spec_t& quality)
 {
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
-    soxr_quality_spec_t quality = soxr_quality_spec(rawValue(options.precision) | rawValue(options.phase)
-            | (options.steepFilter ? SOXR_STEEP_FILTER : 0),
-        rawValue(options.rolloff) | (options.doublePrecision ? SOXR_DOUBLE_PRECISION : 0));
-    quality.passband_end = options.bandwidthPercent / 100.0;
     const auto frames = static_cast<std::size_t>(source.frames()), channels = std::size_t(source.info.channels);
     const auto capacity = static_cast<std::size_t>(std::ceil(frames * targetRate / source.info.samplerate)) + 64;
     std::vector<float> out(capacity * channels);
@@ -37,23 +33,26 @@ std::vector<float> oneshot(const AudioData& source, double targetRate, const Con
     return out;
 }
 
-struct OutputCase {
+struct ConversionCase {
     const char* name;
     int channels, inputRate;
     double targetRate;
     std::int64_t frames;
-    OutputFormat format = OutputFormat::float32;
-    ConversionOptions options{};
+    OutputFormat format;
+    ConversionOptions options;
+    unsigned long recipe, flags;  // for soxr_quality_spec
+    std::uint32_t outputLength;   // ceil(target × 65536 / input) + 8192, in every soxr_process call
     bool withProgress = true;
-    double amplitude = 0.5; // above 1, a float source whose peaks integer output must clip
+    double amplitude = 0.5;       // above 1, a float source whose peaks integer output must clip
+    bool noDither = false;        // SOXR_NO_DITHER added to libsoxr's io record
 };
-void PrintTo(const OutputCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const ConversionCase& c, std::ostream* out) { *out << c.name; }
 
-class ConvertWavOutput : public ::testing::TestWithParam<OutputCase> {};
+class ConvertWav : public ::testing::TestWithParam<ConversionCase> {};
 
-TEST_P(ConvertWavOutput, IsLibsoxrsConversionOfTheSource)
+TEST_P(ConvertWav, IsLibsoxrsConversionOfTheSourceWithTheSettingsInLibsoxrsTerms)
 {
-    const OutputCase& c = GetParam();
+    const ConversionCase& c = GetParam();
     setLibsoxrVariable(nullptr);
     TempDir dir;
     const auto source = dir / "in.wav", destination = dir / "out.wav";
@@ -72,6 +71,22 @@ TEST_P(ConvertWavOutput, IsLibsoxrsConversionOfTheSource)
     EXPECT_EQ(reports, expectedReports); // ceil(N / 65536) of them, the last exactly 1.0
     EXPECT_EQ(fileBytes(source), sourceBytes);
 
+    const SoxrRecord record = soxrRecord; // before the reference below calls libsoxr too
+    EXPECT_EQ(record.creates, 1);
+    EXPECT_EQ(record.deletes, 1);
+    EXPECT_EQ(record.recipe, c.recipe);
+    EXPECT_EQ(record.flags, c.flags);
+    // libsoxr's own records, but for the bandwidth and the dither switch.
+    soxr_quality_spec_t quality = soxr_quality_spec(c.recipe, c.flags);
+    quality.passband_end = c.options.bandwidthPercent / 100.0;
+    EXPECT_EQ(record.quality.passband_end, quality.passband_end);
+    EXPECT_EQ(std::memcmp(&record.quality, &quality, sizeof quality), 0);
+    soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, c.format == OutputFormat::int16 ? SOXR_INT16_I : SOXR_FLOAT32_I);
+    io.flags |= c.noDither ? SOXR_NO_DITHER : 0;
+    EXPECT_EQ(std::memcmp(&record.io, &io, sizeof io), 0);
+    EXPECT_EQ(record.outputLength, c.outputLength);
+    EXPECT_FALSE(record.outputLengthVaried);
+
     const AudioData out = readAudioFile(destination);
     const int subtype = std::array{SF_FORMAT_PCM_16, SF_FORMAT_PCM_24, SF_FORMAT_FLOAT}[ordinal(c.format)];
     EXPECT_EQ(out.info.format, SF_FORMAT_WAV | subtype);
@@ -82,7 +97,7 @@ TEST_P(ConvertWavOutput, IsLibsoxrsConversionOfTheSource)
 
     // Float output is libsoxr's own; 24-bit rounds it to the nearest step; 16-bit is libsoxr's
     // rounding, plus up to 1 LSB each way of its random TPDF dither.
-    const std::vector<float> reference = oneshot(readAudioFile(source), c.targetRate, c.options);
+    const std::vector<float> reference = oneshot(readAudioFile(source), c.targetRate, quality);
     ASSERT_EQ(out.samples.size(), reference.size());
     const double scale = std::array{32768.0, 8388608.0, 1.0}[ordinal(c.format)];
     const bool integer = c.format != OutputFormat::float32, dithered = c.format == OutputFormat::int16 && c.options.dither;
@@ -98,76 +113,24 @@ TEST_P(ConvertWavOutput, IsLibsoxrsConversionOfTheSource)
     EXPECT_EQ(clipped > 100, c.amplitude > 1); // the loud case really goes past full scale
 }
 
-const OutputCase kOutputCases[] = {
-    {"stereoUpWithRemainder", 2, 44100, 48000.0, 3 * 65536 + 123},
-    {"sixChannelsDownWithoutProgress", 6, 48000, 44100.0, 70000, OutputFormat::float32, {}, false},
+using F = OutputFormat;
+const ConversionCase kCases[] = {
+    {"stereoUpWithRemainder", 2, 44100, 48000.0, 3 * 65536 + 123, F::float32, {}, 6, 0, 79524},
+    {"sixChannelsDownWithoutProgress", 6, 48000, 44100.0, 70000, F::float32, {}, 6, 0, 68404, false},
     // Equal rates are not copied: they go through libsoxr like any other pair.
-    {"equalRatesWholeBlocks", 1, 44100, 44100.0, 2 * 65536},
-    {"oneFrame", 2, 44100, 96000.0, 1},
-    {"noFrames", 2, 44100, 96000.0, 0},
-    {"everyOptionRaised", 2, 96000, 44100.0, 70000, OutputFormat::float32,
-        {P::bits32, Ph::minimum, true, R::none, 95.0, true, true}},
-    {"int24ClippedNotWrapped", 2, 44100, 192000.0, 70000, OutputFormat::int24, {}, true, 1.25},
-    {"int16Dithered", 2, 48000, 44100.0, 70000, OutputFormat::int16},
-    {"int16Undithered", 2, 44100, 48000.0, 70000, OutputFormat::int16, {.dither = false}},
+    {"equalRatesQuickIntermediateNarrow", 1, 44100, 44100.0, 2 * 65536, F::float32,
+        {.precision = P::quick, .phase = Ph::intermediate, .bandwidthPercent = 74.0}, 0x10, 0, 73728},
+    {"oneFrameLowDoublePrecisionFloatIgnoresDither", 2, 44100, 96000.0, 1, F::float32,
+        {.precision = P::low, .doublePrecision = true, .dither = false}, 1, 0x10, 150856},
+    {"noFrames", 2, 44100, 96000.0, 0, F::float32, {}, 6, 0, 150856},
+    {"everythingRaisedSteepKeepsTheBandwidth", 2, 96000, 44100.0, 70000, F::float32,
+        {P::bits32, Ph::minimum, true, R::none, 99.7, true, true}, 0x77, 0x12, 38298},
+    {"int24ClippedNotWrappedBits24SinglePrecision", 2, 44100, 192000.0, 70000, F::int24,
+        {.precision = P::bits24, .rolloff = R::medium, .dither = false}, 5, 1, 293519, true, 1.25},
+    {"int16Dithered", 2, 48000, 44100.0, 70000, F::int16, {}, 6, 0, 68404},
+    {"int16Undithered", 2, 44100, 48000.0, 70000, F::int16, {.dither = false}, 6, 0, 79524, true, 0.5, true},
 };
-INSTANTIATE_TEST_SUITE_P(Cases, ConvertWavOutput, ::testing::ValuesIn(kOutputCases),
-    [](const auto& info) { return std::string(info.param.name); });
-
-struct ArgumentCase {
-    const char* name;
-    OutputFormat format;
-    ConversionOptions options;
-    unsigned long recipe, flags; // of soxr_quality_spec
-    bool noDither = false;
-    int inputRate = 44100;
-    double targetRate = 192000.0;
-    std::uint32_t outputLength = 293519; // ceil(target × 65536 / input) + 8192
-};
-void PrintTo(const ArgumentCase& c, std::ostream* out) { *out << c.name; }
-
-class SoxrArguments : public ::testing::TestWithParam<ArgumentCase> {};
-
-TEST_P(SoxrArguments, AreTheSettingsInLibsoxrsTerms)
-{
-    const ArgumentCase& c = GetParam();
-    setLibsoxrVariable(nullptr);
-    TempDir dir;
-    // Three input blocks, so that soxr_process is called while streaming and while flushing.
-    writeAudioFile(dir / "in.wav", {c.inputRate, 2}, 2 * kInputBlockFrames + 100, sine(440, c.inputRate));
-    convertWav(dir / "in.wav", dir / "out.wav", c.targetRate, c.format, c.options);
-    const SoxrRecord& record = soxrRecord;
-    EXPECT_EQ(record.creates, 1);
-    EXPECT_EQ(record.deletes, 1);
-    EXPECT_EQ(record.recipe, c.recipe);
-    EXPECT_EQ(record.flags, c.flags);
-    EXPECT_EQ(record.quality.passband_end, c.options.bandwidthPercent / 100.0);
-    // Otherwise libsoxr's own records, with SOXR_NO_DITHER added only for undithered int16.
-    soxr_quality_spec_t quality = soxr_quality_spec(c.recipe, c.flags);
-    quality.passband_end = record.quality.passband_end;
-    EXPECT_EQ(std::memcmp(&record.quality, &quality, sizeof quality), 0);
-    soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, c.format == OutputFormat::int16 ? SOXR_INT16_I : SOXR_FLOAT32_I);
-    io.flags |= c.noDither ? SOXR_NO_DITHER : 0;
-    EXPECT_EQ(std::memcmp(&record.io, &io, sizeof io), 0);
-    EXPECT_FALSE(record.runtimeGiven);
-    EXPECT_EQ(record.outputLength, c.outputLength);
-    EXPECT_FALSE(record.outputLengthVaried);
-}
-
-const ArgumentCase kArgumentCases[] = {
-    {"defaults", OutputFormat::int16, {}, 6, 0},
-    {"int16Undithered", OutputFormat::int16, {.dither = false}, 6, 0, true},
-    {"everythingRaisedSteepKeepsTheBandwidth", OutputFormat::float32,
-        {P::bits32, Ph::minimum, true, R::none, 99.7, true, true}, 0x77, 0x12},
-    {"bits24SinglePrecisionInt24IgnoresDither", OutputFormat::int24,
-        {.precision = P::bits24, .rolloff = R::medium, .dither = false}, 5, 1, false, 48000, 44100.0, 68404},
-    {"quickIntermediateNarrowEqualRates", OutputFormat::float32,
-        {.precision = P::quick, .phase = Ph::intermediate, .bandwidthPercent = 74.0}, 0x10, 0, false, 44100, 44100.0,
-        73728},
-    {"lowDoublePrecisionFloatIgnoresDither", OutputFormat::float32,
-        {.precision = P::low, .doublePrecision = true, .dither = false}, 1, 0x10},
-};
-INSTANTIATE_TEST_SUITE_P(Options, SoxrArguments, ::testing::ValuesIn(kArgumentCases),
+INSTANTIATE_TEST_SUITE_P(Cases, ConvertWav, ::testing::ValuesIn(kCases),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

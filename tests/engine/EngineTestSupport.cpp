@@ -43,7 +43,6 @@ soxr_t __wrap_soxr_create(double inputRate, double outputRate, unsigned channels
 {
     soxrRecord.io = *io;
     soxrRecord.quality = *quality;
-    soxrRecord.runtimeGiven = runtime != nullptr;
     if (soxrRecord.failCreate) return nullptr;
     soxr_t handle = __real_soxr_create(inputRate, outputRate, channels, error, io, quality, runtime);
     soxrRecord.creates += handle != nullptr ? 1 : 0;

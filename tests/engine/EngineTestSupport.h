@@ -34,7 +34,6 @@ struct SoxrRecord {
     unsigned long recipe = 0, flags = 0; // soxr_quality_spec's arguments
     soxr_io_spec_t io{};                 // the records soxr_create was given
     soxr_quality_spec_t quality{};
-    bool runtimeGiven = false;
     int creates = 0, deletes = 0;
     std::size_t outputLength = 0; // of the first soxr_process call
     bool outputLengthVaried = false;
