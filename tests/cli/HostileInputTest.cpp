@@ -20,12 +20,6 @@ ProcessResult convertBounded(const std::vector<std::string>& arguments, const st
     return runProcess(command, workDir);
 }
 
-std::string snapshot(const std::filesystem::path& path)
-{
-    const auto status = std::filesystem::symlink_status(path);
-    if (status.type() != std::filesystem::file_type::regular) return "type " + std::to_string(int(status.type()));
-    return "file " + fileBytes(path);
-}
 
 class ConverterHostileSource : public ::testing::TestWithParam<HostileSource> {};
 

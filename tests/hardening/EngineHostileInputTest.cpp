@@ -43,13 +43,6 @@ std::string engineError(Run&& run)
     return "";
 }
 
-// What is at `path`: its kind and, for a regular file, every byte.
-std::string snapshot(const std::filesystem::path& path)
-{
-    const auto status = std::filesystem::symlink_status(path);
-    if (status.type() != std::filesystem::file_type::regular) return "type " + std::to_string(int(status.type()));
-    return "file " + fileBytes(path);
-}
 
 template <typename Case>
 std::string caseName(const ::testing::TestParamInfo<Case>& info) { return info.param.name; }

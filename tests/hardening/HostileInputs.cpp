@@ -64,6 +64,13 @@ void writeBytes(const std::filesystem::path& path, const std::string& bytes)
     if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
 }
 
+std::string snapshot(const std::filesystem::path& path)
+{
+    const auto status = std::filesystem::symlink_status(path);
+    if (status.type() != std::filesystem::file_type::regular) return "type " + std::to_string(int(status.type()));
+    return "file " + fileBytes(path);
+}
+
 std::vector<HostileSource> hostileSources()
 {
     const std::string unknownFormat = "Format not recognised.";

@@ -20,6 +20,10 @@ std::string handMadeWav(std::uint16_t channels, std::uint32_t sampleRate, std::u
 
 void writeBytes(const std::filesystem::path& path, const std::string& bytes);
 
+// What is at `path`: its kind and, for a regular file, every byte; equal before and after a
+// case means the source was left as it was.
+std::string snapshot(const std::filesystem::path& path);
+
 // Rate every conversion of the hostile matrix asks for.
 inline constexpr double kHostileTargetRate = 44100.0;
 

@@ -14,12 +14,6 @@
 namespace fennick::test {
 namespace {
 
-std::string snapshot(const std::filesystem::path& path)
-{
-    const auto status = std::filesystem::symlink_status(path);
-    if (status.type() != std::filesystem::file_type::regular) return "type " + std::to_string(int(status.type()));
-    return "file " + fileBytes(path);
-}
 
 class WindowHostileSource : public ::testing::TestWithParam<HostileSource> {};
 
