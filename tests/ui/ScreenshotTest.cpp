@@ -1,13 +1,10 @@
-// Pictures of the window at its default size for review: without a file, with a file loaded,
-// and after a finished run. Written to <build>/screenshots.
+// Pictures of the window at its default size for review, written to <build>/screenshots:
+// without a file, with a file loaded, during a run and after it.
 
 #include "UiTestSupport.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QPixmap>
-
-#include <gtest/gtest.h>
 
 namespace fennick::test {
 namespace {
@@ -24,12 +21,12 @@ void save(ContentView& view, const char* name)
     EXPECT_TRUE(picture.save(path)) << path.toStdString();
 }
 
-TEST(Screenshot, DefaultSizeWithoutAFileWithAFileAndAfterARun)
+TEST(Screenshot, WithoutAFileWithAFileAndAfterARun)
 {
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     ViewFixture f;
     save(*f.view, "content-no-file.png");
-    f.view->loadSourceFile(f.audioFile("Field Recording 07.wav", {44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24}, 96000));
+    f.view->loadSourceFile(f.audioFile("Field Recording 07.wav", {}, 96000));
     save(*f.view, "content-file-loaded.png");
     convertTo(*f.view, f.url("Field Recording 07_44100-16.wav"));
     save(*f.view, "content-finished.png");
@@ -38,16 +35,13 @@ TEST(Screenshot, DefaultSizeWithoutAFileWithAFileAndAfterARun)
 TEST(Screenshot, DuringARun)
 {
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    GatedLibsoxr libsoxr;
-    ASSERT_TRUE(libsoxr.loaded());
     ViewFixture f;
-    f.view->loadSourceFile(f.audioFile("Field Recording 07.wav", {44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24}, 300000));
-    f.view->setSaveFileChooser([&](QWidget*, const QString&) { return std::optional<QUrl>(f.url("out.wav")); });
-    // Hold the run at its first block, with the bar showing.
-    libsoxr.shut();
+    LibsoxrGate gate; // holds the run at its first block, with the bar showing
+    f.view->loadSourceFile(f.audioFile("Field Recording 07.wav", {}, 300000));
+    f.view->setSaveFileChooser([&](QWidget*, const QString&) { return std::optional(f.url("out.wav")); });
     f.view->startConversion();
     save(*f.view, "content-converting.png");
-    libsoxr.open();
+    gate.open();
     ASSERT_TRUE(waitUntil([&] { return !f.view->isConverting(); }));
 }
 

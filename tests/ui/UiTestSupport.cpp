@@ -1,18 +1,11 @@
 #include "UiTestSupport.h"
 
-#include <QApplication>
-#include <QComboBox>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QMimeData>
-#include <QTest>
 #include <QThreadPool>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <dlfcn.h>
-#include <fstream>
+#include <tuple>
 
 namespace fennick::test {
 
@@ -30,110 +23,61 @@ ViewFixture::~ViewFixture()
     QThreadPool::globalInstance()->waitForDone();
 }
 
-QUrl ViewFixture::url(const std::string& name) const
+template <typename DragEvent>
+bool sendDrag(ContentView& view, const QList<QUrl>& urls)
 {
-    return QUrl::fromLocalFile(QString::fromStdString((dir / name).string()));
-}
-
-QUrl ViewFixture::audioFile(const std::string& name, const AudioSpec& spec, std::int64_t frames)
-{
-    writeAudioFile(dir / name, spec, frames, sine(440.0, spec.sampleRate));
-    return url(name);
-}
-
-QUrl ViewFixture::textFile(const std::string& name, const std::string& bytes)
-{
-    std::ofstream(dir / name, std::ios::binary) << bytes;
-    return url(name);
-}
-
-namespace {
-
-std::unique_ptr<QMimeData> urlData(const QList<QUrl>& urls)
-{
-    auto data = std::make_unique<QMimeData>();
-    data->setUrls(urls);
-    return data;
-}
-
-} // namespace
-
-bool dragEnter(ContentView& view, const QList<QUrl>& urls)
-{
-    const auto data = urlData(urls);
-    QDragEnterEvent event(QPoint(100, 100), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&view, &event);
+    QMimeData data;
+    data.setUrls(urls);
+    DragEvent event(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    // A drop goes straight to the widget, as the window hands it over at the end of a real drag:
+    // outside one, QApplication does not deliver it at all.
+    if constexpr (std::is_same_v<DragEvent, QDropEvent>) {
+        static_cast<QObject&>(view).event(&event);
+    } else {
+        QApplication::sendEvent(&view, &event);
+    }
     return event.isAccepted();
 }
+template bool sendDrag<QDragEnterEvent>(ContentView&, const QList<QUrl>&);
+template bool sendDrag<QDropEvent>(ContentView&, const QList<QUrl>&);
 
-void dragLeave(ContentView& view)
-{
-    QDragLeaveEvent event;
-    QApplication::sendEvent(&view, &event);
-}
-
-bool drop(ContentView& view, const QList<QUrl>& urls)
-{
-    const auto data = urlData(urls);
-    QDropEvent event(QPointF(100, 100), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
-    // Straight to the widget, as the window hands it over at the end of a real drag: outside a
-    // drag QApplication does not deliver a drop at all.
-    static_cast<QObject&>(view).event(&event);
-    return event.isAccepted();
-}
-
-void choose(QComboBox* picker, int index)
-{
-    QTest::keyClick(picker, Qt::Key_Home);
-    for (int i = 0; i < index; ++i) QTest::keyClick(picker, Qt::Key_Down);
-}
-
-void click(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, widget->rect().center()); }
-
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs) { return QTest::qWaitFor(condition, timeoutMs); }
-
-void expectSameState(const ContentState& expected, const ContentState& actual)
-{
-    EXPECT_EQ(expected.isImporterPresented, actual.isImporterPresented);
-    EXPECT_EQ(expected.sourceURL, actual.sourceURL);
-    EXPECT_EQ(expected.fileName, actual.fileName);
-    EXPECT_EQ(expected.sampleRate, actual.sampleRate);
-    EXPECT_EQ(expected.sourceFormat, actual.sourceFormat);
-    EXPECT_EQ(expected.errorMessage, actual.errorMessage);
-    EXPECT_EQ(expected.targetRate, actual.targetRate);
-    EXPECT_EQ(expected.outputFormat, actual.outputFormat);
-    EXPECT_TRUE(expected.options == actual.options);
-    EXPECT_EQ(expected.isConverting, actual.isConverting);
-    EXPECT_EQ(expected.conversionProgress, actual.conversionProgress);
-    EXPECT_EQ(expected.conversionMessage, actual.conversionMessage);
-    EXPECT_EQ(expected.isDropTargeted, actual.isDropTargeted);
-}
-
-QColor textColor(const QWidget* widget) { return widget->palette().color(QPalette::Active, widget->foregroundRole()); }
-
-void convertTo(ContentView& view, const QUrl& destination)
+void startRun(ContentView& view, const QUrl& destination)
 {
     view.setSaveFileChooser([destination](QWidget*, const QString&) { return destination; });
     view.startConversion();
-    ASSERT_TRUE(waitUntil([&view] { return !view.isConverting(); }));
 }
 
-GatedLibsoxr::GatedLibsoxr()
+void convertTo(ContentView& view, const QUrl& destination)
+{
+    startRun(view, destination);
+    ASSERT_TRUE(runEnded(view));
+}
+
+void switchLocale(ContentView& view, const QLocale& locale)
+{
+    QLocale::setDefault(locale);
+    QEvent change(QEvent::LocaleChange);
+    QApplication::sendEvent(&view, &change);
+}
+
+bool sameState(const ContentState& a, const ContentState& b)
+{
+    const auto fields = [](const ContentState& s) {
+        return std::tie(s.isImporterPresented, s.sourceURL, s.fileName, s.sampleRate, s.sourceFormat, s.errorMessage,
+            s.targetRate, s.outputFormat, s.options, s.isConverting, s.conversionProgress, s.conversionMessage,
+            s.isDropTargeted);
+    };
+    return fields(a) == fields(b);
+}
+
+LibsoxrGate::LibsoxrGate()
 {
     setenv("FENNICK_LIBSOXR", FENNICK_GATED_SOXR, 1);
-    handle_ = dlopen(FENNICK_GATED_SOXR, RTLD_NOW | RTLD_LOCAL);
-    if (handle_ != nullptr) shut_ = reinterpret_cast<void (*)(int)>(dlsym(handle_, "fennick_gate_shut"));
-}
-
-GatedLibsoxr::~GatedLibsoxr()
-{
-    open(); // never leave a job waiting behind a test that ended
-    if (handle_ != nullptr) dlclose(handle_);
-}
-
-void GatedLibsoxr::open()
-{
-    if (shut_ != nullptr) shut_(0);
+    // Stays loaded, as the binding keeps it for the life of the process.
+    void* library = dlopen(FENNICK_GATED_SOXR, RTLD_NOW | RTLD_LOCAL);
+    if (library != nullptr) shut_ = reinterpret_cast<void (*)(int)>(dlsym(library, "fennick_gate_shut"));
+    if (shut_ == nullptr) throw std::runtime_error("cannot load " FENNICK_GATED_SOXR);
+    shut_(1);
 }
 
 } // namespace fennick::test

@@ -1,19 +1,31 @@
 #pragma once
 
 // A ContentView on screen at the window's default size, real WAV files for it, and the user's
-// gestures on it: drags, drops, picker choices.
+// gestures on it: drops, picker choices, clicks.
 
+#include "BottomBar.h"
 #include "ContentView.h"
+#include "DestinationSection.h"
+#include "MessageLabel.h"
+#include "QualitySection.h"
+#include "SourceSection.h"
 #include "TestAudio.h"
+#include "TextStyles.h"
 
-#include <QList>
-#include <QUrl>
+#include <QApplication>
+#include <QComboBox>
+#include <QDropEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
 
-#include <functional>
+#include <gtest/gtest.h>
+
+#include <fstream>
 #include <memory>
-#include <string>
 
-class QComboBox;
+// Readable QStrings in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace fennick::test {
 
@@ -21,54 +33,61 @@ struct ViewFixture {
     ViewFixture();
     ~ViewFixture();
 
-    // A WAV (or any libsndfile) file in the fixture's directory.
-    QUrl audioFile(const std::string& name, const AudioSpec& spec = {}, std::int64_t frames = 4410);
-    // A file with these bytes, e.g. a ".wav" that is not audio.
-    QUrl textFile(const std::string& name, const std::string& bytes = "not audio at all\n");
-    QUrl url(const std::string& name) const;
+    QUrl url(const std::string& name) const { return QUrl::fromLocalFile(QString::fromStdString((dir / name).string())); }
+    QUrl audioFile(const std::string& name, const AudioSpec& spec = {}, std::int64_t frames = 4410)
+    {
+        writeAudioFile(dir / name, spec, frames, sine(440.0, spec.sampleRate));
+        return url(name);
+    }
+    QUrl textFile(const std::string& name) // e.g. a ".wav" that is not audio
+    {
+        std::ofstream(dir / name) << "not audio at all\n";
+        return url(name);
+    }
 
     TempDir dir;
     std::unique_ptr<ContentView> view;
 };
 
-// The drag events a file manager sends; each returns whether the view accepted the event.
-bool dragEnter(ContentView& view, const QList<QUrl>& urls);
-void dragLeave(ContentView& view);
-bool drop(ContentView& view, const QList<QUrl>& urls);
+// A drag event as a file manager sends it (QDragEnterEvent or QDropEvent); whether the view took it.
+template <typename DragEvent>
+bool sendDrag(ContentView& view, const QList<QUrl>& urls);
+inline bool drop(ContentView& view, const QList<QUrl>& urls) { return sendDrag<QDropEvent>(view, urls); }
 
-// Selects row `index` of a picker from the keyboard, as a user would.
-void choose(QComboBox* picker, int index);
-// A mouse click in the middle of the widget.
-void click(QWidget* widget);
+// Selects `value`'s row of a picker from the keyboard, as a user would.
+void choose(QComboBox* picker, auto value)
+{
+    QTest::keyClick(picker, Qt::Key_Home);
+    for (std::size_t i = 0; i < ordinal(value); ++i) QTest::keyClick(picker, Qt::Key_Down);
+}
 
-// Processes events until `condition` holds; false if it did not within `timeoutMs`.
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 120000);
+inline void click(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center()); }
 
-// Every field, compared one by one.
-void expectSameState(const ContentState& expected, const ContentState& actual);
+// Runs take seconds under sanitizers, far beyond qWaitFor's default.
+inline bool waitUntil(const std::function<bool()>& condition) { return QTest::qWaitFor(condition, 120000); }
+inline bool runEnded(const ContentView& view) { return waitUntil([&view] { return !view.isConverting(); }); }
 
-// Foreground colour a label or message line is drawn in.
-QColor textColor(const QWidget* widget);
-
-// Converts with the save dialog answered by `destination`, waiting for the run to end.
+// Starts a run with the save dialog answered by `destination`; convertTo also waits for its end.
+void startRun(ContentView& view, const QUrl& destination);
 void convertTo(ContentView& view, const QUrl& destination);
 
-// The libsoxr the binding finds through FENNICK_LIBSOXR (read once per process, so make one
-// before the first run): the real one behind a gate in soxr_process that the test holds shut
-// for as long as it needs a run to be in the middle of its work. Its version text is
-// "gated-libsoxr".
-class GatedLibsoxr {
+// Switches the user's locale, as the system settings would, and tells the view.
+void switchLocale(ContentView& view, const QLocale& locale);
+
+bool sameState(const ContentState& a, const ContentState& b);
+
+inline QColor textColor(const QWidget* widget) { return widget->palette().color(widget->foregroundRole()); }
+
+// Binds runs to a libsoxr whose soxr_process waits while the gate is shut ("gated-libsoxr").
+// Make it before the first run (the binding is made once per process) and after the view, so
+// that it opens, and lets a held job end, before the view waits for its jobs.
+class LibsoxrGate {
 public:
-    GatedLibsoxr();
-    ~GatedLibsoxr();
-    GatedLibsoxr(const GatedLibsoxr&) = delete;
-    GatedLibsoxr& operator=(const GatedLibsoxr&) = delete;
-    bool loaded() const { return shut_ != nullptr; }
-    void shut() { shut_(1); }
-    void open();
+    LibsoxrGate();
+    ~LibsoxrGate() { open(); }
+    void open() { shut_(0); }
 
 private:
-    void* handle_ = nullptr;
     void (*shut_)(int) = nullptr;
 };
 
