@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 
 namespace fennick {
 namespace {
@@ -52,6 +53,32 @@ INSTANTIATE_TEST_SUITE_P(Formats, WriterHeader,
     ::testing::Values(HeaderCase{OutputFormat::int16, std::nullopt, false},
         HeaderCase{OutputFormat::float32, 300000000, false}, HeaderCase{OutputFormat::float32, 357913942, true},
         HeaderCase{OutputFormat::int24, 477218589, true}));
+
+TEST(WriterInt24, RoundsToTheNearestStepAndClipsAtFullScaleInGroupsAndAlone)
+{
+    constexpr float kStep = 1.0f / 8388608, kInfinity = std::numeric_limits<float>::infinity();
+    // Sixteen samples and the steps they must become (ties to even); the writer packs whole
+    // groups of samples apart from the rest, so they go once as one block and once one by one.
+    const std::pair<float, double> cases[16] = {{0.0f, 0}, {1.0f, 8388607}, {-1.0f, -8388608}, {1.5f, 8388607},
+        {-1.5f, -8388608}, {1e9f, 8388607}, {kInfinity, 8388607}, {-kInfinity, -8388608},
+        {std::numeric_limits<float>::quiet_NaN(), 0}, {8388607.5f * kStep, 8388607}, {0.5f * kStep, 0},
+        {-0.5f * kStep, 0}, {1.5f * kStep, 2}, {-2.5f * kStep, -2}, {0.3f * kStep, 0}, {-0.7f * kStep, -1}};
+    TempDir dir;
+    AudioFileWriter writer(dir / "out.wav", {.sampleRate = 48000, .numberOfChannels = 1, .bitDepth = 24},
+        CommonFormat::float32);
+    auto block = AudioBlock::make({CommonFormat::float32, 48000, 1}, 16);
+    for (std::uint32_t frames : {16u, 1u}) {
+        for (std::size_t at = 0; at < 16; at += frames) {
+            for (std::uint32_t i = 0; i < frames; ++i) block->floatChannelData()[i] = cases[at + i].first;
+            block->setFrameLength(frames);
+            writer.write(*block);
+        }
+    }
+    writer.close();
+    const AudioData stored = readAudioFile(dir / "out.wav");
+    ASSERT_EQ(stored.samples.size(), 32u);
+    for (std::size_t i = 0; i < 32; ++i) EXPECT_EQ(stored.samples[i] * 8388608.0, cases[i % 16].second) << i;
+}
 
 } // namespace
 } // namespace fennick

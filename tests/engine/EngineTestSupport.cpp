@@ -54,7 +54,8 @@ soxr_error_t __wrap_soxr_process(soxr_t resampler, soxr_in_t in, size_t inputLen
 {
     if (soxrRecord.outputLength == 0) soxrRecord.outputLength = outputLength;
     soxrRecord.outputLengthVaried |= outputLength != soxrRecord.outputLength;
-    if (in == nullptr && soxrRecord.failFlush) return fennick::test::kFlushError;
+    if (in != nullptr && soxrRecord.failProcess) return "processing failed";
+    if (in == nullptr && soxrRecord.failFlush) return "flushing failed";
     return __real_soxr_process(resampler, in, inputLength, consumed, out, outputLength, produced);
 }
 

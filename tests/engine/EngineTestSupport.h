@@ -38,11 +38,11 @@ struct SoxrRecord {
     std::size_t outputLength = 0; // of the first soxr_process call
     bool outputLengthVaried = false;
     bool failCreate = false;           // a null handle and no error text
-    bool failFlush = false;            // kFlushError once input has ended
+    bool failProcess = false;          // "processing failed" for input
+    bool failFlush = false;            // "flushing failed" once input has ended
     std::function<void()> onDelete{}; // called by soxr_delete first
 };
 inline SoxrRecord soxrRecord;
-inline constexpr const char* kFlushError = "flushing failed";
 
 // Points this process's descriptor on `path` at `replacement` (opened write-only), so that the
 // next read or write through it fails for real.

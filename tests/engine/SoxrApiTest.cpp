@@ -36,11 +36,7 @@ protected:
         for (const char* path : kFixed) {
             if (std::filesystem::exists(path)) GTEST_SKIP() << "a libsoxr is installed at " << path;
         }
-        std::ofstream(notALibrary) << "not a shared library\n";
     }
-
-    TempDir dir;
-    std::string notALibrary = (dir / "libsoxr-text.so").string();
 };
 
 TEST_F(SoxrApiTest, CandidatesAreTheVariableThenTheFixedPaths)
@@ -69,7 +65,9 @@ TEST_F(SoxrApiTest, CandidatesAreTheVariableThenTheFixedPaths)
 
 TEST_F(SoxrApiTest, TheFirstCompleteCandidateIsBoundAndNoLaterOneIsTried)
 {
-    const std::string missing = (dir / "libsoxr-missing.so").string();
+    TempDir dir;
+    const std::string missing = (dir / "libsoxr-missing.so").string(), notALibrary = (dir / "libsoxr-text.so").string();
+    std::ofstream(notALibrary) << "not a shared library\n";
     const std::tuple<Paths, std::size_t, const char*, const char*> cases[] = {
         {{kStandin, kOtherStandin}, 1, kStandin, "standin-1"},
         {{missing, notALibrary, kIncompleteStandin, kOtherStandin, kStandin}, 4, kOtherStandin, "standin-2"},
