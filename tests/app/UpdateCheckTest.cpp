@@ -107,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(Feeds, UpdateCheckAgainstServer,
         ServedCase{"newer", "200 OK", newer,
             "update 1.10.0 https://example.org/notes/1.10.html https://example.org/fennick-1.10.0.tar.gz"},
         ServedCase{"same", "200 OK",
-            appcast("<item><sparkle:version>1.2</sparkle:version><link>https://example.org/d</link></item>"),
+            appcast("<item><sparkle:version>1.2.0.0</sparkle:version><link>https://example.org/d</link></item>"),
             "up to date 1.2.0"},
         ServedCase{"malformed", "200 OK", "<rss><channel><item>", "failed: The update feed is not valid XML"},
         // Neither a numeric version nor a web download link makes a release.

@@ -1,13 +1,11 @@
 #!/usr/bin/env bash
 # Drives the real fennick binary under Xvfb with real key presses, as a user would:
 #  1. a WAV file given on the command line is the source; Return presses "Convert…", Return in the save
-#     dialog accepts the suggested name next to the source; the written file is checked, and screenshots
-#     of the window before and after the run and of its Help menu are kept for review; Ctrl+Q quits.
+#     dialog accepts the suggested name next to the source; the written file is checked; screenshots of
+#     the window before and after the run and of its Help menu are kept for review; Ctrl+Q quits.
 #  2. Ctrl+Q right after a long run has started: the process must finish the file before it exits.
-# Usage: end_to_end_test.sh FENNICK_BINARY SCREENSHOT_DIR
-# Exits 77 (skipped) when a tool it needs is missing.
+# Usage: end_to_end_test.sh FENNICK_BINARY SCREENSHOT_DIR. Exits 77 (skipped) when a tool is missing.
 set -euo pipefail
-
 fennick=$1
 shots=$2
 for tool in Xvfb xdotool sox soxi import; do
@@ -15,44 +13,28 @@ for tool in Xvfb xdotool sox soxi import; do
 done
 
 work=$(mktemp -d)
-xvfb_pid=""
-app_pid=""
-cleanup() {
-  [ -z "$app_pid" ] || kill "$app_pid" 2>/dev/null || true
-  [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
+xvfb_pid="" app_pid=""
+trap 'kill $app_pid $xvfb_pid 2>/dev/null || true; wait || true; rm -rf "$work"' EXIT
 fail() {
   echo "FAIL: $*" >&2
-  [ ! -f "$work/fennick.log" ] || { echo "--- fennick's output:" >&2; cat "$work/fennick.log" >&2; }
+  cat "$work/fennick.log" >&2 2>/dev/null || true
   exit 1
 }
-
 # Polls COMMAND every 0.2 s for at most SECONDS seconds.
 wait_for() {
-  local seconds=$1
+  local tries=$(($1 * 5))
   shift
-  local tries=$((seconds * 5))
-  for ((i = 0; i < tries; i++)); do
-    if "$@"; then return 0; fi
-    sleep 0.2
-  done
+  for ((i = 0; i < tries; i++)); do "$@" && return 0; sleep 0.2; done
   return 1
 }
 
 # Xvfb chooses a free display itself and writes its number to descriptor 3 once it accepts clients.
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
-wait_for 20 test -s "$work/display" || { cat "$work/xvfb.log"; fail "Xvfb did not start"; }
-export DISPLAY=":$(head -n1 "$work/display")"
+wait_for 20 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+DISPLAY=":$(head -n1 "$work/display")"
+export DISPLAY QT_QPA_PLATFORM=xcb
 unset WAYLAND_DISPLAY
-export QT_QPA_PLATFORM=xcb
-
-# Frame count of a WAV file, or nothing while its header is not final.
-frames_of() { soxi -s "$1" 2>/dev/null || true; }
 
 start_fennick() {
   "$fennick" "$1" >"$work/fennick.log" 2>&1 &
@@ -62,43 +44,32 @@ start_fennick() {
     fail "the Fennick window did not appear"
   xdotool windowfocus --sync "$main_window"
 }
-
 # Return presses "Convert…"; Return in the save dialog accepts the suggested name.
 convert_with_suggested_name() {
   xdotool key Return
   local dialog
   dialog=$(timeout 30 xdotool search --sync --onlyvisible --name '^Save As$' | head -n1) ||
     fail "the save dialog did not open"
-  xdotool windowfocus --sync "$dialog"
-  xdotool key Return
+  xdotool windowfocus --sync "$dialog" key Return
 }
-
-quit_fennick() {
+quit_and_wait() { # SECONDS
   xdotool windowfocus --sync "$main_window" 2>/dev/null || true
   xdotool key ctrl+q
-}
-
-wait_for_exit() {
-  local seconds=$1
-  wait_for "$seconds" bash -c "! kill -0 $app_pid 2>/dev/null" || fail "fennick did not exit within $seconds s"
+  wait_for "$1" bash -c "! kill -0 $app_pid 2>/dev/null" || fail "fennick did not exit within $1 s"
   local status=0
   wait "$app_pid" || status=$?
   app_pid=""
   [ "$status" -eq 0 ] || fail "fennick exited with status $status"
 }
-
-check_output() { # FILE FRAMES
-  local file=$1 frames=$2
-  [ "$(soxi -r "$file")" = 44100 ] || fail "$file: rate $(soxi -r "$file")"
-  [ "$(soxi -c "$file")" = 2 ] || fail "$file: $(soxi -c "$file") channels"
-  [ "$(soxi -b "$file")" = 16 ] || fail "$file: $(soxi -b "$file") bits"
-  [ "$(soxi -e "$file")" = "Signed Integer PCM" ] || fail "$file: encoding $(soxi -e "$file")"
-  [ "$(frames_of "$file")" = "$frames" ] || fail "$file: $(frames_of "$file") frames, expected $frames"
-  # The samples are still the 440 Hz sine of the source.
-  local frequency
-  frequency=$(sox "$file" -n remix 1 stat 2>&1 | awk '/Rough   frequency/ {print $3}')
+# Frame count of a WAV file, or nothing while its header is not final.
+frames_of() { soxi -s "$1" 2>/dev/null || true; }
+check_output() { # FILE FRAMES: 44.1 kHz stereo 16-bit, every frame, still the 440 Hz sine of the source
+  local format frequency
+  format="$(soxi -r "$1") $(soxi -c "$1") $(soxi -b "$1") $(soxi -e "$1") $(frames_of "$1")"
+  [ "$format" = "44100 2 16 Signed Integer PCM $2" ] || fail "$1: $format"
+  frequency=$(sox "$1" -n remix 1 stat 2>&1 | awk '/Rough   frequency/ {print $3}')
   [ -n "$frequency" ] && [ "$frequency" -ge 430 ] && [ "$frequency" -le 450 ] ||
-    fail "$file: rough frequency '$frequency', expected about 440 Hz"
+    fail "$1: rough frequency '$frequency', expected about 440 Hz"
 }
 
 mkdir -p "$shots"
@@ -122,8 +93,7 @@ wait_for 120 bash -c "[ \"\$(soxi -s '$output' 2>/dev/null)\" = $expected ]" ||
 sleep 1 # the result line is drawn after the file is closed
 import -window "$main_window" "$shots/fennick-finished.png"
 check_output "$output" "$expected"
-quit_fennick
-wait_for_exit 30
+quit_and_wait 30
 echo "converted $(basename "$output"): 44100 Hz, 2 channels, 16-bit, $expected frames"
 
 # 2. Quit while a long run is under way: the file is finished before the process ends.
@@ -133,9 +103,7 @@ expected=$((240 * 44100))
 start_fennick "$work/long.wav"
 convert_with_suggested_name
 wait_for 30 test -e "$output" || fail "the long run did not start"
-quit_fennick
-running="no"
-if kill -0 "$app_pid" 2>/dev/null && [ "$(frames_of "$output")" != "$expected" ]; then running="yes"; fi
-wait_for_exit 240
+running=$([ "$(frames_of "$output")" = "$expected" ] && echo no || echo yes)
+quit_and_wait 240
 check_output "$output" "$expected"
-echo "quit during a run (still converting when Ctrl+Q arrived: $running): the file is complete"
+echo "quit during a run (still converting when Ctrl+Q was sent: $running): the file is complete"
