@@ -10,6 +10,7 @@
 #include <soxr.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,12 +36,12 @@ struct SoxrRecord {
     soxr_io_spec_t io{};                 // the records soxr_create was given
     soxr_quality_spec_t quality{};
     int creates = 0, deletes = 0;
-    std::size_t outputLength = 0; // of the first soxr_process call
+    std::size_t outputLength = 0;        // of the first soxr_process call
     bool outputLengthVaried = false;
-    bool failCreate = false;           // a null handle and no error text
-    bool failProcess = false;          // "processing failed" for input
-    bool failFlush = false;            // "flushing failed" once input has ended
-    std::function<void()> onDelete{}; // called by soxr_delete first
+    bool failCreate = false;             // a null handle and no error text
+    bool failProcess = false;            // "processing failed" for input
+    bool failFlush = false;              // "flushing failed" once input has ended
+    std::function<void()> onDelete{};    // called by soxr_delete first
 };
 inline SoxrRecord soxrRecord;
 
