@@ -38,11 +38,10 @@ TEST(Screenshot, DuringARun)
     ViewFixture f;
     LibsoxrGate gate; // holds the run at its first block, with the bar showing
     f.view->loadSourceFile(f.audioFile("Field Recording 07.wav", {}, 300000));
-    f.view->setSaveFileChooser([&](QWidget*, const QString&) { return std::optional(f.url("out.wav")); });
-    f.view->startConversion();
+    startRun(*f.view, f.url("out.wav"));
     save(*f.view, "content-converting.png");
     gate.open();
-    ASSERT_TRUE(waitUntil([&] { return !f.view->isConverting(); }));
+    ASSERT_TRUE(runEnded(*f.view));
 }
 
 } // namespace

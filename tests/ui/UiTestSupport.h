@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <memory>
 
 // Readable QStrings in failure messages.
@@ -33,7 +34,7 @@ struct ViewFixture {
     ViewFixture();
     ~ViewFixture();
 
-    QUrl url(const std::string& name) const { return QUrl::fromLocalFile(QString::fromStdString((dir / name).string())); }
+    QUrl url(const std::string& name) const { return QUrl::fromLocalFile(QString::fromStdString(dir / name)); }
     QUrl audioFile(const std::string& name, const AudioSpec& spec = {}, std::int64_t frames = 4410)
     {
         writeAudioFile(dir / name, spec, frames, sine(440.0, spec.sampleRate));

@@ -6,28 +6,18 @@
 
 #include <dlfcn.h>
 
-#include <condition_variable>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
-#include <mutex>
+#include <thread>
 
 namespace {
-
-std::mutex mutex;
-std::condition_variable opened;
-bool shut = false;
-
+std::atomic<bool> shut{false};
 } // namespace
 
 extern "C" {
 
-__attribute__((visibility("default"))) void fennick_gate_shut(int value)
-{
-    {
-        const std::lock_guard lock(mutex);
-        shut = value != 0;
-    }
-    opened.notify_all();
-}
+__attribute__((visibility("default"))) void fennick_gate_shut(int value) { shut = value != 0; }
 
 const char* soxr_version() { return "gated-libsoxr"; }
 
@@ -37,10 +27,7 @@ soxr_error_t soxr_process(soxr_t resampler, soxr_in_t in, size_t ilen, size_t* i
     static const auto real = reinterpret_cast<decltype(&soxr_process)>(
         dlsym(dlopen("libsoxr.so.0", RTLD_NOW | RTLD_LOCAL), "soxr_process"));
     if (real == nullptr) std::abort();
-    {
-        std::unique_lock lock(mutex);
-        opened.wait(lock, [] { return !shut; });
-    }
+    while (shut) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return real(resampler, in, ilen, idone, out, olen, odone);
 }
 
