@@ -20,7 +20,6 @@ ProcessResult convertBounded(const std::vector<std::string>& arguments, const st
     return runProcess(command, workDir);
 }
 
-
 class ConverterHostileSource : public ::testing::TestWithParam<HostileSource> {};
 
 TEST_P(ConverterHostileSource, OneLineAndNothingTouched)

@@ -43,7 +43,6 @@ std::string engineError(Run&& run)
     return "";
 }
 
-
 template <typename Case>
 std::string caseName(const ::testing::TestParamInfo<Case>& info) { return info.param.name; }
 

@@ -14,7 +14,6 @@
 namespace fennick::test {
 namespace {
 
-
 class WindowHostileSource : public ::testing::TestWithParam<HostileSource> {};
 
 TEST_P(WindowHostileSource, ShowsTheReasonOrTheHeader)
