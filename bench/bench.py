@@ -6,13 +6,12 @@ Every conversion is done by four programs, interleaved round by round (A B C D A
 
   fennick  fennick-convert, the whole process: start, read, resample, write, exit
   floor    fennick-bench-floor: the same libsoxr work on audio already in memory, only the
-           libsoxr calls timed; no converter built on libsoxr can beat it
+           libsoxr calls timed; no converter that calls libsoxr the same way can beat it
   sox      sox's `rate` effect (its own copy of the libsoxr algorithms)
   ffmpeg   ffmpeg's aresample filter with resampler=soxr (the system libsoxr)
 
 Equal settings. Fennick's defaults are linear phase, rolloff small, bandwidth 91.3 %, no steep
-filter, 32-bit internal arithmetic (libsoxr switches to 64-bit by itself above 20 bits), TPDF
-dither for 16-bit output. The peers get the same:
+filter, no forced 64-bit arithmetic, TPDF dither for 16-bit output. The peers get the same:
 
   fennick -q LEVEL     sox rate -Q N                ffmpeg aresample precision=BITS
     quick   (cubic)      -Q 0 (= -q)                  none: 15, its cheapest, is not equal (†)
