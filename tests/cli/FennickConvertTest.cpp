@@ -153,21 +153,6 @@ TEST_F(FennickConvert, ExistingDestinationNeedsOverwrite)
     EXPECT_EQ(readAudioFile(destination).info.samplerate, 44100);
 }
 
-TEST_F(FennickConvert, FailuresExitOneWithTheReason)
-{
-    auto result = convert({(dir / "missing.wav").string(), (dir / "out.wav").string()});
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err, "Conversion failed: No such file or directory\n");
-    EXPECT_FALSE(std::filesystem::exists(dir / "out.wav"));
-
-    const std::string before = fileBytes(source);
-    std::filesystem::create_symlink(source, dir / "link.wav");
-    result = convert({"--overwrite", source.string(), (dir / "link.wav").string()});
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err.rfind("Conversion failed: The destination is the source file itself", 0), 0u) << result.err;
-    EXPECT_EQ(fileBytes(source), before);
-}
-
 // On a terminal the converter draws a live bar that ends at 100% and is cleared before the
 // result line.
 TEST_F(FennickConvert, DrawsProgressOnATerminalUnlessQuiet)
