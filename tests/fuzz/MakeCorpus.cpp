@@ -11,17 +11,10 @@
 
 namespace {
 
-struct Container {
-    const char* extension;
-    int major;
-};
-
+// False when libsndfile does not offer the format or cannot write it.
 bool writeSeed(const std::filesystem::path& path, int format, int rate, int channels, int frames)
 {
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = format;
+    SF_INFO info{0, rate, channels, format, 0, 0};
     if (!sf_format_check(&info)) return false;
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (file == nullptr) return false;
@@ -41,28 +34,20 @@ int main(int argc, char** argv)
     }
     const std::filesystem::path dir = argv[1];
     std::filesystem::create_directories(dir);
-
-    const Container containers[] = {{"wav", SF_FORMAT_WAV}, {"aiff", SF_FORMAT_AIFF}, {"flac", SF_FORMAT_FLAC},
-        {"wavex.wav", SF_FORMAT_WAVEX}, {"rf64.wav", SF_FORMAT_RF64}};
+    const std::pair<const char*, int> containers[] = {{"wav", SF_FORMAT_WAV}, {"aiff", SF_FORMAT_AIFF},
+        {"flac", SF_FORMAT_FLAC}, {"wavex.wav", SF_FORMAT_WAVEX}, {"rf64.wav", SF_FORMAT_RF64}};
     const int encodings[] = {SF_FORMAT_PCM_S8, SF_FORMAT_PCM_U8, SF_FORMAT_PCM_16, SF_FORMAT_PCM_24, SF_FORMAT_PCM_32,
         SF_FORMAT_FLOAT, SF_FORMAT_DOUBLE, SF_FORMAT_ULAW, SF_FORMAT_ALAW, SF_FORMAT_IMA_ADPCM, SF_FORMAT_MS_ADPCM,
         SF_FORMAT_GSM610};
-    struct Shape {
-        int rate, channels, frames;
-    };
-    const Shape shapes[] = {{8000, 1, 300}, {44100, 2, 64}, {96000, 6, 16}, {22050, 1, 0}};
+    const int shapes[][3] = {{8000, 1, 300}, {44100, 2, 64}, {96000, 6, 16}, {22050, 1, 0}}; // rate, channels, frames
 
     int count = 0;
-    for (const auto& container : containers) {
+    for (const auto& [extension, major] : containers) {
         for (const int encoding : encodings) {
-            for (const auto& shape : shapes) {
-                const std::string name = std::to_string(count) + "-" + std::to_string(shape.rate) + "-"
-                    + std::to_string(shape.channels) + "." + container.extension;
-                if (writeSeed(dir / name, container.major | encoding, shape.rate, shape.channels, shape.frames)) {
-                    ++count;
-                } else {
-                    std::filesystem::remove(dir / name);
-                }
+            for (const auto& [rate, channels, frames] : shapes) {
+                const auto path = dir / (std::to_string(count) + "-" + std::to_string(rate) + "." + extension);
+                if (writeSeed(path, major | encoding, rate, channels, frames)) ++count;
+                else std::filesystem::remove(path);
             }
         }
     }

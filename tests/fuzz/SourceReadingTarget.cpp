@@ -36,23 +36,16 @@ void readAndConvert(const std::uint8_t* data, std::size_t size, const std::files
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
 
-    std::int64_t samples = 0;
     int channels = 0;
+    double last = 0;
     try {
         AudioFileReader reader(source);
         if (reader.sampleFormatDescription().empty()) finding("empty sample format description");
         if (reader.fileFormat().channelCount < 1 || reader.length() < 0) finding("impossible header accepted");
         channels = static_cast<int>(reader.fileFormat().channelCount);
-        samples = reader.length() * channels;
-    } catch (const AudioFileError&) {
-        return;
-    }
-    if (samples > kMaxConvertedSamples) return;
-
-    ConversionOptions options;
-    options.precision = ConversionOptions::Precision::quick;
-    double last = 0;
-    try {
+        if (reader.length() * channels > kMaxConvertedSamples) return;
+        ConversionOptions options;
+        options.precision = ConversionOptions::Precision::quick;
         convertWav(source, destination, 44100.0, OutputFormat::int16, options, [&last](double fraction) {
             if (!(fraction > last && fraction <= 1.0)) finding("progress not rising within (0, 1]");
             last = fraction;

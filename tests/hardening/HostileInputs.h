@@ -1,65 +1,63 @@
 #pragma once
 
-// The hostile sources and destinations that every layer (engine, converter, window) must turn
-// into a clear error without crashing, hanging or touching the source.
+// The hostile sources, destinations and libsoxr values that every layer (engine, converter,
+// window) must turn into a clear error without crashing, hanging or touching the source.
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <ostream>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace fennick::test {
 
-// The bytes of a 16-bit PCM WAV with a hand-made header. The data chunk holds `presentFrames`
-// frames whatever the header says; `declaredDataBytes` (default: the bytes present) may claim more.
-std::string handMadeWav(std::uint16_t channels, std::uint32_t sampleRate, std::uint32_t presentFrames,
-    std::optional<std::uint32_t> declaredDataBytes = std::nullopt);
-
-void writeBytes(const std::filesystem::path& path, const std::string& bytes);
-
-// What is at `path`: its kind and, for a regular file, every byte; equal before and after a
-// case means the source was left as it was.
-std::string snapshot(const std::filesystem::path& path);
+using Path = std::filesystem::path;
 
 // Rate every conversion of the hostile matrix asks for.
 inline constexpr double kHostileTargetRate = 44100.0;
 
+// A 16-bit PCM WAV with a hand-made header; the data chunk holds `presentFrames` frames whatever
+// `declaredDataBytes` (default: the bytes present) claims.
+std::string handMadeWav(std::uint16_t channels, std::uint32_t sampleRate, std::uint32_t presentFrames,
+    std::optional<std::uint32_t> declaredDataBytes = std::nullopt);
+
+// The kind of what is at `path` and, for a regular file, every byte: equal before and after a
+// case means the source was left as it was.
+std::string snapshot(const Path& path);
+
+// A well-formed 2-channel 24-bit 48 kHz source of kGoodSourceFrames (three input blocks).
+inline constexpr std::int64_t kGoodSourceFrames = 144000;
+Path writeGoodSource(const Path& dir);
+
 struct HostileSource {
     std::string name;
-    // Puts the source into `dir` and returns its path (which may be a folder or not exist).
-    std::function<std::filesystem::path(const std::filesystem::path& dir)> make;
-    // Reading the header fails with this text; empty when the header reads.
-    std::string readError;
-    // Converting fails with this text; empty when it succeeds.
-    std::string convertError;
-    // For a source that converts: the frames it really holds.
-    std::int64_t presentFrames = 0;
+    std::function<Path(const Path& dir)> make; // may make a folder, or nothing at all
+    std::string readError;                     // empty when the header reads
+    std::string convertError;                  // empty when converting succeeds…
+    std::int64_t presentFrames = 0;            // …with the frames the file really holds
 };
-
 std::vector<HostileSource> hostileSources();
 
 struct HostileDestination {
     std::string name;
-    // Returns the destination for `source` in `dir`.
-    std::function<std::filesystem::path(const std::filesystem::path& dir, const std::filesystem::path& source)> make;
+    std::function<Path(const Path& dir, const Path& source)> make;
     std::string error;
 };
-
-// A well-formed 2-channel 24-bit source of this many frames, three input blocks long.
-inline constexpr std::int64_t kGoodSourceFrames = 150000;
 std::vector<HostileDestination> hostileDestinations();
 
-// Values of FENNICK_LIBSOXR that bind nothing, each with a name for the test.
+// Values of FENNICK_LIBSOXR that bind nothing.
 struct HostileLibrary {
     std::string name;
-    std::function<std::string(const std::filesystem::path& dir)> make;
+    std::function<std::string(const Path& dir)> make;
 };
 std::vector<HostileLibrary> hostileLibraries(const std::string& incompleteLibraryPath);
 
-// Test names show the case's name, not its bytes.
+// Test names and failure messages show the case's name, not its bytes.
+template <typename Case>
+std::string caseName(const ::testing::TestParamInfo<Case>& info) { return info.param.name; }
 inline void PrintTo(const HostileSource& hostile, std::ostream* out) { *out << hostile.name; }
 inline void PrintTo(const HostileDestination& hostile, std::ostream* out) { *out << hostile.name; }
 inline void PrintTo(const HostileLibrary& hostile, std::ostream* out) { *out << hostile.name; }
