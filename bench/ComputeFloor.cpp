@@ -13,6 +13,7 @@
 #include "CommandLine.h"
 #include "ConvertWav.h"
 #include "SoxrApi.h"
+#include "SoxrSpecs.h"
 
 #include <algorithm>
 #include <chrono>
@@ -58,26 +59,6 @@ private:
     double wallSeconds_ = 0;
     double cpuSeconds_ = 0;
 };
-
-// The records convertWav builds from the same settings; kept in step with ConvertWav.cpp.
-soxr_io_spec_t ioSpecFor(const SoxrApi& api, OutputFormat format, const ConversionOptions& options)
-{
-    const soxr_datatype_t outputType = format == OutputFormat::int16 ? SOXR_INT16_I : SOXR_FLOAT32_I;
-    soxr_io_spec_t io = api.soxr_io_spec(SOXR_FLOAT32_I, outputType);
-    if (format == OutputFormat::int16 && !options.dither) io.flags |= SOXR_NO_DITHER;
-    return io;
-}
-
-soxr_quality_spec_t qualitySpecFor(const SoxrApi& api, const ConversionOptions& options)
-{
-    unsigned long recipe = rawValue(options.precision) | rawValue(options.phase);
-    if (options.steepFilter) recipe |= SOXR_STEEP_FILTER;
-    unsigned long flags = rawValue(options.rolloff);
-    if (options.doublePrecision) flags |= SOXR_DOUBLE_PRECISION;
-    soxr_quality_spec_t quality = api.soxr_quality_spec(recipe, flags);
-    quality.passband_end = options.bandwidthPercent / 100.0;
-    return quality;
-}
 
 struct SourceInMemory {
     AudioFormat format;

@@ -4,6 +4,7 @@
 #include "AudioFileReader.h"
 #include "AudioFileWriter.h"
 #include "SoxrApi.h"
+#include "SoxrSpecs.h"
 
 #include <cmath>
 #include <cstdio>
@@ -78,25 +79,6 @@ void refuseSourceAsDestination(const std::filesystem::path& source, const std::f
     if (std::filesystem::equivalent(source, destination, error)) {
         throw ConversionError("The destination is the source file itself; choose another file name.");
     }
-}
-
-soxr_io_spec_t ioSpecFor(const SoxrApi& api, OutputFormat format, const ConversionOptions& options)
-{
-    const soxr_datatype_t outputType = format == OutputFormat::int16 ? SOXR_INT16_I : SOXR_FLOAT32_I;
-    soxr_io_spec_t io = api.soxr_io_spec(SOXR_FLOAT32_I, outputType);
-    if (format == OutputFormat::int16 && !options.dither) io.flags |= SOXR_NO_DITHER;
-    return io;
-}
-
-soxr_quality_spec_t qualitySpecFor(const SoxrApi& api, const ConversionOptions& options)
-{
-    unsigned long recipe = rawValue(options.precision) | rawValue(options.phase);
-    if (options.steepFilter) recipe |= SOXR_STEEP_FILTER;
-    unsigned long flags = rawValue(options.rolloff);
-    if (options.doublePrecision) flags |= SOXR_DOUBLE_PRECISION;
-    soxr_quality_spec_t quality = api.soxr_quality_spec(recipe, flags);
-    quality.passband_end = options.bandwidthPercent / 100.0;
-    return quality;
 }
 
 WriterSettings writerSettingsFor(double targetRate, std::uint32_t channels, OutputFormat format)
