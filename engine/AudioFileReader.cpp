@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/stat.h>
 
 namespace fennick {
@@ -73,7 +74,13 @@ AudioFileReader::AudioFileReader(const std::filesystem::path& path)
     SF_INFO info{};
     // The descriptor stays ours (SF_FALSE), so it is closed exactly once, after libsndfile.
     SndfilePtr file(sf_open_fd(fd.get(), SFM_READ, &info, SF_FALSE));
-    if (!file) throw AudioFileError::fromSndfile(nullptr);
+    if (!file) {
+        // libsndfile words a header without a usable rate or channel count as its own internal error.
+        if (std::string_view(sf_strerror(nullptr)).find("SF_INFO struct incomplete") != std::string_view::npos) {
+            throw AudioFileError("The file's header gives no valid sample rate or channel count.");
+        }
+        throw AudioFileError::fromSndfile(nullptr);
+    }
     if (info.channels < 1) throw AudioFileError("The file has no audio channels.");
     if (info.frames < 0) throw AudioFileError("The file reports a negative length.");
 

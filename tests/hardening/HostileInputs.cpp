@@ -93,7 +93,7 @@ std::vector<HostileSource> hostileSources()
         refused("MissingPath", [](const Path& dir) { return dir / "missing.wav"; }, "No such file or directory"),
         refused("Fifo", fifo, "Not a regular file."),
         refused("ZeroChannels", wav("zero-channels.wav", handMadeWav(0, 44100, 10)), "Channel count is zero."),
-        refused("ZeroSampleRate", wav("zero-rate.wav", handMadeWav(2, 0, 10)), "Internal error : SF_INFO struct incomplete."),
+        refused("ZeroSampleRate", wav("zero-rate.wav", handMadeWav(2, 0, 10)), "The file's header gives no valid sample rate or channel count."),
         refused("AbsurdChannelCount", wav("channels.wav", handMadeWav(65535, 44100, 1)), "Too many channels specified."),
         {"OneHertz", wav("one-hertz.wav", handMadeWav(1, 1, 10)), "",
             "Resampling from 1 Hz to 44100 Hz is not supported: the ratio is too large."},
