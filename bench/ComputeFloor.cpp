@@ -69,15 +69,15 @@ struct SourceInMemory {
 SourceInMemory readWholeSource(const std::filesystem::path& path)
 {
     AudioFileReader reader(path);
-    SourceInMemory source{reader.processingFormat(), {}, 0};
+    SourceInMemory source{reader.blockFormat(), {}, 0};
     auto block = AudioBlock::make(source.format, kInputBlockFrames);
     if (!block) throw std::runtime_error("no memory for the input block");
-    source.samples.reserve(static_cast<std::size_t>(reader.length()) * source.format.channelCount);
+    source.samples.reserve(static_cast<std::size_t>(reader.frames()) * source.format.channelCount);
     for (;;) {
         reader.read(*block);
         const std::size_t count = std::size_t{block->frameLength()} * source.format.channelCount;
         if (count == 0) break;
-        source.samples.insert(source.samples.end(), block->floatChannelData(), block->floatChannelData() + count);
+        source.samples.insert(source.samples.end(), block->floatSamples(), block->floatSamples() + count);
         source.frames += block->frameLength();
     }
     return source;
@@ -98,12 +98,12 @@ FloorResult resampleInMemory(const SourceInMemory& source, double targetRate, Ou
     const auto outputLength = outputBlockCapacity(inputRate, targetRate);
     if (!outputLength) throw std::runtime_error("unsupported rate ratio");
 
-    const CommonFormat outputFormat = format == OutputFormat::int16 ? CommonFormat::int16 : CommonFormat::float32;
+    const SampleType outputType = format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32;
     auto input = AudioBlock::make(source.format, kInputBlockFrames);
-    auto output = AudioBlock::make({outputFormat, targetRate, channels}, *outputLength);
+    auto output = AudioBlock::make({outputType, targetRate, channels}, *outputLength);
     if (!input || !output) throw std::runtime_error("no memory for the blocks");
-    float* inputSamples = input->floatChannelData();
-    void* outputData = output->mutableData();
+    float* inputSamples = input->floatSamples();
+    void* outputData = output->data();
 
     SoxrClock clock;
     FloorResult result;

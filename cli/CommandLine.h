@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ConversionSettings.h"
+#include "FennickEngine.h"
 
 #include <cstdint>
 #include <filesystem>

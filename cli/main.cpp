@@ -1,9 +1,8 @@
 // fennick-convert: the conversion engine on the command line, with the window's result lines.
 
 #include "CommandLine.h"
-#include "ConvertWav.h"
+#include "FennickEngine.h"
 #include "ProgressBar.h"
-#include "SoxrApi.h"
 
 #include <cstdio>
 #include <exception>
@@ -41,6 +40,6 @@ int main(int argc, char** argv)
     }
     bar.reset();
     std::cout << "Saved " << request.destination.filename().string() << " ("
-              << soxrVersionText(SoxrApi::shared()) << ")" << std::endl;
+              << soxrVersionText() << ")" << std::endl;
     return 0;
 }

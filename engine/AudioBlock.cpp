@@ -27,9 +27,9 @@ std::unique_ptr<AudioBlock> AudioBlock::make(const AudioFormat& format, std::uin
     return block;
 }
 
-float* AudioBlock::floatChannelData()
+float* AudioBlock::floatSamples()
 {
-    return format_.commonFormat == CommonFormat::float32 ? reinterpret_cast<float*>(samples_.get()) : nullptr;
+    return format_.sampleType == SampleType::float32 ? reinterpret_cast<float*>(samples_.get()) : nullptr;
 }
 
 } // namespace fennick

@@ -20,9 +20,8 @@ public:
     void setFrameLength(std::uint32_t frames) { frameLength_ = frames < frameCapacity_ ? frames : frameCapacity_; }
 
     // The interleaved samples when the block holds floats, else null.
-    float* floatChannelData();
-    // The block's sample memory, whatever its format.
-    void* mutableData() { return samples_.get(); }
+    float* floatSamples();
+    void* data() { return samples_.get(); }
     const void* data() const { return samples_.get(); }
 
 private:

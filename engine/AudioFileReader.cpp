@@ -1,9 +1,5 @@
 #include "AudioFileReader.h"
 
-#include "AudioFileError.h"
-
-#include <sndfile.h>
-
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -58,16 +54,14 @@ void unpackInt24(const unsigned char* in, std::size_t count, float* out)
 
 } // namespace
 
-void SndfileCloser::operator()(SNDFILE* file) const noexcept { sf_close(file); }
-
 AudioFileReader::AudioFileReader(const std::filesystem::path& path)
 {
     // O_NONBLOCK keeps open() from waiting on a FIFO; regular files ignore it.
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.valid()) throw AudioFileError::fromErrno(errno);
+    if (!fd.valid()) throw systemError(errno);
     struct stat status {};
-    if (::fstat(fd.get(), &status) != 0) throw AudioFileError::fromErrno(errno);
-    if (S_ISDIR(status.st_mode)) throw AudioFileError::fromErrno(EISDIR);
+    if (::fstat(fd.get(), &status) != 0) throw systemError(errno);
+    if (S_ISDIR(status.st_mode)) throw systemError(EISDIR);
     if (!S_ISREG(status.st_mode)) throw AudioFileError("Not a regular file.");
     ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
 
@@ -79,31 +73,32 @@ AudioFileReader::AudioFileReader(const std::filesystem::path& path)
         if (std::string_view(sf_strerror(nullptr)).find("SF_INFO struct incomplete") != std::string_view::npos) {
             throw AudioFileError("The file's header gives no valid sample rate or channel count.");
         }
-        throw AudioFileError::fromSndfile(nullptr);
+        throw sndfileError(nullptr);
     }
     if (info.channels < 1) throw AudioFileError("The file has no audio channels.");
     if (info.frames < 0) throw AudioFileError("The file reports a negative length.");
 
     descriptor_ = std::move(fd);
     file_ = std::move(file);
-    fileFormat_ = {CommonFormat::float32, static_cast<double>(info.samplerate), static_cast<std::uint32_t>(info.channels)};
+    sampleRate_ = info.samplerate;
+    channelCount_ = static_cast<std::uint32_t>(info.channels);
     sndfileFormat_ = info.format;
-    length_ = info.frames;
+    frames_ = info.frames;
     if (holdsLittleEndianInt24(file_.get(), info)) {
-        int24Staging_.resize(int24ChunkFrames(fileFormat_.channelCount) * 3 * fileFormat_.channelCount + 1);
+        int24Staging_.resize(int24ChunkFrames(channelCount_) * 3 * channelCount_ + 1);
     }
 }
 
 void AudioFileReader::read(AudioBlock& block)
 {
-    float* samples = block.floatChannelData();
-    if (!file_ || samples == nullptr || block.format().channelCount != fileFormat_.channelCount) {
-        throw AudioFileError("The block does not match the file's processing format.");
+    float* samples = block.floatSamples();
+    if (!file_ || samples == nullptr || block.format().channelCount != channelCount_) {
+        throw AudioFileError("The block does not match the file's block format.");
     }
-    const sf_count_t wanted = std::min<sf_count_t>(block.frameCapacity(), std::max<sf_count_t>(length_ - position_, 0));
+    const sf_count_t wanted = std::min<sf_count_t>(block.frameCapacity(), std::max<sf_count_t>(frames_ - position_, 0));
     sf_count_t got = 0;
     if (wanted > 0) got = int24Staging_.empty() ? sf_readf_float(file_.get(), samples, wanted) : readInt24(samples, wanted);
-    if (got < wanted && sf_error(file_.get()) != SF_ERR_NO_ERROR) throw AudioFileError::fromSndfile(file_.get());
+    if (got < wanted && sf_error(file_.get()) != SF_ERR_NO_ERROR) throw sndfileError(file_.get());
     block.setFrameLength(static_cast<std::uint32_t>(got));
     position_ += got;
 }
@@ -112,7 +107,7 @@ void AudioFileReader::read(AudioBlock& block)
 // several times the cost of this loop; its raw read hands over the same bytes in large steps.
 std::int64_t AudioFileReader::readInt24(float* samples, std::int64_t frames)
 {
-    const std::size_t channels = fileFormat_.channelCount;
+    const std::size_t channels = channelCount_;
     const auto bytesPerFrame = static_cast<sf_count_t>(3 * channels);
     const auto framesPerChunk = static_cast<std::int64_t>(int24ChunkFrames(channels));
     std::int64_t done = 0;
@@ -143,6 +138,14 @@ std::string AudioFileReader::sampleFormatDescription() const
     info.format = sndfileFormat_ & SF_FORMAT_SUBMASK;
     if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) == 0 && info.name != nullptr) return info.name;
     return "Unknown encoding";
+}
+
+SourceFileInfo readSourceFileInfo(const std::filesystem::path& path)
+{
+    AudioFileReader reader(path);
+    SourceFileInfo info{reader.sampleRate(), reader.channelCount(), reader.frames(), reader.sampleFormatDescription()};
+    reader.close();
+    return info;
 }
 
 void AudioFileReader::close()

@@ -1,9 +1,5 @@
 #include "AudioFileWriter.h"
 
-#include "AudioFileError.h"
-
-#include <sndfile.h>
-
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -92,92 +88,81 @@ void packInt24(const float* in, std::size_t count, unsigned char* out)
     for (; in < end; ++in, out += 3) storeInt24(toInt24(*in), out);
 }
 
-int subtypeFor(const WriterSettings& settings)
+int subtypeFor(OutputFormat format)
 {
-    if (settings.isFloat) return settings.bitDepth == 32 ? SF_FORMAT_FLOAT : 0;
-    switch (settings.bitDepth) {
-    case 16: return SF_FORMAT_PCM_16;
-    case 24: return SF_FORMAT_PCM_24;
-    default: return 0;
+    switch (format) {
+    case OutputFormat::int16: return SF_FORMAT_PCM_16;
+    case OutputFormat::int24: return SF_FORMAT_PCM_24;
+    case OutputFormat::float32: return SF_FORMAT_FLOAT;
     }
+    return 0;
 }
 
 } // namespace
 
-AudioFileWriter::AudioFileWriter(const std::filesystem::path& path, const WriterSettings& settings,
-    CommonFormat processingFormat, std::optional<std::int64_t> expectedFrames)
+AudioFileWriter::AudioFileWriter(const std::filesystem::path& path, double sampleRate, std::uint32_t channelCount,
+    OutputFormat format, std::int64_t expectedFrames)
 {
-    const int subtype = subtypeFor(settings);
-    const bool processingMatches = processingFormat == CommonFormat::float32 || settings.bitDepth == 16;
-    if (settings.formatID != WriterSettings::kLinearPCM || settings.isBigEndian || settings.isNonInterleaved
-        || subtype == 0 || !processingMatches || settings.numberOfChannels == 0
-        || !(settings.sampleRate >= 1 && settings.sampleRate <= 0x7FFFFFFF)
-        || settings.sampleRate != std::floor(settings.sampleRate)) { // a WAV header holds whole hertz
+    // A WAV header holds whole hertz.
+    if (channelCount == 0 || !(sampleRate >= 1 && sampleRate <= 0x7FFFFFFF) || sampleRate != std::floor(sampleRate)) {
         throw AudioFileError("Unsupported output format.");
     }
-    const auto bytesPerFileSample = static_cast<std::uint64_t>(settings.bitDepth / 8);
-    if (expectedFrames) {
-        const long double bytes = static_cast<long double>(std::max<std::int64_t>(*expectedFrames, 0))
-            * settings.numberOfChannels * bytesPerFileSample;
-        rf64_ = bytes > static_cast<long double>(kPlainWavDataLimit);
-    }
+    bytesPerFileSample_ = bitsPerSample(format) / 8;
+    const long double expectedBytes
+        = static_cast<long double>(std::max<std::int64_t>(expectedFrames, 0)) * channelCount * bytesPerFileSample_;
+    rf64_ = expectedBytes > static_cast<long double>(kPlainWavDataLimit);
 
     // O_NONBLOCK keeps open() from waiting for a reader of a FIFO (ENXIO instead, as for a socket
     // or a device without a driver). FIFOs, sockets and block devices are refused: a WAV header is
     // rewritten in place, and a disk must never be overwritten by mistake. Character devices
     // (/dev/null, /dev/full) behave like files that discard or refuse what is written.
     FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666));
-    if (!fd.valid()) throw errno == ENXIO ? AudioFileError("Not a regular file.") : AudioFileError::fromErrno(errno);
+    if (!fd.valid()) throw errno == ENXIO ? AudioFileError("Not a regular file.") : systemError(errno);
     struct stat status {};
-    if (::fstat(fd.get(), &status) != 0) throw AudioFileError::fromErrno(errno);
+    if (::fstat(fd.get(), &status) != 0) throw systemError(errno);
     if (!S_ISREG(status.st_mode) && !S_ISCHR(status.st_mode)) throw AudioFileError("Not a regular file.");
     ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
 
     SF_INFO info{};
-    info.samplerate = static_cast<int>(settings.sampleRate);
-    info.channels = static_cast<int>(settings.numberOfChannels);
-    info.format = (rf64_ ? SF_FORMAT_RF64 : SF_FORMAT_WAV) | subtype | SF_ENDIAN_FILE;
+    info.samplerate = static_cast<int>(sampleRate);
+    info.channels = static_cast<int>(channelCount);
+    info.format = (rf64_ ? SF_FORMAT_RF64 : SF_FORMAT_WAV) | subtypeFor(format) | SF_ENDIAN_FILE;
     if (!sf_format_check(&info)) throw AudioFileError("Unsupported output format.");
     SndfilePtr file(sf_open_fd(fd.get(), SFM_WRITE, &info, SF_FALSE));
-    if (!file) throw AudioFileError::fromSndfile(nullptr);
+    if (!file) throw sndfileError(nullptr);
     // A PEAK chunk costs a pass over every sample and says nothing the data does not.
     sf_command(file.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
     if (rf64_) sf_command(file.get(), SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
 
     descriptor_ = std::move(fd);
     file_ = std::move(file);
-    processingFormat_ = {processingFormat, settings.sampleRate, settings.numberOfChannels};
-    bitDepth_ = settings.bitDepth;
-    if (bitDepth_ == 24) {
-        conversion_.resize(int24ChunkFrames(settings.numberOfChannels) * 3 * settings.numberOfChannels + 2);
-    }
+    blockFormat_ = {format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32, sampleRate, channelCount};
+    if (format == OutputFormat::int24) conversion_.resize(int24ChunkFrames(channelCount) * 3 * channelCount + 2);
 }
-
-AudioFileWriter::~AudioFileWriter() = default;
 
 void AudioFileWriter::write(const AudioBlock& block)
 {
-    if (!file_ || block.format().commonFormat != processingFormat_.commonFormat
-        || block.format().channelCount != processingFormat_.channelCount) {
-        throw AudioFileError("The block does not match the file's processing format.");
+    if (!file_ || block.format().sampleType != blockFormat_.sampleType
+        || block.format().channelCount != blockFormat_.channelCount) {
+        throw AudioFileError("The block does not match the file's block format.");
     }
     const sf_count_t frames = block.frameLength();
     if (frames == 0) return;
-    const std::uint64_t bytes = static_cast<std::uint64_t>(frames) * processingFormat_.channelCount * (bitDepth_ / 8);
+    const std::uint64_t bytes = static_cast<std::uint64_t>(frames) * blockFormat_.channelCount * bytesPerFileSample_;
     if (!rf64_ && dataBytes_ + bytes > kPlainWavDataLimit) {
         throw AudioFileError("The output is too large for a WAV file.");
     }
 
     sf_count_t written = 0;
-    if (processingFormat_.commonFormat == CommonFormat::int16) {
+    if (blockFormat_.sampleType == SampleType::int16) {
         written = sf_writef_short(file_.get(), static_cast<const short*>(block.data()), frames);
-    } else if (bitDepth_ == 24) {
+    } else if (bytesPerFileSample_ == 3) {
         writeInt24(static_cast<const float*>(block.data()), frames);
         written = frames;
     } else {
         written = sf_writef_float(file_.get(), static_cast<const float*>(block.data()), frames);
     }
-    if (written != frames) throw AudioFileError::fromSndfile(file_.get());
+    if (written != frames) throw sndfileError(file_.get());
     dataBytes_ += bytes;
 }
 
@@ -186,7 +171,7 @@ void AudioFileWriter::writeInt24(const float* samples, std::int64_t frames)
     // libsndfile's own float-to-24-bit path either wraps values past full scale round to the
     // opposite extreme or, with clipping on, truncates; both are audible faults. So the samples
     // are rounded and clipped here and handed over as the file's own little-endian bytes.
-    const std::size_t channels = processingFormat_.channelCount;
+    const std::size_t channels = blockFormat_.channelCount;
     const std::size_t framesPerChunk = int24ChunkFrames(channels);
     std::int64_t done = 0;
     while (done < frames) {
@@ -195,7 +180,7 @@ void AudioFileWriter::writeInt24(const float* samples, std::int64_t frames)
         packInt24(samples + done * channels, count, conversion_.data());
         const auto bytes = static_cast<sf_count_t>(count * 3);
         if (sf_write_raw(file_.get(), conversion_.data(), bytes) != bytes) {
-            throw AudioFileError::fromSndfile(file_.get());
+            throw sndfileError(file_.get());
         }
         done += chunk;
     }
@@ -207,12 +192,12 @@ void AudioFileWriter::close()
     // sf_close does not report a failed final header write; writing it now shows the error.
     sf_command(file_.get(), SFC_UPDATE_HEADER_NOW, nullptr, 0);
     const int pending = sf_error(file_.get());
-    std::string pendingText = pending != SF_ERR_NO_ERROR ? AudioFileError::fromSndfile(file_.get()).what() : "";
+    const std::string pendingText = pending != SF_ERR_NO_ERROR ? sndfileError(file_.get()).what() : "";
     const int closed = sf_close(file_.release());
     const int closeErrno = descriptor_.closeChecked();
     if (pending != SF_ERR_NO_ERROR) throw AudioFileError(pendingText);
     if (closed != 0) throw AudioFileError(sf_error_number(closed));
-    if (closeErrno != 0) throw AudioFileError::fromErrno(closeErrno);
+    if (closeErrno != 0) throw systemError(closeErrno);
 }
 
 } // namespace fennick

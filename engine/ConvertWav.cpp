@@ -17,6 +17,7 @@ namespace fennick {
 namespace {
 
 constexpr const char* kUnknownSoxrError = "unknown libsoxr error";
+constexpr const char* kNoMemory = "There is not enough memory for this conversion.";
 
 // Deletes a resampler through the table it was made with.
 class SoxrHandle {
@@ -63,9 +64,9 @@ void refuseUnusableRates(double inputRate, double targetRate)
 // refused before the destination is touched.
 constexpr double kMaxOutputBlockBytes = double(1u << 30);
 
-void refuseOversizedOutputBlock(double inputRate, double targetRate, std::uint32_t channels, CommonFormat format)
+void refuseOversizedOutputBlock(double inputRate, double targetRate, std::uint32_t channels, SampleType type)
 {
-    const double bytes = double(*outputBlockCapacity(inputRate, targetRate)) * channels * bytesPerSample(format);
+    const double bytes = double(*outputBlockCapacity(inputRate, targetRate)) * channels * bytesPerSample(type);
     if (bytes > kMaxOutputBlockBytes) {
         throw ConversionError("Resampling " + std::to_string(channels) + " channels from " + formatRate(inputRate)
             + " to " + formatRate(targetRate) + " needs more memory than a conversion may use.");
@@ -79,16 +80,6 @@ void refuseSourceAsDestination(const std::filesystem::path& source, const std::f
     if (std::filesystem::equivalent(source, destination, error)) {
         throw ConversionError("The destination is the source file itself; choose another file name.");
     }
-}
-
-WriterSettings writerSettingsFor(double targetRate, std::uint32_t channels, OutputFormat format)
-{
-    WriterSettings settings;
-    settings.sampleRate = targetRate;
-    settings.numberOfChannels = channels;
-    settings.bitDepth = bitsPerSample(format);
-    settings.isFloat = isFloat(format);
-    return settings;
 }
 
 // A bound on the output length, for choosing between a plain WAV and RF64.
@@ -115,15 +106,15 @@ void convertWav(const std::filesystem::path& source, const std::filesystem::path
     OutputFormat format, const ConversionOptions& options, const ProgressCallback& progress)
 {
     AudioFileReader reader(source);
-    const double inputRate = reader.fileFormat().sampleRate;
-    const std::uint32_t channels = reader.fileFormat().channelCount;
+    const double inputRate = reader.sampleRate();
+    const std::uint32_t channels = reader.channelCount();
     refuseUnusableRates(inputRate, targetRate);
     refuseSourceAsDestination(source, destination);
-    const CommonFormat writerFormat = format == OutputFormat::int16 ? CommonFormat::int16 : CommonFormat::float32;
-    refuseOversizedOutputBlock(inputRate, targetRate, channels, writerFormat);
+    refuseOversizedOutputBlock(
+        inputRate, targetRate, channels, format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32);
 
-    AudioFileWriter writer(destination, writerSettingsFor(targetRate, channels, format), writerFormat,
-        expectedOutputFrames(reader.length(), inputRate, targetRate));
+    AudioFileWriter writer(
+        destination, targetRate, channels, format, expectedOutputFrames(reader.frames(), inputRate, targetRate));
 
     const SoxrApi& api = SoxrApi::shared();
     const soxr_io_spec_t io = ioSpecFor(api, format, options);
@@ -133,16 +124,14 @@ void convertWav(const std::filesystem::path& source, const std::filesystem::path
     SoxrHandle handle(api, api.soxr_create(inputRate, targetRate, channels, &createError, &io, &quality, nullptr));
     if (handle.get() == nullptr) throw SoxrError(createError != nullptr ? createError : kUnknownSoxrError);
 
-    auto input = AudioBlock::make(reader.processingFormat(), kInputBlockFrames);
-    if (!input) throw SoxrError(kUnknownSoxrError);
+    auto input = AudioBlock::make(reader.blockFormat(), kInputBlockFrames);
     const std::uint32_t outputLength = *outputBlockCapacity(inputRate, targetRate);
-    auto output = AudioBlock::make(writer.processingFormat(), outputLength);
-    if (!output) throw SoxrError(kUnknownSoxrError);
-    void* outputData = output->mutableData();
-    const float* inputSamples = input->floatChannelData();
-    if (outputData == nullptr || inputSamples == nullptr) throw SoxrError(kUnknownSoxrError);
+    auto output = AudioBlock::make(writer.blockFormat(), outputLength);
+    if (!input || !output) throw ConversionError(kNoMemory);
+    void* outputData = output->data();
+    const float* inputSamples = input->floatSamples();
 
-    while (reader.framePosition() < reader.length()) {
+    while (reader.position() < reader.frames()) {
         reader.read(*input);
         const std::int64_t n = input->frameLength();
         if (n == 0) break; // the file ended before its stated length
@@ -163,8 +152,8 @@ void convertWav(const std::filesystem::path& source, const std::filesystem::path
             if (consumed == 0 && produced == 0) break;
         } while (fed < n);
 
-        if (reader.length() >= 1 && progress) {
-            progress(static_cast<double>(reader.framePosition()) / static_cast<double>(reader.length()));
+        if (reader.frames() >= 1 && progress) {
+            progress(static_cast<double>(reader.position()) / static_cast<double>(reader.frames()));
         }
     }
 

@@ -1,7 +1,5 @@
 #include "SoxrApi.h"
 
-#include "Utf8.h"
-
 #include <dlfcn.h>
 
 #include <cstdlib>
@@ -43,7 +41,7 @@ SoxrError::SoxrError(std::string message) : std::runtime_error("libsoxr: " + mes
 std::vector<std::string> libsoxrCandidatePaths()
 {
     std::vector<std::string> paths;
-    if (const char* variable = std::getenv("FENNICK_LIBSOXR")) paths.push_back(validUtf8(variable));
+    if (const char* variable = std::getenv("FENNICK_LIBSOXR")) paths.emplace_back(variable);
     for (const char* path : kFixedPaths) paths.emplace_back(path);
     return paths;
 }
@@ -116,5 +114,7 @@ std::string soxrVersionText(const SoxrApi& api)
     const char* version = api.soxr_version();
     return version != nullptr ? std::string(version) : std::string("unknown");
 }
+
+std::string soxrVersionText() { return soxrVersionText(SoxrApi::shared()); }
 
 } // namespace fennick

@@ -4,10 +4,11 @@
 // (FENNICK_LIBSOXR, then two fixed install locations) is bound by name; if none binds
 // completely, the libsoxr Fennick is linked against is used. Built once, never released.
 
+#include "FennickEngine.h"
+
 #include <soxr.h>
 
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -40,8 +41,8 @@ struct SoxrApi {
     static const SoxrApi& shared();
 };
 
-// FENNICK_LIBSOXR (if set, taken unchanged apart from invalid UTF-8 becoming U+FFFD), then the
-// two fixed locations of a locally installed libsoxr.
+// FENNICK_LIBSOXR (if set, its bytes unchanged: a path need not be UTF-8), then the two fixed
+// locations of a locally installed libsoxr.
 std::vector<std::string> libsoxrCandidatePaths();
 
 // Binds all sixteen names from the library at `path` (dlopen RTLD_NOW | RTLD_LOCAL), or returns
@@ -57,15 +58,5 @@ SoxrApi linkedSoxrApi();
 
 // Version text of the bound library, or "unknown" when it returns none.
 std::string soxrVersionText(const SoxrApi& api);
-
-// A failure reported by libsoxr, or a resampler set-up that could not be made.
-class SoxrError : public std::runtime_error {
-public:
-    explicit SoxrError(std::string message);
-    const std::string& message() const noexcept { return message_; }
-
-private:
-    std::string message_;
-};
 
 } // namespace fennick

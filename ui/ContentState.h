@@ -3,7 +3,7 @@
 // Everything the main window knows, in one plain value. ContentView owns one and redraws
 // from it after every change; only the main thread reads or writes it.
 
-#include "ConversionSettings.h"
+#include "FennickEngine.h"
 
 #include <QString>
 #include <QUrl>

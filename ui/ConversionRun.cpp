@@ -1,7 +1,6 @@
 #include "ConversionRun.h"
 
-#include "ConvertWav.h"
-#include "SoxrApi.h"
+#include "FennickEngine.h"
 #include "SourceFile.h"
 
 #include <QCoreApplication>
@@ -70,7 +69,7 @@ void startConversionJob(const ConversionRequest& request, ConversionObserver obs
 
 void finishConversion(ContentState& state, const QUrl& destination)
 {
-    const QString version = QString::fromUtf8(soxrVersionText(SoxrApi::shared()));
+    const QString version = QString::fromUtf8(soxrVersionText());
     state.conversionMessage = QStringLiteral("Saved ") + destination.fileName() + QStringLiteral(" (") + version
         + QLatin1Char(')');
     state.isConverting = false;

@@ -52,7 +52,6 @@ class SectionBox : public QGroupBox {
 public:
     explicit SectionBox(const QString& title, QWidget* parent = nullptr);
     void setHeaderAccessory(QWidget* accessory);
-    QWidget* headerAccessory() const { return accessory_; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -93,7 +93,6 @@ QualitySection::QualitySection(QWidget* parent) : SectionBox(QStringLiteral("Ste
     resetButton_ = new QPushButton(QStringLiteral("Reset to defaults"));
     resetButton_->setObjectName(QStringLiteral("resetButton"));
     resetButton_->setAutoDefault(false);
-    resetButton_->setAttribute(Qt::WA_MacSmallSize);
     resetButton_->setFont(captionFont(resetButton_->font()));
     setHeaderAccessory(resetButton_);
 

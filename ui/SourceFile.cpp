@@ -1,7 +1,6 @@
 #include "SourceFile.h"
 
-#include "AudioFileError.h"
-#include "AudioFileReader.h"
+#include "FennickEngine.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -45,14 +44,13 @@ void loadSourceFile(ContentState& state, const QUrl& url)
     const ScopedFileAccess access(url);
     try {
         if (!url.isLocalFile()) throw AudioFileError("The file is not on this computer.");
-        AudioFileReader reader(localPath(url));
+        const SourceFileInfo info = readSourceFileInfo(localPath(url));
         state.sourceURL = url;
         state.fileName = url.fileName();
-        state.sampleRate = reader.fileFormat().sampleRate;
-        state.sourceFormat = QString::fromStdString(reader.sampleFormatDescription());
+        state.sampleRate = info.sampleRate;
+        state.sourceFormat = QString::fromStdString(info.sampleFormat);
         state.errorMessage.reset();
         state.conversionMessage.reset();
-        reader.close();
     } catch (const std::exception& error) {
         state.sourceURL.reset();
         state.fileName = url.fileName();

@@ -1,7 +1,7 @@
 // fennick-convert as a user runs it: real files in, real files out, exit codes and output lines.
 
 #include "CommandLine.h"
-#include "ConvertWav.h"
+#include "FennickEngine.h"
 #include "RunProcess.h"
 #include "TestAudio.h"
 

@@ -2,7 +2,7 @@
 
 #include "AudioBlock.h"
 #include "AudioFileWriter.h"
-#include "ConversionSettings.h"
+#include "FennickEngine.h"
 
 #include <gtest/gtest.h>
 
@@ -28,13 +28,10 @@ TEST_P(WriterHeader, IsAPlainWavUnlessTheDataMayOutgrowIt)
     const auto [format, expectedFrames, rf64] = GetParam();
     TempDir dir;
     const auto path = dir / "out.wav";
-    const CommonFormat common = format == OutputFormat::int16 ? CommonFormat::int16 : CommonFormat::float32;
-    const WriterSettings settings{
-        .sampleRate = 48000, .numberOfChannels = 3, .bitDepth = bitsPerSample(format), .isFloat = isFloat(format)};
-    AudioFileWriter writer(path, settings, common, expectedFrames);
+    AudioFileWriter writer(path, 48000, 3, format, expectedFrames.value_or(0));
     EXPECT_EQ(fileBytes(path).substr(0, 4), rf64 ? "RF64" : "RIFF");
-    auto block = AudioBlock::make({common, 48000, 3}, 5);
-    std::memset(block->mutableData(), 0, 5 * block->format().bytesPerFrame());
+    auto block = AudioBlock::make(writer.blockFormat(), 5);
+    std::memset(block->data(), 0, 5 * block->format().bytesPerFrame());
     block->setFrameLength(5);
     writer.write(*block);
     writer.close();
@@ -64,12 +61,11 @@ TEST(WriterInt24, RoundsToTheNearestStepAndClipsAtFullScaleInGroupsAndAlone)
         {std::numeric_limits<float>::quiet_NaN(), 0}, {8388607.5f * kStep, 8388607}, {0.5f * kStep, 0},
         {-0.5f * kStep, 0}, {1.5f * kStep, 2}, {-2.5f * kStep, -2}, {0.3f * kStep, 0}, {-0.7f * kStep, -1}};
     TempDir dir;
-    AudioFileWriter writer(dir / "out.wav", {.sampleRate = 48000, .numberOfChannels = 1, .bitDepth = 24},
-        CommonFormat::float32);
-    auto block = AudioBlock::make({CommonFormat::float32, 48000, 1}, 16);
+    AudioFileWriter writer(dir / "out.wav", 48000, 1, OutputFormat::int24);
+    auto block = AudioBlock::make(writer.blockFormat(), 16);
     for (std::uint32_t frames : {16u, 1u}) {
         for (std::size_t at = 0; at < 16; at += frames) {
-            for (std::uint32_t i = 0; i < frames; ++i) block->floatChannelData()[i] = cases[at + i].first;
+            for (std::uint32_t i = 0; i < frames; ++i) block->floatSamples()[i] = cases[at + i].first;
             block->setFrameLength(frames);
             writer.write(*block);
         }

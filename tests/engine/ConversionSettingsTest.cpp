@@ -1,7 +1,7 @@
 // The settings model's own rules; the order of allCases and requiresDoublePrecision are what the
 // window's pickers and toggles show, and are checked there.
 
-#include "ConversionSettings.h"
+#include "FennickEngine.h"
 
 #include <gtest/gtest.h>
 

@@ -4,6 +4,7 @@
 #include "EngineTestSupport.h"
 
 #include "ConvertWav.h"
+#include "FennickEngine.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,6 @@
 #include "SourceReadingTarget.h"
 
-#include "AudioFileError.h"
-#include "AudioFileReader.h"
-#include "ConvertWav.h"
-#include "SoxrApi.h"
+#include "FennickEngine.h"
 
 #include <sndfile.h>
 
@@ -39,11 +36,11 @@ void readAndConvert(const std::uint8_t* data, std::size_t size, const std::files
     int channels = 0;
     double last = 0;
     try {
-        AudioFileReader reader(source);
-        if (reader.sampleFormatDescription().empty()) finding("empty sample format description");
-        if (reader.fileFormat().channelCount < 1 || reader.length() < 0) finding("impossible header accepted");
-        channels = static_cast<int>(reader.fileFormat().channelCount);
-        if (reader.length() * channels > kMaxConvertedSamples) return;
+        const SourceFileInfo header = readSourceFileInfo(source);
+        if (header.sampleFormat.empty()) finding("empty sample format description");
+        if (header.channelCount < 1 || header.frames < 0) finding("impossible header accepted");
+        channels = static_cast<int>(header.channelCount);
+        if (header.frames * channels > kMaxConvertedSamples) return;
         ConversionOptions options;
         options.precision = ConversionOptions::Precision::quick;
         convertWav(source, destination, 44100.0, OutputFormat::int16, options, [&last](double fraction) {

@@ -1,7 +1,7 @@
 // Conversions running side by side with their own progress, run under ThreadSanitizer (the
 // binding's racing first access is covered by the binding's own tests).
 
-#include "ConvertWav.h"
+#include "FennickEngine.h"
 #include "TestAudio.h"
 
 #include <gtest/gtest.h>

@@ -2,8 +2,7 @@
 // success), the source untouched, and no descriptor or resampler left behind. The header read
 // alone is checked through the window's tests.
 
-#include "AudioFileError.h"
-#include "ConvertWav.h"
+#include "FennickEngine.h"
 #include "HostileInputs.h"
 #include "SoxrApi.h"
 #include "TestAudio.h"

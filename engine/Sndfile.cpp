@@ -1,13 +1,11 @@
-#include "AudioFileError.h"
-
-#include <sndfile.h>
+#include "Sndfile.h"
 
 #include <cstring>
 #include <string_view>
 
 namespace fennick {
 
-AudioFileError AudioFileError::fromSndfile(SNDFILE* file)
+AudioFileError sndfileError(SNDFILE* file)
 {
     std::string text = sf_strerror(file);
     constexpr std::string_view kSystemPrefix = "System error : ";
@@ -20,6 +18,6 @@ AudioFileError AudioFileError::fromSndfile(SNDFILE* file)
     return AudioFileError(text);
 }
 
-AudioFileError AudioFileError::fromErrno(int error) { return AudioFileError(std::strerror(error)); }
+AudioFileError systemError(int error) { return AudioFileError(std::strerror(error)); }
 
 } // namespace fennick

@@ -1,0 +1,247 @@
+#pragma once
+
+// The conversion engine as its users see it: the settings of a conversion, the conversion
+// itself, what a source file's header says, and the errors a conversion can end in. libsoxr and
+// libsndfile stay behind this header.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace fennick {
+
+// ---- Settings enumerations: one idiom for all five ---------------------------------------
+// Each enumeration specialises RawValueTable with its (case, raw value) pairs in declaration
+// order; rawValue, construction from a raw value (exact match only), allCases, ordinal and
+// hashing all follow from that table.
+
+template <typename E>
+struct RawValueTable;
+
+template <typename E>
+using RawValueOf = typename RawValueTable<E>::Raw;
+
+template <typename E>
+constexpr RawValueOf<E> rawValue(E value)
+{
+    for (const auto& [each, raw] : RawValueTable<E>::table) {
+        if (each == value) return raw;
+    }
+    return RawValueTable<E>::table.front().second; // unreachable for a valid case
+}
+
+// The identity of a case is its raw value.
+template <typename E>
+constexpr RawValueOf<E> id(E value)
+{
+    return rawValue(value);
+}
+
+// No tolerance, trimming or case folding.
+template <typename E>
+constexpr std::optional<E> fromRawValue(const RawValueOf<E>& raw)
+{
+    for (const auto& [each, candidate] : RawValueTable<E>::table) {
+        if (candidate == raw) return each;
+    }
+    return std::nullopt;
+}
+
+template <typename E>
+constexpr auto allCases()
+{
+    std::array<E, RawValueTable<E>::table.size()> cases{};
+    for (std::size_t i = 0; i < cases.size(); ++i) cases[i] = RawValueTable<E>::table[i].first;
+    return cases;
+}
+
+// Position of a case in declaration order.
+template <typename E>
+constexpr std::size_t ordinal(E value)
+{
+    const auto& table = RawValueTable<E>::table;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        if (table[i].first == value) return i;
+    }
+    return 0;
+}
+
+template <typename E>
+struct RawValueHash {
+    std::size_t operator()(E value) const noexcept { return std::hash<RawValueOf<E>>{}(rawValue(value)); }
+};
+
+// ---- What one conversion produces, and how libsoxr is to work ----------------------------
+// The quality raw values are libsoxr's own recipe and flag constants, passed on unchanged.
+
+enum class TargetSampleRate { r44100, r48000, r88200, r96000, r176400, r192000 };
+
+enum class OutputFormat { int16, int24, float32 };
+
+struct ConversionOptions {
+    enum class Precision { quick, low, medium, bits16, high, bits24, veryHigh, bits32 };
+    enum class Phase { linear, intermediate, minimum };
+    enum class Rolloff { small, medium, none };
+
+    Precision precision = Precision::veryHigh;
+    Phase phase = Phase::linear;
+    bool steepFilter = false;
+    Rolloff rolloff = Rolloff::small;
+    double bandwidthPercent = 91.3; // not clamped here; the window limits it to 74.0–99.7
+    bool doublePrecision = false;
+    bool dither = true; // only meaningful for int16 output
+
+    friend bool operator==(const ConversionOptions&, const ConversionOptions&) = default;
+};
+
+// libsoxr computes in double precision above 20 bits whatever it is asked.
+constexpr bool requiresDoublePrecision(ConversionOptions::Precision precision)
+{
+    using P = ConversionOptions::Precision;
+    return precision == P::bits24 || precision == P::veryHigh || precision == P::bits32;
+}
+
+template <>
+struct RawValueTable<TargetSampleRate> {
+    using Raw = double;
+    static constexpr std::array<std::pair<TargetSampleRate, Raw>, 6> table{{
+        {TargetSampleRate::r44100, 44100.0},
+        {TargetSampleRate::r48000, 48000.0},
+        {TargetSampleRate::r88200, 88200.0},
+        {TargetSampleRate::r96000, 96000.0},
+        {TargetSampleRate::r176400, 176400.0},
+        {TargetSampleRate::r192000, 192000.0},
+    }};
+};
+
+template <>
+struct RawValueTable<OutputFormat> {
+    using Raw = std::string_view;
+    static constexpr std::array<std::pair<OutputFormat, Raw>, 3> table{{
+        {OutputFormat::int16, "int16"},
+        {OutputFormat::int24, "int24"},
+        {OutputFormat::float32, "float32"},
+    }};
+};
+
+template <>
+struct RawValueTable<ConversionOptions::Precision> {
+    using Raw = std::uint64_t;
+    using P = ConversionOptions::Precision;
+    static constexpr std::array<std::pair<P, Raw>, 8> table{{
+        {P::quick, 0},    // SOXR_QQ
+        {P::low, 1},      // SOXR_LQ
+        {P::medium, 2},   // SOXR_MQ
+        {P::bits16, 3},   // SOXR_16_BITQ
+        {P::high, 4},     // SOXR_20_BITQ
+        {P::bits24, 5},   // SOXR_24_BITQ
+        {P::veryHigh, 6}, // SOXR_28_BITQ
+        {P::bits32, 7},   // SOXR_32_BITQ
+    }};
+};
+
+template <>
+struct RawValueTable<ConversionOptions::Phase> {
+    using Raw = std::uint64_t;
+    using P = ConversionOptions::Phase;
+    static constexpr std::array<std::pair<P, Raw>, 3> table{{
+        {P::linear, 0x00},       // SOXR_LINEAR_PHASE
+        {P::intermediate, 0x10}, // SOXR_INTERMEDIATE_PHASE
+        {P::minimum, 0x30},      // SOXR_MINIMUM_PHASE
+    }};
+};
+
+template <>
+struct RawValueTable<ConversionOptions::Rolloff> {
+    using Raw = std::uint64_t;
+    using R = ConversionOptions::Rolloff;
+    static constexpr std::array<std::pair<R, Raw>, 3> table{{
+        {R::small, 0},  // SOXR_ROLLOFF_SMALL
+        {R::medium, 1}, // SOXR_ROLLOFF_MEDIUM
+        {R::none, 2},   // SOXR_ROLLOFF_NONE
+    }};
+};
+
+// Integer form of a rate, exact for every case.
+constexpr std::int64_t hertz(TargetSampleRate rate) { return static_cast<std::int64_t>(rawValue(rate)); }
+
+// 16, 24 or 32: 16 plus 8 times the format's position.
+constexpr int bitsPerSample(OutputFormat format) { return 16 + 8 * static_cast<int>(ordinal(format)); }
+
+// ---- Errors --------------------------------------------------------------------------------
+
+// A file could not be opened, read or written; what() is the system's or libsndfile's own text
+// ("No such file or directory", "Format not recognised.").
+class AudioFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// libsoxr reported a failure; what() is "libsoxr: " followed by message().
+class SoxrError : public std::runtime_error {
+public:
+    explicit SoxrError(std::string message);
+    const std::string& message() const noexcept { return message_; }
+
+private:
+    std::string message_;
+};
+
+// The conversion was refused before its destination was touched (the destination is the source,
+// the rates cannot be resampled) or could not get the memory it needs; what() says which.
+class ConversionError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// ---- Sources -------------------------------------------------------------------------------
+
+// What a source file's header says.
+struct SourceFileInfo {
+    double sampleRate = 0;         // hertz, as stored
+    std::uint32_t channelCount = 0;
+    std::int64_t frames = 0;
+    std::string sampleFormat;      // "24-bit integer", "32-bit float", or libsndfile's name of the encoding
+};
+
+// Reads only the header; the file is closed again before this returns. Regular files only, so a
+// FIFO can never make it wait. Throws AudioFileError.
+SourceFileInfo readSourceFileInfo(const std::filesystem::path& path);
+
+// ---- Converting ----------------------------------------------------------------------------
+
+using ProgressCallback = std::function<void(double fraction)>;
+
+// Reads `source`, resamples it with libsoxr to `targetRate` and writes a WAV file of `format`
+// with the source's channel count to `destination`, replacing a file already there. Blocks the
+// calling thread until the file is complete and closed.
+//
+// `progress`, if given, is called on this thread once per 65536-frame input block with the
+// fraction of the source read so far; the last call for a source read to its end is exactly 1.0.
+//
+// Throws AudioFileError, SoxrError or ConversionError. A partly written destination is left as it is.
+void convertWav(const std::filesystem::path& source, const std::filesystem::path& destination, double targetRate,
+    OutputFormat format, const ConversionOptions& options, const ProgressCallback& progress = {});
+
+// soxr_version() of the libsoxr that conversions use (bound on first use), or "unknown".
+std::string soxrVersionText();
+
+} // namespace fennick
+
+template <>
+struct std::hash<fennick::TargetSampleRate> : fennick::RawValueHash<fennick::TargetSampleRate> {};
+template <>
+struct std::hash<fennick::OutputFormat> : fennick::RawValueHash<fennick::OutputFormat> {};
+template <>
+struct std::hash<fennick::ConversionOptions::Precision> : fennick::RawValueHash<fennick::ConversionOptions::Precision> {};
+template <>
+struct std::hash<fennick::ConversionOptions::Phase> : fennick::RawValueHash<fennick::ConversionOptions::Phase> {};
+template <>
+struct std::hash<fennick::ConversionOptions::Rolloff> : fennick::RawValueHash<fennick::ConversionOptions::Rolloff> {};
