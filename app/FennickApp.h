@@ -23,8 +23,6 @@ public:
     // Opens a new main window with its own ContentView and shows it.
     MainWindow* newWindow();
 
-    UpdaterController& updaterController() { return updaterController_; }
-
 private:
     UpdaterController updaterController_;
     QList<QPointer<MainWindow>> windows_;

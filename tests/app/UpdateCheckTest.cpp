@@ -1,9 +1,7 @@
 // The update check end to end against an HTTP server on loopback: fetch, parse, compare, and what the
 // user is shown.
 
-#include "AppcastFeed.h"
-#include "AppcastUpdater.h"
-#include "UpdatePresenter.h"
+#include "Updater.h"
 
 #include <QCoreApplication>
 #include <QTcpServer>
@@ -41,18 +39,18 @@ QByteArray appcast(const QByteArray& items)
         + items + "</channel></rss>";
 }
 
-// Records what the user would be shown, as one line each.
-class RecordingPresenter final : public UpdatePresenter {
-public:
-    void showUpdateAvailable(const AppcastItem& newest, const QString&) override
-    {
-        shown << "update " + newest.versionText + ' ' + newest.releaseNotesLink.toString() + ' '
-                + newest.downloadLink.toString();
+// What the user would be shown, as one line.
+QString shownFor(const UpdateCheckOutcome& outcome)
+{
+    switch (outcome.kind) {
+    case UpdateCheckOutcome::Kind::updateAvailable:
+        return "update " + outcome.versionText + ' ' + outcome.releaseNotesLink.toString() + ' '
+            + outcome.downloadLink.toString();
+    case UpdateCheckOutcome::Kind::upToDate: return QStringLiteral("up to date");
+    case UpdateCheckOutcome::Kind::failed: break;
     }
-    void showUpToDate(const QString& currentVersion) override { shown << "up to date " + currentVersion; }
-    void showCheckFailed(const QString& reason) override { shown << "failed: " + reason; }
-    QStringList shown;
-};
+    return "failed: " + outcome.reason;
+}
 
 struct ServedCase {
     const char* name;
@@ -74,8 +72,9 @@ TEST_P(UpdateCheckAgainstServer, ShowsWhatTheServerSays)
     const QUrl feed(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(server.serverPort()));
     if (!served.listening)
         server.close();
-    RecordingPresenter presenter;
-    AppcastUpdater updater(feed, "1.2.0", presenter);
+    Updater updater(feed, "1.2.0");
+    QStringList shown;
+    QObject::connect(&updater, &Updater::checkFinished, [&](const UpdateCheckOutcome& outcome) { shown << shownFor(outcome); });
     if (!served.status && served.listening)
         updater.setTimeout(std::chrono::milliseconds(300));
     updater.start();
@@ -85,11 +84,11 @@ TEST_P(UpdateCheckAgainstServer, ShowsWhatTheServerSays)
 
     updater.checkForUpdates();
     updater.checkForUpdates(); // ignored: one check at a time
-    while (presenter.shown.isEmpty()) // the updater's own time-out ends every check
+    while (shown.isEmpty()) // the updater's own time-out ends every check
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 
-    ASSERT_EQ(presenter.shown.size(), 1);
-    EXPECT_TRUE(presenter.shown[0].startsWith(served.shown)) << presenter.shown[0].toStdString();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown[0].startsWith(served.shown)) << shown[0].toStdString();
     EXPECT_EQ(seen, (std::vector<bool>{false, true})) << "not disabled exactly while the check ran";
     EXPECT_EQ(requests, served.listening ? 1 : 0);
 }
@@ -108,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(Feeds, UpdateCheckAgainstServer,
             "update 1.10.0 https://example.org/notes/1.10.html https://example.org/fennick-1.10.0.tar.gz"},
         ServedCase{"same", "200 OK",
             appcast("<item><sparkle:version>1.2.0.0</sparkle:version><link>https://example.org/d</link></item>"),
-            "up to date 1.2.0"},
+            "up to date"},
         ServedCase{"malformed", "200 OK", "<rss><channel><item>", "failed: The update feed is not valid XML"},
         // Neither a numeric version nor a web download link makes a release.
         ServedCase{"noUsableRelease", "200 OK",
@@ -123,8 +122,7 @@ INSTANTIATE_TEST_SUITE_P(Feeds, UpdateCheckAgainstServer,
 
 TEST(UpdateCheck, IsNeverPossibleWithoutAFeed)
 {
-    RecordingPresenter presenter;
-    AppcastUpdater updater(QUrl(), "1.2.0", presenter);
+    Updater updater(QUrl(), "1.2.0");
     updater.start();
     EXPECT_FALSE(updater.canCheckForUpdates());
 }

@@ -19,6 +19,7 @@ namespace {
 // The real updater changes its flag only when a check starts or ends; this one changes it on demand.
 class ScriptedUpdater final : public Updater {
 public:
+    ScriptedUpdater() : Updater(QUrl(), QStringLiteral("1.0")) {}
     void checkForUpdates() override { ++checks; }
     void setFromAnotherThread(bool value) { std::thread([this, value] { setCanCheckForUpdates(value); }).join(); }
     bool isObserved() const { return isSignalConnected(QMetaMethod::fromSignal(&Updater::canCheckForUpdatesChanged)); }
