@@ -2,10 +2,13 @@
 
 #include <CLI/CLI.hpp>
 
+#include <charconv>
+#include <cmath>
 #include <limits>
+#include <ostream>
+#include <stdexcept>
 #include <utility>
 #include <vector>
-#include <ostream>
 
 namespace fennick::cli {
 
@@ -15,46 +18,80 @@ using Precision = ConversionOptions::Precision;
 using Phase = ConversionOptions::Phase;
 using Rolloff = ConversionOptions::Rolloff;
 
+// A usage error in our own words; main turns it into one line and exit status 2.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
 // Option values are the case names, so scripts read like the window's settings.
-const std::vector<std::pair<std::string, OutputFormat>> kFormats{
+template <typename E>
+using Choices = std::vector<std::pair<std::string, E>>;
+const Choices<OutputFormat> kFormats{
     {"int16", OutputFormat::int16}, {"int24", OutputFormat::int24}, {"float32", OutputFormat::float32}};
-const std::vector<std::pair<std::string, Precision>> kPrecisions{{"quick", Precision::quick}, {"low", Precision::low},
+const Choices<Precision> kPrecisions{{"quick", Precision::quick}, {"low", Precision::low},
     {"medium", Precision::medium}, {"bits16", Precision::bits16}, {"high", Precision::high},
     {"bits24", Precision::bits24}, {"veryHigh", Precision::veryHigh}, {"bits32", Precision::bits32}};
-const std::vector<std::pair<std::string, Phase>> kPhases{
-    {"linear", Phase::linear}, {"intermediate", Phase::intermediate}, {"minimum", Phase::minimum}};
-const std::vector<std::pair<std::string, Rolloff>> kRolloffs{
-    {"small", Rolloff::small}, {"medium", Rolloff::medium}, {"none", Rolloff::none}};
+const Choices<Phase> kPhases{{"linear", Phase::linear}, {"intermediate", Phase::intermediate}, {"minimum", Phase::minimum}};
+const Choices<Rolloff> kRolloffs{{"small", Rolloff::small}, {"medium", Rolloff::medium}, {"none", Rolloff::none}};
 
-// Accepts exactly one of the names, in the order given, and names them all when it does not.
+// "a, b or c"
 template <typename E>
-CLI::Option* addChoice(CLI::App& app, const std::string& flags, E& target,
-    const std::vector<std::pair<std::string, E>>& choices, const std::string& defaultName, const std::string& help)
+std::string listOf(const Choices<E>& choices)
 {
     std::string list;
-    for (const auto& [name, value] : choices) list += (list.empty() ? "" : " | ") + name;
-    auto* option = app.add_option_function<std::string>(
-        flags,
-        [&target, choices](const std::string& given) {
-            for (const auto& [name, value] : choices) {
-                if (name == given) target = value;
-            }
-        },
-        help.empty() ? list : help);
-    option->check(CLI::Validator(
-        [choices, list](std::string& given) -> std::string {
-            for (const auto& choice : choices) {
-                if (choice.first == given) return {};
-            }
-            return "'" + given + "' is not one of " + list;
-        },
-        "", "choice"));
-    option->default_str(defaultName);
-    return option;
+    for (std::size_t i = 0; i < choices.size(); ++i) {
+        list += (i == 0 ? "" : i + 1 == choices.size() ? " or " : ", ") + choices[i].first;
+    }
+    return list;
 }
 
-// The first line of a CLI11 message, which may run on with hints.
-std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+template <typename E>
+void parseChoice(const std::string& option, const std::string& given, const Choices<E>& choices, E& target)
+{
+    for (const auto& [name, value] : choices) {
+        if (name == given) {
+            target = value;
+            return;
+        }
+    }
+    throw UsageError(option + " takes " + listOf(choices) + ", not '" + given + "'");
+}
+
+std::int64_t parseRate(const std::string& given)
+{
+    std::int64_t rate = 0;
+    const auto [end, error] = std::from_chars(given.data(), given.data() + given.size(), rate);
+    if (error != std::errc() || end != given.data() + given.size() || rate < 1 || rate > std::numeric_limits<int>::max()) {
+        throw UsageError("--rate takes a whole number of hertz from 1 to 2147483647, not '" + given + "'");
+    }
+    return rate;
+}
+
+double parseBandwidth(const std::string& given)
+{
+    double percent = 0;
+    const auto [end, error] = std::from_chars(given.data(), given.data() + given.size(), percent);
+    if (error != std::errc() || end != given.data() + given.size() || !(percent >= 74.0 && percent <= 99.7)) {
+        throw UsageError("--bandwidth takes a percentage from 74.0 to 99.7, not '" + given + "'");
+    }
+    return percent;
+}
+
+// CLI11's own complaints, reworded.
+std::string describe(const CLI::ParseError& error)
+{
+    const std::string text = error.what();
+    if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) {
+        const auto quote = text.find(": ");
+        const std::string extra = quote == std::string::npos ? text : text.substr(quote + 2);
+        return (extra.rfind('-', 0) == 0 ? "unknown option '" : "unexpected argument '") + extra + "'";
+    }
+    if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) return "a SOURCE and a DESTINATION are needed";
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
+        return text.substr(0, text.find(':')) + " needs a value";
+    }
+    return text.substr(0, text.find('\n'));
+}
 
 } // namespace
 
@@ -69,16 +106,23 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
                "  fennick-convert voice.wav voice_44100-16.wav --no-dither --overwrite");
     app.add_option("SOURCE", request.source, "audio file to read")->required();
     app.add_option("DESTINATION", request.destination, "WAV file to write")->required();
-    app.add_option("-r,--rate", request.rate, "target rate in Hz: 44100, 48000, 88200, 96000, 176400, 192000 or any other")
-        ->check(CLI::Range(std::int64_t{1}, std::int64_t{std::numeric_limits<int>::max()}))
-        ->capture_default_str();
-    addChoice(app, "-f,--format", request.format, kFormats, "int16", "");
-    addChoice(app, "-q,--quality", request.options.precision, kPrecisions, "veryHigh", "");
-    addChoice(app, "--phase", request.options.phase, kPhases, "linear", "");
-    addChoice(app, "--rolloff", request.options.rolloff, kRolloffs, "small", "");
-    app.add_option("--bandwidth", request.options.bandwidthPercent, "passband end in percent, 74.0 to 99.7")
-        ->check(CLI::Range(74.0, 99.7))
-        ->default_str("91.3");
+
+    // Every value is taken as text and checked below, so that each complaint names its option in
+    // our words; a repeated option takes its last value, as getopt tools do.
+    std::string rate, format, quality, phase, rolloff, bandwidth;
+    const auto single = [&app](const std::string& flags, std::string& target, const std::string& type,
+                            const std::string& help, const std::string& fallback) {
+        return app.add_option(flags, target, help)
+            ->type_name(type)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+            ->default_str(fallback);
+    };
+    CLI::Option* const rateOption = single("-r,--rate", rate, "HZ", "target rate in Hz: 44100, 48000, 88200, 96000, 176400, 192000 or any other", "44100");
+    CLI::Option* const formatOption = single("-f,--format", format, "FORMAT", listOf(kFormats), "int16");
+    CLI::Option* const qualityOption = single("-q,--quality", quality, "LEVEL", listOf(kPrecisions), "veryHigh");
+    CLI::Option* const phaseOption = single("--phase", phase, "P", listOf(kPhases), "linear");
+    CLI::Option* const rolloffOption = single("--rolloff", rolloff, "R", listOf(kRolloffs), "small");
+    CLI::Option* const bandwidthOption = single("--bandwidth", bandwidth, "PCT", "passband end in percent, 74.0 to 99.7", "91.3");
     app.add_flag("--steep", request.options.steepFilter, "steep filter");
     app.add_flag("--double-precision", request.options.doublePrecision, "64-bit internal processing");
     bool noDither = false;
@@ -86,9 +130,15 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
     app.add_flag("--overwrite", request.overwrite, "replace an existing DESTINATION");
     app.add_flag("--quiet", request.quiet, "no progress display");
 
-    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
     try {
-        app.parse(reversed);
+        // CLI11 takes its arguments last first.
+        app.parse(std::vector<std::string>(arguments.rbegin(), arguments.rend()));
+        if (rateOption->count() > 0) request.rate = parseRate(rate);
+        if (formatOption->count() > 0) parseChoice("--format", format, kFormats, request.format);
+        if (qualityOption->count() > 0) parseChoice("--quality", quality, kPrecisions, request.options.precision);
+        if (phaseOption->count() > 0) parseChoice("--phase", phase, kPhases, request.options.phase);
+        if (rolloffOption->count() > 0) parseChoice("--rolloff", rolloff, kRolloffs, request.options.rolloff);
+        if (bandwidthOption->count() > 0) request.options.bandwidthPercent = parseBandwidth(bandwidth);
     } catch (const CLI::CallForHelp&) {
         out << app.help();
         return {std::nullopt, 0};
@@ -96,7 +146,10 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
         out << version.what() << '\n';
         return {std::nullopt, 0};
     } catch (const CLI::ParseError& error) {
-        err << "fennick-convert: " << firstLine(error.what()) << " (see --help)\n";
+        err << "fennick-convert: " << describe(error) << " (see --help)\n";
+        return {std::nullopt, 2};
+    } catch (const UsageError& error) {
+        err << "fennick-convert: " << error.what() << " (see --help)\n";
         return {std::nullopt, 2};
     }
     request.options.dither = !noDither;
