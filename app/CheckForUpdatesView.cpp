@@ -5,9 +5,7 @@
 namespace fennick {
 
 CheckForUpdatesView::CheckForUpdatesView(Updater& updater, QObject* parent)
-    : QAction(QStringLiteral("Check for Updates\u2026"), parent)
-    , updater_(updater)
-    , model_(updater)
+    : QAction(QStringLiteral("Check for Updates\u2026"), parent), updater_(updater), model_(updater)
 {
     // On macOS this places the command in the application menu, next to About.
     setMenuRole(QAction::ApplicationSpecificRole);

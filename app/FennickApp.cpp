@@ -14,8 +14,7 @@ constexpr QPoint cascadeOffset{28, 28};
 
 } // namespace
 
-FennickApp::FennickApp()
-    : updaterController_(true)
+FennickApp::FennickApp() : updaterController_(true)
 {
     QApplication::setApplicationName(QStringLiteral("Fennick"));
     QApplication::setApplicationVersion(QString::fromUtf8(buildConfig::version));
@@ -26,8 +25,7 @@ FennickApp::FennickApp()
 
 FennickApp::~FennickApp()
 {
-    for (const QPointer<MainWindow>& window : std::as_const(windows_))
-        delete window.data();
+    for (const QPointer<MainWindow>& window : std::as_const(windows_)) delete window.data();
 }
 
 MainWindow* FennickApp::newWindow()

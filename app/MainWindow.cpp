@@ -11,9 +11,7 @@
 
 namespace fennick {
 
-MainWindow::MainWindow(Updater& updater, QWidget* parent)
-    : QMainWindow(parent)
-    , contentView_(new ContentView(this))
+MainWindow::MainWindow(Updater& updater, QWidget* parent) : QMainWindow(parent), contentView_(new ContentView(this))
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Fennick"));
@@ -22,8 +20,7 @@ MainWindow::MainWindow(Updater& updater, QWidget* parent)
     // manager has nothing to do with the source; the suggested name belongs next to the source.
     contentView_->setSaveFileChooser([view = contentView_](QWidget* parent, const QString& suggestedName) {
         const std::optional<QUrl>& source = view->state().sourceURL;
-        if (!source || !source->isLocalFile())
-            return chooseFileToSave(parent, suggestedName);
+        if (!source || !source->isLocalFile()) return chooseFileToSave(parent, suggestedName);
         return chooseFileToSave(parent, QFileInfo(source->toLocalFile()).dir().filePath(suggestedName));
     });
     buildMenus(updater);

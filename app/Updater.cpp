@@ -28,8 +28,7 @@ QVersionNumber parseVersion(const QString& text)
 {
     qsizetype suffixIndex = 0;
     const QVersionNumber version = QVersionNumber::fromString(text, &suffixIndex);
-    if (version.isNull() || suffixIndex != text.size())
-        return {};
+    if (version.isNull() || suffixIndex != text.size()) return {};
     return version.normalized();
 }
 
@@ -42,7 +41,9 @@ QUrl webLink(const QString& text)
 
 QString notValidXml(const QXmlStreamReader& xml)
 {
-    return QStringLiteral("The update feed is not valid XML (line %1: %2).").arg(xml.lineNumber()).arg(xml.errorString());
+    return QStringLiteral("The update feed is not valid XML (line %1: %2).")
+        .arg(xml.lineNumber())
+        .arg(xml.errorString());
 }
 
 // Every item with a numeric version and an http(s) download link, or the reason there is none.
@@ -77,7 +78,8 @@ std::vector<FeedItem> readFeed(const QByteArray& bytes, QString& failure)
                 const QXmlStreamAttributes attributes = xml.attributes();
                 item->enclosureUrl = attributes.value(QLatin1StringView("url")).toString();
                 if (item->shortVersion.isEmpty())
-                    item->shortVersion = attributes.value(sparkleNamespace, QLatin1StringView("shortVersionString")).toString();
+                    item->shortVersion
+                        = attributes.value(sparkleNamespace, QLatin1StringView("shortVersionString")).toString();
                 if (item->version.isEmpty())
                     item->version = attributes.value(sparkleNamespace, QLatin1StringView("version")).toString();
             }
@@ -86,24 +88,20 @@ std::vector<FeedItem> readFeed(const QByteArray& bytes, QString& failure)
             item.reset();
         }
     }
-    if (xml.hasError())
-        failure = notValidXml(xml);
+    if (xml.hasError()) failure = notValidXml(xml);
     return items;
 }
 
 } // namespace
 
 Updater::Updater(QUrl feedUrl, QString currentVersion, QObject* parent)
-    : QObject(parent)
-    , feedUrl_(std::move(feedUrl))
-    , currentVersion_(std::move(currentVersion))
+    : QObject(parent), feedUrl_(std::move(feedUrl)), currentVersion_(std::move(currentVersion))
 {
     timeout_.setSingleShot(true);
     timeout_.setInterval(defaultTimeout);
     connect(&timeout_, &QTimer::timeout, this, [this] {
         timedOut_ = true;
-        if (reply_)
-            reply_->abort(); // finishes the reply, which ends the check
+        if (reply_) reply_->abort(); // finishes the reply, which ends the check
     });
 }
 
@@ -118,19 +116,14 @@ Updater::~Updater()
 
 void Updater::setCanCheckForUpdates(bool value)
 {
-    if (canCheckForUpdates_.exchange(value) != value)
-        emit canCheckForUpdatesChanged();
+    if (canCheckForUpdates_.exchange(value) != value) emit canCheckForUpdatesChanged();
 }
 
-void Updater::start()
-{
-    setCanCheckForUpdates(!feedUrl_.isEmpty());
-}
+void Updater::start() { setCanCheckForUpdates(!feedUrl_.isEmpty()); }
 
 void Updater::checkForUpdates()
 {
-    if (!canCheckForUpdates())
-        return;
+    if (!canCheckForUpdates()) return;
     setCanCheckForUpdates(false);
     timedOut_ = false;
 
@@ -171,16 +164,14 @@ UpdateCheckOutcome Updater::outcomeOf(const QByteArray& feed) const
 {
     UpdateCheckOutcome outcome;
     const std::vector<FeedItem> items = readFeed(feed, outcome.reason);
-    if (!outcome.reason.isEmpty())
-        return outcome;
+    if (!outcome.reason.isEmpty()) return outcome;
     // The newest by number, not by text or feed order.
     QVersionNumber newest;
     for (const FeedItem& item : items) {
         const QString versionText = (item.shortVersion.isEmpty() ? item.version : item.shortVersion).trimmed();
         const QVersionNumber version = parseVersion(versionText);
         const QUrl download = webLink(item.enclosureUrl.isEmpty() ? item.link : item.enclosureUrl);
-        if (version.isNull() || download.isEmpty() || (!newest.isNull() && version <= newest))
-            continue;
+        if (version.isNull() || download.isEmpty() || (!newest.isNull() && version <= newest)) continue;
         newest = version;
         outcome.versionText = versionText;
         outcome.downloadLink = download;

@@ -18,10 +18,10 @@ namespace fennick {
 struct UpdateCheckOutcome {
     enum class Kind { updateAvailable, upToDate, failed };
     Kind kind = Kind::failed;
-    QString versionText;   // updateAvailable: the newest release as the feed writes it
-    QUrl downloadLink;     // updateAvailable
+    QString versionText; // updateAvailable: the newest release as the feed writes it
+    QUrl downloadLink; // updateAvailable
     QUrl releaseNotesLink; // updateAvailable; empty when the feed has none
-    QString reason;        // failed: a complete sentence a user can act on
+    QString reason; // failed: a complete sentence a user can act on
 };
 
 // The updater: a user-initiated check fetches the appcast (RSS 2.0 with Sparkle's elements) over

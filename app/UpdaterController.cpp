@@ -12,11 +12,10 @@ namespace fennick {
 namespace {
 
 // Over the window the command came from, gone with it, and never blocking the caller.
-void showBox(QMessageBox::Icon icon, const QString& text, const QString& informativeText,
-    const QUrl& downloadLink = {})
+void showBox(QMessageBox::Icon icon, const QString& text, const QString& informativeText, const QUrl& downloadLink = {})
 {
-    auto* box = new QMessageBox(icon, QStringLiteral("Software Update"), text, QMessageBox::NoButton,
-        QApplication::activeWindow());
+    auto* box = new QMessageBox(
+        icon, QStringLiteral("Software Update"), text, QMessageBox::NoButton, QApplication::activeWindow());
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setInformativeText(informativeText);
     // QMessageBox wraps short sentences into a narrow column; give the explanation room for a line.
@@ -32,8 +31,7 @@ void showBox(QMessageBox::Icon icon, const QString& text, const QString& informa
         box->addButton(QStringLiteral("Later"), QMessageBox::RejectRole);
         box->setDefaultButton(download);
         QObject::connect(box, &QMessageBox::buttonClicked, box, [download, downloadLink](QAbstractButton* clicked) {
-            if (clicked == download)
-                QDesktopServices::openUrl(downloadLink);
+            if (clicked == download) QDesktopServices::openUrl(downloadLink);
         });
     }
     box->show();
@@ -68,8 +66,7 @@ UpdaterController::UpdaterController(bool startingUpdater)
     const QString version = QString::fromUtf8(buildConfig::version);
     QObject::connect(&updater_, &Updater::checkFinished, &updater_,
         [version](const UpdateCheckOutcome& outcome) { showOutcome(outcome, version); });
-    if (startingUpdater)
-        updater_.start();
+    if (startingUpdater) updater_.start();
 }
 
 } // namespace fennick

@@ -7,8 +7,7 @@
 
 namespace fennick {
 
-UpdaterViewModel::UpdaterViewModel(Updater& updater, QObject* parent)
-    : QObject(parent)
+UpdaterViewModel::UpdaterViewModel(Updater& updater, QObject* parent) : QObject(parent)
 {
     // The handler holds the model only weakly, so a notification that outlives the model is dropped and the
     // observation never keeps the model alive. It posts through the application object rather than through
@@ -21,8 +20,7 @@ UpdaterViewModel::UpdaterViewModel(Updater& updater, QObject* parent)
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [model, value] {
-                if (model)
-                    model->setCanCheckForUpdates(value);
+                if (model) model->setCanCheckForUpdates(value);
             },
             Qt::QueuedConnection);
     };
@@ -32,15 +30,11 @@ UpdaterViewModel::UpdaterViewModel(Updater& updater, QObject* parent)
     handler();
 }
 
-UpdaterViewModel::~UpdaterViewModel()
-{
-    disconnect(observation_);
-}
+UpdaterViewModel::~UpdaterViewModel() { disconnect(observation_); }
 
 void UpdaterViewModel::setCanCheckForUpdates(bool value)
 {
-    if (canCheckForUpdates_ == value)
-        return;
+    if (canCheckForUpdates_ == value) return;
     canCheckForUpdates_ = value;
     emit canCheckForUpdatesChanged(value);
 }

@@ -20,10 +20,7 @@ bool isSet(const char* name)
 }
 
 // QApplication aborts without a display; say what to do instead before it gets the chance.
-bool hasDisplay()
-{
-    return isSet("DISPLAY") || isSet("WAYLAND_DISPLAY") || isSet("QT_QPA_PLATFORM");
-}
+bool hasDisplay() { return isSet("DISPLAY") || isSet("WAYLAND_DISPLAY") || isSet("QT_QPA_PLATFORM"); }
 
 } // namespace
 
@@ -43,8 +40,8 @@ int main(int argc, char* argv[])
                                                     "and encoding."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("A WAV file to open as the source."),
-        QStringLiteral("[file]"));
+    parser.addPositionalArgument(
+        QStringLiteral("file"), QStringLiteral("A WAV file to open as the source."), QStringLiteral("[file]"));
     parser.process(application);
 
     fennick::MainWindow* window = app.newWindow();

@@ -42,8 +42,7 @@ double processCpuSeconds()
 // worker threads libsoxr starts are counted too.
 class SoxrClock {
 public:
-    template <typename Call>
-    auto time(Call&& call)
+    template <typename Call> auto time(Call&& call)
     {
         const auto wallStart = std::chrono::steady_clock::now();
         const double cpuStart = processCpuSeconds();
@@ -89,8 +88,8 @@ struct FloorResult {
     std::int64_t framesOut = 0;
 };
 
-FloorResult resampleInMemory(const SourceInMemory& source, double targetRate, OutputFormat format,
-    const ConversionOptions& options)
+FloorResult resampleInMemory(
+    const SourceInMemory& source, double targetRate, OutputFormat format, const ConversionOptions& options)
 {
     const SoxrApi& api = SoxrApi::shared();
     const std::uint32_t channels = source.format.channelCount;
@@ -160,8 +159,8 @@ int main(int argc, char** argv)
     const cli::ConvertRequest& request = *parsed.request;
     try {
         const SourceInMemory source = readWholeSource(request.source);
-        const FloorResult result = resampleInMemory(source, static_cast<double>(request.rate), request.format,
-            request.options);
+        const FloorResult result
+            = resampleInMemory(source, static_cast<double>(request.rate), request.format, request.options);
         std::printf("{\"soxr_wall_seconds\": %.6f, \"soxr_cpu_seconds\": %.6f, \"frames_in\": %lld, "
                     "\"frames_out\": %lld, \"channels\": %u, \"input_rate\": %.17g, \"target_rate\": %lld}\n",
             result.wallSeconds, result.cpuSeconds, static_cast<long long>(source.frames),

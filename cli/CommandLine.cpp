@@ -24,19 +24,18 @@ struct UsageError : std::runtime_error {
 };
 
 // Option values are the case names, so scripts read like the window's settings.
-template <typename E>
-using Choices = std::vector<std::pair<std::string, E>>;
+template <typename E> using Choices = std::vector<std::pair<std::string, E>>;
 const Choices<OutputFormat> kFormats{
     {"int16", OutputFormat::int16}, {"int24", OutputFormat::int24}, {"float32", OutputFormat::float32}};
 const Choices<Precision> kPrecisions{{"quick", Precision::quick}, {"low", Precision::low},
     {"medium", Precision::medium}, {"bits16", Precision::bits16}, {"high", Precision::high},
     {"bits24", Precision::bits24}, {"veryHigh", Precision::veryHigh}, {"bits32", Precision::bits32}};
-const Choices<Phase> kPhases{{"linear", Phase::linear}, {"intermediate", Phase::intermediate}, {"minimum", Phase::minimum}};
+const Choices<Phase> kPhases{
+    {"linear", Phase::linear}, {"intermediate", Phase::intermediate}, {"minimum", Phase::minimum}};
 const Choices<Rolloff> kRolloffs{{"small", Rolloff::small}, {"medium", Rolloff::medium}, {"none", Rolloff::none}};
 
 // "a, b or c"
-template <typename E>
-std::string listOf(const Choices<E>& choices)
+template <typename E> std::string listOf(const Choices<E>& choices)
 {
     std::string list;
     for (std::size_t i = 0; i < choices.size(); ++i) {
@@ -61,7 +60,8 @@ std::int64_t parseRate(const std::string& given)
 {
     std::int64_t rate = 0;
     const auto [end, error] = std::from_chars(given.data(), given.data() + given.size(), rate);
-    if (error != std::errc() || end != given.data() + given.size() || rate < 1 || rate > std::numeric_limits<int>::max()) {
+    if (error != std::errc() || end != given.data() + given.size() || rate < 1
+        || rate > std::numeric_limits<int>::max()) {
         throw UsageError("--rate takes a whole number of hertz from 1 to 2147483647, not '" + given + "'");
     }
     return rate;
@@ -117,12 +117,14 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
             ->default_str(fallback);
     };
-    CLI::Option* const rateOption = single("-r,--rate", rate, "HZ", "target rate in Hz: 44100, 48000, 88200, 96000, 176400, 192000 or any other", "44100");
+    CLI::Option* const rateOption = single(
+        "-r,--rate", rate, "HZ", "target rate in Hz: 44100, 48000, 88200, 96000, 176400, 192000 or any other", "44100");
     CLI::Option* const formatOption = single("-f,--format", format, "FORMAT", listOf(kFormats), "int16");
     CLI::Option* const qualityOption = single("-q,--quality", quality, "LEVEL", listOf(kPrecisions), "veryHigh");
     CLI::Option* const phaseOption = single("--phase", phase, "P", listOf(kPhases), "linear");
     CLI::Option* const rolloffOption = single("--rolloff", rolloff, "R", listOf(kRolloffs), "small");
-    CLI::Option* const bandwidthOption = single("--bandwidth", bandwidth, "PCT", "passband end in percent, 74.0 to 99.7", "91.3");
+    CLI::Option* const bandwidthOption
+        = single("--bandwidth", bandwidth, "PCT", "passband end in percent, 74.0 to 99.7", "91.3");
     app.add_flag("--steep", request.options.steepFilter, "steep filter");
     app.add_flag("--double-precision", request.options.doublePrecision, "64-bit internal processing");
     bool noDither = false;

@@ -12,7 +12,8 @@ void ProgressBar::update(double fraction)
     shownPercent_ = percent;
     constexpr int kWidth = 40;
     const int filled = percent * kWidth / 100;
-    const std::string bar = std::string(static_cast<std::size_t>(filled), '#') + std::string(static_cast<std::size_t>(kWidth - filled), '.');
+    const std::string bar = std::string(static_cast<std::size_t>(filled), '#')
+        + std::string(static_cast<std::size_t>(kWidth - filled), '.');
     std::fprintf(terminal_, "\r[%s] %3d%%", bar.c_str(), percent);
     std::fflush(terminal_);
 }

@@ -8,7 +8,7 @@ namespace fennick::cli {
 // percentage changes.
 class ProgressBar {
 public:
-    explicit ProgressBar(std::FILE* terminal) : terminal_(terminal) {}
+    explicit ProgressBar(std::FILE* terminal) : terminal_(terminal) { }
     ~ProgressBar() { clear(); }
     ProgressBar(const ProgressBar&) = delete;
     ProgressBar& operator=(const ProgressBar&) = delete;

@@ -39,7 +39,6 @@ int main(int argc, char** argv)
         return 1;
     }
     bar.reset();
-    std::cout << "Saved " << request.destination.filename().string() << " ("
-              << soxrVersionText() << ")" << std::endl;
+    std::cout << "Saved " << request.destination.filename().string() << " (" << soxrVersionText() << ")" << std::endl;
     return 0;
 }

@@ -59,7 +59,7 @@ AudioFileReader::AudioFileReader(const std::filesystem::path& path)
     // O_NONBLOCK keeps open() from waiting on a FIFO; regular files ignore it.
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid()) throw systemError(errno);
-    struct stat status {};
+    struct stat status { };
     if (::fstat(fd.get(), &status) != 0) throw systemError(errno);
     if (S_ISDIR(status.st_mode)) throw systemError(EISDIR);
     if (!S_ISREG(status.st_mode)) throw AudioFileError("Not a regular file.");
@@ -97,7 +97,8 @@ void AudioFileReader::read(AudioBlock& block)
     }
     const sf_count_t wanted = std::min<sf_count_t>(block.frameCapacity(), std::max<sf_count_t>(frames_ - position_, 0));
     sf_count_t got = 0;
-    if (wanted > 0) got = int24Staging_.empty() ? sf_readf_float(file_.get(), samples, wanted) : readInt24(samples, wanted);
+    if (wanted > 0)
+        got = int24Staging_.empty() ? sf_readf_float(file_.get(), samples, wanted) : readInt24(samples, wanted);
     if (got < wanted && sf_error(file_.get()) != SF_ERR_NO_ERROR) throw sndfileError(file_.get());
     block.setFrameLength(static_cast<std::uint32_t>(got));
     position_ += got;

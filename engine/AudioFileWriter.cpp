@@ -66,14 +66,15 @@ void packInt24(const float* in, std::size_t count, unsigned char* out)
     const __m128 low = _mm_set1_ps(-8388608.0f);
     const __m128 high = _mm_set1_ps(8388607.0f);
     const __m128i firstOfPair = _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF);
-    const __m128i secondOfPair = _mm_set_epi32(0xFFFF, static_cast<int>(0xFF000000), 0xFFFF, static_cast<int>(0xFF000000));
+    const __m128i secondOfPair
+        = _mm_set_epi32(0xFFFF, static_cast<int>(0xFF000000), 0xFFFF, static_cast<int>(0xFF000000));
     for (; end - in >= 4; in += 4, out += 12) {
         const __m128 scaled = _mm_mul_ps(_mm_loadu_ps(in), scale);
         const __m128 clipped = _mm_and_ps(_mm_min_ps(_mm_max_ps(scaled, low), high), _mm_cmpord_ps(scaled, scaled));
         const __m128i value = _mm_cvtps_epi32(clipped);
         // Each 64-bit half holds two samples; move the second down against the first's 24 bits.
-        const __m128i packed = _mm_or_si128(
-            _mm_and_si128(value, firstOfPair), _mm_and_si128(_mm_srli_epi64(value, 8), secondOfPair));
+        const __m128i packed
+            = _mm_or_si128(_mm_and_si128(value, firstOfPair), _mm_and_si128(_mm_srli_epi64(value, 8), secondOfPair));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 6), _mm_unpackhi_epi64(packed, packed));
     }
@@ -118,7 +119,7 @@ AudioFileWriter::AudioFileWriter(const std::filesystem::path& path, double sampl
     // (/dev/null, /dev/full) behave like files that discard or refuse what is written.
     FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666));
     if (!fd.valid()) throw errno == ENXIO ? AudioFileError("Not a regular file.") : systemError(errno);
-    struct stat status {};
+    struct stat status { };
     if (::fstat(fd.get(), &status) != 0) throw systemError(errno);
     if (!S_ISREG(status.st_mode) && !S_ISCHR(status.st_mode)) throw AudioFileError("Not a regular file.");
     ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);

@@ -22,7 +22,7 @@ constexpr const char* kNoMemory = "There is not enough memory for this conversio
 // Deletes a resampler through the table it was made with.
 class SoxrHandle {
 public:
-    SoxrHandle(const SoxrApi& api, soxr_t handle) : api_(api), handle_(handle) {}
+    SoxrHandle(const SoxrApi& api, soxr_t handle) : api_(api), handle_(handle) { }
     SoxrHandle(const SoxrHandle&) = delete;
     SoxrHandle& operator=(const SoxrHandle&) = delete;
     ~SoxrHandle() { reset(); }
@@ -159,7 +159,8 @@ void convertWav(const std::filesystem::path& source, const std::filesystem::path
 
     for (;;) {
         std::size_t produced = 0;
-        if (soxr_error_t error = api.soxr_process(handle.get(), nullptr, 0, nullptr, outputData, outputLength, &produced)) {
+        if (soxr_error_t error
+            = api.soxr_process(handle.get(), nullptr, 0, nullptr, outputData, outputLength, &produced)) {
             throw SoxrError(error);
         }
         if (produced == 0) break;

@@ -9,8 +9,8 @@ namespace fennick {
 class FileDescriptor {
 public:
     FileDescriptor() = default;
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    explicit FileDescriptor(int fd) : fd_(fd) { }
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) { }
     FileDescriptor& operator=(FileDescriptor&& other) noexcept;
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;

@@ -25,8 +25,7 @@ struct LibraryHandle {
     void* release() { return std::exchange(handle, nullptr); }
 };
 
-template <typename Fn>
-bool bind(void* handle, const char* name, Fn& slot)
+template <typename Fn> bool bind(void* handle, const char* name, Fn& slot)
 {
     void* address = dlsym(handle, name);
     if (address == nullptr) return false;
@@ -36,7 +35,7 @@ bool bind(void* handle, const char* name, Fn& slot)
 
 } // namespace
 
-SoxrError::SoxrError(std::string message) : std::runtime_error("libsoxr: " + message), message_(std::move(message)) {}
+SoxrError::SoxrError(std::string message) : std::runtime_error("libsoxr: " + message), message_(std::move(message)) { }
 
 std::vector<std::string> libsoxrCandidatePaths()
 {
@@ -61,8 +60,7 @@ std::optional<SoxrApi> loadSoxrApi(const std::string& path)
         && bind(h, "soxr_engine", api.soxr_engine) && bind(h, "soxr_clear", api.soxr_clear)
         && bind(h, "soxr_delete", api.soxr_delete) && bind(h, "soxr_oneshot", api.soxr_oneshot)
         && bind(h, "soxr_set_io_ratio", api.soxr_set_io_ratio) && bind(h, "soxr_io_spec", api.soxr_io_spec)
-        && bind(h, "soxr_quality_spec", api.soxr_quality_spec)
-        && bind(h, "soxr_runtime_spec", api.soxr_runtime_spec);
+        && bind(h, "soxr_quality_spec", api.soxr_quality_spec) && bind(h, "soxr_runtime_spec", api.soxr_runtime_spec);
     if (!complete) return std::nullopt;
 
     library.release(); // the bound library lives as long as the process

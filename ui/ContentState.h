@@ -14,16 +14,16 @@ namespace fennick {
 
 struct ContentState {
     bool isImporterPresented = false;
-    std::optional<QUrl> sourceURL;           // the file that was read successfully
-    std::optional<QString> fileName;         // last chosen file, also when reading it failed
-    std::optional<double> sampleRate;        // hertz, as stored in the file
-    std::optional<QString> sourceFormat;     // e.g. "24-bit integer"
+    std::optional<QUrl> sourceURL; // the file that was read successfully
+    std::optional<QString> fileName; // last chosen file, also when reading it failed
+    std::optional<double> sampleRate; // hertz, as stored in the file
+    std::optional<QString> sourceFormat; // e.g. "24-bit integer"
     std::optional<QString> errorMessage;
     TargetSampleRate targetRate = TargetSampleRate::r44100;
     OutputFormat outputFormat = OutputFormat::int16;
     ConversionOptions options;
     bool isConverting = false;
-    double conversionProgress = 0.0;         // fraction of the source read, 0…1
+    double conversionProgress = 0.0; // fraction of the source read, 0…1
     std::optional<QString> conversionMessage;
     bool isDropTargeted = false;
 

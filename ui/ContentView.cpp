@@ -99,8 +99,9 @@ ContentView::ContentView(QWidget* parent)
     setUpTabOrder();
     render();
     // After the first render, so that the bandwidth label has its text.
-    alignLabelColumns({static_cast<QFormLayout*>(sourceSection_->layout()),
-        static_cast<QFormLayout*>(destinationSection_->layout()), static_cast<QFormLayout*>(qualitySection_->layout())});
+    alignLabelColumns(
+        {static_cast<QFormLayout*>(sourceSection_->layout()), static_cast<QFormLayout*>(destinationSection_->layout()),
+            static_cast<QFormLayout*>(qualitySection_->layout())});
 }
 
 ContentView::~ContentView() = default;
@@ -166,8 +167,8 @@ void ContentView::setDropTargeted(bool targeted)
 void ContentView::startConversion()
 {
     if (!state_.sourceURL || state_.isConverting) return;
-    const std::optional<QUrl> destination = saveFileChooser_(
-        this, defaultOutputFileName(*state_.sourceURL, state_.targetRate, state_.outputFormat));
+    const std::optional<QUrl> destination
+        = saveFileChooser_(this, defaultOutputFileName(*state_.sourceURL, state_.targetRate, state_.outputFormat));
     if (!destination || !state_.sourceURL) return;
 
     const ConversionRequest request{

@@ -70,8 +70,8 @@ void startConversionJob(const ConversionRequest& request, ConversionObserver obs
 void finishConversion(ContentState& state, const QUrl& destination)
 {
     const QString version = QString::fromUtf8(soxrVersionText());
-    state.conversionMessage = QStringLiteral("Saved ") + destination.fileName() + QStringLiteral(" (") + version
-        + QLatin1Char(')');
+    state.conversionMessage
+        = QStringLiteral("Saved ") + destination.fileName() + QStringLiteral(" (") + version + QLatin1Char(')');
     state.isConverting = false;
 }
 

@@ -32,7 +32,8 @@ QString pickerLabel(OutputFormat format)
     return {};
 }
 
-DestinationSection::DestinationSection(QWidget* parent) : QGroupBox(QStringLiteral("Step 2 — Destination format"), parent)
+DestinationSection::DestinationSection(QWidget* parent)
+    : QGroupBox(QStringLiteral("Step 2 — Destination format"), parent)
 {
     setObjectName(QStringLiteral("destinationSection"));
     auto* form = makeSectionForm(this);
@@ -47,13 +48,15 @@ DestinationSection::DestinationSection(QWidget* parent) : QGroupBox(QStringLiter
     for (auto format : allCases<OutputFormat>()) formatPicker_->addItem(pickerLabel(format));
     addLabelledRow(form, QStringLiteral("Format"), formatPicker_, formatPicker_);
     // Pickers keep their natural width, as in step 3.
-    for (QComboBox* picker : {sampleRatePicker_, formatPicker_}) picker->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    for (QComboBox* picker : {sampleRatePicker_, formatPicker_})
+        picker->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 
     ditherToggle_ = new QCheckBox(QStringLiteral("16-bit TPDF dither"), this);
     ditherToggle_->setObjectName(QStringLiteral("ditherToggle"));
     ditherGroup_ = makeControlGroup(ditherToggle_,
-        makeHelpText(QStringLiteral("Adds a barely audible layer of triangular noise, masking quantization distortion on "
-                                    "quiet passages and fades. Recommended.")),
+        makeHelpText(
+            QStringLiteral("Adds a barely audible layer of triangular noise, masking quantization distortion on "
+                           "quiet passages and fades. Recommended.")),
         this);
     ditherGroup_->setObjectName(QStringLiteral("ditherGroup"));
     ditherOpacity_ = new QGraphicsOpacityEffect(ditherGroup_);

@@ -17,7 +17,7 @@ namespace fennick {
 
 inline const QString kWavNameFilter = QStringLiteral("WAV audio (*.wav *.WAV)");
 
-struct OpenCancelled {};
+struct OpenCancelled { };
 struct OpenFailed {
     QString description;
 };

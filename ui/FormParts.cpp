@@ -3,8 +3,8 @@
 #include "TextStyles.h"
 
 #include <QEvent>
-#include <QResizeEvent>
 #include <QFormLayout>
+#include <QResizeEvent>
 #include <QStyle>
 #include <QStyleOptionGroupBox>
 #include <QVBoxLayout>
@@ -98,7 +98,7 @@ QFormLayout* makeSectionForm(QWidget* parent)
     return form;
 }
 
-SectionBox::SectionBox(const QString& title, QWidget* parent) : QGroupBox(title, parent) {}
+SectionBox::SectionBox(const QString& title, QWidget* parent) : QGroupBox(title, parent) { }
 
 void SectionBox::setHeaderAccessory(QWidget* accessory)
 {
@@ -129,7 +129,8 @@ void SectionBox::placeAccessory()
     const QSize size = accessory_->sizeHint();
     const QRect contents = contentsRect();
     const int right = layout() ? contents.right() - layout()->contentsMargins().right() : contents.right();
-    accessory_->setGeometry(right - size.width() + 1, title.center().y() - size.height() / 2, size.width(), size.height());
+    accessory_->setGeometry(
+        right - size.width() + 1, title.center().y() - size.height() / 2, size.width(), size.height());
 }
 
 } // namespace fennick

@@ -10,7 +10,8 @@
 
 namespace fennick {
 
-MessageLabel::MessageLabel(int maximumLines, QWidget* parent) : QWidget(parent), maximumLines_(std::max(1, maximumLines))
+MessageLabel::MessageLabel(int maximumLines, QWidget* parent)
+    : QWidget(parent), maximumLines_(std::max(1, maximumLines))
 {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
 }

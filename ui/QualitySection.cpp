@@ -57,8 +57,7 @@ QString pickerLabel(Rolloff rolloff)
 
 namespace {
 
-template <typename E>
-QComboBox* makePicker(const QString& objectName, QWidget* parent)
+template <typename E> QComboBox* makePicker(const QString& objectName, QWidget* parent)
 {
     auto* picker = new QComboBox(parent);
     picker->setObjectName(objectName);
@@ -66,11 +65,7 @@ QComboBox* makePicker(const QString& objectName, QWidget* parent)
     return picker;
 }
 
-template <typename E>
-E caseAt(int index)
-{
-    return allCases<E>().at(static_cast<std::size_t>(index));
-}
+template <typename E> E caseAt(int index) { return allCases<E>().at(static_cast<std::size_t>(index)); }
 
 } // namespace
 
@@ -86,7 +81,8 @@ int QualitySection::sliderValue(double bandwidthPercent)
     return std::clamp(static_cast<int>(std::lround(bandwidthPercent * 100.0)) - 7400, 0, kBandwidthSteps);
 }
 
-QualitySection::QualitySection(QWidget* parent) : SectionBox(QStringLiteral("Step 3 — Resampling quality (libsoxr)"), parent)
+QualitySection::QualitySection(QWidget* parent)
+    : SectionBox(QStringLiteral("Step 3 — Resampling quality (libsoxr)"), parent)
 {
     setObjectName(QStringLiteral("qualitySection"));
 

@@ -16,7 +16,7 @@ namespace {
 // a platform that does have it.
 class ScopedFileAccess {
 public:
-    explicit ScopedFileAccess(const QUrl& url) : url_(url), granted_(startAccessing(url_)) {}
+    explicit ScopedFileAccess(const QUrl& url) : url_(url), granted_(startAccessing(url_)) { }
     ~ScopedFileAccess()
     {
         if (granted_) stopAccessing(url_);
@@ -26,7 +26,7 @@ public:
 
 private:
     static bool startAccessing(const QUrl&) { return true; }
-    static void stopAccessing(const QUrl&) {}
+    static void stopAccessing(const QUrl&) { }
 
     QUrl url_;
     bool granted_;

@@ -22,14 +22,11 @@ namespace fennick {
 // order; rawValue, construction from a raw value (exact match only), allCases, ordinal and
 // hashing all follow from that table.
 
-template <typename E>
-struct RawValueTable;
+template <typename E> struct RawValueTable;
 
-template <typename E>
-using RawValueOf = typename RawValueTable<E>::Raw;
+template <typename E> using RawValueOf = typename RawValueTable<E>::Raw;
 
-template <typename E>
-constexpr RawValueOf<E> rawValue(E value)
+template <typename E> constexpr RawValueOf<E> rawValue(E value)
 {
     for (const auto& [each, raw] : RawValueTable<E>::table) {
         if (each == value) return raw;
@@ -38,15 +35,10 @@ constexpr RawValueOf<E> rawValue(E value)
 }
 
 // The identity of a case is its raw value.
-template <typename E>
-constexpr RawValueOf<E> id(E value)
-{
-    return rawValue(value);
-}
+template <typename E> constexpr RawValueOf<E> id(E value) { return rawValue(value); }
 
 // No tolerance, trimming or case folding.
-template <typename E>
-constexpr std::optional<E> fromRawValue(const RawValueOf<E>& raw)
+template <typename E> constexpr std::optional<E> fromRawValue(const RawValueOf<E>& raw)
 {
     for (const auto& [each, candidate] : RawValueTable<E>::table) {
         if (candidate == raw) return each;
@@ -54,8 +46,7 @@ constexpr std::optional<E> fromRawValue(const RawValueOf<E>& raw)
     return std::nullopt;
 }
 
-template <typename E>
-constexpr auto allCases()
+template <typename E> constexpr auto allCases()
 {
     std::array<E, RawValueTable<E>::table.size()> cases{};
     for (std::size_t i = 0; i < cases.size(); ++i) cases[i] = RawValueTable<E>::table[i].first;
@@ -63,8 +54,7 @@ constexpr auto allCases()
 }
 
 // Position of a case in declaration order.
-template <typename E>
-constexpr std::size_t ordinal(E value)
+template <typename E> constexpr std::size_t ordinal(E value)
 {
     const auto& table = RawValueTable<E>::table;
     for (std::size_t i = 0; i < table.size(); ++i) {
@@ -73,8 +63,7 @@ constexpr std::size_t ordinal(E value)
     return 0;
 }
 
-template <typename E>
-struct RawValueHash {
+template <typename E> struct RawValueHash {
     std::size_t operator()(E value) const noexcept { return std::hash<RawValueOf<E>>{}(rawValue(value)); }
 };
 
@@ -108,8 +97,7 @@ constexpr bool requiresDoublePrecision(ConversionOptions::Precision precision)
     return precision == P::bits24 || precision == P::veryHigh || precision == P::bits32;
 }
 
-template <>
-struct RawValueTable<TargetSampleRate> {
+template <> struct RawValueTable<TargetSampleRate> {
     using Raw = double;
     static constexpr std::array<std::pair<TargetSampleRate, Raw>, 6> table{{
         {TargetSampleRate::r44100, 44100.0},
@@ -121,8 +109,7 @@ struct RawValueTable<TargetSampleRate> {
     }};
 };
 
-template <>
-struct RawValueTable<OutputFormat> {
+template <> struct RawValueTable<OutputFormat> {
     using Raw = std::string_view;
     static constexpr std::array<std::pair<OutputFormat, Raw>, 3> table{{
         {OutputFormat::int16, "int16"},
@@ -131,41 +118,38 @@ struct RawValueTable<OutputFormat> {
     }};
 };
 
-template <>
-struct RawValueTable<ConversionOptions::Precision> {
+template <> struct RawValueTable<ConversionOptions::Precision> {
     using Raw = std::uint64_t;
     using P = ConversionOptions::Precision;
     static constexpr std::array<std::pair<P, Raw>, 8> table{{
-        {P::quick, 0},    // SOXR_QQ
-        {P::low, 1},      // SOXR_LQ
-        {P::medium, 2},   // SOXR_MQ
-        {P::bits16, 3},   // SOXR_16_BITQ
-        {P::high, 4},     // SOXR_20_BITQ
-        {P::bits24, 5},   // SOXR_24_BITQ
+        {P::quick, 0}, // SOXR_QQ
+        {P::low, 1}, // SOXR_LQ
+        {P::medium, 2}, // SOXR_MQ
+        {P::bits16, 3}, // SOXR_16_BITQ
+        {P::high, 4}, // SOXR_20_BITQ
+        {P::bits24, 5}, // SOXR_24_BITQ
         {P::veryHigh, 6}, // SOXR_28_BITQ
-        {P::bits32, 7},   // SOXR_32_BITQ
+        {P::bits32, 7}, // SOXR_32_BITQ
     }};
 };
 
-template <>
-struct RawValueTable<ConversionOptions::Phase> {
+template <> struct RawValueTable<ConversionOptions::Phase> {
     using Raw = std::uint64_t;
     using P = ConversionOptions::Phase;
     static constexpr std::array<std::pair<P, Raw>, 3> table{{
-        {P::linear, 0x00},       // SOXR_LINEAR_PHASE
+        {P::linear, 0x00}, // SOXR_LINEAR_PHASE
         {P::intermediate, 0x10}, // SOXR_INTERMEDIATE_PHASE
-        {P::minimum, 0x30},      // SOXR_MINIMUM_PHASE
+        {P::minimum, 0x30}, // SOXR_MINIMUM_PHASE
     }};
 };
 
-template <>
-struct RawValueTable<ConversionOptions::Rolloff> {
+template <> struct RawValueTable<ConversionOptions::Rolloff> {
     using Raw = std::uint64_t;
     using R = ConversionOptions::Rolloff;
     static constexpr std::array<std::pair<R, Raw>, 3> table{{
-        {R::small, 0},  // SOXR_ROLLOFF_SMALL
+        {R::small, 0}, // SOXR_ROLLOFF_SMALL
         {R::medium, 1}, // SOXR_ROLLOFF_MEDIUM
-        {R::none, 2},   // SOXR_ROLLOFF_NONE
+        {R::none, 2}, // SOXR_ROLLOFF_NONE
     }};
 };
 
@@ -205,10 +189,10 @@ public:
 
 // What a source file's header says.
 struct SourceFileInfo {
-    double sampleRate = 0;         // hertz, as stored
+    double sampleRate = 0; // hertz, as stored
     std::uint32_t channelCount = 0;
     std::int64_t frames = 0;
-    std::string sampleFormat;      // "24-bit integer", "32-bit float", or libsndfile's name of the encoding
+    std::string sampleFormat; // "24-bit integer", "32-bit float", or libsndfile's name of the encoding
 };
 
 // Reads only the header; the file is closed again before this returns. Regular files only, so a
@@ -235,13 +219,16 @@ std::string soxrVersionText();
 
 } // namespace fennick
 
+template <> struct std::hash<fennick::TargetSampleRate> : fennick::RawValueHash<fennick::TargetSampleRate> {
+};
+template <> struct std::hash<fennick::OutputFormat> : fennick::RawValueHash<fennick::OutputFormat> {
+};
 template <>
-struct std::hash<fennick::TargetSampleRate> : fennick::RawValueHash<fennick::TargetSampleRate> {};
+struct std::hash<fennick::ConversionOptions::Precision> : fennick::RawValueHash<fennick::ConversionOptions::Precision> {
+};
 template <>
-struct std::hash<fennick::OutputFormat> : fennick::RawValueHash<fennick::OutputFormat> {};
+struct std::hash<fennick::ConversionOptions::Phase> : fennick::RawValueHash<fennick::ConversionOptions::Phase> {
+};
 template <>
-struct std::hash<fennick::ConversionOptions::Precision> : fennick::RawValueHash<fennick::ConversionOptions::Precision> {};
-template <>
-struct std::hash<fennick::ConversionOptions::Phase> : fennick::RawValueHash<fennick::ConversionOptions::Phase> {};
-template <>
-struct std::hash<fennick::ConversionOptions::Rolloff> : fennick::RawValueHash<fennick::ConversionOptions::Rolloff> {};
+struct std::hash<fennick::ConversionOptions::Rolloff> : fennick::RawValueHash<fennick::ConversionOptions::Rolloff> {
+};

@@ -1,8 +1,8 @@
 // The application's windows as a user meets them: size, menus, and windows that do not share state.
 
+#include "MainWindow.h"
 #include "ContentView.h"
 #include "FennickApp.h"
-#include "MainWindow.h"
 #include "TestAudio.h"
 
 #include <QApplication>
@@ -32,8 +32,7 @@ QStringList menusOf(const MainWindow& window)
 void triggerItem(const MainWindow& window, const QString& text)
 {
     for (QAction* action : window.findChildren<QAction*>())
-        if (action->text() == text)
-            action->trigger();
+        if (action->text() == text) action->trigger();
 }
 
 TEST(MainWindow, OpensAtTheDefaultContentSizeWithTheFennickMenus)
@@ -44,8 +43,9 @@ TEST(MainWindow, OpensAtTheDefaultContentSizeWithTheFennickMenus)
     EXPECT_EQ(window->windowTitle(), "Fennick");
     EXPECT_EQ(window->centralWidget()->size(), QSize(560, 880));
     EXPECT_FALSE(QApplication::windowIcon().isNull()) << "the SVG icon did not load";
-    EXPECT_EQ(menusOf(*window), QStringList({"&File: New Window Ctrl+N | Close Window Ctrl+W | --- | Quit Ctrl+Q",
-                                    QStringLiteral("&Help: About Fennick | Check for Updates\u2026")}));
+    EXPECT_EQ(menusOf(*window),
+        QStringList({"&File: New Window Ctrl+N | Close Window Ctrl+W | --- | Quit Ctrl+Q",
+            QStringLiteral("&Help: About Fennick | Check for Updates\u2026")}));
 }
 
 TEST(MainWindow, NewWindowHasItsOwnContentAndClosesAlone)
@@ -57,8 +57,7 @@ TEST(MainWindow, NewWindowHasItsOwnContentAndClosesAlone)
     triggerItem(*first, "New Window");
     QPointer<MainWindow> second;
     for (QWidget* widget : QApplication::topLevelWidgets())
-        if (auto* window = qobject_cast<MainWindow*>(widget); window && window != first)
-            second = window;
+        if (auto* window = qobject_cast<MainWindow*>(widget); window && window != first) second = window;
     ASSERT_TRUE(second && second->isVisible());
 
     first->contentView().loadSourceFile(QUrl::fromLocalFile(QString::fromStdString((folder / "take.wav").string())));

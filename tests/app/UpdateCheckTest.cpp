@@ -16,8 +16,8 @@ namespace {
 void serve(QTcpServer& server, const char* status, const QByteArray& body, int& requests)
 {
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost)) << server.errorString().toStdString();
-    const QByteArray response = QByteArray("HTTP/1.1 ") + status + "\r\nContent-Length: "
-        + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    const QByteArray response = QByteArray("HTTP/1.1 ") + status
+        + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
     QObject::connect(&server, &QTcpServer::newConnection, [&server, status, response, &requests] {
         while (QTcpSocket* socket = server.nextPendingConnection())
             QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, status, response, &requests] {
@@ -35,8 +35,8 @@ void serve(QTcpServer& server, const char* status, const QByteArray& body, int& 
 
 QByteArray appcast(const QByteArray& items)
 {
-    return R"(<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel>)"
-        + items + "</channel></rss>";
+    return R"(<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel>)" + items
+        + "</channel></rss>";
 }
 
 // What the user would be shown, as one line.
@@ -61,7 +61,7 @@ struct ServedCase {
     friend void PrintTo(const ServedCase& c, std::ostream* out) { *out << c.name; }
 };
 
-class UpdateCheckAgainstServer : public testing::TestWithParam<ServedCase> {};
+class UpdateCheckAgainstServer : public testing::TestWithParam<ServedCase> { };
 
 TEST_P(UpdateCheckAgainstServer, ShowsWhatTheServerSays)
 {
@@ -70,13 +70,12 @@ TEST_P(UpdateCheckAgainstServer, ShowsWhatTheServerSays)
     int requests = 0;
     serve(server, served.status, served.body, requests);
     const QUrl feed(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(server.serverPort()));
-    if (!served.listening)
-        server.close();
+    if (!served.listening) server.close();
     Updater updater(feed, "1.2.0");
     QStringList shown;
-    QObject::connect(&updater, &Updater::checkFinished, [&](const UpdateCheckOutcome& outcome) { shown << shownFor(outcome); });
-    if (!served.status && served.listening)
-        updater.setTimeout(std::chrono::milliseconds(300));
+    QObject::connect(
+        &updater, &Updater::checkFinished, [&](const UpdateCheckOutcome& outcome) { shown << shownFor(outcome); });
+    if (!served.status && served.listening) updater.setTimeout(std::chrono::milliseconds(300));
     updater.start();
     std::vector<bool> seen;
     QObject::connect(
@@ -102,9 +101,8 @@ const QByteArray newer = appcast(R"(
 <item><sparkle:version>0.9</sparkle:version><link>https://example.org/0.9</link></item>)");
 
 INSTANTIATE_TEST_SUITE_P(Feeds, UpdateCheckAgainstServer,
-    testing::Values(
-        ServedCase{"newer", "200 OK", newer,
-            "update 1.10.0 https://example.org/notes/1.10.html https://example.org/fennick-1.10.0.tar.gz"},
+    testing::Values(ServedCase{"newer", "200 OK", newer,
+                        "update 1.10.0 https://example.org/notes/1.10.html https://example.org/fennick-1.10.0.tar.gz"},
         ServedCase{"same", "200 OK",
             appcast("<item><sparkle:version>1.2.0.0</sparkle:version><link>https://example.org/d</link></item>"),
             "up to date"},
@@ -114,8 +112,8 @@ INSTANTIATE_TEST_SUITE_P(Feeds, UpdateCheckAgainstServer,
             appcast("<item><sparkle:version>1.3 beta</sparkle:version><link>https://example.org/d</link></item>"
                     "<item><sparkle:version>1.4</sparkle:version><link>file:///etc/passwd</link></item>"),
             "failed: The update feed lists no release"},
-        ServedCase{"notFound", "404 Not Found", "gone",
-            "failed: The update server answered with an error (404 Not Found)."},
+        ServedCase{
+            "notFound", "404 Not Found", "gone", "failed: The update server answered with an error (404 Not Found)."},
         ServedCase{"silent", nullptr, {}, "failed: The update server did not answer in time."},
         ServedCase{"absent", nullptr, {}, "failed: Fennick could not reach the update server: ", false}),
     [](const testing::TestParamInfo<ServedCase>& info) { return std::string(info.param.name); });

@@ -1,9 +1,9 @@
 // The "Check for Updates…" command and its model: values cross from any thread to the main thread by
 // posts, and only the posts decide what the menu shows.
 
+#include "UpdaterViewModel.h"
 #include "CheckForUpdatesView.h"
 #include "Updater.h"
-#include "UpdaterViewModel.h"
 
 #include <QCoreApplication>
 #include <QMetaMethod>
@@ -19,9 +19,12 @@ namespace {
 // The real updater changes its flag only when a check starts or ends; this one changes it on demand.
 class ScriptedUpdater final : public Updater {
 public:
-    ScriptedUpdater() : Updater(QUrl(), QStringLiteral("1.0")) {}
+    ScriptedUpdater() : Updater(QUrl(), QStringLiteral("1.0")) { }
     void checkForUpdates() override { ++checks; }
-    void setFromAnotherThread(bool value) { std::thread([this, value] { setCanCheckForUpdates(value); }).join(); }
+    void setFromAnotherThread(bool value)
+    {
+        std::thread([this, value] { setCanCheckForUpdates(value); }).join();
+    }
     bool isObserved() const { return isSignalConnected(QMetaMethod::fromSignal(&Updater::canCheckForUpdatesChanged)); }
     int checks = 0;
 };

@@ -38,7 +38,7 @@ struct Delivery {
     std::string rate, format, soxEncoding, ffprobeCodec;
 };
 
-class FennickConvertDelivery : public FennickConvert, public ::testing::WithParamInterface<Delivery> {};
+class FennickConvertDelivery : public FennickConvert, public ::testing::WithParamInterface<Delivery> { };
 
 // The files must be what other tools read, not only what libsndfile reads back.
 TEST_P(FennickConvertDelivery, WritesFilesThatSoxAndFfprobeRead)
@@ -57,7 +57,8 @@ TEST_P(FennickConvertDelivery, WritesFilesThatSoxAndFfprobeRead)
     EXPECT_NE(sox.out.find("Channels       : 2"), std::string::npos) << sox.out;
     EXPECT_NE(sox.out.find("Sample Encoding: " + delivery.soxEncoding), std::string::npos) << sox.out;
     // One second of audio at any rate.
-    EXPECT_NE(sox.out.find("Duration       : 00:00:01.00 = " + delivery.rate + " samples"), std::string::npos) << sox.out;
+    EXPECT_NE(sox.out.find("Duration       : 00:00:01.00 = " + delivery.rate + " samples"), std::string::npos)
+        << sox.out;
 
     const auto probe = runProcess({"ffprobe", "-v", "error", "-show_entries", "stream=codec_name,sample_rate,channels",
                                       "-of", "default=noprint_wrappers=1", destination.string()},
@@ -145,7 +146,8 @@ TEST_F(FennickConvert, ExistingDestinationNeedsOverwrite)
     auto result = convert({source.string(), destination.string()});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "Conversion failed: " + destination.string() + " already exists; use --overwrite to replace it.\n");
+    EXPECT_EQ(
+        result.err, "Conversion failed: " + destination.string() + " already exists; use --overwrite to replace it.\n");
     EXPECT_EQ(fileBytes(destination), before);
 
     result = convert({"--overwrite", source.string(), destination.string()});

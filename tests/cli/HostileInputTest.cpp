@@ -14,12 +14,13 @@ namespace {
 // A hang fails the case instead of stalling the suite: timeout(1) kills the converter.
 ProcessResult convertBounded(const std::vector<std::string>& arguments, const std::filesystem::path& workDir)
 {
-    std::vector<std::string> command{"timeout", "--signal=KILL", "60", FENNICK_CONVERT_PATH, "--overwrite", "-q", "quick"};
+    std::vector<std::string> command{
+        "timeout", "--signal=KILL", "60", FENNICK_CONVERT_PATH, "--overwrite", "-q", "quick"};
     command.insert(command.end(), arguments.begin(), arguments.end());
     return runProcess(command, workDir);
 }
 
-class ConverterHostileSource : public ::testing::TestWithParam<HostileSource> {};
+class ConverterHostileSource : public ::testing::TestWithParam<HostileSource> { };
 
 TEST_P(ConverterHostileSource, OneLineAndNothingTouched)
 {
@@ -43,10 +44,10 @@ TEST_P(ConverterHostileSource, OneLineAndNothingTouched)
     EXPECT_EQ(snapshot(source), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sources, ConverterHostileSource, ::testing::ValuesIn(hostileSources()),
-    caseName<HostileSource>);
+INSTANTIATE_TEST_SUITE_P(
+    Sources, ConverterHostileSource, ::testing::ValuesIn(hostileSources()), caseName<HostileSource>);
 
-class ConverterHostileDestination : public ::testing::TestWithParam<HostileDestination> {};
+class ConverterHostileDestination : public ::testing::TestWithParam<HostileDestination> { };
 
 TEST_P(ConverterHostileDestination, OneLineAndSourceUntouched)
 {

@@ -21,7 +21,7 @@ struct HeaderCase {
 };
 void PrintTo(const HeaderCase& c, std::ostream* out) { *out << rawValue(c.format) << (c.rf64 ? " RF64" : ""); }
 
-class WriterHeader : public ::testing::TestWithParam<HeaderCase> {};
+class WriterHeader : public ::testing::TestWithParam<HeaderCase> { };
 
 TEST_P(WriterHeader, IsAPlainWavUnlessTheDataMayOutgrowIt)
 {

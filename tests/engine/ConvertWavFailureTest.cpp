@@ -90,12 +90,12 @@ struct LibsoxrFailure {
     const char* name;
     bool SoxrRecord::*failure;
     std::string text;
-    int reports;                                  // progress reports before it
+    int reports; // progress reports before it
     std::int64_t leastFramesLeft, mostFramesLeft; // in the WAV the writer created
 };
 void PrintTo(const LibsoxrFailure& c, std::ostream* out) { *out << c.name; }
 
-class ConvertWavLibsoxrFailure : public ConvertWavFailure, public ::testing::WithParamInterface<LibsoxrFailure> {};
+class ConvertWavLibsoxrFailure : public ConvertWavFailure, public ::testing::WithParamInterface<LibsoxrFailure> { };
 
 TEST_P(ConvertWavLibsoxrFailure, IsASoxrErrorThatLeavesWhatWasWritten)
 {
@@ -139,8 +139,8 @@ TEST_F(ConvertWavFailure, BlockThatCannotBeMadeSaysThereIsNotEnoughMemory)
 
 TEST_F(ConvertWavFailure, ReadErrorIsTheReadersOwn)
 {
-    expectFailure<AudioFileError>("Bad file descriptor", source, destination, 48000.0,
-        [&](double) { redirectDescriptor(source, "/dev/null"); });
+    expectFailure<AudioFileError>(
+        "Bad file descriptor", source, destination, 48000.0, [&](double) { redirectDescriptor(source, "/dev/null"); });
     EXPECT_GT(framesLeft(), 0);
 }
 

@@ -41,15 +41,15 @@ struct ConversionCase {
     std::int64_t frames;
     OutputFormat format;
     ConversionOptions options;
-    unsigned long recipe, flags;  // for soxr_quality_spec
-    std::uint32_t outputLength;   // ceil(target × 65536 / input) + 8192, in every soxr_process call
+    unsigned long recipe, flags; // for soxr_quality_spec
+    std::uint32_t outputLength; // ceil(target × 65536 / input) + 8192, in every soxr_process call
     bool withProgress = true;
-    double amplitude = 0.5;       // above 1, a float source whose peaks integer output must clip
-    bool noDither = false;        // SOXR_NO_DITHER added to libsoxr's io record
+    double amplitude = 0.5; // above 1, a float source whose peaks integer output must clip
+    bool noDither = false; // SOXR_NO_DITHER added to libsoxr's io record
 };
 void PrintTo(const ConversionCase& c, std::ostream* out) { *out << c.name; }
 
-class ConvertWav : public ::testing::TestWithParam<ConversionCase> {};
+class ConvertWav : public ::testing::TestWithParam<ConversionCase> { };
 
 TEST_P(ConvertWav, IsLibsoxrsConversionOfTheSourceWithTheSettingsInLibsoxrsTerms)
 {
@@ -58,8 +58,8 @@ TEST_P(ConvertWav, IsLibsoxrsConversionOfTheSourceWithTheSettingsInLibsoxrsTerms
     TempDir dir;
     const auto source = dir / "in.wav", destination = dir / "out.wav";
     const int encoding = c.amplitude > 1 ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_24;
-    writeAudioFile(source, {c.inputRate, c.channels, SF_FORMAT_WAV | encoding}, c.frames,
-        sine(997, c.inputRate, c.amplitude));
+    writeAudioFile(
+        source, {c.inputRate, c.channels, SF_FORMAT_WAV | encoding}, c.frames, sine(997, c.inputRate, c.amplitude));
     const std::string sourceBytes = fileBytes(source);
 
     std::vector<double> reports, expectedReports;
@@ -101,7 +101,8 @@ TEST_P(ConvertWav, IsLibsoxrsConversionOfTheSourceWithTheSettingsInLibsoxrsTerms
     const std::vector<float> reference = oneshot(readAudioFile(source), c.targetRate, quality);
     ASSERT_EQ(out.samples.size(), reference.size());
     const double scale = std::array{32768.0, 8388608.0, 1.0}[ordinal(c.format)];
-    const bool integer = c.format != OutputFormat::float32, dithered = c.format == OutputFormat::int16 && c.options.dither;
+    const bool integer = c.format != OutputFormat::float32,
+               dithered = c.format == OutputFormat::int16 && c.options.dither;
     const double top = integer ? scale - 1 : INFINITY, bottom = integer ? -scale : -INFINITY;
     double worst = 0;
     int clipped = 0;
@@ -131,8 +132,8 @@ const ConversionCase kCases[] = {
     {"int16Dithered", 2, 48000, 44100.0, 70000, F::int16, {}, 6, 0, 68404},
     {"int16Undithered", 2, 44100, 48000.0, 70000, F::int16, {.dither = false}, 6, 0, 79524, true, 0.5, true},
 };
-INSTANTIATE_TEST_SUITE_P(Cases, ConvertWav, ::testing::ValuesIn(kCases),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConvertWav, ::testing::ValuesIn(kCases), [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace fennick

@@ -49,8 +49,8 @@ soxr_t __wrap_soxr_create(double inputRate, double outputRate, unsigned channels
     return handle;
 }
 
-soxr_error_t __wrap_soxr_process(soxr_t resampler, soxr_in_t in, size_t inputLength, size_t* consumed,
-    soxr_out_t out, size_t outputLength, size_t* produced)
+soxr_error_t __wrap_soxr_process(soxr_t resampler, soxr_in_t in, size_t inputLength, size_t* consumed, soxr_out_t out,
+    size_t outputLength, size_t* produced)
 {
     if (soxrRecord.outputLength == 0) soxrRecord.outputLength = outputLength;
     soxrRecord.outputLengthVaried |= outputLength != soxrRecord.outputLength;

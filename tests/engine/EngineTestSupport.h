@@ -16,8 +16,8 @@
 
 namespace fennick::test {
 
-inline constexpr const char* kStandin = FENNICK_TEST_STANDIN;                     // soxr_version "standin-1"
-inline constexpr const char* kOtherStandin = FENNICK_TEST_OTHER_STANDIN;          // "standin-2"
+inline constexpr const char* kStandin = FENNICK_TEST_STANDIN; // soxr_version "standin-1"
+inline constexpr const char* kOtherStandin = FENNICK_TEST_OTHER_STANDIN; // "standin-2"
 inline constexpr const char* kIncompleteStandin = FENNICK_TEST_INCOMPLETE_STANDIN; // no soxr_runtime_spec
 
 // Sets FENNICK_LIBSOXR, or unsets it for null.
@@ -33,15 +33,15 @@ bool isLoaded(const char* library);
 // What this process has passed to the linked libsoxr, and the failures it is to see there.
 struct SoxrRecord {
     unsigned long recipe = 0, flags = 0; // soxr_quality_spec's arguments
-    soxr_io_spec_t io{};                 // the records soxr_create was given
+    soxr_io_spec_t io{}; // the records soxr_create was given
     soxr_quality_spec_t quality{};
     int creates = 0, deletes = 0;
-    std::size_t outputLength = 0;        // of the first soxr_process call
+    std::size_t outputLength = 0; // of the first soxr_process call
     bool outputLengthVaried = false;
-    bool failCreate = false;             // a null handle and no error text
-    bool failProcess = false;            // "processing failed" for input
-    bool failFlush = false;              // "flushing failed" once input has ended
-    std::function<void()> onDelete{};    // called by soxr_delete first
+    bool failCreate = false; // a null handle and no error text
+    bool failProcess = false; // "processing failed" for input
+    bool failFlush = false; // "flushing failed" once input has ended
+    std::function<void()> onDelete{}; // called by soxr_delete first
 };
 inline SoxrRecord soxrRecord;
 

@@ -46,8 +46,10 @@ int main(int argc, char** argv)
         for (const int encoding : encodings) {
             for (const auto& [rate, channels, frames] : shapes) {
                 const auto path = dir / (std::to_string(count) + "-" + std::to_string(rate) + "." + extension);
-                if (writeSeed(path, major | encoding, rate, channels, frames)) ++count;
-                else std::filesystem::remove(path);
+                if (writeSeed(path, major | encoding, rate, channels, frames))
+                    ++count;
+                else
+                    std::filesystem::remove(path);
             }
         }
     }

@@ -46,7 +46,7 @@ std::string convertError(const std::filesystem::path& source, const std::filesys
     return "";
 }
 
-class EngineHostileSource : public ::testing::TestWithParam<HostileSource> {};
+class EngineHostileSource : public ::testing::TestWithParam<HostileSource> { };
 
 TEST_P(EngineHostileSource, FailsClearlyOrConvertsWhatIsThere)
 {
@@ -70,7 +70,7 @@ TEST_P(EngineHostileSource, FailsClearlyOrConvertsWhatIsThere)
 
 INSTANTIATE_TEST_SUITE_P(Sources, EngineHostileSource, ::testing::ValuesIn(hostileSources()), caseName<HostileSource>);
 
-class EngineHostileDestination : public ::testing::TestWithParam<HostileDestination> {};
+class EngineHostileDestination : public ::testing::TestWithParam<HostileDestination> { };
 
 TEST_P(EngineHostileDestination, FailsClearlyAndReleasesEverything)
 {
@@ -90,7 +90,7 @@ TEST_P(EngineHostileDestination, FailsClearlyAndReleasesEverything)
 INSTANTIATE_TEST_SUITE_P(
     Destinations, EngineHostileDestination, ::testing::ValuesIn(hostileDestinations()), caseName<HostileDestination>);
 
-class EngineHostileLibrary : public ::testing::TestWithParam<HostileLibrary> {};
+class EngineHostileLibrary : public ::testing::TestWithParam<HostileLibrary> { };
 
 // A FENNICK_LIBSOXR that binds nothing falls back to the linked libsoxr, and converting works.
 TEST_P(EngineHostileLibrary, FallsBackToTheLinkedLibsoxr)
@@ -107,8 +107,8 @@ TEST_P(EngineHostileLibrary, FallsBackToTheLinkedLibsoxr)
     EXPECT_EQ(openDescriptorCount(), descriptors);
 }
 
-INSTANTIATE_TEST_SUITE_P(Libraries, EngineHostileLibrary, ::testing::ValuesIn(hostileLibraries(FENNICK_INCOMPLETE_SOXR_PATH)),
-    caseName<HostileLibrary>);
+INSTANTIATE_TEST_SUITE_P(Libraries, EngineHostileLibrary,
+    ::testing::ValuesIn(hostileLibraries(FENNICK_INCOMPLETE_SOXR_PATH)), caseName<HostileLibrary>);
 
 } // namespace
 } // namespace fennick::test

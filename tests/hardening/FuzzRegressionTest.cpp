@@ -19,7 +19,7 @@ std::vector<std::filesystem::path> regressionInputs()
     return inputs;
 }
 
-class FuzzRegression : public ::testing::TestWithParam<std::filesystem::path> {};
+class FuzzRegression : public ::testing::TestWithParam<std::filesystem::path> { };
 
 TEST_P(FuzzRegression, ReadsAndConvertsWithoutFault)
 {

@@ -79,9 +79,8 @@ std::vector<HostileSource> hostileSources()
     std::mt19937 random(20261206); // fixed, so every run sees the same bytes
     std::string noise(8192, '\0');
     for (char& byte : noise) byte = static_cast<char>(random() & 0xFF);
-    const auto wav = [](std::string name, std::string bytes) {
-        return [=](const Path& dir) { return file(dir, name, bytes); };
-    };
+    const auto wav
+        = [](std::string name, std::string bytes) { return [=](const Path& dir) { return file(dir, name, bytes); }; };
     const auto refused = [](std::string name, std::function<Path(const Path&)> make, std::string error) {
         return HostileSource{name, make, error, error};
     };
@@ -89,12 +88,16 @@ std::vector<HostileSource> hostileSources()
         refused("EmptyFile", wav("empty.wav", ""), unknown),
         refused("RandomBytes", wav("noise.wav", noise), unknown),
         refused("TextFile", wav("notes.wav", "These are not samples.\nJust words.\n"), unknown),
-        refused("Directory", [](const Path& dir) { return folder(dir, "folder.wav"); }, "Is a directory"),
-        refused("MissingPath", [](const Path& dir) { return dir / "missing.wav"; }, "No such file or directory"),
+        refused(
+            "Directory", [](const Path& dir) { return folder(dir, "folder.wav"); }, "Is a directory"),
+        refused(
+            "MissingPath", [](const Path& dir) { return dir / "missing.wav"; }, "No such file or directory"),
         refused("Fifo", fifo, "Not a regular file."),
         refused("ZeroChannels", wav("zero-channels.wav", handMadeWav(0, 44100, 10)), "Channel count is zero."),
-        refused("ZeroSampleRate", wav("zero-rate.wav", handMadeWav(2, 0, 10)), "The file's header gives no valid sample rate or channel count."),
-        refused("AbsurdChannelCount", wav("channels.wav", handMadeWav(65535, 44100, 1)), "Too many channels specified."),
+        refused("ZeroSampleRate", wav("zero-rate.wav", handMadeWav(2, 0, 10)),
+            "The file's header gives no valid sample rate or channel count."),
+        refused(
+            "AbsurdChannelCount", wav("channels.wav", handMadeWav(65535, 44100, 1)), "Too many channels specified."),
         {"OneHertz", wav("one-hertz.wav", handMadeWav(1, 1, 10)), "",
             "Resampling from 1 Hz to 44100 Hz is not supported: the ratio is too large."},
         {"AbsurdChannelsAtALowRate", wav("low-rate.wav", handMadeWav(1024, 2000, 1)), "",
@@ -116,7 +119,8 @@ std::vector<HostileDestination> hostileDestinations()
             [](const Path& dir, const Path&) -> Path {
                 // Root writes anywhere a mode allows; sysfs takes no new files from anyone.
                 if (::geteuid() == 0) return "/sys/fennick-unwritable.wav";
-                std::filesystem::permissions(folder(dir, "locked"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+                std::filesystem::permissions(
+                    folder(dir, "locked"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
                 return dir / "locked" / "out.wav";
             },
             "Permission denied"},

@@ -35,9 +35,9 @@ Path writeGoodSource(const Path& dir);
 struct HostileSource {
     std::string name;
     std::function<Path(const Path& dir)> make; // may make a folder, or nothing at all
-    std::string readError;                     // empty when the header reads
-    std::string convertError;                  // empty when converting succeeds…
-    std::int64_t presentFrames = 0;            // …with the frames the file really holds
+    std::string readError; // empty when the header reads
+    std::string convertError; // empty when converting succeeds…
+    std::int64_t presentFrames = 0; // …with the frames the file really holds
 };
 std::vector<HostileSource> hostileSources();
 
@@ -56,8 +56,7 @@ struct HostileLibrary {
 std::vector<HostileLibrary> hostileLibraries(const std::string& incompleteLibraryPath);
 
 // Test names and failure messages show the case's name, not its bytes.
-template <typename Case>
-std::string caseName(const ::testing::TestParamInfo<Case>& info) { return info.param.name; }
+template <typename Case> std::string caseName(const ::testing::TestParamInfo<Case>& info) { return info.param.name; }
 inline void PrintTo(const HostileSource& hostile, std::ostream* out) { *out << hostile.name; }
 inline void PrintTo(const HostileDestination& hostile, std::ostream* out) { *out << hostile.name; }
 inline void PrintTo(const HostileLibrary& hostile, std::ostream* out) { *out << hostile.name; }

@@ -14,7 +14,7 @@
 namespace fennick::test {
 namespace {
 
-class WindowHostileSource : public ::testing::TestWithParam<HostileSource> {};
+class WindowHostileSource : public ::testing::TestWithParam<HostileSource> { };
 
 TEST_P(WindowHostileSource, ShowsTheReasonOrTheHeader)
 {
@@ -36,7 +36,8 @@ TEST_P(WindowHostileSource, ShowsTheReasonOrTheHeader)
     if (hostile.readError.empty()) {
         EXPECT_EQ(state.sourceFormat, QStringLiteral("16-bit integer"));
     } else {
-        EXPECT_EQ(errorLine->text(), QStringLiteral("Could not read file: ") + QString::fromStdString(hostile.readError));
+        EXPECT_EQ(
+            errorLine->text(), QStringLiteral("Could not read file: ") + QString::fromStdString(hostile.readError));
     }
     EXPECT_EQ(openDescriptorCount(), descriptors);
     EXPECT_EQ(snapshot(source), before);

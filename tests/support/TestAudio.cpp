@@ -30,8 +30,8 @@ SampleFunction sine(double hertz, double sampleRate, double amplitude)
     };
 }
 
-void writeAudioFile(const std::filesystem::path& path, const AudioSpec& spec, std::int64_t frames,
-    const SampleFunction& sample)
+void writeAudioFile(
+    const std::filesystem::path& path, const AudioSpec& spec, std::int64_t frames, const SampleFunction& sample)
 {
     SF_INFO info{};
     info.samplerate = spec.sampleRate;
@@ -45,7 +45,8 @@ void writeAudioFile(const std::filesystem::path& path, const AudioSpec& spec, st
         const std::int64_t n = std::min(kChunk, frames - start);
         chunk.resize(static_cast<std::size_t>(n * spec.channels));
         for (std::int64_t f = 0; f < n; ++f) {
-            for (int c = 0; c < spec.channels; ++c) chunk[static_cast<std::size_t>(f * spec.channels + c)] = sample(start + f, c);
+            for (int c = 0; c < spec.channels; ++c)
+                chunk[static_cast<std::size_t>(f * spec.channels + c)] = sample(start + f, c);
         }
         if (sf_writef_float(file, chunk.data(), n) != n) {
             std::string error = sf_strerror(file);
@@ -60,7 +61,8 @@ AudioData readAudioFile(const std::filesystem::path& path)
 {
     AudioData data;
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &data.info);
-    if (file == nullptr) throw std::runtime_error(std::string("cannot read ") + path.string() + ": " + sf_strerror(nullptr));
+    if (file == nullptr)
+        throw std::runtime_error(std::string("cannot read ") + path.string() + ": " + sf_strerror(nullptr));
     data.samples.resize(static_cast<std::size_t>(data.info.frames * data.info.channels));
     const sf_count_t got = sf_readf_float(file, data.samples.data(), data.info.frames);
     sf_close(file);

@@ -39,8 +39,8 @@ using SampleFunction = std::function<float(std::int64_t frame, int channel)>;
 SampleFunction sine(double hertz, double sampleRate, double amplitude = 0.5);
 
 // Writes `frames` frames; throws std::runtime_error with libsndfile's text on failure.
-void writeAudioFile(const std::filesystem::path& path, const AudioSpec& spec, std::int64_t frames,
-    const SampleFunction& sample);
+void writeAudioFile(
+    const std::filesystem::path& path, const AudioSpec& spec, std::int64_t frames, const SampleFunction& sample);
 
 struct AudioData {
     SF_INFO info{};

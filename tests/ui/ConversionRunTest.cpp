@@ -83,10 +83,10 @@ TEST(ConversionRun, FromReturnToTheSavedLineWithEveryReportShownAndTheFileWritte
     f.view->loadSourceFile(f.audioFile("take.wav", {44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24}, frames));
     std::vector<double> shown;
     watchProgress(*f.view, shown);
-    const std::tuple<TargetSampleRate, OutputFormat, int, QString> cases[] = {
-        {TargetSampleRate::r44100, OutputFormat::int16, SF_FORMAT_PCM_16, "take_44100-16.wav"},
-        {TargetSampleRate::r96000, OutputFormat::float32, SF_FORMAT_FLOAT, "take_96000-32f.wav"},
-        {TargetSampleRate::r48000, OutputFormat::int24, SF_FORMAT_PCM_24, "take_48000-24.wav"}};
+    const std::tuple<TargetSampleRate, OutputFormat, int, QString> cases[]
+        = {{TargetSampleRate::r44100, OutputFormat::int16, SF_FORMAT_PCM_16, "take_44100-16.wav"},
+            {TargetSampleRate::r96000, OutputFormat::float32, SF_FORMAT_FLOAT, "take_96000-32f.wav"},
+            {TargetSampleRate::r48000, OutputFormat::int24, SF_FORMAT_PCM_24, "take_48000-24.wav"}};
     for (const auto& [rate, format, subtype, name] : cases) {
         choose(f.view->destinationSection()->sampleRatePicker(), rate);
         choose(f.view->destinationSection()->formatPicker(), format);
@@ -257,10 +257,12 @@ TEST(ConversionRun, TheRealSaveDialogAsksBeforeReplacingAFile)
             auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
             ASSERT_NE(name, nullptr);
             seen << name->text();
-            QMetaObject::invokeMethod(name, [name] { QTest::keyClick(name, Qt::Key_Return); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                name, [name] { QTest::keyClick(name, Qt::Key_Return); }, Qt::QueuedConnection);
         } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             seen << QStringLiteral("confirm");
-            QMetaObject::invokeMethod(box, [box] { box->button(QMessageBox::Yes)->click(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                box, [box] { box->button(QMessageBox::Yes)->click(); }, Qt::QueuedConnection);
         }
     });
     answerer.start(20);

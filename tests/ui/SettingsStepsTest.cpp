@@ -71,8 +71,8 @@ TEST(SettingsSteps, DoublePrecisionLockedOnAbove20BitsWithoutForgettingTheUsersC
     QCheckBox* toggle = f.step3().doublePrecisionToggle();
     for (Precision precision : allCases<Precision>()) {
         SCOPED_TRACE(f.step3().qualityPicker()->itemText(static_cast<int>(ordinal(precision))).toStdString());
-        const bool locked = precision == Precision::bits24 || precision == Precision::veryHigh
-            || precision == Precision::bits32;
+        const bool locked
+            = precision == Precision::bits24 || precision == Precision::veryHigh || precision == Precision::bits32;
         choose(f.step3().qualityPicker(), precision);
         EXPECT_EQ(toggle->isChecked(), locked);
         EXPECT_EQ(toggle->isEnabled(), !locked);
@@ -100,8 +100,9 @@ TEST(SettingsSteps, ResetRestoresTheQualitySettingsOnly)
     QTest::keyClick(f.step3().bandwidthSlider(), Qt::Key_Home);
     click(f.step3().steepFilterToggle());
     click(f.step3().doublePrecisionToggle());
-    ASSERT_EQ(f.view->state().options, (ConversionOptions{Precision::bits16, ConversionOptions::Phase::minimum, true,
-                                           ConversionOptions::Rolloff::none, 74.0, true, false}));
+    ASSERT_EQ(f.view->state().options,
+        (ConversionOptions{Precision::bits16, ConversionOptions::Phase::minimum, true, ConversionOptions::Rolloff::none,
+            74.0, true, false}));
 
     click(f.step3().resetButton());
     EXPECT_EQ(f.view->state().options, ConversionOptions{});
@@ -119,9 +120,9 @@ TEST(SettingsSteps, SliderEndsAreExactAndTheLabelKeepsOneDecimal)
 {
     LoadedView f;
     QSlider* slider = f.step3().bandwidthSlider();
-    const std::tuple<QLocale, QString, QString> cases[] = {
-        {QLocale(QLocale::English, QLocale::UnitedStates), "Bandwidth: 99.7%", "Bandwidth: 74.0%"},
-        {QLocale(QLocale::German, QLocale::Germany), "Bandwidth: 99,7%", "Bandwidth: 74,0%"}};
+    const std::tuple<QLocale, QString, QString> cases[]
+        = {{QLocale(QLocale::English, QLocale::UnitedStates), "Bandwidth: 99.7%", "Bandwidth: 74.0%"},
+            {QLocale(QLocale::German, QLocale::Germany), "Bandwidth: 99,7%", "Bandwidth: 74,0%"}};
     for (const auto& [locale, top, bottom] : cases) {
         switchLocale(*f.view, locale);
         QTest::keyClick(slider, Qt::Key_End);
@@ -174,10 +175,10 @@ TEST(SettingsSteps, TabVisitsEveryControlInVisualOrderAndLabelsAreBuddies)
         previous = at;
         QTest::keyClick(focus, Qt::Key_Tab);
     }
-    EXPECT_EQ(visited, QStringList({"chooseButton: File", "sampleRatePicker: Sample rate", "formatPicker: Format",
-                           "ditherToggle", "resetButton", "qualityPicker: Quality", "phasePicker: Phase response",
-                           "rolloffPicker: Passband rolloff", "bandwidthSlider: Bandwidth: 91.3%", "steepFilterToggle",
-                           "doublePrecisionToggle", "convertButton"}));
+    EXPECT_EQ(visited,
+        QStringList({"chooseButton: File", "sampleRatePicker: Sample rate", "formatPicker: Format", "ditherToggle",
+            "resetButton", "qualityPicker: Quality", "phasePicker: Phase response", "rolloffPicker: Passband rolloff",
+            "bandwidthSlider: Bandwidth: 91.3%", "steepFilterToggle", "doublePrecisionToggle", "convertButton"}));
     EXPECT_EQ(f.step3().bandwidthSlider()->accessibleName(), "Bandwidth"); // not the changing label text
 }
 

@@ -155,13 +155,13 @@ TEST(SourceStep, HighlightOnlyWhileADragHovers)
 TEST(SourceStep, FormatAndSampleRateTextsFollowTheFileAndTheLocale)
 {
     ViewFixture f;
-    const std::tuple<int, int, QString, QString, QString> cases[] = {
-        {SF_FORMAT_PCM_U8, 11025, "8-bit integer", "11.025 kHz", "11,025 kHz"},
-        {SF_FORMAT_PCM_16, 44100, "16-bit integer", "44.1 kHz", "44,1 kHz"},
-        {SF_FORMAT_PCM_24, 48000, "24-bit integer", "48 kHz", "48 kHz"},
-        {SF_FORMAT_PCM_32, 22050, "32-bit integer", "22.05 kHz", "22,05 kHz"},
-        {SF_FORMAT_FLOAT, 96000, "32-bit float", "96 kHz", "96 kHz"},
-        {SF_FORMAT_DOUBLE, 176400, "64-bit float", "176.4 kHz", "176,4 kHz"}};
+    const std::tuple<int, int, QString, QString, QString> cases[]
+        = {{SF_FORMAT_PCM_U8, 11025, "8-bit integer", "11.025 kHz", "11,025 kHz"},
+            {SF_FORMAT_PCM_16, 44100, "16-bit integer", "44.1 kHz", "44,1 kHz"},
+            {SF_FORMAT_PCM_24, 48000, "24-bit integer", "48 kHz", "48 kHz"},
+            {SF_FORMAT_PCM_32, 22050, "32-bit integer", "22.05 kHz", "22,05 kHz"},
+            {SF_FORMAT_FLOAT, 96000, "32-bit float", "96 kHz", "96 kHz"},
+            {SF_FORMAT_DOUBLE, 176400, "64-bit float", "176.4 kHz", "176,4 kHz"}};
     for (const auto& [subtype, hertz, format, english, decimalComma] : cases) {
         switchLocale(*f.view, QLocale(QLocale::English, QLocale::UnitedStates));
         f.view->loadSourceFile(f.audioFile("source.wav", {hertz, 1, SF_FORMAT_WAV | subtype}, 100));

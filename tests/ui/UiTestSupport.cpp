@@ -23,8 +23,7 @@ ViewFixture::~ViewFixture()
     QThreadPool::globalInstance()->waitForDone();
 }
 
-template <typename DragEvent>
-bool sendDrag(ContentView& view, const QList<QUrl>& urls)
+template <typename DragEvent> bool sendDrag(ContentView& view, const QList<QUrl>& urls)
 {
     QMimeData data;
     data.setUrls(urls);

@@ -51,8 +51,7 @@ struct ViewFixture {
 };
 
 // A drag event as a file manager sends it (QDragEnterEvent or QDropEvent); whether the view took it.
-template <typename DragEvent>
-bool sendDrag(ContentView& view, const QList<QUrl>& urls);
+template <typename DragEvent> bool sendDrag(ContentView& view, const QList<QUrl>& urls);
 inline bool drop(ContentView& view, const QList<QUrl>& urls) { return sendDrag<QDropEvent>(view, urls); }
 
 // Selects `value`'s row of a picker from the keyboard, as a user would.
@@ -66,7 +65,10 @@ inline void click(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton, {
 
 // Runs take seconds under sanitizers, far beyond qWaitFor's default.
 inline bool waitUntil(const std::function<bool()>& condition) { return QTest::qWaitFor(condition, 120000); }
-inline bool runEnded(const ContentView& view) { return waitUntil([&view] { return !view.isConverting(); }); }
+inline bool runEnded(const ContentView& view)
+{
+    return waitUntil([&view] { return !view.isConverting(); });
+}
 
 // Starts a run with the save dialog answered by `destination`; convertTo also waits for its end.
 void startRun(ContentView& view, const QUrl& destination);

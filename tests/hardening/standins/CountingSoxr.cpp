@@ -12,11 +12,7 @@ namespace {
 std::atomic<int> live{0};
 
 // The real function: the next definition after this library's own.
-template <typename Fn>
-Fn real(const char* name)
-{
-    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
-}
+template <typename Fn> Fn real(const char* name) { return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name)); }
 
 } // namespace
 
@@ -27,7 +23,8 @@ __attribute__((visibility("default"))) int fennick_standin_live_handles() { retu
 soxr_t soxr_create(double inputRate, double outputRate, unsigned channels, soxr_error_t* error,
     soxr_io_spec_t const* io, soxr_quality_spec_t const* quality, soxr_runtime_spec_t const* runtime)
 {
-    soxr_t handle = real<decltype(&soxr_create)>("soxr_create")(inputRate, outputRate, channels, error, io, quality, runtime);
+    soxr_t handle
+        = real<decltype(&soxr_create)>("soxr_create")(inputRate, outputRate, channels, error, io, quality, runtime);
     if (handle != nullptr) ++live;
     return handle;
 }

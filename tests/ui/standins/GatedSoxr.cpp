@@ -21,8 +21,8 @@ __attribute__((visibility("default"))) void fennick_gate_shut(int value) { shut 
 
 const char* soxr_version() { return "gated-libsoxr"; }
 
-soxr_error_t soxr_process(soxr_t resampler, soxr_in_t in, size_t ilen, size_t* idone, soxr_out_t out, size_t olen,
-    size_t* odone)
+soxr_error_t soxr_process(
+    soxr_t resampler, soxr_in_t in, size_t ilen, size_t* idone, soxr_out_t out, size_t olen, size_t* odone)
 {
     static const auto real = reinterpret_cast<decltype(&soxr_process)>(
         dlsym(dlopen("libsoxr.so.0", RTLD_NOW | RTLD_LOCAL), "soxr_process"));
