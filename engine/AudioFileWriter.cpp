@@ -5,8 +5,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -101,7 +99,7 @@ int subtypeFor(OutputFormat format)
 
 } // namespace
 
-AudioFileWriter::AudioFileWriter(const std::filesystem::path& path, double sampleRate, std::uint32_t channelCount,
+AudioFileWriter::AudioFileWriter(FileDescriptor file, double sampleRate, std::uint32_t channelCount,
     OutputFormat format, std::int64_t expectedFrames)
 {
     // A WAV header holds whole hertz.
@@ -113,30 +111,20 @@ AudioFileWriter::AudioFileWriter(const std::filesystem::path& path, double sampl
         = static_cast<long double>(std::max<std::int64_t>(expectedFrames, 0)) * channelCount * bytesPerFileSample_;
     rf64_ = expectedBytes > static_cast<long double>(kPlainWavDataLimit);
 
-    // O_NONBLOCK keeps open() from waiting for a reader of a FIFO (ENXIO instead, as for a socket
-    // or a device without a driver). FIFOs, sockets and block devices are refused: a WAV header is
-    // rewritten in place, and a disk must never be overwritten by mistake. Character devices
-    // (/dev/null, /dev/full) behave like files that discard or refuse what is written.
-    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666));
-    if (!fd.valid()) throw errno == ENXIO ? AudioFileError("Not a regular file.") : systemError(errno);
-    struct stat status { };
-    if (::fstat(fd.get(), &status) != 0) throw systemError(errno);
-    if (!S_ISREG(status.st_mode) && !S_ISCHR(status.st_mode)) throw AudioFileError("Not a regular file.");
-    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
-
     SF_INFO info{};
     info.samplerate = static_cast<int>(sampleRate);
     info.channels = static_cast<int>(channelCount);
     info.format = (rf64_ ? SF_FORMAT_RF64 : SF_FORMAT_WAV) | subtypeFor(format) | SF_ENDIAN_FILE;
     if (!sf_format_check(&info)) throw AudioFileError("Unsupported output format.");
-    SndfilePtr file(sf_open_fd(fd.get(), SFM_WRITE, &info, SF_FALSE));
-    if (!file) throw sndfileError(nullptr);
+    // The descriptor stays ours (SF_FALSE), so that closing it is checked.
+    SndfilePtr sndfile(sf_open_fd(file.get(), SFM_WRITE, &info, SF_FALSE));
+    if (!sndfile) throw sndfileError(nullptr);
     // A PEAK chunk costs a pass over every sample and says nothing the data does not.
-    sf_command(file.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
-    if (rf64_) sf_command(file.get(), SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+    sf_command(sndfile.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+    if (rf64_) sf_command(sndfile.get(), SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
 
-    descriptor_ = std::move(fd);
-    file_ = std::move(file);
+    descriptor_ = std::move(file);
+    file_ = std::move(sndfile);
     blockFormat_ = {format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32, sampleRate, channelCount};
     if (format == OutputFormat::int24) conversion_.resize(int24ChunkFrames(channelCount) * 3 * channelCount + 2);
 }

@@ -5,7 +5,6 @@
 #include "Sndfile.h"
 
 #include <cstdint>
-#include <filesystem>
 #include <vector>
 
 namespace fennick {
@@ -18,9 +17,10 @@ namespace fennick {
 // the file is written as RF64 instead (turned back into a WAV at close if it stays small).
 class AudioFileWriter {
 public:
-    // `sampleRate` must be a whole number of hertz. Throws AudioFileError.
-    AudioFileWriter(const std::filesystem::path& path, double sampleRate, std::uint32_t channelCount,
-        OutputFormat format, std::int64_t expectedFrames = 0);
+    // Writes into `file` (a new file, or a device). `sampleRate` must be a whole number of hertz.
+    // Throws AudioFileError.
+    AudioFileWriter(FileDescriptor file, double sampleRate, std::uint32_t channelCount, OutputFormat format,
+        std::int64_t expectedFrames = 0);
 
     AudioFormat blockFormat() const { return blockFormat_; }
 

@@ -3,6 +3,8 @@
 #include "AudioBlock.h"
 #include "AudioFileReader.h"
 #include "AudioFileWriter.h"
+#include "ClipMeter.h"
+#include "PendingDestination.h"
 #include "SoxrApi.h"
 #include "SoxrSpecs.h"
 
@@ -73,7 +75,7 @@ void refuseOversizedOutputBlock(double inputRate, double targetRate, std::uint32
     }
 }
 
-// Opening the destination truncates it, so writing onto the source would destroy it.
+// Replacing the source would lose it, and reading while its own file is rewritten would make no sense.
 void refuseSourceAsDestination(const std::filesystem::path& source, const std::filesystem::path& destination)
 {
     std::error_code error;
@@ -102,8 +104,8 @@ std::optional<std::uint32_t> outputBlockCapacity(double inputRate, double target
     return static_cast<std::uint32_t>(frames) + 8192u;
 }
 
-void convertWav(const std::filesystem::path& source, const std::filesystem::path& destination, double targetRate,
-    OutputFormat format, const ConversionOptions& options, const ProgressCallback& progress)
+ClipReport convertWav(const std::filesystem::path& source, const std::filesystem::path& destination, double targetRate,
+    OutputFormat format, const ConversionOptions& options, const ProgressCallback& progress, const RunControl& control)
 {
     AudioFileReader reader(source);
     const double inputRate = reader.sampleRate();
@@ -112,26 +114,36 @@ void convertWav(const std::filesystem::path& source, const std::filesystem::path
     refuseSourceAsDestination(source, destination);
     refuseOversizedOutputBlock(
         inputRate, targetRate, channels, format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32);
-
-    AudioFileWriter writer(
-        destination, targetRate, channels, format, expectedOutputFrames(reader.frames(), inputRate, targetRate));
+    PendingDestination pending(destination, control.replaceExisting);
 
     const SoxrApi& api = SoxrApi::shared();
     const soxr_io_spec_t io = ioSpecFor(api, format, options);
     const soxr_quality_spec_t quality = qualitySpecFor(api, options);
-
     soxr_error_t createError = nullptr;
     SoxrHandle handle(api, api.soxr_create(inputRate, targetRate, channels, &createError, &io, &quality, nullptr));
     if (handle.get() == nullptr) throw SoxrError(createError != nullptr ? createError : kUnknownSoxrError);
 
+    const AudioFormat outputFormat{
+        format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32, targetRate, channels};
     auto input = AudioBlock::make(reader.blockFormat(), kInputBlockFrames);
     const std::uint32_t outputLength = *outputBlockCapacity(inputRate, targetRate);
-    auto output = AudioBlock::make(writer.blockFormat(), outputLength);
+    auto output = AudioBlock::make(outputFormat, outputLength);
     if (!input || !output) throw ConversionError(kNoMemory);
     void* outputData = output->data();
     const float* inputSamples = input->floatSamples();
 
+    // Only now, with everything the run needs in hand, is anything created at the destination.
+    AudioFileWriter writer(
+        pending.open(), targetRate, channels, format, expectedOutputFrames(reader.frames(), inputRate, targetRate));
+    ClipMeter meter(format);
+    const auto write = [&](std::size_t produced) {
+        output->setFrameLength(static_cast<std::uint32_t>(produced));
+        writer.write(*output);
+        meter.observe(*output);
+    };
+
     while (reader.position() < reader.frames()) {
+        if (control.stop.stop_requested()) throw ConversionCancelled();
         reader.read(*input);
         const std::int64_t n = input->frameLength();
         if (n == 0) break; // the file ended before its stated length
@@ -145,10 +157,7 @@ void convertWav(const std::filesystem::path& source, const std::filesystem::path
                 throw SoxrError(error);
             }
             fed += static_cast<std::int64_t>(consumed);
-            if (produced > 0) {
-                output->setFrameLength(static_cast<std::uint32_t>(produced));
-                writer.write(*output);
-            }
+            if (produced > 0) write(produced);
             if (consumed == 0 && produced == 0) break;
         } while (fed < n);
 
@@ -156,6 +165,7 @@ void convertWav(const std::filesystem::path& source, const std::filesystem::path
             progress(static_cast<double>(reader.position()) / static_cast<double>(reader.frames()));
         }
     }
+    if (control.stop.stop_requested()) throw ConversionCancelled();
 
     for (;;) {
         std::size_t produced = 0;
@@ -164,15 +174,18 @@ void convertWav(const std::filesystem::path& source, const std::filesystem::path
             throw SoxrError(error);
         }
         if (produced == 0) break;
-        output->setFrameLength(static_cast<std::uint32_t>(produced));
-        writer.write(*output);
+        write(produced);
     }
+    const std::size_t* libsoxrClips = api.soxr_num_clips(handle.get());
+    const ClipReport report = meter.report(libsoxrClips != nullptr ? *libsoxrClips : 0);
 
     input.reset();
     output.reset();
     handle.reset();
     reader.close();
     writer.close();
+    pending.commit();
+    return report;
 }
 
 } // namespace fennick

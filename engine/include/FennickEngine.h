@@ -5,12 +5,14 @@
 // libsndfile stay behind this header.
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -185,6 +187,25 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The destination may not be replaced and a file is there (or appeared while converting).
+class DestinationExists : public ConversionError {
+public:
+    explicit DestinationExists(const std::filesystem::path& path)
+        : ConversionError(path.string() + " already exists."), path_(path)
+    {
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// The conversion was asked to stop; nothing was left behind. Not a failure.
+class ConversionCancelled : public std::runtime_error {
+public:
+    ConversionCancelled() : std::runtime_error("Conversion cancelled.") { }
+};
+
 // ---- Sources -------------------------------------------------------------------------------
 
 // What a source file's header says.
@@ -203,16 +224,36 @@ SourceFileInfo readSourceFileInfo(const std::filesystem::path& path);
 
 using ProgressCallback = std::function<void(double fraction)>;
 
-// Reads `source`, resamples it with libsoxr to `targetRate` and writes a WAV file of `format`
-// with the source's channel count to `destination`, replacing a file already there. Blocks the
-// calling thread until the file is complete and closed.
+// How a run is driven, beyond what it converts.
+struct RunControl {
+    std::stop_token stop; // checked once per input block; a stop raises ConversionCancelled
+    bool replaceExisting = true; // false: a file at the destination is never replaced, even one that
+                                 // appears while converting (DestinationExists)
+};
+
+// What the output holds beyond full scale. 16-bit and 24-bit output is clipped there (libsoxr's
+// quantiser, the writer's clamp); float output keeps such samples as they are.
+struct ClipReport {
+    std::uint64_t clippedSamples = 0; // changed by clipping (integer output)
+    std::uint64_t samplesOverFullScale = 0; // kept beyond ±1.0 (float output)
+    double peakDbfs = -INFINITY; // the largest sample before any clipping; for 16-bit, as written
+};
+
+// Reads `source`, resamples it with libsoxr to `targetRate` and writes a WAV file of `format` with
+// the source's channel count to `destination`. Blocks the calling thread until the file is complete.
+//
+// The file is written under a temporary name beside the destination and renamed over it only once
+// complete: on any failure, and on a stop, whatever was at the destination stays as it was and
+// nothing is left behind. Nothing is created before the resampler and its blocks exist.
 //
 // `progress`, if given, is called on this thread once per 65536-frame input block with the
 // fraction of the source read so far; the last call for a source read to its end is exactly 1.0.
 //
-// Throws AudioFileError, SoxrError or ConversionError. A partly written destination is left as it is.
-void convertWav(const std::filesystem::path& source, const std::filesystem::path& destination, double targetRate,
-    OutputFormat format, const ConversionOptions& options, const ProgressCallback& progress = {});
+// Throws AudioFileError, SoxrError, ConversionError (DestinationExists among them) or, when
+// stopped, ConversionCancelled.
+ClipReport convertWav(const std::filesystem::path& source, const std::filesystem::path& destination, double targetRate,
+    OutputFormat format, const ConversionOptions& options, const ProgressCallback& progress = {},
+    const RunControl& control = {});
 
 // soxr_version() of the libsoxr that conversions use (bound on first use), or "unknown".
 std::string soxrVersionText();

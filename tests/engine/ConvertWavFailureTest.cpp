@@ -1,17 +1,15 @@
-// Every way a conversion can fail, with real files: the right error, nothing leaked, the source
-// untouched, and the destination as the failure left it. Sources that cannot be opened or
-// resampled are in the hardening tests' hostile-input matrix.
+// Every way a conversion can fail or be stopped, with real files: the right error, nothing leaked,
+// the source untouched, and the destination exactly as the user had it, with nothing left beside
+// it. Sources that cannot be opened or resampled are in the hardening tests' hostile-input matrix.
 
 #include "EngineTestSupport.h"
 
 #include "ConvertWav.h"
-#include "SoxrApi.h"
+#include "FennickEngine.h"
 
-#include <gtest/gtest.h>
-
+#include <csignal>
 #include <fstream>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fennick {
@@ -20,109 +18,166 @@ namespace {
 using namespace fennick::test;
 namespace fs = std::filesystem;
 
-class ConvertWavFailure : public ::testing::Test {
+class ConvertWavFailure : public EngineTest {
 protected:
     void SetUp() override
     {
-        setLibsoxrVariable(nullptr);
+        EngineTest::SetUp();
         writeAudioFile(source, {44100, 2}, 3 * kInputBlockFrames, sine(440, 44100));
         sourceBytes = fileBytes(source);
+        std::ofstream(destination) << "the take the user already had";
         descriptors = openDescriptorCount();
+        ::getrlimit(RLIMIT_FSIZE, &fileSizeLimit);
     }
+    void TearDown() override { ::setrlimit(RLIMIT_FSIZE, &fileSizeLimit); }
 
-    // The conversion must fail with an `Error` whose description is `text`, and release everything.
-    template <typename Error>
-    void expectFailure(const std::string& text, const fs::path& from, const fs::path& to, double rate = 48000.0,
-        const ProgressCallback& progress = {})
+    // The run's error as "Type: text", and what it must have left as it was.
+    std::string failure(const fs::path& to, double rate, const ProgressCallback& progress, RunControl control = {})
     {
+        std::string error = "no error";
         try {
-            convertWav(from, to, rate, OutputFormat::float32, {}, progress);
-            ADD_FAILURE() << "the conversion succeeded";
-        } catch (const Error& error) { // anything else escapes and fails the test
-            EXPECT_EQ(std::string(error.what()), text);
+            convertWav(source, to, rate, OutputFormat::float32, {}, progress, control);
+        } catch (const ConversionCancelled& e) {
+            error = std::string("ConversionCancelled: ") + e.what();
+        } catch (const DestinationExists& e) {
+            error = std::string("DestinationExists: ") + e.what();
+        } catch (const ConversionError& e) {
+            error = std::string("ConversionError: ") + e.what();
+        } catch (const SoxrError& e) {
+            error = std::string("SoxrError: ") + e.what();
+        } catch (const AudioFileError& e) {
+            error = std::string("AudioFileError: ") + e.what();
         }
         EXPECT_EQ(openDescriptorCount(), descriptors);
         EXPECT_EQ(fileBytes(source), sourceBytes);
         EXPECT_EQ(soxrRecord.deletes, soxrRecord.creates);
+        return error;
     }
-
-    std::int64_t framesLeft() const { return readAudioFile(destination).frames(); }
 
     TempDir dir;
     fs::path source = dir / "in.wav", destination = dir / "out.wav";
     std::string sourceBytes;
     int descriptors = 0;
+    rlimit fileSizeLimit{};
 };
 
-TEST_F(ConvertWavFailure, DestinationThatCannotBeCreatedLeavesLibsoxrUnresolved)
+struct FailureCase {
+    const char* name;
+    std::string error;
+    std::function<void(ConvertWavFailure&)> before = {}; // sets the failure up
+    std::function<void(ConvertWavFailure&, int report)> during = {}; // at each progress report
+    double rate = 48000.0;
+    bool replaceExisting = true;
+    int reports = -1; // progress reports before the failure; -1: any number
+    bool flushed = false;
+};
+void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
+
+class ConvertWavFailing : public ConvertWavFailure, public ::testing::WithParamInterface<FailureCase> { };
+
+TEST_P(ConvertWavFailing, LeavesTheDestinationAsItWasAndNothingBesideIt)
 {
-    setLibsoxrVariable(kOtherStandin);
-    ::mkfifo((dir / "pipe.wav").c_str(), 0600); // must not hang waiting for a reader
-    expectFailure<AudioFileError>("Not a regular file.", source, dir / "pipe.wav");
-    // The table is built by the first conversion that gets past opening both files.
-    setLibsoxrVariable(kStandin);
-    convertWav(source, destination, 48000.0, OutputFormat::int16, {});
-    EXPECT_EQ(SoxrApi::shared().libraryPath, kStandin);
-    EXPECT_FALSE(isLoaded(kOtherStandin));
-    EXPECT_EQ(soxrRecord.creates, 0); // the linked libsoxr is reached only through the table
+    const FailureCase& c = GetParam();
+    const std::string earlier = fileBytes(destination);
+    if (c.before) c.before(*this);
+    int reports = 0;
+    EXPECT_EQ(failure(destination, c.rate,
+                  [&](double) {
+                      ++reports;
+                      if (c.during) c.during(*this, reports);
+                  },
+                  {{}, c.replaceExisting}),
+        c.error);
+    if (c.reports >= 0) {
+        EXPECT_EQ(reports, c.reports);
+    }
+    EXPECT_EQ(soxrRecord.flushes > 0, c.flushed);
+    EXPECT_EQ(fileBytes(destination), earlier);
+    EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"in.wav", "out.wav"}));
 }
 
-TEST_F(ConvertWavFailure, DestinationThatIsAHardLinkToTheSourceIsRefused)
+// Whatever the run wrote so far goes to the temporary file beside the destination.
+const std::string kPartial = ".fennick-partial";
+
+INSTANTIATE_TEST_SUITE_P(Cases, ConvertWavFailing,
+    ::testing::Values(FailureCase{"zeroTargetRate", "ConversionError: A target sample rate of 0 Hz is not possible.",
+                          {}, {}, 0.0, true, 0},
+        FailureCase{"fractionalTargetRate", "ConversionError: A target sample rate of 44100.5 Hz is not possible.", {},
+            {}, 44100.5, true, 0},
+        FailureCase{"createGivesNoText", "SoxrError: libsoxr: unknown libsoxr error",
+            [](auto&) { soxrRecord.failCreate = true; }, {}, 48000.0, true, 0},
+        FailureCase{"processWhileStreaming", "SoxrError: libsoxr: processing failed",
+            [](auto&) { soxrRecord.failProcess = true; }, {}, 48000.0, true, 0},
+        FailureCase{"flush", "SoxrError: libsoxr: flushing failed", [](auto&) { soxrRecord.failFlush = true; }, {},
+            48000.0, true, 3, true},
+        FailureCase{"readError", "AudioFileError: Bad file descriptor", {},
+            [](auto&, int) { redirectDescriptor("in.wav", "/dev/null"); }, 48000.0, true, 1},
+        FailureCase{"fullDiskMidStream", "AudioFileError: No space left on device", {},
+            [](auto&, int) { redirectDescriptor(kPartial, "/dev/full"); }, 48000.0, true, 1},
+        FailureCase{"fileSizeLimit", "AudioFileError: File too large",
+            [](auto&) {
+                std::signal(SIGXFSZ, SIG_IGN); // as the programs do: the write fails instead
+                const rlimit limit{200000, RLIM_INFINITY};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            },
+            {}, 48000.0, true, 0},
+        // Once the resampler is deleted only closing the file is left, and its final header
+        // write goes to a full device.
+        FailureCase{"closeError", "AudioFileError: No space left on device",
+            [](auto&) { soxrRecord.onDelete = [] { redirectDescriptor(kPartial, "/dev/full"); }; }, {}, 48000.0, true,
+            3, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ConvertWavFailure, CancellingStopsAtTheBlockItWasAskedTo)
 {
-    // The same file under another name; the source itself and symbolic links to it are in the
-    // hostile-input matrix.
+    std::stop_source stop;
+    int reports = 0;
+    EXPECT_EQ(failure(destination, 48000.0,
+                  [&](double) {
+                      if (++reports == 2) stop.request_stop();
+                  },
+                  {stop.get_token()}),
+        "ConversionCancelled: Conversion cancelled.");
+    EXPECT_EQ(reports, 2);
+    EXPECT_EQ(soxrRecord.flushes, 0);
+    EXPECT_EQ(fileBytes(destination), "the take the user already had");
+    EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"in.wav", "out.wav"}));
+}
+
+TEST_F(ConvertWavFailure, ADestinationThatMayNotBeReplacedIsNeverReplaced)
+{
+    const fs::path fresh = dir / "fresh.wav";
+    // One that appears while converting, as another program might make it.
+    EXPECT_EQ(failure(fresh, 48000.0, [&](double) { std::ofstream(fresh) << "theirs"; }, {{}, false}),
+        "DestinationExists: " + fresh.string() + " already exists.");
+    EXPECT_EQ(fileBytes(fresh), "theirs");
+    // One that is there from the start: refused before anything is converted.
+    soxrRecord = {};
+    EXPECT_EQ(failure(destination, 48000.0, {}, {{}, false}),
+        "DestinationExists: " + destination.string() + " already exists.");
+    EXPECT_EQ(soxrRecord.creates, 0);
+    EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"fresh.wav", "in.wav", "out.wav"}));
+}
+
+TEST_F(ConvertWavFailure, TheSourceItselfUnderAnotherNameIsRefused)
+{
+    // A hard link; the source itself and symbolic links to it are in the hostile-input matrix.
     fs::create_hard_link(source, dir / "hard.wav");
-    expectFailure<ConversionError>(
-        "The destination is the source file itself; choose another file name.", source, dir / "hard.wav");
-}
-
-TEST_F(ConvertWavFailure, TargetRateThatNoWavCanHoldCreatesNothing)
-{
-    expectFailure<ConversionError>("A target sample rate of 0 Hz is not possible.", source, destination, 0.0);
-    expectFailure<ConversionError>("A target sample rate of 44100.5 Hz is not possible.", source, destination, 44100.5);
-    EXPECT_FALSE(fs::exists(destination));
+    EXPECT_EQ(failure(dir / "hard.wav", 48000.0, {}),
+        "ConversionError: The destination is the source file itself; choose another file name.");
     // libsoxr 0.1.3 crashes on an output length of 2^31 frames or more.
     EXPECT_EQ(outputBlockCapacity(6.0, 192000.0), 2097152000u + 8192u);
     EXPECT_FALSE(outputBlockCapacity(5.0, 192000.0));
 }
 
-struct LibsoxrFailure {
-    const char* name;
-    bool SoxrRecord::*failure;
-    std::string text;
-    int reports; // progress reports before it
-    std::int64_t leastFramesLeft, mostFramesLeft; // in the WAV the writer created
-};
-void PrintTo(const LibsoxrFailure& c, std::ostream* out) { *out << c.name; }
-
-class ConvertWavLibsoxrFailure : public ConvertWavFailure, public ::testing::WithParamInterface<LibsoxrFailure> { };
-
-TEST_P(ConvertWavLibsoxrFailure, IsASoxrErrorThatLeavesWhatWasWritten)
-{
-    const LibsoxrFailure& c = GetParam();
-    soxrRecord.*c.failure = true;
-    int reports = 0;
-    expectFailure<SoxrError>(c.text, source, destination, 48000.0, [&](double) { ++reports; });
-    EXPECT_EQ(reports, c.reports);
-    EXPECT_GE(framesLeft(), c.leastFramesLeft);
-    EXPECT_LE(framesLeft(), c.mostFramesLeft);
-}
-
-// The source's 3 × 65536 frames come to 213990 at 48 kHz, less what the resampler holds back.
-INSTANTIATE_TEST_SUITE_P(Calls, ConvertWavLibsoxrFailure,
-    ::testing::Values(
-        LibsoxrFailure{"createGivesNoText", &SoxrRecord::failCreate, "libsoxr: unknown libsoxr error", 0, 0, 0},
-        LibsoxrFailure{"processWhileStreaming", &SoxrRecord::failProcess, "libsoxr: processing failed", 0, 0, 0},
-        LibsoxrFailure{"flush", &SoxrRecord::failFlush, "libsoxr: flushing failed", 3, 212990, 213990}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(ConvertWavFailure, BlockThatCannotBeMadeSaysThereIsNotEnoughMemory)
+TEST_F(ConvertWavFailure, ABlockThatCannotBeMadeSaysThereIsNotEnoughMemory)
 {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "a sanitizer's allocator does not fail softly under an address-space limit";
 #endif
     // 64 channels from 8 kHz to 192 kHz need an output block of 400 MB; the limit leaves 256 MB.
-    writeAudioFile(dir / "wide.wav", {8000, 64}, 100, sine(10, 8000));
+    writeAudioFile(source, {8000, 64}, 100, sine(10, 8000));
+    sourceBytes = fileBytes(source);
     std::size_t pages = 0;
     std::ifstream("/proc/self/statm") >> pages;
     rlimit limit{};
@@ -130,37 +185,13 @@ TEST_F(ConvertWavFailure, BlockThatCannotBeMadeSaysThereIsNotEnoughMemory)
     const rlimit previous = limit;
     limit.rlim_cur = pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)) + (std::size_t{256} << 20);
     ASSERT_EQ(::setrlimit(RLIMIT_AS, &limit), 0);
-    expectFailure<ConversionError>(
-        "There is not enough memory for this conversion.", dir / "wide.wav", destination, 192000.0);
+    EXPECT_EQ(failure(destination, 192000.0, {}), "ConversionError: There is not enough memory for this conversion.");
     ::setrlimit(RLIMIT_AS, &previous);
     EXPECT_EQ(soxrRecord.creates, 1);
-    EXPECT_EQ(framesLeft(), 0);
+    EXPECT_EQ(fileBytes(destination), "the take the user already had");
 }
 
-TEST_F(ConvertWavFailure, ReadErrorIsTheReadersOwn)
-{
-    expectFailure<AudioFileError>(
-        "Bad file descriptor", source, destination, 48000.0, [&](double) { redirectDescriptor(source, "/dev/null"); });
-    EXPECT_GT(framesLeft(), 0);
-}
-
-TEST_F(ConvertWavFailure, WriteErrorMidStreamLeavesThePartlyWrittenDestination)
-{
-    expectFailure<AudioFileError>("No space left on device", source, destination, 48000.0,
-        [&](double) { redirectDescriptor(destination, "/dev/full"); });
-    // The header cannot be completed, but the first block's output (over 65536 frames) stays.
-    EXPECT_GT(fs::file_size(destination), std::uintmax_t{kInputBlockFrames} * 2 * sizeof(float));
-}
-
-TEST_F(ConvertWavFailure, CloseErrorIsAFailedConversion)
-{
-    // Once the resampler is deleted only closing the destination is left, and its final header
-    // write goes to a full device.
-    soxrRecord.onDelete = [&] { redirectDescriptor(destination, "/dev/full"); };
-    expectFailure<AudioFileError>("No space left on device", source, destination);
-}
-
-TEST_F(ConvertWavFailure, SourceThatEndsEarlyIsConvertedAsFarAsItGoes)
+TEST_F(ConvertWavFailure, ASourceThatEndsEarlyIsConvertedAsFarAsItGoes)
 {
     // Not a failure: the last two blocks are cut off once the first is read, so the next read
     // delivers nothing.
@@ -171,7 +202,7 @@ TEST_F(ConvertWavFailure, SourceThatEndsEarlyIsConvertedAsFarAsItGoes)
         fs::resize_file(source, firstBlockEnds);
     });
     EXPECT_EQ(reports, std::vector<double>{1.0 / 3});
-    EXPECT_EQ(framesLeft(), kInputBlockFrames);
+    EXPECT_EQ(readAudioFile(destination).frames(), kInputBlockFrames);
     EXPECT_EQ(openDescriptorCount(), descriptors);
 }
 

@@ -44,27 +44,28 @@ struct ConversionCase {
     unsigned long recipe, flags; // for soxr_quality_spec
     std::uint32_t outputLength; // ceil(target × 65536 / input) + 8192, in every soxr_process call
     bool withProgress = true;
-    double amplitude = 0.5; // above 1, a float source whose peaks integer output must clip
+    double amplitude = 0.5; // from 1 up, a float source whose peaks go past full scale when resampled
     bool noDither = false; // SOXR_NO_DITHER added to libsoxr's io record
+    bool square = false; // a square wave, whose edges overshoot, instead of a sine
 };
 void PrintTo(const ConversionCase& c, std::ostream* out) { *out << c.name; }
 
-class ConvertWav : public ::testing::TestWithParam<ConversionCase> { };
+class ConvertWav : public EngineTest, public ::testing::WithParamInterface<ConversionCase> { };
 
 TEST_P(ConvertWav, IsLibsoxrsConversionOfTheSourceWithTheSettingsInLibsoxrsTerms)
 {
     const ConversionCase& c = GetParam();
-    setLibsoxrVariable(nullptr);
     TempDir dir;
     const auto source = dir / "in.wav", destination = dir / "out.wav";
-    const int encoding = c.amplitude > 1 ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_24;
-    writeAudioFile(
-        source, {c.inputRate, c.channels, SF_FORMAT_WAV | encoding}, c.frames, sine(997, c.inputRate, c.amplitude));
+    const int encoding = c.amplitude >= 1 ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_24;
+    writeAudioFile(source, {c.inputRate, c.channels, SF_FORMAT_WAV | encoding}, c.frames,
+        c.square ? square(1000, c.inputRate, c.amplitude) : sine(997, c.inputRate, c.amplitude));
     const std::string sourceBytes = fileBytes(source);
 
     std::vector<double> reports, expectedReports;
     const auto progress = [&](double fraction) { reports.push_back(fraction); };
-    convertWav(source, destination, c.targetRate, c.format, c.options, c.withProgress ? progress : ProgressCallback());
+    const ClipReport clips = convertWav(
+        source, destination, c.targetRate, c.format, c.options, c.withProgress ? progress : ProgressCallback());
     for (std::int64_t read = kInputBlockFrames; c.withProgress && read < c.frames + kInputBlockFrames;
          read += kInputBlockFrames) {
         expectedReports.push_back(static_cast<double>(std::min(read, c.frames)) / static_cast<double>(c.frames));
@@ -104,15 +105,21 @@ TEST_P(ConvertWav, IsLibsoxrsConversionOfTheSourceWithTheSettingsInLibsoxrsTerms
     const bool integer = c.format != OutputFormat::float32,
                dithered = c.format == OutputFormat::int16 && c.options.dither;
     const double top = integer ? scale - 1 : INFINITY, bottom = integer ? -scale : -INFINITY;
-    double worst = 0;
-    int clipped = 0;
+    double worst = 0, peak = 0;
+    std::uint64_t beyond = 0; // the samples that rounding then clipping changes, or float keeps over 1
     for (std::size_t i = 0; i < reference.size(); ++i) {
         const double wanted = reference[i] * scale;
-        clipped += wanted > top || wanted < bottom ? 1 : 0;
+        beyond += integer ? std::nearbyint(wanted) > top || std::nearbyint(wanted) < bottom : std::abs(wanted) > 1;
+        peak = std::max(peak, double{std::abs(c.format == OutputFormat::int16 ? out.samples[i] : reference[i])});
         worst = std::max(worst, std::abs(out.samples[i] * scale - std::clamp(wanted, bottom, top)));
     }
     EXPECT_LE(worst, !integer ? 0.0 : dithered ? 2.0 : 0.5 + 1e-6);
-    EXPECT_EQ(clipped > 100, c.amplitude > 1); // the loud case really goes past full scale
+    EXPECT_EQ(beyond > 100, c.amplitude >= 1); // the loud cases really go past full scale
+    if (!dithered) {
+        EXPECT_EQ(integer ? clips.clippedSamples : clips.samplesOverFullScale, beyond);
+    }
+    EXPECT_EQ(integer ? clips.samplesOverFullScale : clips.clippedSamples, 0u);
+    EXPECT_EQ(clips.peakDbfs, peak > 0 ? 20 * std::log10(peak) : -INFINITY);
 }
 
 using F = OutputFormat;
@@ -131,6 +138,10 @@ const ConversionCase kCases[] = {
         {.precision = P::bits24, .rolloff = R::medium, .dither = false}, 5, 1, 293519, true, 1.25},
     {"int16Dithered", 2, 48000, 44100.0, 70000, F::int16, {}, 6, 0, 68404},
     {"int16Undithered", 2, 44100, 48000.0, 70000, F::int16, {.dither = false}, 6, 0, 79524, true, 0.5, true},
+    // A 0 dBFS master overshoots: integer output clips and counts it, float output keeps and counts it.
+    {"squareToInt16", 2, 44100, 48000.0, 70000, F::int16, {.dither = false}, 6, 0, 79524, true, 1.0, true, true},
+    {"squareToInt24", 2, 44100, 48000.0, 70000, F::int24, {}, 6, 0, 79524, true, 1.0, false, true},
+    {"squareToFloat32", 2, 44100, 48000.0, 70000, F::float32, {}, 6, 0, 79524, true, 1.0, false, true},
 };
 INSTANTIATE_TEST_SUITE_P(
     Cases, ConvertWav, ::testing::ValuesIn(kCases), [](const auto& info) { return std::string(info.param.name); });

@@ -53,6 +53,7 @@ soxr_error_t __wrap_soxr_process(soxr_t resampler, soxr_in_t in, size_t inputLen
     size_t outputLength, size_t* produced)
 {
     if (soxrRecord.outputLength == 0) soxrRecord.outputLength = outputLength;
+    soxrRecord.flushes += in == nullptr ? 1 : 0;
     soxrRecord.outputLengthVaried |= outputLength != soxrRecord.outputLength;
     if (in != nullptr && soxrRecord.failProcess) return "processing failed";
     if (in == nullptr && soxrRecord.failFlush) return "flushing failed";
@@ -82,18 +83,20 @@ bool isLoaded(const char* library)
     return handle != nullptr;
 }
 
-void redirectDescriptor(const std::filesystem::path& path, const char* replacement)
+void redirectDescriptor(const std::string& namePart, const char* replacement)
 {
-    const auto target = std::filesystem::canonical(path);
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
         std::error_code error;
-        if (std::filesystem::read_symlink(entry.path(), error) != target) continue;
+        if (std::filesystem::read_symlink(entry.path(), error).filename().string().find(namePart)
+            == std::string::npos) {
+            continue;
+        }
         const int other = ::open(replacement, O_WRONLY | O_CLOEXEC);
         const bool done = other >= 0 && ::dup2(other, std::stoi(entry.path().filename().string())) >= 0;
         if (other >= 0) ::close(other);
         if (done) return;
     }
-    throw std::runtime_error("cannot redirect the descriptor of " + path.string());
+    throw std::runtime_error("no open file named like " + namePart);
 }
 
 } // namespace fennick::test

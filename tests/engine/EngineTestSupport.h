@@ -1,12 +1,11 @@
 #pragma once
 
 // Helpers of the engine tests: the libsoxr stand-ins of the test build, records of what the
-// engine asks the loader and the linked libsoxr for, and real I/O failures on demand. Every test
-// case runs in its own process, so each may choose what the first access of SoxrApi::shared()
-// binds.
+// engine asks the loader and the linked libsoxr for, and real I/O failures on demand.
 
 #include <TestAudio.h>
 
+#include <gtest/gtest.h>
 #include <soxr.h>
 
 #include <cstdlib>
@@ -35,7 +34,7 @@ struct SoxrRecord {
     unsigned long recipe = 0, flags = 0; // soxr_quality_spec's arguments
     soxr_io_spec_t io{}; // the records soxr_create was given
     soxr_quality_spec_t quality{};
-    int creates = 0, deletes = 0;
+    int creates = 0, deletes = 0, flushes = 0;
     std::size_t outputLength = 0; // of the first soxr_process call
     bool outputLengthVaried = false;
     bool failCreate = false; // a null handle and no error text
@@ -45,8 +44,19 @@ struct SoxrRecord {
 };
 inline SoxrRecord soxrRecord;
 
-// Points this process's descriptor on `path` at `replacement` (opened write-only), so that the
-// next read or write through it fails for real.
-void redirectDescriptor(const std::filesystem::path& path, const char* replacement);
+// Each test starts with a fresh record and the linked libsoxr, which every test of a process that
+// runs them all together shares.
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        soxrRecord = {};
+        setLibsoxrVariable(nullptr);
+    }
+};
+
+// Points this process's descriptor on the file whose name contains `namePart` at `replacement`
+// (opened write-only), so that the next read or write through it fails for real.
+void redirectDescriptor(const std::string& namePart, const char* replacement);
 
 } // namespace fennick::test

@@ -1,8 +1,10 @@
 // The binding's precedence (FENNICK_LIBSOXR, then the fixed paths, then the linked libsoxr),
-// with libraries that the test build makes itself.
+// with libraries that the test build makes itself. Each case needs the binding's first access
+// in a process of its own.
 
 #include "EngineTestSupport.h"
 
+#include "FennickEngine.h"
 #include "SoxrApi.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +12,7 @@
 #include <array>
 #include <fstream>
 #include <latch>
+#include <sys/stat.h>
 #include <thread>
 
 namespace fennick {
@@ -21,7 +24,7 @@ using Paths = std::vector<std::string>;
 constexpr const char* kFixed[] = {"/usr/local/lib/libsoxr.so.0", "/usr/local/lib/libsoxr.so"};
 
 // `path` null: the linked libsoxr.
-void expectBound(const SoxrApi& api, const char* path, const char* version = "libsoxr-0.1.3")
+void expectBound(const SoxrApi& api, const char* path, const std::string& version = ::soxr_version())
 {
     EXPECT_EQ(soxrVersionText(api), version);
     EXPECT_EQ(api.libraryPath, path != nullptr ? std::optional<std::string>(path) : std::nullopt);
@@ -62,10 +65,10 @@ TEST_F(SoxrApiTest, TheFirstCompleteCandidateIsBoundAndNoLaterOneIsTried)
     TempDir dir;
     const std::string missing = (dir / "libsoxr-missing.so").string(), notALibrary = (dir / "libsoxr-text.so").string();
     std::ofstream(notALibrary) << "not a shared library\n";
-    const std::tuple<Paths, std::size_t, const char*, const char*> cases[] = {
+    const std::tuple<Paths, std::size_t, const char*, std::string> cases[] = {
         {{kStandin, kOtherStandin}, 1, kStandin, "standin-1"},
         {{missing, notALibrary, kIncompleteStandin, kOtherStandin, kStandin}, 4, kOtherStandin, "standin-2"},
-        {{missing, notALibrary, kIncompleteStandin}, 3, nullptr, "libsoxr-0.1.3"},
+        {{missing, notALibrary, kIncompleteStandin}, 3, nullptr, ::soxr_version()},
     };
     for (const auto& [candidates, tried, bound, version] : cases) {
         SCOPED_TRACE(testing::PrintToString(candidates));
@@ -97,6 +100,21 @@ TEST_F(SoxrApiTest, SharedResolvesOnceUnderRacingFirstAccessesAndReadsTheVariabl
     setLibsoxrVariable(kOtherStandin);
     EXPECT_EQ(&SoxrApi::shared(), seen[0]);
     EXPECT_FALSE(isLoaded(kOtherStandin));
+}
+
+TEST_F(SoxrApiTest, ADestinationRefusedAtOnceLeavesTheBindingUnresolved)
+{
+    setLibsoxrVariable(kOtherStandin);
+    TempDir dir;
+    writeAudioFile(dir / "in.wav", {44100, 2}, 1000, sine(440, 44100));
+    ::mkfifo((dir / "pipe.wav").c_str(), 0600); // must not hang waiting for a reader
+    EXPECT_THROW(convertWav(dir / "in.wav", dir / "pipe.wav", 48000.0, OutputFormat::int16, {}), AudioFileError);
+    // The table is built by the first conversion that gets that far.
+    setLibsoxrVariable(kStandin);
+    convertWav(dir / "in.wav", dir / "out.wav", 48000.0, OutputFormat::int16, {});
+    EXPECT_EQ(SoxrApi::shared().libraryPath, kStandin);
+    EXPECT_FALSE(isLoaded(kOtherStandin));
+    EXPECT_EQ(soxrRecord.creates, 0); // the linked libsoxr is reached only through the table
 }
 
 TEST(SoxrTexts, ErrorsCarryTheLibraryPrefixAndASilentVersionIsUnknown)

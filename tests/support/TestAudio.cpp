@@ -1,5 +1,6 @@
 #include "TestAudio.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -27,6 +28,13 @@ SampleFunction sine(double hertz, double sampleRate, double amplitude)
     return [=](std::int64_t frame, int channel) {
         constexpr double kTwoPi = 6.283185307179586;
         return static_cast<float>(amplitude * std::sin(kTwoPi * hertz * frame / sampleRate + 0.3 * channel));
+    };
+}
+
+SampleFunction square(double hertz, double sampleRate, double amplitude)
+{
+    return [=](std::int64_t frame, int) {
+        return static_cast<float>(std::fmod(frame * hertz / sampleRate, 1.0) < 0.5 ? amplitude : -amplitude);
     };
 }
 
@@ -81,6 +89,14 @@ int openDescriptorCount()
     int count = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
     return count;
+}
+
+std::vector<std::string> folderEntries(const std::filesystem::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 } // namespace fennick::test

@@ -38,6 +38,9 @@ using SampleFunction = std::function<float(std::int64_t frame, int channel)>;
 // A sine of `hertz` at `amplitude`, a little phase offset per channel so channels differ.
 SampleFunction sine(double hertz, double sampleRate, double amplitude = 0.5);
 
+// A square wave of `hertz` swinging between ±amplitude: at full scale, resampling overshoots it.
+SampleFunction square(double hertz, double sampleRate, double amplitude = 1.0);
+
 // Writes `frames` frames; throws std::runtime_error with libsndfile's text on failure.
 void writeAudioFile(
     const std::filesystem::path& path, const AudioSpec& spec, std::int64_t frames, const SampleFunction& sample);
@@ -56,5 +59,8 @@ std::string fileBytes(const std::filesystem::path& path);
 
 // Number of open file descriptors of this process.
 int openDescriptorCount();
+
+// The names in a folder, sorted: a leftover temporary file shows here.
+std::vector<std::string> folderEntries(const std::filesystem::path& folder);
 
 } // namespace fennick::test
