@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QThreadPool>
 
 namespace fennick {
 namespace {
@@ -26,6 +27,8 @@ FennickApp::FennickApp() : updaterController_(true)
 FennickApp::~FennickApp()
 {
     for (const QPointer<MainWindow>& window : std::as_const(windows_)) delete window.data();
+    // Each window stopped its run as it went; what is left of them ends within one block.
+    QThreadPool::globalInstance()->waitForDone();
 }
 
 MainWindow* FennickApp::newWindow()

@@ -17,7 +17,8 @@ class FennickApp : public QObject {
 
 public:
     FennickApp();
-    // Deletes the windows still open, so their ContentViews go before the update layer they point to.
+    // Deletes the windows still open, so their ContentViews go before the update layer they point to,
+    // and waits for their stopped runs to end.
     ~FennickApp() override;
 
     // Opens a new main window with its own ContentView and shows it.

@@ -36,8 +36,7 @@ void MainWindow::buildMenus(Updater& updater)
     QAction* closeWindow = file->addAction(QStringLiteral("Close Window"), this, &QWidget::close);
     closeWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
     file->addSeparator();
-    // Closing every window ends the event loop; a conversion under way still finishes its file before the
-    // process exits.
+    // Closing every window ends the event loop, and each window's run is cancelled with it.
     QAction* quit = file->addAction(QStringLiteral("Quit"), qApp, &QApplication::closeAllWindows);
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     quit->setMenuRole(QAction::QuitRole);

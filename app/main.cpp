@@ -5,9 +5,9 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFileInfo>
-#include <QThreadPool>
 #include <QUrl>
 
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
 
@@ -32,6 +32,8 @@ int main(int argc, char* argv[])
         return 1;
     }
 
+    // A file-size limit must fail a write (and so the run, which then cleans up), not end the process.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication application(argc, argv);
     fennick::FennickApp app;
 
@@ -49,9 +51,5 @@ int main(int argc, char* argv[])
     if (!files.isEmpty())
         window->contentView().loadSourceFile(QUrl::fromLocalFile(QFileInfo(files.first()).absoluteFilePath()));
 
-    const int status = QApplication::exec();
-    // A conversion still under way finishes writing its file before the process ends; its results are
-    // dropped, as its window is gone.
-    QThreadPool::globalInstance()->waitForDone();
-    return status;
+    return QApplication::exec();
 }

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace fennick {
 
@@ -41,6 +42,10 @@ BottomBar::BottomBar(QWidget* parent) : QWidget(parent)
     setSecondaryStyle(percentageLabel_);
     progressLayout->addWidget(progressBar_, 0, Qt::AlignVCenter);
     progressLayout->addWidget(percentageLabel_, 0, Qt::AlignVCenter);
+    cancelButton_ = new QPushButton(QStringLiteral("Cancel"), progressPage_);
+    cancelButton_->setObjectName(QStringLiteral("cancelButton"));
+    cancelButton_->setAutoDefault(false);
+    progressLayout->addWidget(cancelButton_, 0, Qt::AlignVCenter);
     progressLayout->addStretch(1);
 
     errorLine_ = new MessageLabel(2);
@@ -48,9 +53,19 @@ BottomBar::BottomBar(QWidget* parent) : QWidget(parent)
     errorLine_->setFont(callout);
     setErrorStyle(errorLine_);
 
-    messageLine_ = new MessageLabel(2);
+    // The success line, and under it what clipped.
+    resultPage_ = new QWidget;
+    auto* resultLayout = new QVBoxLayout(resultPage_);
+    resultLayout->setContentsMargins(0, 0, 0, 0);
+    resultLayout->setSpacing(2);
+    messageLine_ = new MessageLabel(2, resultPage_);
     messageLine_->setObjectName(QStringLiteral("messageLine"));
     messageLine_->setFont(callout);
+    warningLine_ = new MessageLabel(2, resultPage_);
+    warningLine_->setObjectName(QStringLiteral("warningLine"));
+    warningLine_->setFont(callout);
+    resultLayout->addWidget(messageLine_);
+    resultLayout->addWidget(warningLine_);
 
     // One of the three at a time, or none; hidden ones take no room.
     statusArea_ = new QWidget(this);
@@ -58,12 +73,13 @@ BottomBar::BottomBar(QWidget* parent) : QWidget(parent)
     auto* statusLayout = new QHBoxLayout(statusArea_);
     statusLayout->setContentsMargins(0, 0, 0, 0);
     statusLayout->setSpacing(0);
-    for (QWidget* page : {progressPage_, static_cast<QWidget*>(errorLine_), static_cast<QWidget*>(messageLine_)}) {
+    for (QWidget* page : {progressPage_, static_cast<QWidget*>(errorLine_), resultPage_}) {
         statusLayout->addWidget(page, 1, Qt::AlignVCenter);
         page->hide();
     }
     statusArea_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     setSecondaryStyle(messageLine_);
+    setWarningStyle(warningLine_);
 
     convertButton_ = new QPushButton(QStringLiteral("Convert…"), this);
     convertButton_->setObjectName(QStringLiteral("convertButton"));
@@ -75,6 +91,7 @@ BottomBar::BottomBar(QWidget* parent) : QWidget(parent)
     layout->addWidget(convertButton_, 0, Qt::AlignVCenter);
 
     connect(convertButton_, &QPushButton::clicked, this, &BottomBar::convertRequested);
+    connect(cancelButton_, &QPushButton::clicked, this, &BottomBar::cancelRequested);
 }
 
 void BottomBar::render(const ContentState& state)
@@ -89,12 +106,14 @@ void BottomBar::render(const ContentState& state)
     } else if (state.conversionMessage) {
         status_ = Status::message;
         messageLine_->setText(*state.conversionMessage);
+        warningLine_->setText(state.conversionWarning.value_or(QString()));
     } else {
         status_ = Status::empty;
     }
     progressPage_->setVisible(status_ == Status::progress);
     errorLine_->setVisible(status_ == Status::error);
-    messageLine_->setVisible(status_ == Status::message);
+    resultPage_->setVisible(status_ == Status::message);
+    warningLine_->setVisible(state.conversionWarning.has_value());
     convertButton_->setEnabled(state.hasSource() && !state.isConverting);
 }
 

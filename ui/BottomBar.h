@@ -32,11 +32,14 @@ public:
     QPushButton* convertButton() const { return convertButton_; }
     QProgressBar* progressBar() const { return progressBar_; }
     QLabel* percentageLabel() const { return percentageLabel_; }
+    QPushButton* cancelButton() const { return cancelButton_; }
     MessageLabel* errorLine() const { return errorLine_; }
     MessageLabel* messageLine() const { return messageLine_; }
+    MessageLabel* warningLine() const { return warningLine_; }
 
 signals:
     void convertRequested();
+    void cancelRequested();
 
 private:
     Status status_ = Status::empty;
@@ -44,8 +47,11 @@ private:
     QWidget* progressPage_;
     QProgressBar* progressBar_;
     QLabel* percentageLabel_;
+    QPushButton* cancelButton_;
     MessageLabel* errorLine_;
+    QWidget* resultPage_;
     MessageLabel* messageLine_;
+    MessageLabel* warningLine_;
     QPushButton* convertButton_;
 };
 

@@ -25,6 +25,7 @@ struct ContentState {
     bool isConverting = false;
     double conversionProgress = 0.0; // fraction of the source read, 0…1
     std::optional<QString> conversionMessage;
+    std::optional<QString> conversionWarning; // what clipped, under the success line
     bool isDropTargeted = false;
 
     bool hasSource() const { return sourceURL.has_value(); }

@@ -95,6 +95,7 @@ ContentView::ContentView(QWidget* parent)
         render();
     });
     connect(bottomBar_, &BottomBar::convertRequested, this, &ContentView::startConversion);
+    connect(bottomBar_, &BottomBar::cancelRequested, this, &ContentView::cancelConversion);
 
     setUpTabOrder();
     render();
@@ -104,7 +105,11 @@ ContentView::ContentView(QWidget* parent)
             static_cast<QFormLayout*>(qualitySection_->layout())});
 }
 
-ContentView::~ContentView() = default;
+// A closed window takes its run with it: it stops within one block and leaves nothing behind.
+ContentView::~ContentView()
+{
+    if (runStop_) runStop_->request_stop();
+}
 
 void ContentView::setUpTabOrder()
 {
@@ -120,6 +125,7 @@ void ContentView::setUpTabOrder()
         qualitySection_->bandwidthSlider(),
         qualitySection_->steepFilterToggle(),
         qualitySection_->doublePrecisionToggle(),
+        bottomBar_->cancelButton(),
         bottomBar_->convertButton(),
     };
     for (qsizetype i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
@@ -176,30 +182,46 @@ void ContentView::startConversion()
     state_.isConverting = true;
     state_.conversionProgress = 0.0;
     state_.conversionMessage.reset();
+    state_.conversionWarning.reset();
     state_.errorMessage.reset();
     render();
 
-    // The job may outlive this window; it reaches it only through this weak handle, on the
-    // main thread, and its reports are dropped once the window is gone.
+    // The job may outlive this window, or be cancelled; it reaches the window only through this
+    // weak handle, on the main thread, and its reports are dropped once the window is gone or has
+    // moved on to another run.
     const QPointer<ContentView> view(this);
-    startConversionJob(request,
+    const std::uint64_t run = ++runNumber_;
+    const auto current = [view, run] { return view && view->runNumber_ == run; };
+    runStop_ = startConversionJob(request,
         {
-            [view](double fraction) {
-                if (!view) return;
+            [view, current](double fraction) {
+                if (!current()) return;
                 view->state_.conversionProgress = fraction;
                 view->render();
             },
-            [view, destination = *destination] {
-                if (!view) return;
-                finishConversion(view->state_, destination);
+            [view, current, destination = *destination](const ClipReport& clips) {
+                if (!current()) return;
+                view->runStop_.reset();
+                finishConversion(view->state_, destination, clips);
                 view->render();
             },
-            [view](const QString& description) {
-                if (!view) return;
+            [view, current](const QString& description) {
+                if (!current()) return;
+                view->runStop_.reset();
                 failConversion(view->state_, description);
                 view->render();
             },
         });
+}
+
+void ContentView::cancelConversion()
+{
+    if (!state_.isConverting || !runStop_) return;
+    runStop_->request_stop();
+    runStop_.reset();
+    ++runNumber_;
+    fennick::cancelConversion(state_);
+    render();
 }
 
 void ContentView::render()
@@ -262,6 +284,11 @@ void ContentView::keyPressEvent(QKeyEvent* event)
             event->accept();
             return;
         }
+    }
+    if (event->key() == Qt::Key_Escape && state_.isConverting) {
+        cancelConversion();
+        event->accept();
+        return;
     }
     QWidget::keyPressEvent(event);
 }

@@ -9,6 +9,10 @@
 
 #include <QWidget>
 
+#include <cstdint>
+#include <optional>
+#include <stop_token>
+
 class QScrollArea;
 
 namespace fennick {
@@ -39,6 +43,8 @@ public:
     bool handleDrop(const QList<QUrl>& urls);
     void setDropTargeted(bool targeted);
     void startConversion();
+    // Stops the run within one block; the window is ready for the next one at once.
+    void cancelConversion();
 
     SourceSection* sourceSection() const { return sourceSection_; }
     DestinationSection* destinationSection() const { return destinationSection_; }
@@ -63,6 +69,8 @@ private:
     void setUpTabOrder();
 
     ContentState state_;
+    std::optional<std::stop_source> runStop_; // the run under way
+    std::uint64_t runNumber_ = 0; // reports of an earlier run are dropped
     OpenFileChooser openFileChooser_;
     SaveFileChooser saveFileChooser_;
 

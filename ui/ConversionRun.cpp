@@ -8,6 +8,7 @@
 #include <QMetaObject>
 #include <QThreadPool>
 
+#include <cmath>
 #include <exception>
 #include <utility>
 
@@ -42,20 +43,25 @@ QString defaultOutputFileName(const QUrl& source, TargetSampleRate targetRate, O
         + QStringLiteral(".wav");
 }
 
-void startConversionJob(const ConversionRequest& request, ConversionObserver observer)
+std::stop_source startConversionJob(const ConversionRequest& request, ConversionObserver observer)
 {
+    std::stop_source stop;
     QThreadPool* pool = QThreadPool::globalInstance();
     // A run gets a thread of its own beyond the pool's limit: Qt converts and scales images on
     // the same pool and the main thread waits for that work, so runs that filled the pool
     // would freeze every window until one of them ended.
     pool->reserveThread();
-    pool->startOnReservedThread(QRunnable::create([request, observer = std::move(observer)] {
+    pool->startOnReservedThread(QRunnable::create([request, observer = std::move(observer), stop = stop.get_token()] {
         const auto progress = [&observer](double fraction) {
             postToMainThread([report = observer.progressed, fraction] { report(fraction); });
         };
+        ClipReport clips;
         try {
-            convertWav(localPath(request.source), localPath(request.destination), request.targetRate,
-                request.outputFormat, request.options, progress);
+            // The save dialog has asked before a file is replaced.
+            clips = convertWav(localPath(request.source), localPath(request.destination), request.targetRate,
+                request.outputFormat, request.options, progress, {stop, true});
+        } catch (const ConversionCancelled&) {
+            return; // the window has said so already, or is gone
         } catch (const std::exception& error) {
             postToMainThread([failed = observer.failed, text = QString::fromUtf8(error.what())] { failed(text); });
             return;
@@ -63,15 +69,36 @@ void startConversionJob(const ConversionRequest& request, ConversionObserver obs
             postToMainThread([failed = observer.failed] { failed(QStringLiteral("Unknown error.")); });
             return;
         }
-        postToMainThread([finished = observer.finished] { finished(); });
+        postToMainThread([finished = observer.finished, clips] { finished(clips); });
     }));
+    return stop;
 }
 
-void finishConversion(ContentState& state, const QUrl& destination)
+void finishConversion(ContentState& state, const QUrl& destination, const ClipReport& clips)
 {
     const QString version = QString::fromUtf8(soxrVersionText());
     state.conversionMessage
         = QStringLiteral("Saved ") + destination.fileName() + QStringLiteral(" (") + version + QLatin1Char(')');
+    state.conversionWarning = clipWarning(clips);
+    state.isConverting = false;
+}
+
+std::optional<QString> clipWarning(const ClipReport& clips, const QLocale& locale)
+{
+    const std::uint64_t count = clips.clippedSamples > 0 ? clips.clippedSamples : clips.samplesOverFullScale;
+    if (count == 0) return std::nullopt;
+    const double peak = std::round(clips.peakDbfs * 100.0) / 100.0; // two decimals at most: "+0.31", "+0.8"
+    const QString sign = peak > 0 ? QStringLiteral("+") : peak < 0 ? locale.negativeSign() : QString();
+    const QString peakText = sign + locale.toString(std::fabs(peak), 'f', QLocale::FloatingPointShortest);
+    const QString samples = locale.toString(static_cast<qulonglong>(count)) + (count == 1 ? " sample" : " samples");
+    if (clips.clippedSamples > 0) return QStringLiteral("%1 clipped (peak %2 dBFS).").arg(samples, peakText);
+    return QStringLiteral("The file holds %1 over full scale (peak %2 dBFS).").arg(samples, peakText);
+}
+
+void cancelConversion(ContentState& state)
+{
+    state.conversionMessage = QStringLiteral("Conversion cancelled.");
+    state.conversionWarning.reset();
     state.isConverting = false;
 }
 

@@ -5,10 +5,13 @@
 
 #include "ContentState.h"
 
+#include <QLocale>
 #include <QString>
 #include <QUrl>
 
 #include <functional>
+#include <optional>
+#include <stop_token>
 
 namespace fennick {
 
@@ -26,23 +29,30 @@ struct ConversionRequest {
 };
 
 // What the job reports back. Each is called on the main thread, in the order the job posted
-// them: progress any number of times, then exactly one of finished or failed. The job posts
-// to the application object, so the functions must hold their window weakly (QPointer) and do
-// nothing once it is gone.
+// them: progress any number of times, then one of finished or failed, or nothing once the run
+// was stopped. The job posts to the application object, so the functions must hold their window
+// weakly (QPointer) and do nothing once it is gone.
 struct ConversionObserver {
     std::function<void(double fraction)> progressed;
-    std::function<void()> finished;
+    std::function<void(const ClipReport& clips)> finished;
     std::function<void(const QString& description)> failed;
 };
 
-// Starts convertWav on QThreadPool::globalInstance() and returns at once. Every progress
-// report is posted without waiting; a run cannot be cancelled.
-void startConversionJob(const ConversionRequest& request, ConversionObserver observer);
+// Starts convertWav on QThreadPool::globalInstance() and returns at once; the returned source
+// stops the run within one block. Every progress report is posted without waiting.
+std::stop_source startConversionJob(const ConversionRequest& request, ConversionObserver observer);
 
-// "Saved NAME (VERSION)" into conversionMessage, with the bound libsoxr's version text; then
-// the run is over. errorMessage is left alone, so a load that failed during the run stays in
-// front.
-void finishConversion(ContentState& state, const QUrl& destination);
+// "Saved NAME (VERSION)" into conversionMessage, with the bound libsoxr's version text, and what
+// clipped into conversionWarning; then the run is over. errorMessage is left alone, so a load
+// that failed during the run stays in front.
+void finishConversion(ContentState& state, const QUrl& destination, const ClipReport& clips);
+
+// "379 samples clipped (peak +0.31 dBFS)." for integer output, "The file holds 12 samples over
+// full scale (peak +0.8 dBFS)." for float output, nothing when nothing went past full scale.
+std::optional<QString> clipWarning(const ClipReport& clips, const QLocale& locale = QLocale());
+
+// The run was stopped: "Conversion cancelled." and the run is over at once.
+void cancelConversion(ContentState& state);
 
 // "Conversion failed: DESCRIPTION" into errorMessage; then the run is over.
 void failConversion(ContentState& state, const QString& description);

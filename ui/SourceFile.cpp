@@ -51,6 +51,7 @@ void loadSourceFile(ContentState& state, const QUrl& url)
         state.sourceFormat = QString::fromStdString(info.sampleFormat);
         state.errorMessage.reset();
         state.conversionMessage.reset();
+        state.conversionWarning.reset();
     } catch (const std::exception& error) {
         state.sourceURL.reset();
         state.fileName = url.fileName();

@@ -15,7 +15,7 @@ namespace fennick {
 
 // Reads the header of `url` and fills sourceURL, fileName, sampleRate, sourceFormat and
 // errorMessage: all three of sourceURL, sampleRate and sourceFormat on success (clearing both
-// message lines), none of them on failure ("Could not read file: …", conversionMessage kept).
+// message lines and any clip warning), none of them on failure ("Could not read file: …", conversionMessage kept).
 // Never throws; the file is closed again before it returns.
 void loadSourceFile(ContentState& state, const QUrl& url);
 

@@ -59,4 +59,9 @@ QColor errorTextColor() { return QColor(0xd0, 0x21, 0x1c); }
 
 void setErrorStyle(QWidget* widget) { setForeground(widget, errorTextColor(), errorTextColor()); }
 
+// Amber, dark enough to read on a light window and light enough on a dark one.
+QColor warningTextColor() { return QColor(0xc2, 0x6a, 0x00); }
+
+void setWarningStyle(QWidget* widget) { setForeground(widget, warningTextColor(), warningTextColor()); }
+
 } // namespace fennick

@@ -20,6 +20,9 @@ QColor secondaryTextColor(const QWidget* widget);
 
 // Foreground of error lines.
 QColor errorTextColor();
+// A warning that does not make the run a failure: amber.
+QColor warningTextColor();
+void setWarningStyle(QWidget* widget);
 void setErrorStyle(QWidget* widget);
 
 } // namespace fennick

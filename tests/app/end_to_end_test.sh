@@ -3,11 +3,14 @@
 #  1. a WAV file given on the command line is the source; Return presses "Convert…", Return in the save
 #     dialog accepts the suggested name next to the source; the written file is checked; screenshots of
 #     the window before and after the run and of its Help menu are kept for review; Ctrl+Q quits.
-#  2. Ctrl+Q right after a long run has started: the process must finish the file before it exits.
-# Usage: end_to_end_test.sh FENNICK_BINARY SCREENSHOT_DIR. Exits 77 (skipped) when a tool is missing.
+#  2. Ctrl+Q while a run is held in the middle of its work (a stand-in libsoxr waits while a gate file
+#     exists): the run is cancelled, and neither the output nor a temporary file is left.
+# Usage: end_to_end_test.sh FENNICK_BINARY SCREENSHOT_DIR GATED_LIBSOXR. Exits 77 (skipped) when a tool
+# is missing.
 set -euo pipefail
 fennick=$1
 shots=$2
+gated=$3
 for tool in Xvfb xdotool sox soxi import; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
@@ -37,7 +40,7 @@ export DISPLAY QT_QPA_PLATFORM=xcb
 unset WAYLAND_DISPLAY
 
 start_fennick() {
-  "$fennick" "$1" >"$work/fennick.log" 2>&1 &
+  env "${@:2}" "$fennick" "$1" >"$work/fennick.log" 2>&1 &
   app_pid=$!
   # Xvfb runs no window manager: windowactivate would fail, windowfocus sets the input focus directly.
   main_window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Fennick$' | head -n1) ||
@@ -52,9 +55,11 @@ convert_with_suggested_name() {
     fail "the save dialog did not open"
   xdotool windowfocus --sync "$dialog" key Return
 }
-quit_and_wait() { # SECONDS
+send_quit() {
   xdotool windowfocus --sync "$main_window" 2>/dev/null || true
   xdotool key ctrl+q
+}
+wait_for_exit() { # SECONDS
   wait_for "$1" bash -c "! kill -0 $app_pid 2>/dev/null" || fail "fennick did not exit within $1 s"
   local status=0
   wait "$app_pid" || status=$?
@@ -93,17 +98,20 @@ wait_for 120 bash -c "[ \"\$(soxi -s '$output' 2>/dev/null)\" = $expected ]" ||
 sleep 1 # the result line is drawn after the file is closed
 import -window "$main_window" "$shots/fennick-finished.png"
 check_output "$output" "$expected"
-quit_and_wait 30
+send_quit
+wait_for_exit 30
 echo "converted $(basename "$output"): 44100 Hz, 2 channels, 16-bit, $expected frames"
 
-# 2. Quit while a long run is under way: the file is finished before the process ends.
-sox -n -r 96000 -c 2 -b 24 "$work/long.wav" synth 240 sine 440 gain -6
-output="$work/long_44100-16.wav"
-expected=$((240 * 44100))
-start_fennick "$work/long.wav"
+# 2. Quit while a run is under way: it is cancelled and leaves nothing behind.
+sox -n -r 96000 -c 2 -b 24 "$work/long.wav" synth 20 sine 440 gain -6
+touch "$work/gate"
+start_fennick "$work/long.wav" FENNICK_LIBSOXR="$gated" FENNICK_TEST_GATE="$work/gate"
 convert_with_suggested_name
-wait_for 30 test -e "$output" || fail "the long run did not start"
-running=$([ "$(frames_of "$output")" = "$expected" ] && echo no || echo yes)
-quit_and_wait 240
-check_output "$output" "$expected"
-echo "quit during a run (still converting when Ctrl+Q was sent: $running): the file is complete"
+wait_for 30 test -e "$work/gate.reached" || fail "the run did not start"
+send_quit
+sleep 0.5
+rm "$work/gate" # the held run goes on to its next block, where it sees the stop
+wait_for_exit 30
+left=$(find "$work" -name 'long_44100-16.wav*' | wc -l)
+[ "$left" -eq 0 ] || fail "a cancelled run left $(find "$work" -name 'long_44100-16.wav*')"
+echo "quit during a run: cancelled, nothing left behind"

@@ -1,26 +1,32 @@
 #include "UiTestSupport.h"
 
+#include "TextStyles.h"
+
+#include <QDir>
+#include <QDropEvent>
+#include <QFormLayout>
 #include <QMimeData>
 #include <QThreadPool>
 
-#include <cstdlib>
 #include <dlfcn.h>
+
+#include <fstream>
 #include <tuple>
 
 namespace fennick::test {
 
-ViewFixture::ViewFixture() : view(std::make_unique<ContentView>())
-{
-    view->resize(560, 880);
-    view->show();
-    EXPECT_TRUE(QTest::qWaitForWindowExposed(view.get()));
-}
+namespace {
 
-ViewFixture::~ViewFixture()
+void (*gateShut)(int) = nullptr;
+
+// Binds the gated stand-in before the first run of the process, as the binding does once.
+void bindGatedLibsoxr()
 {
-    // A run still under way must not outlive the directory it writes into.
-    view.reset();
-    QThreadPool::globalInstance()->waitForDone();
+    if (gateShut != nullptr) return;
+    ::setenv("FENNICK_LIBSOXR", FENNICK_GATED_SOXR, 1);
+    void* library = dlopen(FENNICK_GATED_SOXR, RTLD_NOW | RTLD_LOCAL);
+    if (library != nullptr) gateShut = reinterpret_cast<void (*)(int)>(dlsym(library, "fennick_gate_shut"));
+    if (gateShut == nullptr) throw std::runtime_error("cannot load " FENNICK_GATED_SOXR);
 }
 
 template <typename DragEvent> bool sendDrag(ContentView& view, const QList<QUrl>& urls)
@@ -37,8 +43,85 @@ template <typename DragEvent> bool sendDrag(ContentView& view, const QList<QUrl>
     }
     return event.isAccepted();
 }
-template bool sendDrag<QDragEnterEvent>(ContentView&, const QList<QUrl>&);
-template bool sendDrag<QDropEvent>(ContentView&, const QList<QUrl>&);
+
+QString styled(const QWidget* widget, const QString& text)
+{
+    const QColor color = widget->palette().color(widget->foregroundRole());
+    if (color == errorTextColor()) return '!' + text;
+    if (color == warningTextColor()) return text + " (amber)";
+    return color == secondaryTextColor(widget) ? text + " (dimmed)" : text;
+}
+
+} // namespace
+
+ViewFixture::ViewFixture()
+{
+    bindGatedLibsoxr();
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    view = std::make_unique<ContentView>();
+    view->resize(560, 880);
+    view->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+}
+
+ViewFixture::~ViewFixture()
+{
+    // A run still under way must not outlive the directory it writes into.
+    view.reset();
+    gateShut(0);
+    QThreadPool::globalInstance()->waitForDone();
+}
+
+QUrl ViewFixture::audioFile(const std::string& name, const AudioSpec& spec, std::int64_t frames)
+{
+    writeAudioFile(dir / name, spec, frames, sine(440.0, spec.sampleRate));
+    return url(name);
+}
+
+QUrl ViewFixture::textFile(const std::string& name)
+{
+    std::ofstream(dir / name) << "not audio at all\n";
+    return url(name);
+}
+
+LibsoxrGate::LibsoxrGate()
+{
+    bindGatedLibsoxr();
+    gateShut(1);
+}
+
+void LibsoxrGate::open() { gateShut(0); }
+
+QString screen(const ContentView& view)
+{
+    const auto* name = view.findChild<QLabel*>(QStringLiteral("fileName"));
+    QStringList shown{styled(name, name->text())};
+    auto* form = static_cast<QFormLayout*>(view.sourceSection()->layout());
+    for (const char* field : {"sampleRateValue", "formatValue"}) {
+        auto* value = view.findChild<QLabel*>(QString::fromLatin1(field));
+        int row = -1;
+        QFormLayout::ItemRole role{};
+        form->getWidgetPosition(value, &row, &role);
+        if (form->isRowVisible(row)) shown << value->text();
+    }
+    const BottomBar& bar = *view.bottomBar();
+    QString status;
+    switch (bar.status()) {
+    case BottomBar::Status::progress: status = styled(bar.percentageLabel(), bar.percentageLabel()->text()); break;
+    case BottomBar::Status::error: status = styled(bar.errorLine(), bar.errorLine()->text()); break;
+    case BottomBar::Status::message:
+        status = styled(bar.messageLine(), bar.messageLine()->text());
+        if (bar.warningLine()->isVisible()) status += " / " + styled(bar.warningLine(), bar.warningLine()->text());
+        break;
+    case BottomBar::Status::empty: break;
+    }
+    const QPushButton* convert = bar.convertButton();
+    return shown.join(" | ") + " || " + status + " || "
+        + (convert->isEnabled() ? convert->text() : '(' + convert->text() + ')');
+}
+
+bool drop(ContentView& view, const QList<QUrl>& urls) { return sendDrag<QDropEvent>(view, urls); }
+bool dragEnter(ContentView& view, const QList<QUrl>& urls) { return sendDrag<QDragEnterEvent>(view, urls); }
 
 void startRun(ContentView& view, const QUrl& destination)
 {
@@ -69,14 +152,13 @@ bool sameState(const ContentState& a, const ContentState& b)
     return fields(a) == fields(b);
 }
 
-LibsoxrGate::LibsoxrGate()
+void saveScreenshot(ContentView& view, const char* name)
 {
-    setenv("FENNICK_LIBSOXR", FENNICK_GATED_SOXR, 1);
-    // Stays loaded, as the binding keeps it for the life of the process.
-    void* library = dlopen(FENNICK_GATED_SOXR, RTLD_NOW | RTLD_LOCAL);
-    if (library != nullptr) shut_ = reinterpret_cast<void (*)(int)>(dlsym(library, "fennick_gate_shut"));
-    if (shut_ == nullptr) throw std::runtime_error("cannot load " FENNICK_GATED_SOXR);
-    shut_(1);
+    QDir().mkpath(QStringLiteral(FENNICK_SCREENSHOT_DIR));
+    // Let the layout settle first, as it has by the time anyone looks at a real window.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(view.grab().save(QStringLiteral(FENNICK_SCREENSHOT_DIR "/") + QString::fromLatin1(name)));
 }
 
 } // namespace fennick::test

@@ -1,7 +1,7 @@
 #pragma once
 
-// A ContentView on screen at the window's default size, real WAV files for it, and the user's
-// gestures on it: drops, picker choices, clicks.
+// A ContentView on screen at the window's default size, real WAV files for it, the user's
+// gestures on it, and what it shows as one line of text.
 
 #include "BottomBar.h"
 #include "ContentView.h"
@@ -10,18 +10,15 @@
 #include "QualitySection.h"
 #include "SourceSection.h"
 #include "TestAudio.h"
-#include "TextStyles.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDropEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <functional>
 #include <memory>
 
@@ -30,29 +27,36 @@ inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << tex
 
 namespace fennick::test {
 
+// Every run in these tests goes through a stand-in libsoxr ("gated-libsoxr") whose soxr_process
+// waits while its gate is shut; it is bound before the first run, for the whole process.
 struct ViewFixture {
     ViewFixture();
     ~ViewFixture();
 
     QUrl url(const std::string& name) const { return QUrl::fromLocalFile(QString::fromStdString(dir / name)); }
-    QUrl audioFile(const std::string& name, const AudioSpec& spec = {}, std::int64_t frames = 4410)
-    {
-        writeAudioFile(dir / name, spec, frames, sine(440.0, spec.sampleRate));
-        return url(name);
-    }
-    QUrl textFile(const std::string& name) // e.g. a ".wav" that is not audio
-    {
-        std::ofstream(dir / name) << "not audio at all\n";
-        return url(name);
-    }
+    QUrl audioFile(const std::string& name, const AudioSpec& spec = {}, std::int64_t frames = 4410);
+    QUrl textFile(const std::string& name); // e.g. a ".wav" that is not audio
 
     TempDir dir;
     std::unique_ptr<ContentView> view;
 };
 
-// A drag event as a file manager sends it (QDragEnterEvent or QDropEvent); whether the view took it.
-template <typename DragEvent> bool sendDrag(ContentView& view, const QList<QUrl>& urls);
-inline bool drop(ContentView& view, const QList<QUrl>& urls) { return sendDrag<QDropEvent>(view, urls); }
+// Holds every run at its next libsoxr call until opened (or destroyed).
+struct LibsoxrGate {
+    LibsoxrGate();
+    ~LibsoxrGate() { open(); }
+    void open();
+};
+
+// What the window shows, as one line: step 1 (name, "(dimmed)" when drawn in the secondary style,
+// then the rows that are shown), the bottom bar ("47%", "!error" in red, or the message,
+// "(dimmed)" again, and " / warning (amber)" under it) and the Convert button ("Convert…" or
+// "(Convert…)" when disabled).
+QString screen(const ContentView& view);
+
+// A drop as a file manager sends it; whether the view took it.
+bool drop(ContentView& view, const QList<QUrl>& urls);
+bool dragEnter(ContentView& view, const QList<QUrl>& urls);
 
 // Selects `value`'s row of a picker from the keyboard, as a user would.
 void choose(QComboBox* picker, auto value)
@@ -79,19 +83,7 @@ void switchLocale(ContentView& view, const QLocale& locale);
 
 bool sameState(const ContentState& a, const ContentState& b);
 
-inline QColor textColor(const QWidget* widget) { return widget->palette().color(widget->foregroundRole()); }
-
-// Binds runs to a libsoxr whose soxr_process waits while the gate is shut ("gated-libsoxr").
-// Make it before the first run (the binding is made once per process) and after the view, so
-// that it opens, and lets a held job end, before the view waits for its jobs.
-class LibsoxrGate {
-public:
-    LibsoxrGate();
-    ~LibsoxrGate() { open(); }
-    void open() { shut_(0); }
-
-private:
-    void (*shut_)(int) = nullptr;
-};
+// A picture of the view for review, in <build>/screenshots.
+void saveScreenshot(ContentView& view, const char* name);
 
 } // namespace fennick::test

@@ -1,6 +1,8 @@
-// A libsoxr that the binding loads through FENNICK_LIBSOXR: linked to the real one, which
-// answers every name but two; soxr_process waits while the test holds its gate shut, so a test
-// can keep a run in the middle of its work for as long as it needs.
+// A libsoxr that the binding loads through FENNICK_LIBSOXR: linked to the real one, which answers
+// every name but two. soxr_process waits while its gate is shut, so that a test can hold a run in
+// the middle of its work for as long as it needs: in-process through fennick_gate_shut, and from
+// another process while the file named by FENNICK_TEST_GATE exists (it makes FILE.reached when a
+// run first waits there).
 
 #include <soxr.h>
 
@@ -8,11 +10,25 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 std::atomic<bool> shut{false};
+
+bool gateFileShut()
+{
+    static const char* const gate = std::getenv("FENNICK_TEST_GATE");
+    if (gate == nullptr || ::access(gate, F_OK) != 0) return false;
+    static const bool announced = [] {
+        if (std::FILE* reached = std::fopen((std::string(gate) + ".reached").c_str(), "w")) std::fclose(reached);
+        return true;
+    }();
+    return announced;
+}
 } // namespace
 
 extern "C" {
@@ -27,7 +43,7 @@ soxr_error_t soxr_process(
     static const auto real = reinterpret_cast<decltype(&soxr_process)>(
         dlsym(dlopen("libsoxr.so.0", RTLD_NOW | RTLD_LOCAL), "soxr_process"));
     if (real == nullptr) std::abort();
-    while (shut) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (shut || gateFileShut()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return real(resampler, in, ilen, idone, out, olen, odone);
 }
 
