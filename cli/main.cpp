@@ -4,12 +4,65 @@
 #include "FennickEngine.h"
 #include "ProgressBar.h"
 
+#include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <pthread.h>
+#include <thread>
 #include <unistd.h>
+
+namespace {
+
+// SIGINT and SIGTERM stop the conversion at its next block, as a shell user expects of ^C, and the
+// run cleans up after itself. They are taken from every thread and waited for on one of its own,
+// where stopping the run is ordinary code rather than a signal handler's.
+class StopOnSignal {
+public:
+    StopOnSignal()
+    {
+        sigemptyset(&signals_);
+        sigaddset(&signals_, SIGINT);
+        sigaddset(&signals_, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+        std::thread([this] {
+            int received = 0;
+            if (sigwait(&signals_, &received) != 0) return;
+            signal_ = received;
+            stop_.request_stop();
+        }).detach(); // waits until the process ends
+    }
+    std::stop_token token() const { return stop_.get_token(); }
+    int signal() const { return signal_; }
+
+private:
+    sigset_t signals_{};
+    std::stop_source stop_;
+    std::atomic<int> signal_{0};
+};
+
+// "379 samples clipped (peak +0.31 dBFS)." or "The file holds 12 samples over full scale (…)."
+std::optional<std::string> clipWarning(const fennick::ClipReport& clips)
+{
+    const std::uint64_t count = clips.clippedSamples > 0 ? clips.clippedSamples : clips.samplesOverFullScale;
+    if (count == 0) return std::nullopt;
+    // Two decimals at most, as the window shows it: "+0.31", "+0.8", "0".
+    const double peak = std::round(clips.peakDbfs * 100.0) / 100.0;
+    const int decimals = peak == std::round(peak) ? 0 : peak * 10 == std::round(peak * 10) ? 1 : 2;
+    char peakText[32];
+    std::snprintf(peakText, sizeof peakText, peak == 0 ? "%.*f" : "%+.*f", decimals, peak == 0 ? 0.0 : peak);
+    std::string text = clips.clippedSamples > 0 ? "" : "The file holds ";
+    text += std::to_string(count);
+    text += count == 1 ? " sample" : " samples";
+    text += clips.clippedSamples > 0 ? " clipped" : " over full scale";
+    text += std::string(" (peak ") + peakText + " dBFS).";
+    return text;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -18,11 +71,18 @@ int main(int argc, char** argv)
     if (!parsed.request) return parsed.exitCode;
     const cli::ConvertRequest& request = *parsed.request;
 
-    std::error_code ignored;
-    if (!request.overwrite && std::filesystem::exists(std::filesystem::symlink_status(request.destination, ignored))) {
+    // A file-size limit must fail a write (and so the run, which then cleans up), not end the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+    const StopOnSignal stopOnSignal;
+
+    const auto refuseExisting = [&] {
         std::cerr << "Conversion failed: " << request.destination.string()
                   << " already exists; use --overwrite to replace it.\n";
         return 1;
+    };
+    std::error_code ignored;
+    if (!request.overwrite && std::filesystem::exists(std::filesystem::symlink_status(request.destination, ignored))) {
+        return refuseExisting();
     }
 
     std::optional<cli::ProgressBar> bar;
@@ -30,9 +90,16 @@ int main(int argc, char** argv)
     ProgressCallback progress;
     if (bar) progress = [&bar](double fraction) { bar->update(fraction); };
 
+    ClipReport clips;
     try {
-        convertWav(request.source, request.destination, static_cast<double>(request.rate), request.format,
-            request.options, progress);
+        clips = convertWav(request.source, request.destination, static_cast<double>(request.rate), request.format,
+            request.options, progress, {stopOnSignal.token(), request.overwrite});
+    } catch (const ConversionCancelled&) {
+        bar.reset();
+        return 128 + stopOnSignal.signal();
+    } catch (const DestinationExists&) {
+        bar.reset();
+        return refuseExisting();
     } catch (const std::exception& error) {
         bar.reset();
         std::cerr << "Conversion failed: " << error.what() << '\n';
@@ -40,5 +107,6 @@ int main(int argc, char** argv)
     }
     bar.reset();
     std::cout << "Saved " << request.destination.filename().string() << " (" << soxrVersionText() << ")" << std::endl;
+    if (const auto warning = clipWarning(clips)) std::cerr << "warning: " << *warning << '\n';
     return 0;
 }
