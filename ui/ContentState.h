@@ -29,6 +29,7 @@ struct ContentState {
     bool isDropTargeted = false;
 
     bool hasSource() const { return sourceURL.has_value(); }
+    friend bool operator==(const ContentState&, const ContentState&) = default;
 };
 
 } // namespace fennick

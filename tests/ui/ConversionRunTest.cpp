@@ -100,7 +100,7 @@ TEST(ConversionRun, AFailedRunGivesWayToASuccessAndACancelledDialogChangesNeithe
         const QString shown = screen(*f.view);
         f.view->setSaveFileChooser([&](QWidget*, const QString&) { return std::optional<QUrl>(); });
         click(f.view->bottomBar()->convertButton());
-        EXPECT_TRUE(sameState(before, f.view->state()));
+        EXPECT_EQ(before, f.view->state());
         EXPECT_EQ(screen(*f.view), shown);
     };
     convertTo(*f.view, f.url("no such folder/out.wav"));

@@ -30,7 +30,7 @@ TEST(SourceStep, DropsTakeTheFirstWavAndAnUnreadableOneShowsWhy)
     EXPECT_FALSE(
         drop(*f.view, {f.audioFile("a.wave"), f.audioFile("b.aiff", {44100, 2, SF_FORMAT_AIFF | SF_FORMAT_PCM_16})}));
     EXPECT_FALSE(drop(*f.view, {}));
-    EXPECT_TRUE(sameState(before, f.view->state()));
+    EXPECT_EQ(before, f.view->state());
     EXPECT_EQ(screen(*f.view), "Take.WAV | 48 kHz | 24-bit integer || !Folder unavailable. || Convert…");
 
     // A .wav that is not audio is taken, and replaces the loaded file with the reason.
@@ -71,14 +71,14 @@ TEST(SourceStep, OpenDialogAnswers)
 
     f.view->setOpenFileChooser([](QWidget*) -> OpenResult { return OpenCancelled{}; });
     click(f.view->sourceSection()->chooseButton());
-    EXPECT_TRUE(sameState(loaded, f.view->state()));
+    EXPECT_EQ(loaded, f.view->state());
 
     // The dialog's own failure: its words alone, and the loaded file stays.
     f.view->setOpenFileChooser([](QWidget*) -> OpenResult { return OpenFailed{"The volume was ejected."}; });
     click(f.view->sourceSection()->chooseButton());
     ContentState expected = loaded;
     expected.errorMessage = QStringLiteral("The volume was ejected.");
-    EXPECT_TRUE(sameState(expected, f.view->state()));
+    EXPECT_EQ(expected, f.view->state());
 }
 
 TEST(SourceStep, HighlightOnlyWhileAFileDragHovers)

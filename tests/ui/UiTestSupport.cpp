@@ -11,7 +11,6 @@
 #include <dlfcn.h>
 
 #include <fstream>
-#include <tuple>
 
 namespace fennick::test {
 
@@ -140,16 +139,6 @@ void switchLocale(ContentView& view, const QLocale& locale)
     QLocale::setDefault(locale);
     QEvent change(QEvent::LocaleChange);
     QApplication::sendEvent(&view, &change);
-}
-
-bool sameState(const ContentState& a, const ContentState& b)
-{
-    const auto fields = [](const ContentState& s) {
-        return std::tie(s.isImporterPresented, s.sourceURL, s.fileName, s.sampleRate, s.sourceFormat, s.errorMessage,
-            s.targetRate, s.outputFormat, s.options, s.isConverting, s.conversionProgress, s.conversionMessage,
-            s.isDropTargeted);
-    };
-    return fields(a) == fields(b);
 }
 
 void saveScreenshot(ContentView& view, const char* name)

@@ -81,8 +81,6 @@ void convertTo(ContentView& view, const QUrl& destination);
 // Switches the user's locale, as the system settings would, and tells the view.
 void switchLocale(ContentView& view, const QLocale& locale);
 
-bool sameState(const ContentState& a, const ContentState& b);
-
 // A picture of the view for review, in <build>/screenshots.
 void saveScreenshot(ContentView& view, const char* name);
 
