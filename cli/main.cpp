@@ -73,7 +73,7 @@ int main(int argc, char** argv)
 
     // A file-size limit must fail a write (and so the run, which then cleans up), not end the process.
     std::signal(SIGXFSZ, SIG_IGN);
-    const StopOnSignal stopOnSignal;
+    static const StopOnSignal stopOnSignal; // its thread may outlast main's frame
 
     const auto refuseExisting = [&] {
         std::cerr << "Conversion failed: " << request.destination.string()

@@ -1,10 +1,11 @@
 // The WAV writer's choices that no conversion table shows: RF64 only when the data may outgrow a
-// plain WAV, and 24-bit samples rounded and clipped, never wrapped.
+// plain WAV, and 24-bit samples rounded and clipped, never wrapped, and counted when clipped.
 
 #include "EngineTestSupport.h"
 
 #include "AudioBlock.h"
 #include "AudioFileWriter.h"
+#include "ClipMeter.h"
 #include "FennickEngine.h"
 
 #include <fcntl.h>
@@ -59,15 +60,18 @@ TEST(AudioFileWriter, RoundsInt24ToTheNearestStepAndClipsAtFullScaleInGroupsAndA
         {-0.5f * kStep, 0}, {1.5f * kStep, 2}, {-2.5f * kStep, -2}, {0.3f * kStep, 0}, {-0.7f * kStep, -1}};
     TempDir dir;
     AudioFileWriter writer(create(dir / "out.wav"), 48000, 1, OutputFormat::int24);
+    ClipMeter meter(OutputFormat::int24);
     auto block = AudioBlock::make(writer.blockFormat(), 16);
     for (std::uint32_t frames : {16u, 1u}) {
         for (std::size_t at = 0; at < 16; at += frames) {
             for (std::uint32_t i = 0; i < frames; ++i) block->floatSamples()[i] = cases[at + i].first;
             block->setFrameLength(frames);
             writer.write(*block);
+            meter.observe(*block);
         }
     }
     writer.close();
+    EXPECT_EQ(meter.report(0).clippedSamples, 14u); // the seven the clamp changes, twice
     const AudioData stored = readAudioFile(dir / "out.wav");
     ASSERT_EQ(stored.samples.size(), 32u);
     for (std::size_t i = 0; i < 32; ++i) EXPECT_EQ(stored.samples[i] * 8388608.0, cases[i % 16].second) << i;
