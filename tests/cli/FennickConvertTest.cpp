@@ -139,19 +139,19 @@ TEST_F(FennickConvert, ExistingDestinationNeedsOverwrite)
     EXPECT_EQ(readAudioFile(destination).info.samplerate, 44100);
 }
 
-// On a terminal the converter draws a live bar that ends at 100% and is cleared before the
-// result line.
+// On a terminal (script(1) gives it one) the converter draws a live bar that ends at 100% and is
+// cleared before the result line.
 TEST_F(FennickConvert, DrawsProgressOnATerminalUnlessQuiet)
 {
-    const auto destination = dir / "tty.wav";
-    auto result = runOnTerminal({kConverter, source.string(), destination.string()});
-    EXPECT_EQ(result.exitCode, 0) << result.out;
-    EXPECT_NE(result.out.find("] 100%"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("\r\033[KSaved tty.wav (" + kVersion + ")"), std::string::npos) << result.out;
-
-    result = runOnTerminal({kConverter, "--quiet", "--overwrite", source.string(), destination.string()});
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.out, "Saved tty.wav (" + kVersion + ")\r\n");
+    for (const std::string quiet : {"", "--quiet "}) {
+        const std::string command
+            = kConverter + " " + quiet + "--overwrite " + source.string() + " " + (dir / "tty.wav").string();
+        const auto result = runProcess({"script", "-qec", command, "/dev/null"}, dir.path());
+        EXPECT_EQ(result.exitCode, 0) << result.out;
+        EXPECT_EQ(
+            result.out.find("] 100%\r\033[KSaved tty.wav (" + kVersion + ")\r\n") != std::string::npos, quiet.empty());
+        EXPECT_EQ(result.out == "Saved tty.wav (" + kVersion + ")\r\n", !quiet.empty()) << result.out;
+    }
 }
 
 // Resampling a 0 dBFS master overshoots; the file says so on stderr, also with --quiet, while

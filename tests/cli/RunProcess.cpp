@@ -3,7 +3,6 @@
 #include "TestAudio.h"
 
 #include <fcntl.h>
-#include <pty.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -59,30 +58,6 @@ ProcessResult BackgroundProcess::wait()
     ProcessResult result{exitCodeOf(status), fileBytes(outPath_), fileBytes(errPath_)};
     std::filesystem::remove(outPath_);
     std::filesystem::remove(errPath_);
-    return result;
-}
-
-ProcessResult runOnTerminal(const std::vector<std::string>& arguments)
-{
-    int terminal = -1;
-    auto args = argv(arguments);
-    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
-    if (pid < 0) throw std::runtime_error("forkpty failed");
-    if (pid == 0) {
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    ProcessResult result;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = read(terminal, buffer, sizeof buffer);
-        if (got <= 0) break; // EIO once the child has closed the terminal
-        result.out.append(buffer, static_cast<std::size_t>(got));
-    }
-    close(terminal);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.exitCode = exitCodeOf(status);
     return result;
 }
 

@@ -33,7 +33,4 @@ inline ProcessResult runProcess(const std::vector<std::string>& arguments, const
     return BackgroundProcess(arguments, workDir).wait();
 }
 
-// Runs a program on a pseudo-terminal and returns everything it wrote there.
-ProcessResult runOnTerminal(const std::vector<std::string>& arguments);
-
 } // namespace fennick::test
