@@ -25,6 +25,7 @@ struct ContentState {
     bool isConverting = false;
     double conversionProgress = 0.0;         // fraction of the source read, 0…1
     std::optional<QString> conversionMessage;
+    std::optional<QUrl> lastSavedURL;        // destination of the last successful conversion
     bool isDropTargeted = false;
 
     bool hasSource() const { return sourceURL.has_value(); }

@@ -73,6 +73,7 @@ void finishConversion(ContentState& state, const QUrl& destination)
     const QString version = QString::fromUtf8(soxrVersionText(SoxrApi::shared()));
     state.conversionMessage = QStringLiteral("Saved ") + destination.fileName() + QStringLiteral(" (") + version
         + QLatin1Char(')');
+    state.lastSavedURL = destination;
     state.isConverting = false;
 }
 

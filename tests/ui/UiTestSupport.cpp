@@ -65,7 +65,7 @@ bool sameState(const ContentState& a, const ContentState& b)
     const auto fields = [](const ContentState& s) {
         return std::tie(s.isImporterPresented, s.sourceURL, s.fileName, s.sampleRate, s.sourceFormat, s.errorMessage,
             s.targetRate, s.outputFormat, s.options, s.isConverting, s.conversionProgress, s.conversionMessage,
-            s.isDropTargeted);
+            s.lastSavedURL, s.isDropTargeted);
     };
     return fields(a) == fields(b);
 }
