@@ -16,12 +16,14 @@ MainWindow::MainWindow(Updater& updater, QWidget* parent) : QMainWindow(parent),
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Fennick"));
     setCentralWidget(contentView_);
-    // Qt's save dialog would open in the working directory, which for a window started from a file
-    // manager has nothing to do with the source; the suggested name belongs next to the source.
-    contentView_->setSaveFileChooser([view = contentView_](QWidget* parent, const QString& suggestedName) {
-        const std::optional<QUrl>& source = view->state().sourceURL;
-        if (!source || !source->isLocalFile()) return chooseFileToSave(parent, suggestedName);
-        return chooseFileToSave(parent, QFileInfo(source->toLocalFile()).dir().filePath(suggestedName));
+    // The save dialog would open in the working directory, which for a window started from a file
+    // manager has nothing to do with the source; the suggested name belongs where this window last
+    // saved, else next to the source. Nothing is kept once the window closes.
+    contentView_->setSaveFileChooser([this](QWidget* parent, const QString& suggestedName) {
+        const ContentState& state = contentView_->state();
+        const std::optional<QUrl>& near = state.lastSavedURL ? state.lastSavedURL : state.sourceURL;
+        if (!near || !near->isLocalFile()) return saveDialog_(parent, suggestedName);
+        return saveDialog_(parent, QFileInfo(near->toLocalFile()).dir().filePath(suggestedName));
     });
     buildMenus(updater);
     // The menu bar sits inside the window here, so it adds to the default content height.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileChoosers.h"
+
 #include <QMainWindow>
 #include <QSize>
 
@@ -21,6 +23,8 @@ public:
     explicit MainWindow(Updater& updater, QWidget* parent = nullptr);
 
     ContentView& contentView() const { return *contentView_; }
+    // The dialog behind Convert…, which the window starts in a folder; chooseFileToSave unless replaced.
+    void setSaveDialog(SaveFileChooser dialog) { saveDialog_ = std::move(dialog); }
 
 signals:
     void newWindowRequested();
@@ -30,6 +34,7 @@ private:
     void showAbout();
 
     ContentView* contentView_;
+    SaveFileChooser saveDialog_ = chooseFileToSave;
 };
 
 } // namespace fennick

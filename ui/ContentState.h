@@ -26,6 +26,7 @@ struct ContentState {
     double conversionProgress = 0.0; // fraction of the source read, 0…1
     std::optional<QString> conversionMessage;
     std::optional<QString> conversionWarning; // what clipped, under the success line
+    std::optional<QUrl> lastSavedURL;        // destination of the last successful conversion
     bool isDropTargeted = false;
 
     bool hasSource() const { return sourceURL.has_value(); }

@@ -34,7 +34,7 @@ public:
     bool isConverting() const { return state_.isConverting; }
     const ContentState& state() const { return state_; }
 
-    // The dialogs behind "Choose…" and "Convert…"; Qt's own file dialogs unless replaced.
+    // The dialogs behind "Choose…" and "Convert…"; chooseFileToOpen and chooseFileToSave unless replaced.
     void setOpenFileChooser(OpenFileChooser chooser);
     void setSaveFileChooser(SaveFileChooser chooser);
 

@@ -80,6 +80,7 @@ void finishConversion(ContentState& state, const QUrl& destination, const ClipRe
     state.conversionMessage
         = QStringLiteral("Saved ") + destination.fileName() + QStringLiteral(" (") + version + QLatin1Char(')');
     state.conversionWarning = clipWarning(clips);
+    state.lastSavedURL = destination;
     state.isConverting = false;
 }
 

@@ -1,13 +1,24 @@
 #include "FileChoosers.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 
 namespace fennick {
+namespace {
+
+// Read once: the choice is the process's, not the dialog's.
+QFileDialog::Options dialogOptions()
+{
+    static const bool widgetDialogs = qEnvironmentVariable("FENNICK_WIDGET_DIALOGS") == QLatin1String("1");
+    return widgetDialogs ? QFileDialog::DontUseNativeDialog : QFileDialog::Options{};
+}
+
+} // namespace
 
 OpenResult chooseFileToOpen(QWidget* parent)
 {
     QFileDialog dialog(parent);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOptions(dialogOptions());
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilter(kWavNameFilter);
@@ -21,10 +32,13 @@ OpenResult chooseFileToOpen(QWidget* parent)
 std::optional<QUrl> chooseFileToSave(QWidget* parent, const QString& suggestedName)
 {
     QFileDialog dialog(parent);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOptions(dialogOptions());
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(kWavNameFilter);
+    // The portal takes the folder and the name apart; a path alone would open it in the working directory.
+    const QFileInfo suggested(suggestedName);
+    if (suggested.isAbsolute()) dialog.setDirectory(suggested.absolutePath());
     dialog.selectFile(suggestedName);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     const QList<QUrl> urls = dialog.selectedUrls();

@@ -1,8 +1,9 @@
 #pragma once
 
 // The open and save dialogs, behind plain functions so that tests can answer them without a
-// modal dialog. The real ones are Qt's own (not the desktop's native) file dialogs, which
-// behave the same everywhere and can be driven from the keyboard without a window manager.
+// modal dialog. The real ones are the desktop's own where Qt's platform theme has them (GTK,
+// KDE, the desktop portal), with its bookmarks and recent places, and Qt's widget dialogs
+// elsewhere. FENNICK_WIDGET_DIALOGS=1 forces Qt's, which tests drive from the keyboard.
 
 #include <QString>
 #include <QUrl>
@@ -31,7 +32,8 @@ using SaveFileChooser = std::function<std::optional<QUrl>(QWidget* parent, const
 // One existing WAV file.
 OpenResult chooseFileToOpen(QWidget* parent);
 
-// Pre-filled with `suggestedName`; Qt asks before an existing file is replaced.
+// Pre-filled with `suggestedName`, in its folder when it is a path; the dialog asks before an
+// existing file is replaced.
 std::optional<QUrl> chooseFileToSave(QWidget* parent, const QString& suggestedName);
 
 } // namespace fennick

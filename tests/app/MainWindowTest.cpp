@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -68,6 +69,31 @@ TEST(MainWindow, NewWindowHasItsOwnContentAndClosesAlone)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(second);
     EXPECT_TRUE(first && first->isVisible());
+}
+
+// For the window's life, the save dialog opens where its last successful conversion went, else beside the source.
+TEST(MainWindow, SaveDialogOpensWhereTheWindowLastSaved)
+{
+    test::TempDir folder;
+    std::filesystem::create_directory(folder / "out");
+    test::writeAudioFile(folder / "take.wav", {}, 4410, test::sine(440, 44100));
+    const auto path = [&](const char* name) { return (folder / name).string(); };
+    const auto url = [&](const char* name) { return QUrl::fromLocalFile(QString::fromStdString(path(name))); };
+    FennickApp app;
+    MainWindow* window = app.newWindow();
+    std::vector<std::string> asked;
+    window->setSaveDialog([&](QWidget*, const QString& suggested) {
+        asked.push_back(suggested.toStdString());
+        return url(asked.size() == 2 ? "missing/b.wav" : "out/a.wav");
+    });
+    window->contentView().loadSourceFile(url("take.wav"));
+    for (int run = 0; run < 3; ++run) { // saved, failed, saved
+        window->contentView().startConversion();
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::sendPostedEvents(); // the run's reports
+    }
+    EXPECT_EQ(asked,
+        std::vector({path("take_44100-16.wav"), path("out/take_44100-16.wav"), path("out/take_44100-16.wav")}));
 }
 
 } // namespace

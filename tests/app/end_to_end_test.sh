@@ -36,7 +36,8 @@ Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$wor
 xvfb_pid=$!
 wait_for 20 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
 DISPLAY=":$(head -n1 "$work/display")"
-export DISPLAY QT_QPA_PLATFORM=xcb
+# Qt's own save dialog, which xdotool drives, whatever desktop this runs on.
+export DISPLAY QT_QPA_PLATFORM=xcb FENNICK_WIDGET_DIALOGS=1
 unset WAYLAND_DISPLAY
 
 start_fennick() {

@@ -1,0 +1,42 @@
+# bash completion for fennick-convert: the options, their values, and files for SOURCE and DESTINATION.
+# The value lists are cli/CommandLine.cpp's.
+_fennick_convert()
+{
+    local cur prev words cword split
+    _init_completion -s || return
+
+    case $prev in
+        -r | --rate)
+            COMPREPLY=($(compgen -W '44100 48000 88200 96000 176400 192000' -- "$cur"))
+            return
+            ;;
+        -f | --format)
+            COMPREPLY=($(compgen -W 'int16 int24 float32' -- "$cur"))
+            return
+            ;;
+        -q | --quality)
+            COMPREPLY=($(compgen -W 'quick low medium bits16 high bits24 veryHigh bits32' -- "$cur"))
+            return
+            ;;
+        --phase)
+            COMPREPLY=($(compgen -W 'linear intermediate minimum' -- "$cur"))
+            return
+            ;;
+        --rolloff)
+            COMPREPLY=($(compgen -W 'small medium none' -- "$cur"))
+            return
+            ;;
+        --bandwidth | -h | --help | --version)
+            return
+            ;;
+    esac
+    $split && return
+
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W '-r --rate -f --format -q --quality --phase --rolloff --bandwidth --steep
+            --double-precision --no-dither --overwrite --quiet -h --help --version' -- "$cur"))
+        return
+    fi
+    _filedir
+} &&
+    complete -F _fennick_convert fennick-convert
