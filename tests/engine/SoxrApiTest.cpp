@@ -1,13 +1,11 @@
-// The binding's precedence (FENNICK_LIBSOXR, then the fixed paths, then the linked libsoxr),
-// with libraries that the test build makes itself. Each case needs the binding's first access
-// in a process of its own.
+// The binding's precedence (FENNICK_LIBSOXR, then the fixed paths, then the linked libsoxr), with
+// libraries that the test build makes itself. Each case needs the binding's first access in a
+// process of its own.
 
 #include "EngineTestSupport.h"
 
 #include "FennickEngine.h"
 #include "SoxrApi.h"
-
-#include <gtest/gtest.h>
 
 #include <array>
 #include <fstream>
@@ -32,52 +30,44 @@ void expectBound(const SoxrApi& api, const char* path, const std::string& versio
     EXPECT_NE(api.soxr_runtime_spec, nullptr); // the last name looked up
 }
 
-class SoxrApiTest : public ::testing::Test {
+class SoxrApiTest : public EngineTest {
 protected:
     void SetUp() override
     {
+        EngineTest::SetUp();
         for (const char* path : kFixed) {
             if (std::filesystem::exists(path)) GTEST_SKIP() << "a libsoxr is installed at " << path;
         }
     }
 };
 
-TEST_F(SoxrApiTest, CandidatesAreTheVariableThenTheFixedPaths)
-{
-    setLibsoxrVariable(nullptr);
-    EXPECT_EQ(libsoxrCandidatePaths(), (Paths{kFixed[0], kFixed[1]}));
-    for (const std::string value : {"", "relative/libsoxr.so ", kFixed[0]}) {
-        setLibsoxrVariable(value.c_str());
-        // Taken as it is: not trimmed, not checked, not merged with an equal fixed path.
-        EXPECT_EQ(libsoxrCandidatePaths(), (Paths{value, kFixed[0], kFixed[1]}));
-    }
-    // A path is bytes: one that is not UTF-8 is still the file it names.
-    setLibsoxrVariable("/tmp/caf\xE9.so");
-    EXPECT_EQ(libsoxrCandidatePaths().front(), "/tmp/caf\xE9.so");
-    // A fixed path named by the variable is tried first and again at its own place.
-    setLibsoxrVariable(kFixed[0]);
-    expectBound(resolveSoxrApi(), nullptr);
-    EXPECT_EQ(dlopenedPaths(), (Paths{kFixed[0], kFixed[0], kFixed[1]}));
-}
-
 TEST_F(SoxrApiTest, TheFirstCompleteCandidateIsBoundAndNoLaterOneIsTried)
 {
+    // The variable is taken as it is (not trimmed, not merged with an equal fixed path, bytes that
+    // need not be UTF-8), before the fixed paths.
+    for (const std::string value : {"relative/libsoxr.so ", "/tmp/caf\xE9.so", kFixed[0]}) {
+        setLibsoxrVariable(value.c_str());
+        EXPECT_EQ(libsoxrCandidatePaths(), (Paths{value, kFixed[0], kFixed[1]}));
+    }
     TempDir dir;
-    const std::string missing = (dir / "libsoxr-missing.so").string(), notALibrary = (dir / "libsoxr-text.so").string();
+    const std::string missing = (dir / "missing.so").string(), notALibrary = (dir / "text.so").string();
     std::ofstream(notALibrary) << "not a shared library\n";
     const std::tuple<Paths, std::size_t, const char*, std::string> cases[] = {
         {{kStandin, kOtherStandin}, 1, kStandin, "standin-1"},
         {{missing, notALibrary, kIncompleteStandin, kOtherStandin, kStandin}, 4, kOtherStandin, "standin-2"},
-        {{missing, notALibrary, kIncompleteStandin}, 3, nullptr, ::soxr_version()},
+        {{missing, notALibrary, kIncompleteStandin, kFixed[0], kFixed[1]}, 5, nullptr, ::soxr_version()},
     };
     for (const auto& [candidates, tried, bound, version] : cases) {
-        SCOPED_TRACE(testing::PrintToString(candidates));
         const auto before = static_cast<std::ptrdiff_t>(dlopenedPaths().size());
         expectBound(resolveSoxrApi(candidates), bound, version);
         const Paths log = dlopenedPaths();
         EXPECT_EQ(Paths(log.begin() + before, log.end()), Paths(candidates.begin(), candidates.begin() + tried));
         EXPECT_FALSE(isLoaded(kIncompleteStandin)); // closed again for lacking a name
     }
+    SoxrApi silent = linkedSoxrApi();
+    silent.soxr_version = []() -> const char* { return nullptr; };
+    EXPECT_EQ(soxrVersionText(silent), "unknown");
+    EXPECT_EQ(std::string(SoxrError("").what()), "libsoxr: ");
 }
 
 TEST_F(SoxrApiTest, SharedResolvesOnceUnderRacingFirstAccessesAndReadsTheVariableOnlyThen)
@@ -115,14 +105,6 @@ TEST_F(SoxrApiTest, ADestinationRefusedAtOnceLeavesTheBindingUnresolved)
     EXPECT_EQ(SoxrApi::shared().libraryPath, kStandin);
     EXPECT_FALSE(isLoaded(kOtherStandin));
     EXPECT_EQ(soxrRecord.creates, 0); // the linked libsoxr is reached only through the table
-}
-
-TEST(SoxrTexts, ErrorsCarryTheLibraryPrefixAndASilentVersionIsUnknown)
-{
-    EXPECT_EQ(std::string(SoxrError("").what()), "libsoxr: ");
-    SoxrApi silent = linkedSoxrApi();
-    silent.soxr_version = []() -> const char* { return nullptr; };
-    EXPECT_EQ(soxrVersionText(silent), "unknown");
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // Steps 2 and 3: the two toggles whose rule depends on another setting, the bandwidth slider,
-// "Reset to defaults", and that none of it works before a file is loaded.
+// and "Reset to defaults".
 
 #include "UiTestSupport.h"
 
@@ -95,26 +95,6 @@ TEST(SettingsSteps, ResetRestoresTheQualitySettingsOnlyAndTheSliderEndsAreExact)
     EXPECT_EQ(onScreen.join(" | "),
         "Very High (28-bit) | Linear (no phase distortion, pre-ring) | Small (≤ 0.01 dB) | "
         "Bandwidth: 91,3% | off | 96 kHz");
-}
-
-TEST(SettingsSteps, WithoutAFileNoClickOrKeyChangesAnything)
-{
-    ViewFixture f;
-    // Before any file, and again after a read that failed.
-    for (int pass = 0; pass < 2; ++pass) {
-        if (pass == 1) f.view->loadSourceFile(f.textFile("broken.wav"));
-        const ContentState before = f.view->state();
-        EXPECT_FALSE(f.view->destinationSection()->isEnabled() || f.view->qualitySection()->isEnabled());
-        QList<QWidget*> controls = f.view->destinationSection()->findChildren<QWidget*>();
-        controls += f.view->qualitySection()->findChildren<QWidget*>();
-        for (QWidget* control : controls) {
-            if (control->focusPolicy() == Qt::NoFocus) continue;
-            click(control);
-            for (auto key : {Qt::Key_Space, Qt::Key_Down, Qt::Key_End, Qt::Key_Home}) QTest::keyClick(control, key);
-        }
-        EXPECT_EQ(before, f.view->state());
-    }
-    saveScreenshot(*f.view, "content-no-file.png");
 }
 
 } // namespace
