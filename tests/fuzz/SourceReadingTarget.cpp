@@ -40,7 +40,8 @@ void readAndConvert(const std::uint8_t* data, std::size_t size, const std::files
         if (header.sampleFormat.empty()) finding("empty sample format description");
         if (header.channelCount < 1 || header.frames < 0) finding("impossible header accepted");
         channels = static_cast<int>(header.channelCount);
-        if (header.frames * channels > kMaxConvertedSamples) return;
+        // A stream of unknown length reports the largest count libsndfile has.
+        if (header.frames > kMaxConvertedSamples / channels) return;
         ConversionOptions options;
         options.precision = ConversionOptions::Precision::quick;
         convertWav(source, destination, 44100.0, OutputFormat::int16, options, [&last](double fraction) {
