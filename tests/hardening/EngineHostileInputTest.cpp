@@ -1,37 +1,13 @@
-// The engine under hostile sources, destinations and destinations: a clear error (or the promised
-// success), the source untouched, and no descriptor or resampler left behind. The header read
-// alone is checked through the window's tests.
+// The engine under hostile sources and destinations: a clear error (or the promised success), the
+// source untouched, and no descriptor or resampler left behind (every case starts with a fresh
+// record of the engine's libsoxr calls). The header read alone is checked through the window's tests.
 
+#include "EngineTestSupport.h"
 #include "FennickEngine.h"
 #include "HostileInputs.h"
-#include "SoxrApi.h"
-#include "TestAudio.h"
-
-#include <gtest/gtest.h>
-
-#include <dlfcn.h>
 
 namespace fennick::test {
 namespace {
-
-// Every case runs with the counting stand-in bound, so that a resampler left alive shows.
-class Counted : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        ::setenv("FENNICK_LIBSOXR", FENNICK_COUNTING_SOXR_PATH, 1);
-        ASSERT_EQ(SoxrApi::shared().libraryPath, FENNICK_COUNTING_SOXR_PATH);
-    }
-    // Resamplers made and not yet deleted.
-    static int liveSoxrHandles()
-    {
-        // RTLD_NOLOAD finds the copy the binding loaded without loading another.
-        void* library = dlopen(FENNICK_COUNTING_SOXR_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
-        const int value = reinterpret_cast<int (*)()>(dlsym(library, "fennick_standin_live_handles"))();
-        dlclose(library);
-        return value;
-    }
-};
 
 // The engine's own error for a quick conversion to 44.1 kHz, or "" when it succeeds. Anything
 // else thrown (bad_alloc, filesystem_error, …) escapes and fails the test.
@@ -51,7 +27,7 @@ std::string convertError(const std::filesystem::path& source, const std::filesys
     return "";
 }
 
-class EngineHostileSource : public Counted, public ::testing::WithParamInterface<HostileSource> { };
+class EngineHostileSource : public EngineTest, public ::testing::WithParamInterface<HostileSource> { };
 
 TEST_P(EngineHostileSource, FailsClearlyOrConvertsWhatIsThere)
 {
@@ -63,7 +39,7 @@ TEST_P(EngineHostileSource, FailsClearlyOrConvertsWhatIsThere)
 
     expectError(convertError(source, destination), GetParam().convertError);
     EXPECT_EQ(openDescriptorCount(), descriptors);
-    EXPECT_EQ(liveSoxrHandles(), 0);
+    EXPECT_EQ(soxrRecord.creates, soxrRecord.deletes);
     EXPECT_EQ(snapshot(source), before);
     if (GetParam().convertError.empty()) {
         EXPECT_EQ(readAudioFile(destination).frames(), GetParam().presentFrames); // same rate in and out
@@ -74,7 +50,7 @@ TEST_P(EngineHostileSource, FailsClearlyOrConvertsWhatIsThere)
 
 INSTANTIATE_TEST_SUITE_P(Sources, EngineHostileSource, ::testing::ValuesIn(hostileSources()), caseName<HostileSource>);
 
-class EngineHostileDestination : public Counted, public ::testing::WithParamInterface<HostileDestination> { };
+class EngineHostileDestination : public EngineTest, public ::testing::WithParamInterface<HostileDestination> { };
 
 TEST_P(EngineHostileDestination, FailsClearlyAndReleasesEverything)
 {
@@ -86,7 +62,7 @@ TEST_P(EngineHostileDestination, FailsClearlyAndReleasesEverything)
 
     EXPECT_EQ(convertError(source, destination), GetParam().error);
     EXPECT_EQ(openDescriptorCount(), descriptors);
-    EXPECT_EQ(liveSoxrHandles(), 0);
+    EXPECT_EQ(soxrRecord.creates, soxrRecord.deletes);
     EXPECT_EQ(fileBytes(source), before);
 }
 
