@@ -174,18 +174,6 @@ TEST(ConversionRun, TwoWindowsConvertSideBySideAndClosingOneStopsItsRunAlone)
     EXPECT_EQ(folderEntries(a.dir.path()), std::vector<std::string>{"a.wav"}); // nothing written, nothing left
 }
 
-// The job posts to the application object; every report must find the window gone and do nothing.
-TEST(ConversionRun, ReportsOfAFinishedRunForAClosedWindowAreDropped)
-{
-    ViewFixture f;
-    f.view->loadSourceFile(f.audioFile("take.wav", {44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16}, 2 * kBlock));
-    startRun(*f.view, f.url("out.wav"));
-    QThreadPool::globalInstance()->waitForDone(); // every report and the outcome are queued by now
-    f.view.reset();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(readAudioFile(f.dir / "out.wav").frames(), 2 * kBlock);
-}
-
 TEST(ConversionRun, CancelAndEscapeStopTheRunAtOnceAndLeaveTheEarlierFileAlone)
 {
     ViewFixture f;
