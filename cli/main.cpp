@@ -29,6 +29,7 @@ public:
         sigaddset(&signals_, SIGTERM);
         pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
         std::thread([this] {
+            pthread_setname_np(pthread_self(), "fennick-signals"); // as ps -T and debuggers show it
             int received = 0;
             if (sigwait(&signals_, &received) != 0) return;
             signal_ = received;

@@ -186,12 +186,9 @@ public:
     HeldRun(const std::filesystem::path& folder, std::vector<std::string> arguments) : gate_(folder / "gate")
     {
         std::ofstream(gate_) << "shut";
-        ::setenv("FENNICK_LIBSOXR", FENNICK_GATED_SOXR, 1);
-        ::setenv("FENNICK_TEST_GATE", gate_.c_str(), 1);
         arguments.insert(arguments.begin(), kConverter);
-        process_.emplace(arguments, folder);
-        ::unsetenv("FENNICK_LIBSOXR");
-        ::unsetenv("FENNICK_TEST_GATE");
+        process_.emplace(arguments, folder,
+            QStringList{"FENNICK_LIBSOXR=" FENNICK_GATED_SOXR, "FENNICK_TEST_GATE=" + QString::fromStdString(gate_)});
         while (!std::filesystem::exists(gate_.string() + ".reached"))
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -215,6 +212,8 @@ TEST_F(FennickConvert, SigintAndSigtermCancelAndLeaveTheEarlierFileAlone)
         std::ofstream(destination) << "the take the user already had";
         HeldRun run(gates.path(), {"--overwrite", source.string(), destination.string()});
         run.process().signal(signal);
+        // The converter's signal thread ends once it has stopped the run: only then may the run go on.
+        while (run.process().hasThread("fennick-signals")) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         const ProcessResult result = run.release();
         EXPECT_EQ(result.exitCode, 128 + signal);
         EXPECT_EQ(result.out, "");

@@ -1,4 +1,4 @@
-// One QApplication per test process, on Qt's offscreen platform unless the caller chose another.
+// One QApplication per Qt test process, on Qt's offscreen platform unless the caller chose another.
 
 #include <QApplication>
 
@@ -8,6 +8,7 @@ int main(int argc, char* argv[])
 {
     // Test discovery runs this binary at build time, without the test environment.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("FENNICK_WIDGET_DIALOGS", "1"); // Qt's own dialogs, which a test can answer; a desktop's cannot be
     QApplication application(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
