@@ -1,5 +1,7 @@
 #include "AudioFileReader.h"
 
+#include "Metadata.h"
+
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -144,7 +146,8 @@ std::string AudioFileReader::sampleFormatDescription() const
 SourceFileInfo readSourceFileInfo(const std::filesystem::path& path)
 {
     AudioFileReader reader(path);
-    SourceFileInfo info{reader.sampleRate(), reader.channelCount(), reader.frames(), reader.sampleFormatDescription()};
+    SourceFileInfo info{reader.sampleRate(), reader.channelCount(), reader.frames(), reader.sampleFormatDescription(),
+        metadataSummary(readMetadata(reader.sndfile()))};
     reader.close();
     return info;
 }

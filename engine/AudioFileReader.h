@@ -38,6 +38,9 @@ public:
 
     void close();
 
+    // For reading the file's metadata.
+    SNDFILE* sndfile() const { return file_.get(); }
+
 private:
     std::int64_t readInt24(float* samples, std::int64_t frames);
 

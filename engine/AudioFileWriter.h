@@ -31,6 +31,9 @@ public:
     // the file is closed either way.
     void close();
 
+    // For setting the file's metadata, before the first write.
+    SNDFILE* sndfile() const { return file_.get(); }
+
 private:
     void writeInt24(const float* samples, std::int64_t frames);
 

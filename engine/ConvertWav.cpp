@@ -4,10 +4,12 @@
 #include "AudioFileReader.h"
 #include "AudioFileWriter.h"
 #include "ClipMeter.h"
+#include "Metadata.h"
 #include "PendingDestination.h"
 #include "SoxrApi.h"
 #include "SoxrSpecs.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -115,6 +117,7 @@ ClipReport convertWav(const std::filesystem::path& source, const std::filesystem
     refuseOversizedOutputBlock(
         inputRate, targetRate, channels, format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32);
     PendingDestination pending(destination, control.replaceExisting);
+    const SourceMetadata metadata = control.carryMetadata ? readMetadata(reader.sndfile()) : SourceMetadata{};
 
     const SoxrApi& api = SoxrApi::shared();
     const soxr_io_spec_t io = ioSpecFor(api, format, options);
@@ -133,8 +136,16 @@ ClipReport convertWav(const std::filesystem::path& source, const std::filesystem
     const float* inputSamples = input->floatSamples();
 
     // Only now, with everything the run needs in hand, is anything created at the destination.
-    AudioFileWriter writer(
-        pending.open(), targetRate, channels, format, expectedOutputFrames(reader.frames(), inputRate, targetRate));
+    // The metadata's bytes count towards the 4 GiB a plain WAV can hold.
+    const auto metadataFrames = static_cast<std::int64_t>(metadata.byteSize() / (channels * bitsPerSample(format) / 8));
+    const std::int64_t audioFrames = expectedOutputFrames(reader.frames(), inputRate, targetRate);
+    AudioFileWriter writer(pending.open(), targetRate, channels, format,
+        audioFrames + std::min(metadataFrames, std::numeric_limits<std::int64_t>::max() - audioFrames));
+    if (!metadata.empty()) {
+        writeMetadata(writer.sndfile(), metadata,
+            {static_cast<std::int64_t>(inputRate), static_cast<std::int64_t>(targetRate), reader.frames(), channels,
+                format});
+    }
     ClipMeter meter(format);
     const auto write = [&](std::size_t produced) {
         output->setFrameLength(static_cast<std::uint32_t>(produced));

@@ -214,6 +214,7 @@ struct SourceFileInfo {
     std::uint32_t channelCount = 0;
     std::int64_t frames = 0;
     std::string sampleFormat; // "24-bit integer", "32-bit float", or libsndfile's name of the encoding
+    std::string metadataSummary; // what a conversion carries across: "Broadcast WAV, iXML, 4 markers", or "None"
 };
 
 // Reads only the header; the file is closed again before this returns. Regular files only, so a
@@ -229,6 +230,7 @@ struct RunControl {
     std::stop_token stop; // checked once per input block; a stop raises ConversionCancelled
     bool replaceExisting = true; // false: a file at the destination is never replaced, even one that
                                  // appears while converting (DestinationExists)
+    bool carryMetadata = true; // false: only the format and the audio are written
 };
 
 // What the output holds beyond full scale. 16-bit and 24-bit output is clipped there (libsoxr's
@@ -248,6 +250,10 @@ struct ClipReport {
 //
 // `progress`, if given, is called on this thread once per 65536-frame input block with the
 // fraction of the source read so far; the last call for a source read to its end is exactly 1.0.
+//
+// The source's metadata (bext, iXML, strings, cue points, sampler loops, cart) is carried across
+// with its sample positions rescaled, unless `control.carryMetadata` is false; what is malformed is
+// left out and the audio converted all the same.
 //
 // Throws AudioFileError, SoxrError, ConversionError (DestinationExists among them) or, when
 // stopped, ConversionCancelled.

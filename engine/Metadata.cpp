@@ -1,0 +1,336 @@
+#include "Metadata.h"
+
+#include "Sndfile.h"
+#include "SoxrApi.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <limits>
+#include <string_view>
+
+namespace fennick {
+
+namespace {
+
+// A chunk larger than this is skipped whole: no real iXML, bext, cue list or sampler chunk comes
+// near it, and the output's header must stay far below a plain WAV's 4 GiB.
+constexpr std::uint32_t kMaxChunkBytes = 1u << 20;
+// More chunks of one id than this are not looked at.
+constexpr int kMaxChunksPerId = 16;
+constexpr std::size_t kMaxStringBytes = 1u << 16;
+
+constexpr std::size_t kBextFixedBytes = 602;
+constexpr std::size_t kBextTimeReference = 338; // low then high 32 bits
+constexpr std::size_t kCueBytes = 24;
+constexpr std::size_t kSamplerFixedBytes = 36;
+constexpr std::size_t kLoopBytes = 24;
+
+constexpr std::uint32_t fourcc(const char* id)
+{
+    return std::uint32_t(std::uint8_t(id[0])) | std::uint32_t(std::uint8_t(id[1])) << 8
+        | std::uint32_t(std::uint8_t(id[2])) << 16 | std::uint32_t(std::uint8_t(id[3])) << 24;
+}
+
+// The INFO tags libsndfile reads each string from, in its order.
+constexpr std::pair<int, const char*> kInfoTags[] = {{SF_STR_TITLE, "INAM"}, {SF_STR_COPYRIGHT, "ICOP"},
+    {SF_STR_SOFTWARE, "ISFT"}, {SF_STR_ARTIST, "IART"}, {SF_STR_COMMENT, "ICMT"}, {SF_STR_DATE, "ICRD"},
+    {SF_STR_ALBUM, "IPRD"}, {SF_STR_TRACKNUMBER, "ITRK"}, {SF_STR_GENRE, "IGNR"}};
+
+// Little-endian fields of a chunk whose size has been checked.
+std::uint32_t load32(std::string_view bytes, std::size_t at)
+{
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = value << 8 | std::uint8_t(bytes[at + i]);
+    return value;
+}
+
+void store32(std::string& bytes, std::size_t at, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+void append32(std::string& bytes, std::uint32_t value)
+{
+    bytes.resize(bytes.size() + 4);
+    store32(bytes, bytes.size() - 4, value);
+}
+
+void trimTrailingNuls(std::string& bytes, std::size_t keep = 0)
+{
+    while (bytes.size() > keep && bytes.back() == '\0') bytes.pop_back();
+}
+
+// Calls `take` with the bytes of each chunk `id` up to kMaxChunkBytes, larger ones left out.
+template <typename Take> void forEachChunk(SNDFILE* file, const char (&id)[5], Take take)
+{
+    SF_CHUNK_INFO wanted{};
+    std::memcpy(wanted.id, id, 4);
+    wanted.id_size = 4;
+    SF_CHUNK_ITERATOR* chunk = sf_get_chunk_iterator(file, &wanted);
+    for (int seen = 0; chunk != nullptr && seen < kMaxChunksPerId; ++seen, chunk = sf_next_chunk_iterator(chunk)) {
+        SF_CHUNK_INFO info{};
+        if (sf_get_chunk_size(chunk, &info) != SF_ERR_NO_ERROR || info.datalen > kMaxChunkBytes) continue;
+        std::string bytes(info.datalen, '\0');
+        info.data = bytes.data();
+        if (sf_get_chunk_data(chunk, &info) != SF_ERR_NO_ERROR) continue;
+        bytes.resize(std::min<std::size_t>(info.datalen, bytes.size()));
+        take(std::move(bytes));
+    }
+}
+
+void readCues(const std::string& bytes, SourceMetadata& metadata)
+{
+    if (bytes.size() < 4 || !metadata.cues.empty()) return;
+    // A count beyond the chunk keeps the points that are there.
+    const std::size_t count = std::min<std::size_t>(load32(bytes, 0), (bytes.size() - 4) / kCueBytes);
+    for (std::size_t i = 0, at = 4; i < count; ++i, at += kCueBytes) {
+        metadata.cues.push_back({load32(bytes, at), load32(bytes, at + 4), load32(bytes, at + 8),
+            load32(bytes, at + 12), load32(bytes, at + 16), load32(bytes, at + 20)});
+    }
+}
+
+// labl, note and ltxt entries of a LIST adtl; the walk stops at the first entry that does not fit.
+void readCueTexts(const std::string& bytes, SourceMetadata& metadata)
+{
+    if (bytes.size() < 4 || load32(bytes, 0) != fourcc("adtl") || !metadata.cueTexts.empty()) return;
+    for (std::size_t at = 4; bytes.size() - at >= 8;) {
+        const std::uint32_t type = load32(bytes, at), length = load32(bytes, at + 4);
+        if (length > bytes.size() - at - 8) break;
+        const std::size_t least = type == fourcc("ltxt") ? 20 : 4;
+        if ((type == fourcc("labl") || type == fourcc("note") || type == fourcc("ltxt")) && length >= least) {
+            metadata.cueTexts.push_back({type, load32(bytes, at + 8), bytes.substr(at + 12, length - 4)});
+        }
+        at += 8 + std::size_t(length) + (length & 1);
+        if (at > bytes.size()) break;
+    }
+}
+
+// Kept with the loops and sampler data that fit, the counts set to match.
+void readSampler(std::string bytes, SourceMetadata& metadata)
+{
+    if (bytes.size() < kSamplerFixedBytes || metadata.sampler) return;
+    const std::size_t loops
+        = std::min<std::size_t>(load32(bytes, 28), (bytes.size() - kSamplerFixedBytes) / kLoopBytes);
+    const std::size_t loopsEnd = kSamplerFixedBytes + loops * kLoopBytes;
+    const std::size_t extra = std::min<std::size_t>(load32(bytes, 32), bytes.size() - loopsEnd);
+    bytes.resize(loopsEnd + extra);
+    store32(bytes, 28, static_cast<std::uint32_t>(loops));
+    store32(bytes, 32, static_cast<std::uint32_t>(extra));
+    metadata.sampler = std::move(bytes);
+}
+
+bool isRiff(SNDFILE* file)
+{
+    SF_INFO info{};
+    if (sf_command(file, SFC_GET_CURRENT_SF_INFO, &info, sizeof info) != 0) return false;
+    const int container = info.format & SF_FORMAT_TYPEMASK;
+    return container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX || container == SF_FORMAT_RF64;
+}
+
+std::string counted(std::size_t count, const char* noun)
+{
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+// "A=PCM,F=44100,W=24,M=stereo,T=Fennick 1.0; libsoxr-0.1.3" and CR LF, as EBU R 98 words a step.
+std::string codingHistoryLine(const MetadataTarget& target)
+{
+    const std::string mode = target.channels == 1 ? "mono"
+        : target.channels == 2                    ? "stereo"
+                                                  : std::to_string(target.channels);
+    return "A=PCM,F=" + std::to_string(target.targetRate) + ",W=" + std::to_string(bitsPerSample(target.format))
+        + ",M=" + mode + ",T=Fennick " FENNICK_CODING_VERSION "; " + soxrVersionText(SoxrApi::shared()) + "\r\n";
+}
+
+// A LIST of `kind` from (id, bytes) entries whose text ends in a NUL. libsndfile pads every chunk
+// it is given to a multiple of four bytes, which a reader of the list would take for a broken
+// entry, so the last entry takes the two spare bytes as NULs of its own.
+std::string listChunk(const char* kind, std::vector<std::pair<std::uint32_t, std::string>> entries)
+{
+    std::size_t size = 4;
+    for (const auto& [id, body] : entries) size += 8 + body.size() + (body.size() & 1);
+    if (size % 4 != 0) entries.back().second.append(2, '\0');
+    std::string list(kind, 4);
+    for (const auto& [id, body] : entries) {
+        append32(list, id);
+        append32(list, static_cast<std::uint32_t>(body.size()));
+        list += body;
+        if (body.size() & 1) list += '\0';
+    }
+    return list;
+}
+
+void setChunk(SNDFILE* file, const char (&id)[5], const std::string& bytes)
+{
+    SF_CHUNK_INFO info{};
+    std::memcpy(info.id, id, 4);
+    info.id_size = 4;
+    info.datalen = static_cast<unsigned>(bytes.size());
+    info.data = const_cast<char*>(bytes.data()); // libsndfile copies it
+    if (sf_set_chunk(file, &info) != SF_ERR_NO_ERROR) throw sndfileError(file);
+}
+
+} // namespace
+
+std::uint64_t rescalePosition(std::uint64_t position, std::int64_t from, std::int64_t to)
+{
+    if (from <= 0 || to <= 0) return position;
+    const auto f = static_cast<std::uint64_t>(from), t = static_cast<std::uint64_t>(to);
+    // q × to + round(r × to / from); r × to × 2 stays below 2^63 for rates below 2^31.
+    std::uint64_t whole = 0;
+    if (__builtin_mul_overflow(position / f, t, &whole)) return std::numeric_limits<std::uint64_t>::max();
+    const std::uint64_t part = ((position % f) * t * 2 + f) / (2 * f);
+    return whole > std::numeric_limits<std::uint64_t>::max() - part ? std::numeric_limits<std::uint64_t>::max()
+                                                                    : whole + part;
+}
+
+bool SourceMetadata::empty() const { return !bext && !ixml && strings.empty() && cues.empty() && !sampler && !cart; }
+
+std::uint64_t SourceMetadata::byteSize() const
+{
+    std::uint64_t bytes = 4096 + (bext ? bext->size() : 0) + (ixml ? ixml->size() : 0) + (sampler ? sampler->size() : 0)
+        + (cart ? sizeof(CartInfo) : 0) + cues.size() * kCueBytes;
+    for (const auto& [type, text] : strings) bytes += text.size() + 16;
+    for (const CueText& text : cueTexts) bytes += text.body.size() + 16;
+    return bytes;
+}
+
+SourceMetadata readMetadata(SNDFILE* file)
+{
+    SourceMetadata metadata;
+    for (int type = SF_STR_FIRST; type <= SF_STR_LAST; ++type) {
+        const char* text = sf_get_string(file, type);
+        if (text != nullptr && *text != '\0')
+            metadata.strings.emplace_back(type, std::string(text, ::strnlen(text, kMaxStringBytes)));
+    }
+    if (!isRiff(file)) return metadata;
+
+    forEachChunk(file, "bext", [&](std::string bytes) {
+        // Shorter than its fixed part, whatever its version says: not a bext to trust.
+        if (metadata.bext || bytes.size() < kBextFixedBytes) return;
+        trimTrailingNuls(bytes, kBextFixedBytes);
+        metadata.bext = std::move(bytes);
+    });
+    forEachChunk(file, "iXML", [&](std::string bytes) {
+        trimTrailingNuls(bytes);
+        if (!metadata.ixml && !bytes.empty()) metadata.ixml = std::move(bytes);
+    });
+    forEachChunk(file, "cue ", [&](std::string bytes) { readCues(bytes, metadata); });
+    forEachChunk(file, "LIST", [&](std::string bytes) { readCueTexts(bytes, metadata); });
+    forEachChunk(file, "smpl", [&](std::string bytes) { readSampler(std::move(bytes), metadata); });
+    std::erase_if(metadata.cueTexts, [&](const CueText& text) {
+        return std::none_of(
+            metadata.cues.begin(), metadata.cues.end(), [&](const CuePoint& cue) { return cue.id == text.cueId; });
+    });
+
+    auto cart = std::make_shared<CartInfo>();
+    if (sf_command(file, SFC_GET_CART_INFO, cart.get(), sizeof *cart) == SF_TRUE) {
+        cart->tag_text_size = std::min<std::uint32_t>(cart->tag_text_size, sizeof cart->tag_text - 1);
+        metadata.cart = std::move(cart);
+    }
+    return metadata;
+}
+
+std::string metadataSummary(const SourceMetadata& metadata)
+{
+    std::vector<std::string> parts;
+    if (metadata.bext) parts.emplace_back("Broadcast WAV");
+    if (metadata.ixml) parts.emplace_back("iXML");
+    if (metadata.cart) parts.emplace_back("cart");
+    if (!metadata.strings.empty()) parts.push_back(counted(metadata.strings.size(), "tag"));
+    if (!metadata.cues.empty()) parts.push_back(counted(metadata.cues.size(), "marker"));
+    if (metadata.sampler) {
+        const std::uint32_t loops = load32(*metadata.sampler, 28);
+        parts.push_back(loops > 0 ? counted(loops, "loop") : "sampler data");
+    }
+    if (parts.empty()) return "None";
+    std::string text = parts.front();
+    for (std::size_t i = 1; i < parts.size(); ++i) text += ", " + parts[i];
+    return text;
+}
+
+void writeMetadata(SNDFILE* file, const SourceMetadata& metadata, const MetadataTarget& target)
+{
+    const auto scale
+        = [&](std::uint64_t position) { return rescalePosition(position, target.sourceRate, target.targetRate); };
+    const std::uint64_t end = scale(static_cast<std::uint64_t>(std::max<std::int64_t>(target.sourceFrames, 0)));
+    // A 32-bit position, rescaled; past the new end it clamps to it.
+    const auto position = [&](std::uint32_t value) {
+        return static_cast<std::uint32_t>(std::min({scale(value), end, std::uint64_t{0xFFFFFFFF}}));
+    };
+
+    // libsndfile would append its own name to the software string, so LIST INFO is written here.
+    std::vector<std::pair<std::uint32_t, std::string>> info;
+    for (const auto& [type, text] : metadata.strings) {
+        const auto tag
+            = std::find_if(std::begin(kInfoTags), std::end(kInfoTags), [&](const auto& t) { return t.first == type; });
+        if (tag != std::end(kInfoTags)) info.emplace_back(fourcc(tag->second), text + '\0');
+    }
+    if (!info.empty()) setChunk(file, "LIST", listChunk("INFO", std::move(info)));
+
+    // libsndfile's own bext writer appends a coding history line of its own and sets version 2,
+    // so the chunk is written as it was read, with its time reference and history brought up to date.
+    std::optional<std::uint64_t> timeReference;
+    if (metadata.bext) {
+        std::string bext = *metadata.bext;
+        timeReference
+            = scale(std::uint64_t(load32(bext, kBextTimeReference + 4)) << 32 | load32(bext, kBextTimeReference));
+        store32(bext, kBextTimeReference, static_cast<std::uint32_t>(*timeReference));
+        store32(bext, kBextTimeReference + 4, static_cast<std::uint32_t>(*timeReference >> 32));
+        if (bext.size() > kBextFixedBytes && bext.back() != '\n') bext += "\r\n";
+        setChunk(file, "bext", bext + codingHistoryLine(target));
+    }
+    if (metadata.ixml) setChunk(file, "iXML", rewriteIxml(*metadata.ixml, target, timeReference));
+
+    if (metadata.cart) {
+        auto cart = std::make_unique<CartInfo>(*metadata.cart);
+        for (SF_CART_TIMER& timer : cart->post_timers) { // positions in samples
+            if (timer.usage[0] != '\0' && timer.value > 0)
+                timer.value = static_cast<std::int32_t>(std::min<std::uint64_t>(scale(timer.value), 0x7FFFFFFF));
+        }
+        // libsndfile takes no record as large as its largest; the tag text's own length will do.
+        const std::size_t size = offsetof(CartInfo, tag_text) + cart->tag_text_size + 1;
+        if (sf_command(file, SFC_SET_CART_INFO, cart.get(), static_cast<int>(size)) != SF_TRUE)
+            throw sndfileError(file);
+    }
+
+    // libsndfile writes cue points without their labels, and in RF64 neither cues nor loops.
+    if (!metadata.cues.empty()) {
+        std::string cues;
+        append32(cues, static_cast<std::uint32_t>(metadata.cues.size()));
+        for (const CuePoint& cue : metadata.cues) {
+            for (const std::uint32_t field :
+                {cue.id, position(cue.position), cue.chunk, cue.chunkStart, cue.blockStart, position(cue.sampleOffset)})
+                append32(cues, field);
+        }
+        setChunk(file, "cue ", cues);
+    }
+    if (!metadata.cueTexts.empty()) {
+        std::vector<std::pair<std::uint32_t, std::string>> texts;
+        for (const CueText& text : metadata.cueTexts) {
+            std::string body = std::string(4, '\0') + text.body;
+            store32(body, 0, text.cueId);
+            const bool region = text.type == fourcc("ltxt"); // its sample length comes first
+            if (region)
+                store32(
+                    body, 4, static_cast<std::uint32_t>(std::min<std::uint64_t>(scale(load32(body, 4)), 0xFFFFFFFF)));
+            if (body.size() == (region ? 20u : 4u) || body.back() != '\0') body += '\0';
+            texts.emplace_back(text.type, std::move(body));
+        }
+        setChunk(file, "LIST", listChunk("adtl", std::move(texts)));
+    }
+    if (metadata.sampler) {
+        std::string sampler = *metadata.sampler;
+        const auto rate = static_cast<std::uint64_t>(target.targetRate);
+        store32(sampler, 8, static_cast<std::uint32_t>((1000000000u + rate / 2) / rate)); // nanoseconds per sample
+        for (std::size_t at = kSamplerFixedBytes; at + kLoopBytes <= sampler.size() - load32(sampler, 32);
+             at += kLoopBytes) {
+            store32(sampler, at + 8, position(load32(sampler, at + 8)));
+            store32(sampler, at + 12, position(load32(sampler, at + 12)));
+        }
+        setChunk(file, "smpl", sampler);
+    }
+}
+
+} // namespace fennick

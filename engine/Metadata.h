@@ -1,0 +1,78 @@
+#pragma once
+
+// What a source says about its audio besides the samples (Broadcast WAV's bext, iXML, strings,
+// cue points with their labels, sampler loops, cart), read with strict bounds and written into a
+// new file with every sample position rescaled to its rate.
+
+#include "FennickEngine.h"
+
+#include <sndfile.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fennick {
+
+// round(position × to / from), exact for any position and whole-hertz rates; saturates instead of
+// wrapping for a hostile 64-bit value.
+std::uint64_t rescalePosition(std::uint64_t position, std::int64_t from, std::int64_t to);
+
+struct CuePoint {
+    std::uint32_t id = 0;
+    std::uint32_t position = 0; // in play order
+    std::uint32_t chunk = 0, chunkStart = 0, blockStart = 0; // the fourcc and offsets, kept as they are
+    std::uint32_t sampleOffset = 0;
+};
+
+// A labl, note or ltxt entry of LIST adtl: the cue id and the rest of its bytes.
+struct CueText {
+    std::uint32_t type = 0;
+    std::uint32_t cueId = 0;
+    std::string body;
+};
+
+// libsndfile's cart record with the largest tag text it reads.
+typedef SF_CART_INFO_VAR(16384) CartInfo;
+
+struct SourceMetadata {
+    std::optional<std::string> bext; // the chunk: 602 fixed bytes, then the coding history
+    std::optional<std::string> ixml; // without trailing padding
+    std::vector<std::pair<int, std::string>> strings; // SF_STR_* and text
+    std::vector<CuePoint> cues;
+    std::vector<CueText> cueTexts;
+    std::optional<std::string> sampler; // smpl: 36 fixed bytes, whole loops, sampler data
+    std::shared_ptr<const CartInfo> cart;
+
+    bool empty() const;
+    // Bytes the metadata adds to the output's header, roughly.
+    std::uint64_t byteSize() const;
+};
+
+// Never throws for what the file holds: anything malformed or oversized is left out.
+SourceMetadata readMetadata(SNDFILE* file);
+
+// "Broadcast WAV, iXML, 4 markers", or "None".
+std::string metadataSummary(const SourceMetadata& metadata);
+
+// What the metadata is rewritten for.
+struct MetadataTarget {
+    std::int64_t sourceRate = 0, targetRate = 0;
+    std::int64_t sourceFrames = 0; // positions past it clamp to its rescaled value
+    std::uint32_t channels = 0;
+    OutputFormat format = OutputFormat::int16;
+};
+
+// Into a file opened for writing, before its first sample. Throws AudioFileError when libsndfile
+// refuses a chunk.
+void writeMetadata(SNDFILE* file, const SourceMetadata& metadata, const MetadataTarget& target);
+
+// The iXML document with the values that describe the file or depend on its rate rewritten;
+// malformed XML comes back unchanged. `timeReference` is the new bext TimeReference, if any.
+std::string rewriteIxml(
+    const std::string& xml, const MetadataTarget& target, std::optional<std::uint64_t> timeReference);
+
+} // namespace fennick
