@@ -131,6 +131,8 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
     app.add_flag("--no-dither", noDither, "no TPDF dither for int16 output");
     app.add_flag("--overwrite", request.overwrite, "replace an existing DESTINATION");
     app.add_flag("--quiet", request.quiet, "no progress display");
+    bool noMetadata = false;
+    app.add_flag("--no-metadata", noMetadata, "write the audio only, without the source's metadata");
 
     try {
         // CLI11 takes its arguments last first.
@@ -155,6 +157,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
         return {std::nullopt, 2};
     }
     request.options.dither = !noDither;
+    request.carryMetadata = !noMetadata;
     return {request, 0};
 }
 

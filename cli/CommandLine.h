@@ -19,6 +19,7 @@ struct ConvertRequest {
     ConversionOptions options;
     bool overwrite = false;
     bool quiet = false;
+    bool carryMetadata = true; // false: fmt and data only
 };
 
 // Outcome of parsing: a request to run, or an exit code after help, version or a usage error

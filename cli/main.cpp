@@ -94,7 +94,7 @@ int main(int argc, char** argv)
     ClipReport clips;
     try {
         clips = convertWav(request.source, request.destination, static_cast<double>(request.rate), request.format,
-            request.options, progress, {stopOnSignal.token(), request.overwrite});
+            request.options, progress, {stopOnSignal.token(), request.overwrite, request.carryMetadata});
     } catch (const ConversionCancelled&) {
         bar.reset();
         return 128 + stopOnSignal.signal();
