@@ -18,6 +18,7 @@ struct ContentState {
     std::optional<QString> fileName; // last chosen file, also when reading it failed
     std::optional<double> sampleRate; // hertz, as stored in the file
     std::optional<QString> sourceFormat; // e.g. "24-bit integer"
+    std::optional<QString> sourceMetadata; // what is carried across, e.g. "Broadcast WAV, iXML" or "None"
     std::optional<QString> errorMessage;
     TargetSampleRate targetRate = TargetSampleRate::r44100;
     OutputFormat outputFormat = OutputFormat::int16;

@@ -49,6 +49,7 @@ void loadSourceFile(ContentState& state, const QUrl& url)
         state.fileName = url.fileName();
         state.sampleRate = info.sampleRate;
         state.sourceFormat = QString::fromStdString(info.sampleFormat);
+        state.sourceMetadata = QString::fromStdString(info.metadataSummary);
         state.errorMessage.reset();
         state.conversionMessage.reset();
         state.conversionWarning.reset();
@@ -57,6 +58,7 @@ void loadSourceFile(ContentState& state, const QUrl& url)
         state.fileName = url.fileName();
         state.sampleRate.reset();
         state.sourceFormat.reset();
+        state.sourceMetadata.reset();
         state.errorMessage = QStringLiteral("Could not read file: ") + QString::fromUtf8(error.what());
     }
 }

@@ -13,9 +13,10 @@
 
 namespace fennick {
 
-// Reads the header of `url` and fills sourceURL, fileName, sampleRate, sourceFormat and
-// errorMessage: all three of sourceURL, sampleRate and sourceFormat on success (clearing both
-// message lines and any clip warning), none of them on failure ("Could not read file: …", conversionMessage kept).
+// Reads the header of `url` and fills sourceURL, fileName, sampleRate, sourceFormat,
+// sourceMetadata and errorMessage: all four of sourceURL, sampleRate, sourceFormat and
+// sourceMetadata on success (clearing both message lines and any clip warning), none of them on
+// failure ("Could not read file: …", conversionMessage kept).
 // Never throws; the file is closed again before it returns.
 void loadSourceFile(ContentState& state, const QUrl& url);
 

@@ -48,6 +48,13 @@ SourceSection::SourceSection(QWidget* parent) : SectionBox(QStringLiteral("Step 
     addLabelledRow(form_, QStringLiteral("Format"), formatValue_, formatValue_);
     formatRow_ = form_->rowCount() - 1;
 
+    metadataValue_ = new QLabel(this);
+    metadataValue_->setObjectName(QStringLiteral("metadataValue"));
+    metadataValue_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    metadataValue_->setTextFormat(Qt::PlainText);
+    addLabelledRow(form_, QStringLiteral("Metadata"), metadataValue_, metadataValue_);
+    metadataRow_ = form_->rowCount() - 1;
+
     auto* footer = makeHelpText(QStringLiteral("You can also drop a WAV file anywhere in this window."), this);
     footer->setObjectName(QStringLiteral("sourceFooter"));
     form_->addRow(footer);
@@ -67,6 +74,8 @@ void SourceSection::render(const ContentState& state)
     if (state.sampleRate) sampleRateValue_->setText(sampleRateText(*state.sampleRate));
     form_->setRowVisible(formatRow_, state.sourceFormat.has_value());
     if (state.sourceFormat) formatValue_->setText(*state.sourceFormat);
+    form_->setRowVisible(metadataRow_, state.sourceMetadata.has_value());
+    if (state.sourceMetadata) metadataValue_->setText(*state.sourceMetadata);
 }
 
 } // namespace fennick

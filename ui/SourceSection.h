@@ -29,8 +29,10 @@ private:
     QPushButton* chooseButton_;
     QLabel* sampleRateValue_;
     QLabel* formatValue_;
+    QLabel* metadataValue_;
     int sampleRateRow_ = -1;
     int formatRow_ = -1;
+    int metadataRow_ = -1;
 };
 
 } // namespace fennick
