@@ -199,7 +199,9 @@ std::uint64_t SourceMetadata::byteSize() const
 SourceMetadata readMetadata(SNDFILE* file)
 {
     SourceMetadata metadata;
-    for (int type = SF_STR_FIRST; type <= SF_STR_LAST; ++type) {
+    // Only the strings a RIFF INFO list has a tag for: another (an AIFF's or FLAC's licence) would
+    // be counted as carried and then lost.
+    for (const auto& [type, tag] : kInfoTags) {
         const char* text = sf_get_string(file, type);
         if (text != nullptr && *text != '\0')
             metadata.strings.emplace_back(type, std::string(text, ::strnlen(text, kMaxStringBytes)));
@@ -226,7 +228,10 @@ SourceMetadata readMetadata(SNDFILE* file)
 
     auto cart = std::make_shared<CartInfo>();
     if (sf_command(file, SFC_GET_CART_INFO, cart.get(), sizeof *cart) == SF_TRUE) {
-        cart->tag_text_size = std::min<std::uint32_t>(cart->tag_text_size, sizeof cart->tag_text - 1);
+        // The size libsndfile reports counts the chunk's bytes, not the text; the text it holds,
+        // with room for the CR LF libsndfile adds when writing, is what can be written back.
+        cart->tag_text_size = static_cast<std::uint32_t>(::strnlen(cart->tag_text, sizeof cart->tag_text - 3));
+        cart->tag_text[cart->tag_text_size] = '\0';
         metadata.cart = std::move(cart);
     }
     return metadata;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fennick::test {
@@ -56,6 +57,18 @@ AudioData readAudioFile(const std::filesystem::path& path);
 
 // The whole file's bytes, for checking that a source was left untouched.
 std::string fileBytes(const std::filesystem::path& path);
+
+// Metadata written chunk by chunk. `le32` is four little-endian bytes; a chunk is its id, size,
+// bytes and the pad byte an odd size needs.
+std::string le32(std::uint32_t value);
+std::string riffChunk(const std::string& id, const std::string& bytes);
+// A cue chunk with points 1, 2, … at `positions`.
+std::string cueChunk(const std::vector<std::uint32_t>& positions);
+// Puts `chunks` in the WAV at `path` just before its data chunk.
+void insertChunks(const std::filesystem::path& path, const std::string& chunks);
+// The top-level chunks of a RIFF or RF64 file's bytes, in order: id and bytes (one cut short is
+// given as far as it goes).
+std::vector<std::pair<std::string, std::string>> riffChunks(const std::string& file);
 
 // Number of open file descriptors of this process.
 int openDescriptorCount();
