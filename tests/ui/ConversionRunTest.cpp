@@ -81,7 +81,7 @@ TEST(ConversionRun, ReturnConvertsWithEveryReportShownAndTheFileAsChosen)
         EXPECT_EQ(suggested, defaultOutputFileName(f.url("take.wav"), rate, format));
         EXPECT_EQ(shown, expectedReports(frames));
         EXPECT_EQ(screen(*f.view),
-            "take.wav | 44.1 kHz | 24-bit integer || Saved chosen name.wav (gated-libsoxr) (dimmed) || Convert…");
+            "take.wav | 44.1 kHz | 24-bit integer | None || Saved chosen name.wav (gated-libsoxr) (dimmed) || Convert…");
 
         const AudioData written = readAudioFile(f.dir / "chosen name.wav");
         EXPECT_EQ(written.info.samplerate, hertz(rate));
@@ -105,14 +105,14 @@ TEST(ConversionRun, AFailedRunGivesWayToASuccessAndACancelledDialogChangesNeithe
     };
     convertTo(*f.view, f.url("no such folder/out.wav"));
     EXPECT_EQ(screen(*f.view),
-        "take.wav | 44.1 kHz | 24-bit integer || !Conversion failed: No such file or directory || Convert…");
+        "take.wav | 44.1 kHz | 24-bit integer | None || !Conversion failed: No such file or directory || Convert…");
     EXPECT_FALSE(f.view->state().conversionMessage);
     cancelChangesNothing();
 
     convertTo(*f.view, f.url("out.wav"));
     EXPECT_FALSE(f.view->state().errorMessage);
     EXPECT_EQ(
-        screen(*f.view), "take.wav | 44.1 kHz | 24-bit integer || Saved out.wav (gated-libsoxr) (dimmed) || Convert…");
+        screen(*f.view), "take.wav | 44.1 kHz | 24-bit integer | None || Saved out.wav (gated-libsoxr) (dimmed) || Convert…");
     cancelChangesNothing();
 }
 
@@ -126,7 +126,7 @@ TEST(ConversionRun, TheWindowStaysLiveDuringARunAndNothingDoneThereReachesItsFil
     bool timerRan = false;
     QTimer::singleShot(0, [&] { timerRan = true; });
     EXPECT_TRUE(waitUntil([&] { return timerRan; }));
-    EXPECT_EQ(screen(*f.view), "Field Recording 07.wav | 48 kHz | 24-bit integer || 0% (dimmed) || (Convert…)");
+    EXPECT_EQ(screen(*f.view), "Field Recording 07.wav | 48 kHz | 24-bit integer | None || 0% (dimmed) || (Convert…)");
     saveScreenshot(*f.view, "content-converting.png");
 
     // Settings and a failed load during the run: shown at once, but the file is made as started.
@@ -184,7 +184,7 @@ TEST(ConversionRun, CancelAndEscapeStopTheRunAtOnceAndLeaveTheEarlierFileAlone)
         startRun(*f.view, f.url("out.wav"));
         escape ? QTest::keyClick(f.view->qualitySection()->qualityPicker(), Qt::Key_Escape)
                : click(f.view->bottomBar()->cancelButton());
-        const QString cancelled = "take.wav | 48 kHz | 24-bit integer || Conversion cancelled. (dimmed) || Convert…";
+        const QString cancelled = "take.wav | 48 kHz | 24-bit integer | None || Conversion cancelled. (dimmed) || Convert…";
         EXPECT_EQ(screen(*f.view), cancelled);
         EXPECT_EQ(f.view->state().options, ConversionOptions{});
         gate.open();
@@ -206,14 +206,14 @@ TEST(ConversionRun, ClippingIsToldUnderTheSavedLine)
     convertTo(*f.view, f.url("out.wav"));
     const ClipReport clips = convertWav(f.dir / "master.wav", f.dir / "engine.wav", 48000.0, OutputFormat::int24, {});
     EXPECT_EQ(screen(*f.view),
-        "master.wav | 44.1 kHz | 32-bit float || Saved out.wav (gated-libsoxr) (dimmed) / " + clipWarning(clips).value()
+        "master.wav | 44.1 kHz | 32-bit float | None || Saved out.wav (gated-libsoxr) (dimmed) / " + clipWarning(clips).value()
             + " (amber) || Convert…");
     saveScreenshot(*f.view, "content-clipped.png");
 
     f.view->loadSourceFile(f.audioFile("quiet.wav")); // a sine at -6 dBFS
     convertTo(*f.view, f.url("quiet-out.wav"));
     EXPECT_EQ(screen(*f.view),
-        "quiet.wav | 44.1 kHz | 24-bit integer || Saved quiet-out.wav (gated-libsoxr) (dimmed) || Convert…");
+        "quiet.wav | 44.1 kHz | 24-bit integer | None || Saved quiet-out.wav (gated-libsoxr) (dimmed) || Convert…");
 }
 
 TEST(ConversionRun, ClipWarningsInTheUsersLocale)

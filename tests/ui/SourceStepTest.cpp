@@ -20,7 +20,7 @@ TEST(SourceStep, DropsTakeTheFirstWavAndAnUnreadableOneShowsWhy)
     const QUrl take = f.audioFile("Take.WAV", {48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24});
     EXPECT_TRUE(drop(*f.view, {f.textFile("notes.txt"), take, f.audioFile("other.wav")}));
     EXPECT_EQ(f.view->state().sourceURL, take);
-    EXPECT_EQ(screen(*f.view), "Take.WAV | 48 kHz | 24-bit integer ||  || Convert…");
+    EXPECT_EQ(screen(*f.view), "Take.WAV | 48 kHz | 24-bit integer | None ||  || Convert…");
 
     // No .wav among them, or nothing at all: refused, and nothing changes, an error line included.
     f.view->setOpenFileChooser([](QWidget*) -> OpenResult { return OpenFailed{"Folder unavailable."}; });
@@ -30,7 +30,7 @@ TEST(SourceStep, DropsTakeTheFirstWavAndAnUnreadableOneShowsWhy)
         drop(*f.view, {f.audioFile("a.wave"), f.audioFile("b.aiff", {44100, 2, SF_FORMAT_AIFF | SF_FORMAT_PCM_16})}));
     EXPECT_FALSE(drop(*f.view, {}));
     EXPECT_EQ(before, f.view->state());
-    EXPECT_EQ(screen(*f.view), "Take.WAV | 48 kHz | 24-bit integer || !Folder unavailable. || Convert…");
+    EXPECT_EQ(screen(*f.view), "Take.WAV | 48 kHz | 24-bit integer | None || !Folder unavailable. || Convert…");
 
     // A .wav that is not audio is taken, and replaces the loaded file with the reason.
     EXPECT_TRUE(drop(*f.view, {f.textFile("broken.wav")}));
@@ -50,7 +50,7 @@ TEST(SourceStep, AFailedReadKeepsTheLastRunsLineAndAGoodOneClearsBoth)
 
     f.view->loadSourceFile(f.audioFile("good.wav", {96000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16}));
     EXPECT_FALSE(f.view->state().conversionMessage || f.view->state().errorMessage);
-    EXPECT_EQ(screen(*f.view), "good.wav | 96 kHz | 16-bit integer ||  || Convert…");
+    EXPECT_EQ(screen(*f.view), "good.wav | 96 kHz | 16-bit integer | None ||  || Convert…");
 }
 
 TEST(SourceStep, OpenDialogAnswers)
@@ -65,7 +65,7 @@ TEST(SourceStep, OpenDialogAnswers)
     EXPECT_TRUE(presentedWhileOpen);
     EXPECT_FALSE(f.view->state().isImporterPresented);
     const ContentState loaded = f.view->state();
-    EXPECT_EQ(screen(*f.view), "chosen.wav | 44.1 kHz | 24-bit integer ||  || Convert…");
+    EXPECT_EQ(screen(*f.view), "chosen.wav | 44.1 kHz | 24-bit integer | None ||  || Convert…");
     saveScreenshot(*f.view, "content-file-loaded.png");
 
     f.view->setOpenFileChooser([](QWidget*) -> OpenResult { return OpenCancelled{}; });
@@ -100,6 +100,17 @@ TEST(SourceStep, HighlightOnlyWhileAFileDragHovers)
     EXPECT_FALSE(highlighted());
 }
 
+TEST(SourceStep, MetadataRowNamesWhatAConversionCarriesAcross)
+{
+    ViewFixture f;
+    const QUrl take = f.audioFile("take.wav", {48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24});
+    insertChunks(take.toLocalFile().toStdString(),
+        riffChunk("bext", std::string(602, '\0')) + riffChunk("iXML", "<BWFXML/>") + cueChunk({1, 2, 3, 4}));
+    f.view->loadSourceFile(take);
+    EXPECT_EQ(screen(*f.view), "take.wav | 48 kHz | 24-bit integer | Broadcast WAV, iXML, 4 markers ||  || Convert…");
+    saveScreenshot(*f.view, "content-metadata.png");
+}
+
 TEST(SourceStep, FormatAndSampleRateTextsFollowTheFileAndTheLocale)
 {
     ViewFixture f;
@@ -110,10 +121,10 @@ TEST(SourceStep, FormatAndSampleRateTextsFollowTheFileAndTheLocale)
     for (const auto& [subtype, hertz, shown] : cases) {
         switchLocale(*f.view, QLocale(QLocale::English, QLocale::UnitedStates));
         f.view->loadSourceFile(f.audioFile("source.wav", {hertz, 1, SF_FORMAT_WAV | subtype}, 100));
-        EXPECT_EQ(screen(*f.view), "source.wav | " + shown + " ||  || Convert…");
+        EXPECT_EQ(screen(*f.view), "source.wav | " + shown + " | None ||  || Convert…");
         // The user switches to German: the window follows without reloading.
         switchLocale(*f.view, QLocale(QLocale::German, QLocale::Germany));
-        EXPECT_EQ(screen(*f.view), "source.wav | " + QString(shown).replace('.', ',') + " ||  || Convert…");
+        EXPECT_EQ(screen(*f.view), "source.wav | " + QString(shown).replace('.', ',') + " | None ||  || Convert…");
     }
 }
 

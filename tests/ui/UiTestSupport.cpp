@@ -96,7 +96,7 @@ QString screen(const ContentView& view)
     const auto* name = view.findChild<QLabel*>(QStringLiteral("fileName"));
     QStringList shown{styled(name, name->text())};
     auto* form = static_cast<QFormLayout*>(view.sourceSection()->layout());
-    for (const char* field : {"sampleRateValue", "formatValue"}) {
+    for (const char* field : {"sampleRateValue", "formatValue", "metadataValue"}) {
         auto* value = view.findChild<QLabel*>(QString::fromLatin1(field));
         int row = -1;
         QFormLayout::ItemRole role{};
