@@ -132,7 +132,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
     app.add_flag("--overwrite", request.overwrite, "replace an existing DESTINATION");
     app.add_flag("--quiet", request.quiet, "no progress display");
     bool noMetadata = false;
-    app.add_flag("--no-metadata", noMetadata, "write the audio only, without the source's metadata");
+    app.add_flag("--no-metadata", noMetadata, "write only the format and the audio, without the source's metadata");
 
     try {
         // CLI11 takes its arguments last first.

@@ -34,7 +34,7 @@ _fennick_convert()
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '-r --rate -f --format -q --quality --phase --rolloff --bandwidth --steep
-            --double-precision --no-dither --overwrite --quiet -h --help --version' -- "$cur"))
+            --double-precision --no-dither --overwrite --quiet --no-metadata -h --help --version' -- "$cur"))
         return
     fi
     _filedir

@@ -267,10 +267,10 @@ void writeMetadata(SNDFILE* file, const SourceMetadata& metadata, const Metadata
 
     // libsndfile would append its own name to the software string, so LIST INFO is written here.
     std::vector<std::pair<std::uint32_t, std::string>> info;
-    for (const auto& [type, text] : metadata.strings) {
-        const auto tag
-            = std::find_if(std::begin(kInfoTags), std::end(kInfoTags), [&](const auto& t) { return t.first == type; });
-        if (tag != std::end(kInfoTags)) info.emplace_back(fourcc(tag->second), text + '\0');
+    for (const auto& string : metadata.strings) {
+        const auto tag = std::find_if(
+            std::begin(kInfoTags), std::end(kInfoTags), [&](const auto& t) { return t.first == string.first; });
+        if (tag != std::end(kInfoTags)) info.emplace_back(fourcc(tag->second), string.second + '\0');
     }
     if (!info.empty()) setChunk(file, "LIST", listChunk("INFO", std::move(info)));
 
