@@ -13,9 +13,11 @@ namespace fennick {
 
 namespace {
 
-// A chunk larger than this is skipped whole: no real iXML, bext, cue list or sampler chunk comes
-// near it, and the output's header must stay far below a plain WAV's 4 GiB.
-constexpr std::uint32_t kMaxChunkBytes = 1u << 20;
+// libsndfile builds a file's whole header in memory and, once that passes about 50 KiB, refuses
+// to grow it without a word and writes a broken file. All the metadata carried stays within this,
+// and a chunk larger than all of it is not even read.
+constexpr std::uint64_t kHeaderBudget = 40 * 1024;
+constexpr std::uint32_t kMaxChunkBytes = kHeaderBudget;
 // More chunks of one id than this are not looked at.
 constexpr int kMaxChunksPerId = 16;
 constexpr std::size_t kMaxStringBytes = 1u << 16;
@@ -171,6 +173,34 @@ void setChunk(SNDFILE* file, const char (&id)[5], const std::string& bytes)
     if (sf_set_chunk(file, &info) != SF_ERR_NO_ERROR) throw sndfileError(file);
 }
 
+// Leaves out what does not fit in kHeaderBudget, in this order of importance: the time reference,
+// the recorder's notes, the tags, the markers and their labels, the loops, cart. Each chunk counts
+// with its header, libsndfile's padding and what the rewrite may add to it.
+void keepWithinHeaderBudget(SourceMetadata& metadata)
+{
+    std::uint64_t left = kHeaderBudget;
+    const auto fits = [&left](std::uint64_t bytes) {
+        if (bytes + 12 > left) return false;
+        left -= bytes + 12;
+        return true;
+    };
+    if (metadata.bext && !fits(metadata.bext->size() + 128)) metadata.bext.reset(); // the history line
+    if (metadata.ixml && !fits(metadata.ixml->size() + 64)) metadata.ixml.reset(); // longer numbers
+    std::uint64_t strings = 4;
+    for (const auto& string : metadata.strings) strings += string.second.size() + 12;
+    if (!fits(strings)) metadata.strings.clear();
+    if (!fits(4 + kCueBytes * metadata.cues.size())) metadata.cues.clear();
+    std::erase_if(metadata.cueTexts, [&](const CueText& text) {
+        return std::none_of(
+            metadata.cues.begin(), metadata.cues.end(), [&](const CuePoint& cue) { return cue.id == text.cueId; });
+    });
+    std::uint64_t texts = 4;
+    for (const CueText& text : metadata.cueTexts) texts += text.body.size() + 16;
+    if (!fits(texts)) metadata.cueTexts.clear();
+    if (metadata.sampler && !fits(metadata.sampler->size())) metadata.sampler.reset();
+    if (metadata.cart && !fits(offsetof(CartInfo, tag_text) + metadata.cart->tag_text_size + 4)) metadata.cart.reset();
+}
+
 } // namespace
 
 std::uint64_t rescalePosition(std::uint64_t position, std::int64_t from, std::int64_t to)
@@ -206,7 +236,10 @@ SourceMetadata readMetadata(SNDFILE* file)
         if (text != nullptr && *text != '\0')
             metadata.strings.emplace_back(type, std::string(text, ::strnlen(text, kMaxStringBytes)));
     }
-    if (!isRiff(file)) return metadata;
+    if (!isRiff(file)) {
+        keepWithinHeaderBudget(metadata);
+        return metadata;
+    }
 
     forEachChunk(file, "bext", [&](std::string bytes) {
         // Shorter than its fixed part, whatever its version says: not a bext to trust.
@@ -221,11 +254,6 @@ SourceMetadata readMetadata(SNDFILE* file)
     forEachChunk(file, "cue ", [&](std::string bytes) { readCues(bytes, metadata); });
     forEachChunk(file, "LIST", [&](std::string bytes) { readCueTexts(bytes, metadata); });
     forEachChunk(file, "smpl", [&](std::string bytes) { readSampler(std::move(bytes), metadata); });
-    std::erase_if(metadata.cueTexts, [&](const CueText& text) {
-        return std::none_of(
-            metadata.cues.begin(), metadata.cues.end(), [&](const CuePoint& cue) { return cue.id == text.cueId; });
-    });
-
     auto cart = std::make_shared<CartInfo>();
     if (sf_command(file, SFC_GET_CART_INFO, cart.get(), sizeof *cart) == SF_TRUE) {
         // The size libsndfile reports counts the chunk's bytes, not the text; the text it holds,
@@ -234,6 +262,7 @@ SourceMetadata readMetadata(SNDFILE* file)
         cart->tag_text[cart->tag_text_size] = '\0';
         metadata.cart = std::move(cart);
     }
+    keepWithinHeaderBudget(metadata);
     return metadata;
 }
 

@@ -128,6 +128,8 @@ std::vector<HostileSource> hostileSources()
     };
     return {
         carrying("IxmlOf100MB", [] { return riffChunk("iXML", std::string(100u << 20, '<')); }),
+        carrying("MoreMetadataThanAHeaderHolds",
+            [] { return riffChunk("iXML", std::string(30000, '<')) + cueChunk(std::vector<std::uint32_t>(1000, 7)); }),
         carrying(
             "CueCountBeyondItsChunk", [] { return riffChunk("cue ", le32(0x7FFFFFFF) + cueChunk({5}).substr(12)); }),
         carrying("BextShorterThanItsVersionSays", [] { return riffChunk("bext", std::string(346, 'd') + "\2"); }),
