@@ -27,6 +27,7 @@ constexpr std::size_t kBextTimeReference = 338; // low then high 32 bits
 constexpr std::size_t kCueBytes = 24;
 constexpr std::size_t kSamplerFixedBytes = 36;
 constexpr std::size_t kLoopBytes = 24;
+constexpr std::size_t kCartFixedBytes = 2048; // everything before the tag text
 
 constexpr std::uint32_t fourcc(const char* id)
 {
@@ -254,12 +255,18 @@ SourceMetadata readMetadata(SNDFILE* file)
     forEachChunk(file, "cue ", [&](std::string bytes) { readCues(bytes, metadata); });
     forEachChunk(file, "LIST", [&](std::string bytes) { readCueTexts(bytes, metadata); });
     forEachChunk(file, "smpl", [&](std::string bytes) { readSampler(std::move(bytes), metadata); });
+    // libsndfile leaves a cart record's text, and the size it gives for it, unset when the chunk
+    // holds no text; both are taken from the chunk itself.
+    std::optional<std::string> tagText;
+    forEachChunk(file, "cart", [&](std::string bytes) {
+        if (!tagText) tagText = bytes.substr(std::min(bytes.size(), kCartFixedBytes));
+    });
     auto cart = std::make_shared<CartInfo>();
-    if (sf_command(file, SFC_GET_CART_INFO, cart.get(), sizeof *cart) == SF_TRUE) {
-        // The size libsndfile reports counts the chunk's bytes, not the text; the text it holds,
-        // with room for the CR LF libsndfile adds when writing, is what can be written back.
-        cart->tag_text_size = static_cast<std::uint32_t>(::strnlen(cart->tag_text, sizeof cart->tag_text - 3));
-        cart->tag_text[cart->tag_text_size] = '\0';
+    if (tagText && sf_command(file, SFC_GET_CART_INFO, cart.get(), sizeof *cart) == SF_TRUE) {
+        // Room is left for the CR LF libsndfile adds when writing the text back.
+        const std::size_t size = std::min(::strnlen(tagText->data(), tagText->size()), sizeof cart->tag_text - 3);
+        std::fill(std::copy_n(tagText->data(), size, cart->tag_text), std::end(cart->tag_text), '\0');
+        cart->tag_text_size = static_cast<std::uint32_t>(size);
         metadata.cart = std::move(cart);
     }
     keepWithinHeaderBudget(metadata);
