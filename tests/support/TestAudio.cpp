@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -84,48 +85,22 @@ std::string fileBytes(const std::filesystem::path& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::string le32(std::uint32_t value)
-{
-    std::string bytes(4, '\0');
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>(value >> (8 * i));
-    return bytes;
-}
-
-std::string riffChunk(const std::string& id, const std::string& bytes)
-{
-    return id + le32(static_cast<std::uint32_t>(bytes.size())) + bytes + std::string(bytes.size() % 2, '\0');
-}
-
-std::string cueChunk(const std::vector<std::uint32_t>& positions)
-{
-    std::string cue = le32(static_cast<std::uint32_t>(positions.size()));
-    for (std::uint32_t id = 1; id <= positions.size(); ++id) {
-        const std::uint32_t at = positions[id - 1];
-        cue += le32(id) + le32(at) + "data" + le32(0) + le32(0) + le32(at);
-    }
-    return riffChunk("cue ", cue);
-}
-
 void insertChunks(const std::filesystem::path& path, const std::string& chunks)
 {
     std::string bytes = fileBytes(path);
-    const std::size_t data = bytes.find("data", 12);
-    if (bytes.size() < 12 || data == std::string::npos) throw std::runtime_error("no data chunk in " + path.string());
-    bytes.insert(data, chunks);
-    bytes.replace(4, 4, le32(static_cast<std::uint32_t>(bytes.size() - 8)));
-    std::ofstream(path, std::ios::binary) << bytes;
+    bytes.insert(bytes.find("data", 12), chunks); // throws when there is none
+    std::ofstream(path, std::ios::binary) << bytes.replace(4, 4, le32(std::uint32_t(bytes.size() - 8)));
 }
 
 std::vector<std::pair<std::string, std::string>> riffChunks(const std::string& file)
 {
-    std::vector<std::pair<std::string, std::string>> chunks;
-    for (std::size_t at = 12; at + 8 <= file.size();) {
-        std::uint32_t size = 0;
-        for (int i = 3; i >= 0; --i) size = size << 8 | static_cast<unsigned char>(file[at + 4 + i]);
-        chunks.emplace_back(file.substr(at, 4), file.substr(at + 8, size));
-        at += 8 + std::size_t(size) + size % 2;
+    std::vector<std::pair<std::string, std::string>> found;
+    std::uint32_t size = 0;
+    for (std::size_t at = 12; at + 8 <= file.size(); at += 8 + std::size_t(size) + size % 2) {
+        std::memcpy(&size, file.data() + at + 4, 4); // little-endian, as the machines that run this are
+        found.emplace_back(file.substr(at, 4), file.substr(at + 8, size));
     }
-    return chunks;
+    return found;
 }
 
 int openDescriptorCount()

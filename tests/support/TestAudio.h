@@ -60,10 +60,11 @@ std::string fileBytes(const std::filesystem::path& path);
 
 // Metadata written chunk by chunk. `le32` is four little-endian bytes; a chunk is its id, size,
 // bytes and the pad byte an odd size needs.
-std::string le32(std::uint32_t value);
-std::string riffChunk(const std::string& id, const std::string& bytes);
-// A cue chunk with points 1, 2, … at `positions`.
-std::string cueChunk(const std::vector<std::uint32_t>& positions);
+inline std::string le32(std::uint32_t v) { return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
+inline std::string riffChunk(const std::string& id, const std::string& bytes)
+{
+    return id + le32(std::uint32_t(bytes.size())) + bytes + std::string(bytes.size() % 2, '\0');
+}
 // Puts `chunks` in the WAV at `path` just before its data chunk.
 void insertChunks(const std::filesystem::path& path, const std::string& chunks);
 // The top-level chunks of a RIFF or RF64 file's bytes, in order: id and bytes (one cut short is
