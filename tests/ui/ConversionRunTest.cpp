@@ -81,7 +81,8 @@ TEST(ConversionRun, ReturnConvertsWithEveryReportShownAndTheFileAsChosen)
         EXPECT_EQ(suggested, defaultOutputFileName(f.url("take.wav"), rate, format));
         EXPECT_EQ(shown, expectedReports(frames));
         EXPECT_EQ(screen(*f.view),
-            "take.wav | 44.1 kHz | 24-bit integer | None || Saved chosen name.wav (gated-libsoxr) (dimmed) || Convert…");
+            "take.wav | 44.1 kHz | 24-bit integer | None || Saved chosen name.wav (gated-libsoxr) (dimmed) || "
+            "Convert…");
 
         const AudioData written = readAudioFile(f.dir / "chosen name.wav");
         EXPECT_EQ(written.info.samplerate, hertz(rate));
@@ -111,8 +112,8 @@ TEST(ConversionRun, AFailedRunGivesWayToASuccessAndACancelledDialogChangesNeithe
 
     convertTo(*f.view, f.url("out.wav"));
     EXPECT_FALSE(f.view->state().errorMessage);
-    EXPECT_EQ(
-        screen(*f.view), "take.wav | 44.1 kHz | 24-bit integer | None || Saved out.wav (gated-libsoxr) (dimmed) || Convert…");
+    EXPECT_EQ(screen(*f.view),
+        "take.wav | 44.1 kHz | 24-bit integer | None || Saved out.wav (gated-libsoxr) (dimmed) || Convert…");
     cancelChangesNothing();
 }
 
@@ -184,7 +185,8 @@ TEST(ConversionRun, CancelAndEscapeStopTheRunAtOnceAndLeaveTheEarlierFileAlone)
         startRun(*f.view, f.url("out.wav"));
         escape ? QTest::keyClick(f.view->qualitySection()->qualityPicker(), Qt::Key_Escape)
                : click(f.view->bottomBar()->cancelButton());
-        const QString cancelled = "take.wav | 48 kHz | 24-bit integer | None || Conversion cancelled. (dimmed) || Convert…";
+        const QString cancelled
+            = "take.wav | 48 kHz | 24-bit integer | None || Conversion cancelled. (dimmed) || Convert…";
         EXPECT_EQ(screen(*f.view), cancelled);
         EXPECT_EQ(f.view->state().options, ConversionOptions{});
         gate.open();
@@ -206,8 +208,8 @@ TEST(ConversionRun, ClippingIsToldUnderTheSavedLine)
     convertTo(*f.view, f.url("out.wav"));
     const ClipReport clips = convertWav(f.dir / "master.wav", f.dir / "engine.wav", 48000.0, OutputFormat::int24, {});
     EXPECT_EQ(screen(*f.view),
-        "master.wav | 44.1 kHz | 32-bit float | None || Saved out.wav (gated-libsoxr) (dimmed) / " + clipWarning(clips).value()
-            + " (amber) || Convert…");
+        "master.wav | 44.1 kHz | 32-bit float | None || Saved out.wav (gated-libsoxr) (dimmed) / "
+            + clipWarning(clips).value() + " (amber) || Convert…");
     saveScreenshot(*f.view, "content-clipped.png");
 
     f.view->loadSourceFile(f.audioFile("quiet.wav")); // a sine at -6 dBFS
