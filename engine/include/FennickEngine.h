@@ -220,6 +220,14 @@ struct SourceFileInfo {
 // FIFO can never make it wait. Throws AudioFileError.
 SourceFileInfo readSourceFileInfo(const std::filesystem::path& path);
 
+// ---- Naming --------------------------------------------------------------------------------
+
+// The name an output is offered under: the source's base name (without its last extension) + "_"
+// + rate in hertz + "-" + "16", "24" or "32f" + ".wav"; "take 3.wav" at 96 kHz, 32-bit float gives
+// "take 3_96000-32f.wav". The window and the converter offer the same name.
+std::filesystem::path defaultOutputFileName(
+    const std::filesystem::path& source, std::int64_t targetRateHertz, OutputFormat outputFormat);
+
 // ---- Converting ----------------------------------------------------------------------------
 
 using ProgressCallback = std::function<void(double fraction)>;
