@@ -145,7 +145,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
     CLI::Option* const outputDirOption = single("-o,--output-dir", outputDir, "FOLDER",
         "write each output into FOLDER under its suggested name, BASE_RATE-16|24|32f.wav", "");
     CLI::Option* const jobsOption
-        = single("-j,--jobs", jobs, "N", "files converted at the same time", "the number of cores");
+        = single("-j,--jobs", jobs, "N", "files converted at the same time, with -o", "cores");
     app.add_flag("--steep", request.options.steepFilter, "steep filter");
     app.add_flag("--double-precision", request.options.doublePrecision, "64-bit internal processing");
     bool noDither = false;
