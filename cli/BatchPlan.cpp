@@ -1,50 +1,14 @@
 #include "BatchPlan.h"
 
-#include <algorithm>
-#include <cctype>
 #include <map>
 #include <set>
 #include <string>
 #include <system_error>
+#include <utility>
 
 namespace fennick::cli {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-bool isAudioFileName(const fs::path& path)
-{
-    std::string extension = path.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension == ".wav" || extension == ".aiff" || extension == ".aif" || extension == ".flac";
-}
-
-// The audio files under `folder`, each with its folder relative to `root`. `visited` holds the
-// folders already walked, by their real path, so that a link to one of them is not walked again.
-void collectFolder(const fs::path& root, const fs::path& folder, std::set<fs::path>& visited,
-    std::vector<std::pair<fs::path, fs::path>>& found)
-{
-    std::error_code error;
-    const fs::path real = fs::canonical(folder, error);
-    if (error || !visited.insert(real).second) return;
-    std::vector<fs::path> entries;
-    for (fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, error), end;
-         !error && it != end; it.increment(error)) {
-        entries.push_back(it->path());
-    }
-    std::sort(entries.begin(), entries.end());
-    for (const fs::path& entry : entries) {
-        if (fs::is_directory(entry, error)) {
-            collectFolder(root, entry, visited, found);
-        } else if (fs::is_regular_file(entry, error) && isAudioFileName(entry)) {
-            found.emplace_back(entry, entry.parent_path().lexically_relative(root));
-        }
-    }
-}
-
-} // namespace
 
 OutputClash::OutputClash(const fs::path& first, const fs::path& second, const fs::path& output)
     : std::runtime_error(first.string() + " and " + second.string() + " would both be written to " + output.string())
@@ -54,14 +18,14 @@ OutputClash::OutputClash(const fs::path& first, const fs::path& second, const fs
 std::vector<BatchFile> planBatch(
     const std::vector<fs::path>& sources, const fs::path& outputDir, std::int64_t rateHertz, OutputFormat format)
 {
-    std::vector<std::pair<fs::path, fs::path>> found; // source, subfolder
+    std::vector<FoundAudioFile> found;
     std::set<fs::path> visited;
     for (const fs::path& source : sources) {
         std::error_code error;
         if (fs::is_directory(source, error)) {
-            collectFolder(source, source, visited, found);
+            for (FoundAudioFile& file : findAudioFiles(source, visited)) found.push_back(std::move(file));
         } else {
-            found.emplace_back(source, fs::path()); // an unreadable one fails on its own later
+            found.push_back({source, {}}); // an unreadable one fails on its own later
         }
     }
     std::vector<BatchFile> plan;

@@ -24,9 +24,8 @@ struct OutputClash : std::runtime_error {
         const std::filesystem::path& first, const std::filesystem::path& second, const std::filesystem::path& output);
 };
 
-// A file stands for itself, whatever its extension; a folder for every file in it and its
-// subfolders whose extension is wav, aiff, aif or flac in any letter case, in name order. Links are
-// followed, each folder visited once, so a link back up cannot loop. Throws OutputClash.
+// A file stands for itself, whatever its extension; a folder for the files findAudioFiles finds
+// there, each folder walked once over all the sources. Throws OutputClash.
 std::vector<BatchFile> planBatch(const std::vector<std::filesystem::path>& sources,
     const std::filesystem::path& outputDir, std::int64_t rateHertz, OutputFormat format);
 

@@ -45,9 +45,8 @@ std::stop_source startConversionJob(const ConversionRequest& request, Conversion
         };
         ClipReport clips;
         try {
-            // The save dialog has asked before a file is replaced.
             clips = convertWav(localPath(request.source), localPath(request.destination), request.targetRate,
-                request.outputFormat, request.options, progress, {stop, true});
+                request.outputFormat, request.options, progress, {stop, request.replaceExisting});
         } catch (const ConversionCancelled&) {
             return; // the window has said so already, or is gone
         } catch (const std::exception& error) {

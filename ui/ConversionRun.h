@@ -25,6 +25,7 @@ struct ConversionRequest {
     double targetRate = 0; // hertz
     OutputFormat outputFormat = OutputFormat::int16;
     ConversionOptions options;
+    bool replaceExisting = true; // the save dialog has asked before a file is replaced
 };
 
 // What the job reports back. Each is called on the main thread, in the order the job posted
