@@ -121,6 +121,12 @@ BatchView::BatchView(QWidget* parent) : QWidget(parent), maxJobs_(std::max(1, QT
     list_->setColumnWidth(formatColumn, 120);
     list_->setColumnWidth(lengthColumn, 70);
     list_->setAcceptDrops(false); // the window takes drops anywhere, the list included
+    // What to do with an empty list, where the files will be.
+    emptyHint_
+        = new QLabel(QStringLiteral("Drop audio files or folders here, or use Add Files\u2026 and Add Folder\u2026"));
+    setSecondaryStyle(emptyHint_);
+    auto* hintLayout = new QVBoxLayout(list_->viewport());
+    hintLayout->addWidget(emptyHint_, 0, Qt::AlignCenter);
 
     addFilesButton_ = new QPushButton(QStringLiteral("Add Files\u2026"), this);
     addFolderButton_ = new QPushButton(QStringLiteral("Add Folder\u2026"), this);
@@ -181,7 +187,8 @@ BatchView::BatchView(QWidget* parent) : QWidget(parent), maxJobs_(std::max(1, QT
     bottom->setSpacing(12);
     bottom->addWidget(progress_);
     bottom->addWidget(progressText_);
-    bottom->addWidget(summary_, 1);
+    bottom->addWidget(summary_);
+    bottom->addStretch(1);
     bottom->addWidget(convertButton_);
 
     auto* divider = new QFrame(this);
@@ -332,8 +339,8 @@ std::optional<QUrl> BatchView::outputOf(const BatchRow& row) const
     if (state_.saveNextToSource) return QUrl::fromLocalFile(QFileInfo(row.source.toLocalFile()).dir().filePath(name));
     if (!state_.saveFolder) return std::nullopt;
     const QString subfolder = QFile::decodeName(row.subfolder.c_str());
-    return QUrl::fromLocalFile(
-        QDir::cleanPath(QDir(state_.saveFolder->toLocalFile()).filePath(subfolder + '/' + name)));
+    const QString relative = subfolder.isEmpty() ? name : subfolder + QLatin1Char('/') + name;
+    return QUrl::fromLocalFile(QDir::cleanPath(QDir(state_.saveFolder->toLocalFile()).filePath(relative)));
 }
 
 void BatchView::convertAll()
@@ -348,7 +355,8 @@ void BatchView::convertAll()
         row.output = outputOf(row);
         if (!row.output) return;
         rows.push_back(i);
-        if (QFileInfo::exists(row.output->toLocalFile())) existing.append(row.output->toLocalFile());
+        const QString path = row.output->toLocalFile();
+        if (QFileInfo::exists(path) && !existing.contains(path)) existing.append(path);
     }
     if (rows.empty()) return;
     ExistingOutputsAnswer answer = ExistingOutputsAnswer::replace;
@@ -366,7 +374,7 @@ void BatchView::convertAll()
         if (const auto [owner, added] = ownerOf.emplace(path, i); !added) {
             row.status = Status::failed;
             row.reason
-                = state_.rows[owner->second].source.fileName() + QStringLiteral(" is saved under this name too.");
+                = QStringLiteral("another file in the list is saved as ") + row.output->fileName() + QLatin1Char('.');
             continue;
         }
         const bool exists = existing.contains(path);
@@ -383,6 +391,7 @@ void BatchView::convertAll()
     ++runNumber_;
     runClock_.start();
     startNext();
+    if (running_.empty()) endRun(); // every file skipped or failed before it started
     render();
 }
 
@@ -393,6 +402,8 @@ void BatchView::startNext()
         queue_.pop_back();
         BatchRow& row = state_.rows[index];
         row.status = Status::converting;
+        // The mirrored subfolder; one that cannot be made fails the file in the engine.
+        QDir().mkpath(QFileInfo(row.output->toLocalFile()).absolutePath());
         const ConversionRequest request{row.source, *row.output, rawValue(state_.settings.targetRate),
             state_.settings.outputFormat, state_.settings.options, replace_[index]};
         // The job may outlive this window; it reaches it only through this weak handle, on the
@@ -489,9 +500,7 @@ void BatchView::render()
                 : row.status == Status::cancelled || row.status == Status::skipped
                 ? QBrush(secondaryTextColor(list_))
                 : QBrush(palette().color(QPalette::Text)));
-        if (row.status == Status::waiting || row.status == Status::converting
-            || (!state_.isConverting && row.output && row.status != Status::ready && row.status != Status::unreadable
-                && row.status != Status::skipped)) {
+        if (row.status != Status::ready && row.status != Status::unreadable && row.status != Status::skipped) {
             ++filesInRun;
             totalSeconds += row.seconds;
             if (row.status == Status::converting) doneSeconds += row.progress * row.seconds;
@@ -505,6 +514,7 @@ void BatchView::render()
     const bool converting = state_.isConverting;
     const bool anyRunnable = std::any_of(rows.begin(), rows.end(), isRunnable);
     const bool hasDestination = state_.saveNextToSource || state_.saveFolder.has_value();
+    emptyHint_->setVisible(rows.empty());
     addFilesButton_->setEnabled(!converting);
     addFolderButton_->setEnabled(!converting);
     removeButton_->setEnabled(!converting && !list_->selectedItems().isEmpty());

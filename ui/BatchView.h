@@ -89,6 +89,7 @@ private:
     QElapsedTimer runClock_;
 
     QTreeWidget* list_;
+    QLabel* emptyHint_;
     QPushButton* addFilesButton_;
     QPushButton* addFolderButton_;
     QPushButton* removeButton_;
