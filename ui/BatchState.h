@@ -34,7 +34,7 @@ struct BatchState {
     std::vector<BatchRow> rows;
     // The main window's destination-format and quality sections edit and show these fields.
     ContentState settings;
-    std::optional<QUrl> saveFolder; // the folder of the first file added until chosen
+    std::optional<QUrl> saveFolder; // the first folder added, or the first file's, until chosen
     bool saveNextToSource = false;
     bool isConverting = false;
     std::optional<QString> summary; // the last run's

@@ -2,6 +2,7 @@
 
 #include "ConversionRun.h"
 #include "DestinationSection.h"
+#include "FileChoosers.h"
 #include "LocaleFormat.h"
 #include "QualitySection.h"
 #include "SourceFile.h"
@@ -12,7 +13,6 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -208,21 +208,16 @@ BatchView::BatchView(QWidget* parent) : QWidget(parent), maxJobs_(std::max(1, QT
     layout->addWidget(divider);
     layout->addLayout(bottom);
 
-    connect(addFilesButton_, &QPushButton::clicked, this, [this] {
-        const QList<QUrl> urls = QFileDialog::getOpenFileUrls(this, QStringLiteral("Add Files"), {},
-            QStringLiteral("Audio files (*.wav *.WAV *.aiff *.AIFF *.aif *.AIF *.flac *.FLAC)"));
-        addUrls(urls);
-    });
+    connect(addFilesButton_, &QPushButton::clicked, this, [this] { addUrls(chooseFilesToAdd(this)); });
     connect(addFolderButton_, &QPushButton::clicked, this, [this] {
-        const QUrl folder = QFileDialog::getExistingDirectoryUrl(this, QStringLiteral("Add Folder"));
-        if (!folder.isEmpty()) addUrls({folder});
+        if (const auto folder = chooseFolder(this, QStringLiteral("Add Folder"))) addUrls({*folder});
     });
     connect(removeButton_, &QPushButton::clicked, this, &BatchView::removeSelected);
     connect(clearButton_, &QPushButton::clicked, this, &BatchView::clear);
     connect(chooseFolderButton_, &QPushButton::clicked, this, [this] {
-        const QUrl folder = QFileDialog::getExistingDirectoryUrl(
-            this, QStringLiteral("Save Into"), state_.saveFolder.value_or(QUrl()));
-        if (!folder.isEmpty()) setSaveFolder(folder);
+        if (const auto folder = chooseFolder(this, QStringLiteral("Save Into"), state_.saveFolder.value_or(QUrl()))) {
+            setSaveFolder(*folder);
+        }
     });
     connect(nextToSourceToggle_, &QCheckBox::toggled, this, &BatchView::setSaveNextToSource);
     connect(convertButton_, &QPushButton::clicked, this, [this] { state_.isConverting ? cancel() : convertAll(); });
@@ -293,6 +288,8 @@ void BatchView::addUrls(const QList<QUrl>& urls)
             addFile(url, {});
             continue;
         }
+        // A folder's outputs go beside its files, its subfolders mirrored onto themselves.
+        if (!state_.saveFolder) state_.saveFolder = url;
         for (const FoundAudioFile& found : findAudioFiles(path, visited)) {
             addFile(QUrl::fromLocalFile(QFile::decodeName(found.file.c_str())), found.subfolder);
         }
