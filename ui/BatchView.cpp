@@ -383,6 +383,7 @@ void BatchView::convertAll()
         replace_[i] = exists;
         queue_.insert(queue_.begin(), i);
     }
+    runSettings_ = state_.settings;
     state_.summary.reset();
     state_.isConverting = true;
     ++runNumber_;
@@ -401,8 +402,8 @@ void BatchView::startNext()
         row.status = Status::converting;
         // The mirrored subfolder; one that cannot be made fails the file in the engine.
         QDir().mkpath(QFileInfo(row.output->toLocalFile()).absolutePath());
-        const ConversionRequest request{row.source, *row.output, rawValue(state_.settings.targetRate),
-            state_.settings.outputFormat, state_.settings.options, replace_[index]};
+        const ConversionRequest request{row.source, *row.output, rawValue(runSettings_.targetRate),
+            runSettings_.outputFormat, runSettings_.options, replace_[index]};
         // The job may outlive this window; it reaches it only through this weak handle, on the
         // main thread, and its reports are dropped once the window is gone or ran again.
         const QPointer<BatchView> view(this);

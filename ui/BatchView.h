@@ -85,6 +85,7 @@ private:
     std::map<std::size_t, std::stop_source> running_; // row, its run
     std::vector<std::size_t> queue_; // rows still to start, first at the back
     std::map<std::size_t, bool> replace_; // rows whose existing output the user chose to replace
+    ContentState runSettings_; // as the run started: later edits in the window only reach the next one
     std::uint64_t runNumber_ = 0; // reports of an earlier run are dropped
     QElapsedTimer runClock_;
 
