@@ -41,10 +41,9 @@ using Status = BatchRow::Status;
 QString clockText(double seconds)
 {
     const auto whole = static_cast<long long>(seconds + 0.5);
-    const QString minutesAndSeconds
-        = QStringLiteral("%1:%2").arg(whole / 60 % 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
-    if (whole < 3600) return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
-    return QStringLiteral("%1:").arg(whole / 3600) + minutesAndSeconds.rightJustified(5, QLatin1Char('0'));
+    const auto twoDigits = [](long long value) { return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0')); };
+    if (whole < 3600) return QStringLiteral("%1:%2").arg(whole / 60).arg(twoDigits(whole % 60));
+    return QStringLiteral("%1:%2:%3").arg(whole / 3600).arg(twoDigits(whole / 60 % 60), twoDigits(whole % 60));
 }
 
 QString statusText(const BatchRow& row)
