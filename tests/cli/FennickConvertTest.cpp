@@ -191,7 +191,7 @@ TEST_F(FennickConvert, ConvertsAFolderTreeAsOneFileRunsWould)
             {"b/06.aiff", {44100, 2, SF_FORMAT_AIFF | SF_FORMAT_FLOAT}}, {"b/c/07.wav", {}}, {"b/c/08.Wav", {32000, 2}},
             {"b/c/09.wav", {8000, 1}}, {"b/c/10.FLAC", {48000, 1, SF_FORMAT_FLAC | SF_FORMAT_PCM_16}}};
     std::filesystem::create_directories(tree / "b/c");
-    for (const auto& [name, spec] : files) writeAudioFile(tree / name, spec, 3000, sine(440, spec.sampleRate));
+    for (const auto& [name, layout] : files) writeAudioFile(tree / name, layout, 3000, sine(440, layout.sampleRate));
     std::ofstream(tree / "b/broken.wav") << "not audio";
     std::ofstream(tree / "b/c/empty.flac");
     std::ofstream(tree / "notes.txt") << "not a source";
@@ -205,7 +205,7 @@ TEST_F(FennickConvert, ConvertsAFolderTreeAsOneFileRunsWould)
             << result.err;
         EXPECT_NE(result.err.find("Conversion failed: " + (tree / "b/c/empty.flac").string() + ": "), std::string::npos)
             << result.err;
-        for (const auto& [name, spec] : files) {
+        for (const auto& [name, layout] : files) {
             const auto output = std::filesystem::path(name).parent_path()
                 / defaultOutputFileName(name, 48000, fromRawValue<OutputFormat>(format).value());
             EXPECT_NE(result.out.find("Saved " + output.string() + " (" + kVersion + ")\n"), std::string::npos);
