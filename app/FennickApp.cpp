@@ -1,5 +1,6 @@
 #include "FennickApp.h"
 
+#include "BatchView.h"
 #include "BuildConfig.h"
 #include "MainWindow.h"
 
@@ -27,6 +28,7 @@ FennickApp::FennickApp() : updaterController_(true)
 FennickApp::~FennickApp()
 {
     for (const QPointer<MainWindow>& window : std::as_const(windows_)) delete window.data();
+    for (const QPointer<BatchView>& window : std::as_const(batchWindows_)) delete window.data();
     // Each window stopped its run as it went; what is left of them ends within one block.
     QThreadPool::globalInstance()->waitForDone();
 }
@@ -39,7 +41,25 @@ MainWindow* FennickApp::newWindow()
         MainWindow* opened = newWindow();
         opened->move(window->pos() + cascadeOffset);
     });
+    connect(window, &MainWindow::batchWindowRequested, this, [this, window] {
+        BatchView* opened = newBatchWindow();
+        opened->move(window->pos() + cascadeOffset);
+    });
     windows_.append(window);
+    window->show();
+    return window;
+}
+
+BatchView* FennickApp::newBatchWindow()
+{
+    batchWindows_.removeAll(nullptr);
+    // A window of its own, not a dialog: it may run while the main windows are used. Closing it
+    // deletes it, which cancels its run.
+    auto* window = new BatchView;
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowTitle(QStringLiteral("Convert Several Files"));
+    window->resize(960, 860);
+    batchWindows_.append(window);
     window->show();
     return window;
 }

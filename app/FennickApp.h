@@ -8,6 +8,7 @@
 
 namespace fennick {
 
+class BatchView;
 class MainWindow;
 
 // The application object: one per process, created after QApplication. It sets the application's
@@ -23,10 +24,13 @@ public:
 
     // Opens a new main window with its own ContentView and shows it.
     MainWindow* newWindow();
+    // Opens a window of its own for converting many files, one per call.
+    BatchView* newBatchWindow();
 
 private:
     UpdaterController updaterController_;
     QList<QPointer<MainWindow>> windows_;
+    QList<QPointer<BatchView>> batchWindows_;
 };
 
 } // namespace fennick

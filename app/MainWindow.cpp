@@ -35,6 +35,9 @@ void MainWindow::buildMenus(Updater& updater)
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     QAction* newWindow = file->addAction(QStringLiteral("New Window"), this, &MainWindow::newWindowRequested);
     newWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    QAction* batch
+        = file->addAction(QStringLiteral("Convert Several Files\u2026"), this, &MainWindow::batchWindowRequested);
+    batch->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N));
     QAction* closeWindow = file->addAction(QStringLiteral("Close Window"), this, &QWidget::close);
     closeWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
     file->addSeparator();
@@ -55,7 +58,8 @@ void MainWindow::showAbout()
         QStringLiteral("<h3>Fennick %1</h3>"
                        "<p>Converts an audio file into a WAV file of another sample rate and sample encoding, "
                        "resampled with libsoxr.</p>"
-                       "<p>For batch work, use the command-line converter <tt>fennick-convert</tt>.</p>")
+                       "<p>For many files at once, use File \u2192 Convert Several Files\u2026 or the "
+                       "command-line converter <tt>fennick-convert</tt>.</p>")
             .arg(QApplication::applicationVersion()));
 }
 

@@ -28,6 +28,7 @@ public:
 
 signals:
     void newWindowRequested();
+    void batchWindowRequested();
 
 private:
     void buildMenus(Updater& updater);

@@ -29,6 +29,10 @@ sox's -Q N is undocumented but picks libsoxr's recipe N (its -q/-l/-m/-h/-v are 
 override options (-L, -b, -s) are refused by sox below medium, so quick gets none.
 sox runs --single-threaded; libsoxr runs single-threaded in the other three: fennick, the floor
 and ffmpeg all pass no runtime spec, and SOXR_NUM_THREADS is removed from the environment.
+
+The batch case converts a folder of 12 files (3 minutes each, 44.1 kHz 24-bit stereo) to 48 kHz
+24-bit: fennick-convert -o with -j 1 and -j 2 against a shell loop of ffmpeg and one of sox, one
+file after the other as such loops run, in files per minute.
 """
 
 import argparse
@@ -73,6 +77,11 @@ CASES = (
 )
 MEMORY_CASE = CASES[1]
 LONG_FACTOR = 6  # the long file for the memory check: six times the 10-minute one
+
+BATCH_FILES = 12
+BATCH_SECONDS = (180, 10)  # full run, --quick
+BATCH_RATE, BATCH_FORMAT = 48000, "int24"
+BATCH_TOOLS = ("fennick -j 1", "fennick -j 2", "ffmpeg loop", "sox loop")
 
 SOX_ENCODING = {"int16": ["-e", "signed-integer", "-b", "16"], "int24": ["-e", "signed-integer", "-b", "24"],
                 "float32": ["-e", "floating-point", "-b", "32"]}
@@ -242,6 +251,66 @@ def memory_check(binaries, sources, work, env):
         output.unlink(missing_ok=True)
 
 
+def make_batch_folder(work, quick):
+    """BATCH_FILES copies of one generated take, each a file of its own."""
+    seconds = BATCH_SECONDS[1 if quick else 0]
+    folder = work / f"batch-{seconds}s"
+    if not folder.exists():
+        print(f"generating {folder.name} ({BATCH_FILES} × {seconds} s)", file=sys.stderr)
+        partial = work / f"batch-{seconds}s.partial"
+        partial.mkdir(exist_ok=True)
+        rate, encoding, channels, _, recipe = SOURCES["music44"]
+        first = partial / "take01.wav"
+        subprocess.run(["sox", "-n", "-r", str(rate), "-c", str(channels)] + encoding
+                       + [str(first), "synth", str(seconds)] + recipe.split(), check=True)
+        for number in range(2, BATCH_FILES + 1):
+            shutil.copyfile(first, partial / f"take{number:02}.wav")
+        partial.rename(folder)
+    return folder
+
+
+def batch_command(tool, binary, folder, out):
+    if tool.startswith("fennick"):
+        return [binary, "-o", str(out), "-j", tool.split()[-1], "-r", str(BATCH_RATE), "-f", BATCH_FORMAT,
+                "-q", DEFAULT_QUALITY, "--bandwidth", str(BANDWIDTH), "--overwrite", "--quiet", str(folder)]
+    peer = tool.split()[0]
+    single = command_for(peer, {}, "$f", "$OUT/$(basename \"$f\")", BATCH_RATE, BATCH_FORMAT, DEFAULT_QUALITY)
+    quoted = " ".join('"' + word + '"' if "$" in word else "'" + word + "'" for word in single)
+    loop = f'for f in "$IN"/*.wav; do {quoted} || exit 1; done'
+    return ["env", f"IN={folder}", f"OUT={out}", "bash", "-c", loop]
+
+
+def batch_table(binaries, work, quick, rounds, env):
+    folder = make_batch_folder(work, quick)
+    for path in folder.iterdir():
+        warm_page_cache(path)
+    walls = {tool: [] for tool in BATCH_TOOLS}
+    for number in range(1, rounds + 1):
+        print(f"batch round {number}/{rounds} (load {load_average():.2f})", file=sys.stderr)
+        for tool in BATCH_TOOLS:
+            out = work / "batch-out"
+            shutil.rmtree(out, ignore_errors=True)
+            out.mkdir()
+            command = batch_command(tool, binaries["fennick"], folder, out)
+            walls[tool].append(run_measured(command, env, os.devnull, work / "rss.txt")[0])
+            if len(list(out.iterdir())) != BATCH_FILES:
+                raise RuntimeError(f"{tool} wrote {len(list(out.iterdir()))} files, not {BATCH_FILES}")
+            shutil.rmtree(out)
+    rate = {tool: BATCH_FILES * 60 / statistics.median(walls[tool]) for tool in BATCH_TOOLS}
+    seconds = BATCH_SECONDS[1 if quick else 0]
+    lines = [f"Batch: {BATCH_FILES} files of {seconds_text(seconds)}, 44.1 kHz 24-bit stereo to 48 kHz 24-bit at "
+             f"{DEFAULT_QUALITY}, {rounds} rounds; files per minute from the median wall time, on "
+             f"{os.cpu_count()} cores.", "",
+             "| " + " | ".join(BATCH_TOOLS) + " |", "|" + "---:|" * len(BATCH_TOOLS),
+             "| " + " | ".join(f"{rate[tool]:.1f}" for tool in BATCH_TOOLS) + " |", ""]
+    speedup = rate["fennick -j 2"] / rate["fennick -j 1"]
+    over_ffmpeg = rate["fennick -j 2"] / rate["ffmpeg loop"]
+    lines += [f"- -j 2 against -j 1: {speedup:.2f}× (target ≥ 1.8: {'met' if speedup >= 1.8 else 'MISSED'})",
+              f"- -j 2 against the ffmpeg loop: {over_ffmpeg:.2f}× (target ≥ 2: "
+              f"{'met' if over_ffmpeg >= 2 else 'MISSED'})"]
+    return "\n".join(lines) + "\n"
+
+
 def seconds_text(seconds):
     return f"{seconds // 60} min" if seconds >= 120 else f"{seconds} s"
 
@@ -332,6 +401,8 @@ def main():
     parser.add_argument("--instructions", action="store_true",
                         help="count instructions with callgrind on the 20-second inputs instead of timing")
     parser.add_argument("--output", type=pathlib.Path, help="also write the table (Markdown) here")
+    parser.add_argument("--no-batch", action="store_true", help="skip the batch case")
+    parser.add_argument("--only-batch", action="store_true", help="run the batch case alone")
     args = parser.parse_args()
 
     rounds = args.rounds or (2 if args.quick else 5)
@@ -350,11 +421,13 @@ def main():
     short = args.quick or args.instructions
     work = args.data / "quick" if short else args.data
     work.mkdir(parents=True, exist_ok=True)
-    sources = make_sources(work, short, sorted({case[1] for case in CASES}))
+    sources = {} if args.only_batch else make_sources(work, short, sorted({case[1] for case in CASES}))
     for path, _ in sources.values():
         warm_page_cache(path)
 
-    if args.instructions:
+    if args.only_batch:
+        table = batch_table(binaries, work, short, rounds, env)
+    elif args.instructions:
         table = instruction_table(binaries, sources, work, qualities, env)
     else:
         loads = []
@@ -362,6 +435,8 @@ def main():
         loads.append(load_average())
         memory = None if args.no_memory else memory_check(binaries, sources, work, env)
         table = render(samples, sources, qualities, memory, rounds, loads)
+        if not args.no_batch:
+            table += "\n" + batch_table(binaries, work, short, rounds, env)
         (work / "samples.json").write_text(json.dumps(
             {f"{label} | {quality}": runs for (label, quality), runs in samples.items()}, indent=1))
     stamp = datetime.datetime.now().strftime("%Y-%m-%d %H:%M")

@@ -2,11 +2,13 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <ostream>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -77,6 +79,16 @@ double parseBandwidth(const std::string& given)
     return percent;
 }
 
+unsigned parseJobs(const std::string& given)
+{
+    unsigned jobs = 0;
+    const auto [end, error] = std::from_chars(given.data(), given.data() + given.size(), jobs);
+    if (error != std::errc() || end != given.data() + given.size() || jobs < 1 || jobs > 1024) {
+        throw UsageError("--jobs takes a whole number from 1 to 1024, not '" + given + "'");
+    }
+    return jobs;
+}
+
 // CLI11's own complaints, reworded.
 std::string describe(const CLI::ParseError& error)
 {
@@ -86,7 +98,6 @@ std::string describe(const CLI::ParseError& error)
         const std::string extra = quote == std::string::npos ? text : text.substr(quote + 2);
         return (extra.rfind('-', 0) == 0 ? "unknown option '" : "unexpected argument '") + extra + "'";
     }
-    if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) return "a SOURCE and a DESTINATION are needed";
     if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
         return text.substr(0, text.find(':')) + " needs a value";
     }
@@ -100,16 +111,22 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
     ConvertRequest request;
     CLI::App app{"Resamples an audio file into a WAV file with libsoxr.", "fennick-convert"};
     app.set_version_flag("--version", std::string("fennick-convert ") + FENNICK_VERSION);
-    app.footer("Examples:\n"
+    app.footer("Many files: fennick-convert [OPTIONS] -o FOLDER SOURCE...\n"
+               "  A SOURCE folder stands for its wav, aiff, aif and flac files, subfolders mirrored in FOLDER.\n\n"
+               "Examples:\n"
                "  fennick-convert take.wav take_96000-32f.wav -r 96000 -f float32\n"
+               "  fennick-convert -o album-48k -r 48000 -f int24 -j 2 album/\n"
                "  fennick-convert mix.wav mix_48000-24.wav -r 48000 -f int24 -q bits32 --steep\n"
                "  fennick-convert voice.wav voice_44100-16.wav --no-dither --overwrite");
-    app.add_option("SOURCE", request.source, "audio file to read")->required();
-    app.add_option("DESTINATION", request.destination, "WAV file to write")->required();
+    // SOURCE DESTINATION, or with --output-dir any number of sources: sorted out after parsing.
+    std::vector<std::string> operands;
+    app.add_option("SOURCE DESTINATION", operands, "audio file to read and WAV file to write")
+        ->type_name("")
+        ->expected(0, -1);
 
     // Every value is taken as text and checked below, so that each complaint names its option in
     // our words; a repeated option takes its last value, as getopt tools do.
-    std::string rate, format, quality, phase, rolloff, bandwidth;
+    std::string rate, format, quality, phase, rolloff, bandwidth, outputDir, jobs;
     const auto single = [&app](const std::string& flags, std::string& target, const std::string& type,
                             const std::string& help, const std::string& fallback) {
         return app.add_option(flags, target, help)
@@ -125,6 +142,10 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
     CLI::Option* const rolloffOption = single("--rolloff", rolloff, "R", listOf(kRolloffs), "small");
     CLI::Option* const bandwidthOption
         = single("--bandwidth", bandwidth, "PCT", "passband end in percent, 74.0 to 99.7", "91.3");
+    CLI::Option* const outputDirOption = single("-o,--output-dir", outputDir, "FOLDER",
+        "write each output into FOLDER under its suggested name, BASE_RATE-16|24|32f.wav", "");
+    CLI::Option* const jobsOption
+        = single("-j,--jobs", jobs, "N", "files converted at the same time, with -o", "cores");
     app.add_flag("--steep", request.options.steepFilter, "steep filter");
     app.add_flag("--double-precision", request.options.doublePrecision, "64-bit internal processing");
     bool noDither = false;
@@ -143,6 +164,18 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
         if (phaseOption->count() > 0) parseChoice("--phase", phase, kPhases, request.options.phase);
         if (rolloffOption->count() > 0) parseChoice("--rolloff", rolloff, kRolloffs, request.options.rolloff);
         if (bandwidthOption->count() > 0) request.options.bandwidthPercent = parseBandwidth(bandwidth);
+        request.jobs = jobsOption->count() > 0 ? parseJobs(jobs) : std::max(1u, std::thread::hardware_concurrency());
+        if (outputDirOption->count() > 0) {
+            if (outputDir.empty()) throw UsageError("--output-dir needs a value");
+            request.outputDir = outputDir;
+            if (operands.empty()) throw UsageError("a SOURCE is needed");
+            request.sources.assign(operands.begin(), operands.end());
+        } else {
+            if (operands.size() < 2) throw UsageError("a SOURCE and a DESTINATION are needed");
+            if (operands.size() > 2) throw UsageError("unexpected argument '" + operands[2] + "'");
+            request.source = operands[0];
+            request.destination = operands[1];
+        }
     } catch (const CLI::CallForHelp&) {
         out << app.help();
         return {std::nullopt, 0};

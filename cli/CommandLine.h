@@ -12,8 +12,11 @@
 namespace fennick::cli {
 
 struct ConvertRequest {
-    std::filesystem::path source;
+    std::filesystem::path source; // one file: SOURCE DESTINATION
     std::filesystem::path destination;
+    std::vector<std::filesystem::path> sources; // many files, with outputDir: files and folders
+    std::optional<std::filesystem::path> outputDir;
+    unsigned jobs = 1; // files converted at the same time; the core count unless given
     std::int64_t rate = 44100;
     OutputFormat format = OutputFormat::int16;
     ConversionOptions options;

@@ -1,4 +1,5 @@
-# bash completion for fennick-convert: the options, their values, and files for SOURCE and DESTINATION.
+# bash completion for fennick-convert: the options, their values, files for SOURCE and DESTINATION
+# and folders for --output-dir.
 # The value lists are cli/CommandLine.cpp's.
 _fennick_convert()
 {
@@ -26,15 +27,19 @@ _fennick_convert()
             COMPREPLY=($(compgen -W 'small medium none' -- "$cur"))
             return
             ;;
-        --bandwidth | -h | --help | --version)
+        -o | --output-dir)
+            _filedir -d
+            return
+            ;;
+        --bandwidth | -j | --jobs | -h | --help | --version)
             return
             ;;
     esac
     $split && return
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '-r --rate -f --format -q --quality --phase --rolloff --bandwidth --steep
-            --double-precision --no-dither --overwrite --quiet --no-metadata -h --help --version' -- "$cur"))
+        COMPREPLY=($(compgen -W '-r --rate -f --format -q --quality --phase --rolloff --bandwidth -o --output-dir -j --jobs
+            --steep --double-precision --no-dither --overwrite --quiet --no-metadata -h --help --version' -- "$cur"))
         return
     fi
     _filedir

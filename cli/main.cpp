@@ -1,5 +1,8 @@
 // fennick-convert: the conversion engine on the command line, with the window's result lines.
 
+#include "BatchPlan.h"
+#include "BatchRun.h"
+#include "ClipWarning.h"
 #include "CommandLine.h"
 #include "FennickEngine.h"
 #include "ProgressBar.h"
@@ -45,22 +48,45 @@ private:
     std::atomic<int> signal_{0};
 };
 
-// "379 samples clipped (peak +0.31 dBFS)." or "The file holds 12 samples over full scale (…)."
-std::optional<std::string> clipWarning(const fennick::ClipReport& clips)
+// Many files into one folder: every check before the first file is touched, then the run.
+int convertMany(const fennick::cli::ConvertRequest& request, const StopOnSignal& stopOnSignal)
 {
-    const std::uint64_t count = clips.clippedSamples > 0 ? clips.clippedSamples : clips.samplesOverFullScale;
-    if (count == 0) return std::nullopt;
-    // Two decimals at most, as the window shows it: "+0.31", "+0.8", "0".
-    const double peak = std::round(clips.peakDbfs * 100.0) / 100.0;
-    const int decimals = peak == std::round(peak) ? 0 : peak * 10 == std::round(peak * 10) ? 1 : 2;
-    char peakText[32];
-    std::snprintf(peakText, sizeof peakText, peak == 0 ? "%.*f" : "%+.*f", decimals, peak == 0 ? 0.0 : peak);
-    std::string text = clips.clippedSamples > 0 ? "" : "The file holds ";
-    text += std::to_string(count);
-    text += count == 1 ? " sample" : " samples";
-    text += clips.clippedSamples > 0 ? " clipped" : " over full scale";
-    text += std::string(" (peak ") + peakText + " dBFS).";
-    return text;
+    using namespace fennick;
+    std::vector<cli::BatchFile> files;
+    try {
+        files = cli::planBatch(request.sources, *request.outputDir, request.rate, request.format);
+    } catch (const cli::OutputClash& clash) {
+        std::cerr << "fennick-convert: " << clash.what() << '\n';
+        return 2;
+    }
+    if (files.empty()) {
+        std::cerr << "fennick-convert: no wav, aiff, aif or flac files in the sources given\n";
+        return 2;
+    }
+    if (!request.overwrite) {
+        bool anyExists = false;
+        for (const cli::BatchFile& file : files) {
+            std::error_code ignored;
+            if (!std::filesystem::exists(std::filesystem::symlink_status(file.output, ignored))) continue;
+            std::cerr << "Conversion failed: " << file.output.string()
+                      << " already exists; use --overwrite to replace it.\n";
+            anyExists = true;
+        }
+        if (anyExists) return 1;
+    }
+    std::error_code error;
+    std::filesystem::create_directories(*request.outputDir, error);
+    if (error) {
+        std::cerr << "Conversion failed: " << request.outputDir->string() << ": " << error.message() << '\n';
+        return 1;
+    }
+    std::FILE* const terminal = !request.quiet && ::isatty(STDERR_FILENO) ? stderr : nullptr;
+    switch (cli::runBatch(files, request, stopOnSignal.token(), terminal, std::cout, std::cerr)) {
+    case cli::BatchOutcome::allSaved: return 0;
+    case cli::BatchOutcome::someFailed: return 1;
+    case cli::BatchOutcome::cancelled: return 128 + stopOnSignal.signal();
+    }
+    return 1;
 }
 
 } // namespace
@@ -75,6 +101,8 @@ int main(int argc, char** argv)
     // A file-size limit must fail a write (and so the run, which then cleans up), not end the process.
     std::signal(SIGXFSZ, SIG_IGN);
     static const StopOnSignal stopOnSignal; // its thread may outlast main's frame
+
+    if (request.outputDir) return convertMany(request, stopOnSignal);
 
     const auto refuseExisting = [&] {
         std::cerr << "Conversion failed: " << request.destination.string()
@@ -108,6 +136,6 @@ int main(int argc, char** argv)
     }
     bar.reset();
     std::cout << "Saved " << request.destination.filename().string() << " (" << soxrVersionText() << ")" << std::endl;
-    if (const auto warning = clipWarning(clips)) std::cerr << "warning: " << *warning << '\n';
+    if (const auto warning = cli::clipWarning(clips)) std::cerr << "warning: " << *warning << '\n';
     return 0;
 }

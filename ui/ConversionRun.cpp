@@ -10,21 +10,12 @@
 
 #include <cmath>
 #include <exception>
+#include <filesystem>
 #include <utility>
 
 namespace fennick {
 
 namespace {
-
-QString formatSuffix(OutputFormat format)
-{
-    switch (format) {
-    case OutputFormat::int16: return QStringLiteral("16");
-    case OutputFormat::int24: return QStringLiteral("24");
-    case OutputFormat::float32: return QStringLiteral("32f");
-    }
-    return {};
-}
 
 // Runs `task` on the main thread later; never waits for it.
 void postToMainThread(std::function<void()> task)
@@ -36,11 +27,8 @@ void postToMainThread(std::function<void()> task)
 
 QString defaultOutputFileName(const QUrl& source, TargetSampleRate targetRate, OutputFormat outputFormat)
 {
-    const QString name = source.fileName();
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    const QString base = dot > 0 ? name.left(dot) : name;
-    return base + QLatin1Char('_') + QString::number(hertz(targetRate)) + QLatin1Char('-') + formatSuffix(outputFormat)
-        + QStringLiteral(".wav");
+    const std::filesystem::path name = source.fileName().toStdString();
+    return QString::fromStdString(fennick::defaultOutputFileName(name, hertz(targetRate), outputFormat).string());
 }
 
 std::stop_source startConversionJob(const ConversionRequest& request, ConversionObserver observer)
@@ -57,9 +45,8 @@ std::stop_source startConversionJob(const ConversionRequest& request, Conversion
         };
         ClipReport clips;
         try {
-            // The save dialog has asked before a file is replaced.
             clips = convertWav(localPath(request.source), localPath(request.destination), request.targetRate,
-                request.outputFormat, request.options, progress, {stop, true});
+                request.outputFormat, request.options, progress, {stop, request.replaceExisting});
         } catch (const ConversionCancelled&) {
             return; // the window has said so already, or is gone
         } catch (const std::exception& error) {

@@ -15,8 +15,7 @@
 
 namespace fennick {
 
-// Base name of the source (without its last extension) + "_" + rate in hertz + "-" + "16",
-// "24" or "32f" + ".wav": "take 3.wav" at 96 kHz, 32-bit float gives "take 3_96000-32f.wav".
+// The engine's defaultOutputFileName for a window's source and settings.
 QString defaultOutputFileName(const QUrl& source, TargetSampleRate targetRate, OutputFormat outputFormat);
 
 // Everything a run reads, copied when it starts; later edits in the window do not reach it.
@@ -26,6 +25,7 @@ struct ConversionRequest {
     double targetRate = 0; // hertz
     OutputFormat outputFormat = OutputFormat::int16;
     ConversionOptions options;
+    bool replaceExisting = true; // the save dialog has asked before a file is replaced
 };
 
 // What the job reports back. Each is called on the main thread, in the order the job posted

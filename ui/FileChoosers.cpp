@@ -46,4 +46,26 @@ std::optional<QUrl> chooseFileToSave(QWidget* parent, const QString& suggestedNa
     return urls.first();
 }
 
+QList<QUrl> chooseFilesToAdd(QWidget* parent)
+{
+    QFileDialog dialog(parent, QStringLiteral("Add Files"));
+    dialog.setOptions(dialogOptions());
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setNameFilter(QStringLiteral("Audio files (*.wav *.WAV *.aiff *.AIFF *.aif *.AIF *.flac *.FLAC)"));
+    if (dialog.exec() != QDialog::Accepted) return {};
+    return dialog.selectedUrls();
+}
+
+std::optional<QUrl> chooseFolder(QWidget* parent, const QString& title, const QUrl& start)
+{
+    QFileDialog dialog(parent, title);
+    dialog.setOptions(dialogOptions() | QFileDialog::ShowDirsOnly);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::Directory);
+    if (start.isLocalFile()) dialog.setDirectoryUrl(start);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedUrls().isEmpty()) return std::nullopt;
+    return dialog.selectedUrls().first();
+}
+
 } // namespace fennick

@@ -5,6 +5,7 @@
 // KDE, the desktop portal), with its bookmarks and recent places, and Qt's widget dialogs
 // elsewhere. FENNICK_WIDGET_DIALOGS=1 forces Qt's, which tests drive from the keyboard.
 
+#include <QList>
 #include <QString>
 #include <QUrl>
 
@@ -35,5 +36,11 @@ OpenResult chooseFileToOpen(QWidget* parent);
 // Pre-filled with `suggestedName`, in its folder when it is a path; the dialog asks before an
 // existing file is replaced.
 std::optional<QUrl> chooseFileToSave(QWidget* parent, const QString& suggestedName);
+
+// Any number of existing audio files (wav, aiff, aif, flac), for the batch window's list.
+QList<QUrl> chooseFilesToAdd(QWidget* parent);
+
+// One existing folder, starting in `start` when given.
+std::optional<QUrl> chooseFolder(QWidget* parent, const QString& title, const QUrl& start = {});
 
 } // namespace fennick

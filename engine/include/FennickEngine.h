@@ -11,11 +11,13 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <stop_token>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace fennick {
 
@@ -220,6 +222,26 @@ struct SourceFileInfo {
 // Reads only the header; the file is closed again before this returns. Regular files only, so a
 // FIFO can never make it wait. Throws AudioFileError.
 SourceFileInfo readSourceFileInfo(const std::filesystem::path& path);
+
+// ---- Naming --------------------------------------------------------------------------------
+
+// The name an output is offered under: the source's base name (without its last extension) + "_"
+// + rate in hertz + "-" + "16", "24" or "32f" + ".wav"; "take 3.wav" at 96 kHz, 32-bit float gives
+// "take 3_96000-32f.wav". The window and the converter offer the same name.
+std::filesystem::path defaultOutputFileName(
+    const std::filesystem::path& source, std::int64_t targetRateHertz, OutputFormat outputFormat);
+
+// The audio files a folder stands for: every file in it and its subfolders whose extension is wav,
+// aiff, aif or flac in any letter case, in name order, each with its folder relative to `folder`.
+// Links are followed, each folder visited once, so a link back up cannot loop; folders that cannot
+// be read are passed over. `visited` carries the folders already walked from one call to the next.
+struct FoundAudioFile {
+    std::filesystem::path file;
+    std::filesystem::path subfolder; // "" for a file directly in the folder
+};
+std::vector<FoundAudioFile> findAudioFiles(const std::filesystem::path& folder);
+std::vector<FoundAudioFile> findAudioFiles(
+    const std::filesystem::path& folder, std::set<std::filesystem::path>& visited);
 
 // ---- Converting ----------------------------------------------------------------------------
 

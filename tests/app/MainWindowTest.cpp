@@ -45,7 +45,8 @@ TEST(MainWindow, OpensAtTheDefaultContentSizeWithTheFennickMenus)
     EXPECT_EQ(window->centralWidget()->size(), QSize(560, 880));
     EXPECT_FALSE(QApplication::windowIcon().isNull()) << "the SVG icon did not load";
     EXPECT_EQ(menusOf(*window),
-        QStringList({"&File: New Window Ctrl+N | Close Window Ctrl+W | --- | Quit Ctrl+Q",
+        QStringList({QStringLiteral("&File: New Window Ctrl+N | Convert Several Files\u2026 Ctrl+Shift+N | Close "
+                                    "Window Ctrl+W | --- | Quit Ctrl+Q"),
             QStringLiteral("&Help: About Fennick | Check for Updates\u2026")}));
 }
 
@@ -92,8 +93,8 @@ TEST(MainWindow, SaveDialogOpensWhereTheWindowLastSaved)
         QThreadPool::globalInstance()->waitForDone();
         QCoreApplication::sendPostedEvents(); // the run's reports
     }
-    EXPECT_EQ(asked,
-        std::vector({path("take_44100-16.wav"), path("out/take_44100-16.wav"), path("out/take_44100-16.wav")}));
+    EXPECT_EQ(
+        asked, std::vector({path("take_44100-16.wav"), path("out/take_44100-16.wav"), path("out/take_44100-16.wav")}));
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 #     the window before and after the run and of its Help menu are kept for review; Ctrl+Q quits.
 #  2. Ctrl+Q while a run is held in the middle of its work (a stand-in libsoxr waits while a gate file
 #     exists): the run is cancelled, and neither the output nor a temporary file is left.
+#  3. Ctrl+Shift+N opens the batch window; Add Folder… takes a folder with a subfolder; Convert All
+#     writes each take next to its source (the default folder, the mirrored layout); a screenshot is kept.
 # Usage: end_to_end_test.sh FENNICK_BINARY SCREENSHOT_DIR GATED_LIBSOXR. Exits 77 (skipped) when a tool
 # is missing.
 set -euo pipefail
@@ -116,3 +118,34 @@ wait_for_exit 30
 left=$(find "$work" -name 'long_44100-16.wav*' | wc -l)
 [ "$left" -eq 0 ] || fail "a cancelled run left $(find "$work" -name 'long_44100-16.wav*')"
 echo "quit during a run: cancelled, nothing left behind"
+
+# 3. Many files through the batch window, clicked as a user would (Xvfb has no window manager, so
+#    the window opens at its default size and the buttons are where that size puts them).
+mkdir -p "$work/album/disc 2"
+sox -n -r 48000 -c 2 -b 24 "$work/album/one.wav" synth 2 sine 440 gain -6
+sox -n -r 96000 -c 2 -b 24 "$work/album/disc 2/two.wav" synth 2 sine 440 gain -6
+start_fennick "$work/take.wav"
+xdotool key ctrl+shift+n
+batch=$(timeout 30 xdotool search --sync --onlyvisible --name '^Convert Several Files$' | head -n1) ||
+  fail "the batch window did not open"
+xdotool windowfocus --sync "$batch"
+sleep 1
+xdotool mousemove --window "$batch" 147 337 click 1 # Add Folder…
+dialog=$(timeout 30 xdotool search --sync --onlyvisible --name '^Add Folder$' | head -n1) ||
+  fail "the Add Folder dialog did not open"
+xdotool windowfocus --sync "$dialog" type --delay 20 "$work/album"
+sleep 0.5
+xdotool key Escape Return # the completion popup, then the dialog's Choose
+wait_for 10 bash -c "! xdotool search --onlyvisible --name '^Add Folder$' >/dev/null" || fail "the dialog stayed open"
+xdotool windowfocus --sync "$batch"
+xdotool mousemove --window "$batch" 892 836 click 1 # Convert All
+for take in "album/one_44100-16.wav" "album/disc 2/two_44100-16.wav"; do
+  wait_for 60 bash -c "[ \"\$(soxi -s '$work/$take' 2>/dev/null)\" = $((2 * 44100)) ]" ||
+    fail "no complete $take appeared"
+  check_output "$work/$take" $((2 * 44100))
+done
+sleep 1 # the summary line is drawn after the last file is closed
+import -window "$batch" "$shots/fennick-batch-finished.png"
+send_quit
+wait_for_exit 30
+echo "batch window: a folder converted, its subfolder mirrored"

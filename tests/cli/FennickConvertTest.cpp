@@ -9,6 +9,7 @@
 
 #include <soxr.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -179,6 +180,67 @@ TEST_F(FennickConvert, ClippingIsToldOnStderr)
     EXPECT_EQ(quiet.err, "");
 }
 
+// A folder tree with two files that cannot be read, two at a time: every other file comes out as a
+// one-file run makes it, in the mirrored layout; the two failures are told and the run exits 1.
+TEST_F(FennickConvert, ConvertsAFolderTreeAsOneFileRunsWould)
+{
+    const auto tree = dir / "album";
+    const std::pair<std::string, AudioSpec> files[]
+        = {{"01.wav", {}}, {"02.WAV", {48000, 1}}, {"03.aif", {96000, 2, SF_FORMAT_AIFF | SF_FORMAT_PCM_16}},
+            {"b/04.flac", {88200, 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_24}}, {"b/05.wav", {22050, 1}},
+            {"b/06.aiff", {44100, 2, SF_FORMAT_AIFF | SF_FORMAT_FLOAT}}, {"b/c/07.wav", {}}, {"b/c/08.Wav", {32000, 2}},
+            {"b/c/09.wav", {8000, 1}}, {"b/c/10.FLAC", {48000, 1, SF_FORMAT_FLAC | SF_FORMAT_PCM_16}}};
+    std::filesystem::create_directories(tree / "b/c");
+    for (const auto& [name, layout] : files) writeAudioFile(tree / name, layout, 3000, sine(440, layout.sampleRate));
+    std::ofstream(tree / "b/broken.wav") << "not audio";
+    std::ofstream(tree / "b/c/empty.flac");
+    std::ofstream(tree / "notes.txt") << "not a source";
+    std::filesystem::create_directory_symlink("..", tree / "b/c/up"); // walked once, not forever
+    for (const std::string format : {"float32", "int16"}) {
+        const auto result = convert(
+            {"-o", (dir / ("out-" + format)).string(), "-j", "2", "-r", "48000", "-f", format, "--no-dither", tree});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 10) << result.out;
+        EXPECT_NE(result.err.find("Conversion failed: " + (tree / "b/broken.wav").string() + ": "), std::string::npos)
+            << result.err;
+        EXPECT_NE(result.err.find("Conversion failed: " + (tree / "b/c/empty.flac").string() + ": "), std::string::npos)
+            << result.err;
+        for (const auto& [name, layout] : files) {
+            const auto output = std::filesystem::path(name).parent_path()
+                / defaultOutputFileName(name, 48000, fromRawValue<OutputFormat>(format).value());
+            EXPECT_NE(result.out.find("Saved " + output.string() + " (" + kVersion + ")\n"), std::string::npos);
+            convertWav(
+                tree / name, dir / "alone.wav", 48000.0, fromRawValue<OutputFormat>(format).value(), {.dither = false});
+            EXPECT_TRUE(fileBytes(dir / ("out-" + format) / output) == fileBytes(dir / "alone.wav")) << output;
+        }
+    }
+}
+
+// Refusals come before anything is converted: the output folder holds what it held.
+TEST_F(FennickConvert, ManyFileRunsRefuseBeforeConverting)
+{
+    std::filesystem::create_directories(dir / "other");
+    std::filesystem::create_directories(dir / "out");
+    std::filesystem::copy_file(source, dir / "other/take.wav");
+    std::filesystem::copy_file(source, dir / "kept.wav");
+    std::ofstream(dir / "out/kept_44100-16.wav") << "kept";
+    const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
+        {{"-o", "out", "take.wav", "other/take.wav"}, 2,
+            "fennick-convert: take.wav and other/take.wav would both be written to out/take_44100-16.wav\n"},
+        {{"-o", "out", "take.wav", "kept.wav"}, 1,
+            "Conversion failed: out/kept_44100-16.wav already exists; use --overwrite to replace it.\n"},
+        {{"-j", "0", "-o", "out", "take.wav"}, 2,
+            "fennick-convert: --jobs takes a whole number from 1 to 1024, not '0' (see --help)\n"},
+    };
+    for (auto [arguments, exitCode, err] : cases) {
+        arguments.insert(arguments.begin(), {"env", "-C", dir.path().string(), kConverter}); // relative names
+        const auto result = runProcess(arguments, dir.path());
+        EXPECT_EQ(result.exitCode, exitCode);
+        EXPECT_EQ(result.err, err);
+        EXPECT_EQ(folderEntries(dir / "out"), std::vector<std::string>{"kept_44100-16.wav"});
+    }
+}
+
 // A run held inside libsoxr (a stand-in that waits while a gate file exists) until the test has
 // done what it must do mid-run.
 class HeldRun {
@@ -207,6 +269,8 @@ private:
 TEST_F(FennickConvert, SigintAndSigtermCancelAndLeaveTheEarlierFileAlone)
 {
     const auto destination = dir / "kept.wav";
+    std::filesystem::create_directories(dir / "many");
+    for (const auto name : {"a.wav", "b.wav", "c.wav"}) std::filesystem::copy_file(source, dir / "many" / name);
     for (const int signal : {SIGINT, SIGTERM}) {
         TempDir gates;
         std::ofstream(destination) << "the take the user already had";
@@ -218,8 +282,15 @@ TEST_F(FennickConvert, SigintAndSigtermCancelAndLeaveTheEarlierFileAlone)
         EXPECT_EQ(result.exitCode, 128 + signal);
         EXPECT_EQ(result.out, "");
         EXPECT_EQ(fileBytes(destination), "the take the user already had");
-        EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"kept.wav", "take.wav"}));
+        EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"kept.wav", "many", "take.wav"}));
     }
+    // Many files: the two under way are cancelled, the third never starts, nothing is left.
+    TempDir gates;
+    HeldRun run(gates.path(), {"-j", "2", "-o", (gates / "out").string(), (dir / "many").string()});
+    run.process().signal(SIGINT);
+    const ProcessResult result = run.release();
+    EXPECT_EQ(result.exitCode, 130);
+    EXPECT_EQ(folderEntries(gates / "out"), std::vector<std::string>{});
 }
 
 // Without --overwrite another file is never replaced, whether it is there from the start or another

@@ -141,7 +141,7 @@ void switchLocale(ContentView& view, const QLocale& locale)
     QApplication::sendEvent(&view, &change);
 }
 
-void saveScreenshot(ContentView& view, const char* name)
+void saveScreenshot(QWidget& view, const char* name)
 {
     QDir().mkpath(QStringLiteral(FENNICK_SCREENSHOT_DIR));
     // Let the layout settle first, as it has by the time anyone looks at a real window.

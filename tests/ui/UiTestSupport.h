@@ -82,6 +82,6 @@ void convertTo(ContentView& view, const QUrl& destination);
 void switchLocale(ContentView& view, const QLocale& locale);
 
 // A picture of the view for review, in <build>/screenshots.
-void saveScreenshot(ContentView& view, const char* name);
+void saveScreenshot(QWidget& view, const char* name);
 
 } // namespace fennick::test

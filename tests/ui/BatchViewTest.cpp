@@ -1,0 +1,122 @@
+// The batch window with the real engine behind a gated libsoxr: files and a folder added, a run held
+// with one file half-way, per-row states, the question about existing outputs, cancel, the summary.
+
+#include "BatchView.h"
+#include "UiTestSupport.h"
+
+#include <QDropEvent>
+#include <QMimeData>
+#include <QThreadPool>
+#include <QTreeWidget>
+
+#include <fstream>
+
+namespace fennick::test {
+namespace {
+
+struct BatchFixture : ViewFixture {
+    BatchFixture()
+    {
+        batch = std::make_unique<BatchView>();
+        batch->resize(960, 860);
+        batch->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(batch.get()));
+        batch->setExistingOutputsQuestion([this](QWidget*, const QStringList& outputs) {
+            asked.append(outputs);
+            return answer;
+        });
+    }
+    // Each row as "File | Sample rate | Format | Length | Status".
+    QStringList rows() const
+    {
+        QStringList shown;
+        for (int i = 0; i < batch->list()->topLevelItemCount(); ++i) {
+            QStringList columns;
+            for (int c = 0; c < 5; ++c) columns.append(batch->list()->topLevelItem(i)->text(c));
+            shown.append(columns.join(" | "));
+        }
+        return shown;
+    }
+    QString status(int row) const { return batch->list()->topLevelItem(row)->text(BatchView::statusColumn); }
+    void startHeld()
+    {
+        click(batch->convertButton());
+        ASSERT_TRUE(waitUntil([this] { return status(0) == "0%"; }));
+    }
+    std::unique_ptr<BatchView> batch;
+    QStringList asked;
+    ExistingOutputsAnswer answer = ExistingOutputsAnswer::replace;
+};
+
+TEST(BatchWindow, RunsAListOneFileHeldHalfWayAndSumsItUp)
+{
+    BatchFixture f;
+    saveScreenshot(*f.batch, "batch-empty.png");
+    const int rates[] = {44100, 48000, 96000, 88200, 192000, 22050, 32000, 176400, 44100, 48000};
+    std::filesystem::create_directories(f.dir / "album/disc 2");
+    for (int i = 0; i < 10; ++i) {
+        f.audioFile((i < 5 ? "album/" : "album/disc 2/") + std::to_string(i) + ".wav", {rates[i], 2}, 2205 * (i + 1));
+    }
+    f.textFile("album/broken.wav");
+    std::filesystem::create_directories(f.dir / "other");
+    f.batch->addUrls({f.audioFile("take.wav"), f.audioFile("other/take.wav", {48000, 1})});
+    QMimeData dropped;
+    dropped.setUrls({f.url("album")});
+    QDropEvent drop(QPoint(200, 200), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+    static_cast<QObject&>(*f.batch).event(&drop);
+    const QStringList listed = f.rows();
+    ASSERT_EQ(listed.size(), 13);
+    EXPECT_EQ(listed[0], "take.wav | 44.1 kHz | 24-bit integer | 0:00 | ");
+    EXPECT_EQ(listed[9], "disc 2/6.wav | 32 kHz | 24-bit integer | 0:00 | ");
+    EXPECT_EQ(listed[7], "broken.wav |  |  |  | Could not read file: Format not recognised.");
+    EXPECT_EQ(f.batch->state().saveFolder->toLocalFile(), f.dir.path().c_str());
+    saveScreenshot(*f.batch, "batch-loaded.png");
+
+    std::filesystem::create_directories(f.dir / "out");
+    std::ofstream(f.dir / "out/take_48000-24.wav") << "an earlier take";
+    f.batch->setSaveFolder(f.url("out"));
+    choose(f.batch->destinationSection()->sampleRatePicker(), TargetSampleRate::r48000);
+    choose(f.batch->destinationSection()->formatPicker(), OutputFormat::int24);
+    f.batch->setMaxJobs(1);
+    {
+        LibsoxrGate gate;
+        f.startHeld();
+        EXPECT_EQ(f.asked, QStringList{(f.dir / "out/take_48000-24.wav").c_str()});
+        EXPECT_EQ(f.status(1), "Failed: another file in the list is saved as take_48000-24.wav.");
+        EXPECT_EQ(f.batch->convertButton()->text(), "Cancel");
+        EXPECT_EQ(f.batch->progressLabel()->text(), "1 of 12 files");
+        saveScreenshot(*f.batch, "batch-halfway.png");
+    }
+    ASSERT_TRUE(waitUntil([&f] { return !f.batch->state().isConverting; }));
+    EXPECT_EQ(f.status(0), "Saved take_48000-24.wav");
+    EXPECT_EQ(f.status(9), "Saved 6_48000-24.wav");
+    EXPECT_EQ(f.batch->summaryLabel()->text(), "Saved 11 files, 1 failed (gated-libsoxr)");
+    EXPECT_EQ(readAudioFile(f.dir / "out/take_48000-24.wav").info.samplerate, 48000);
+    EXPECT_NEAR(readAudioFile(f.dir / "out/disc 2/6_48000-24.wav").frames(), 2205 * 7 * 48000 / 32000, 1);
+    saveScreenshot(*f.batch, "batch-finished.png");
+
+    // Again: Cancel in the question changes nothing; Skip leaves every existing output alone; a
+    // cancelled run leaves the earlier files whole.
+    f.answer = ExistingOutputsAnswer::cancel;
+    click(f.batch->convertButton());
+    EXPECT_EQ(f.status(0), "Saved take_48000-24.wav");
+    f.answer = ExistingOutputsAnswer::skip;
+    click(f.batch->convertButton());
+    ASSERT_TRUE(waitUntil([&f] { return !f.batch->state().isConverting; }));
+    EXPECT_EQ(f.status(0), "Skipped: take_48000-24.wav exists");
+    EXPECT_EQ(f.batch->summaryLabel()->text(), "Saved 0 files, 1 failed, 11 skipped (gated-libsoxr)");
+    const std::string before = fileBytes(f.dir / "out/take_48000-24.wav");
+    f.answer = ExistingOutputsAnswer::replace;
+    LibsoxrGate gate;
+    f.startHeld();
+    click(f.batch->convertButton());
+    gate.open();
+    QThreadPool::globalInstance()->waitForDone();
+    EXPECT_EQ(f.status(0), "Cancelled");
+    EXPECT_EQ(f.batch->summaryLabel()->text(), "Saved 0 files, 1 failed, 11 cancelled (gated-libsoxr)");
+    EXPECT_EQ(fileBytes(f.dir / "out/take_48000-24.wav"), before);
+    EXPECT_EQ(folderEntries(f.dir / "out").size(), 7u); // six files and "disc 2", no temporaries
+}
+
+} // namespace
+} // namespace fennick::test

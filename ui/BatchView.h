@@ -1,0 +1,113 @@
+#pragma once
+
+// The batch window's content: a list of files converted with one set of settings into one folder
+// (or next to each source), several at a time. Owns its state; every change goes through here and
+// redraws from the state. Runs report back on the main thread and never make a worker wait.
+
+#include "BatchState.h"
+
+#include <QElapsedTimer>
+#include <QStringList>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <stop_token>
+
+class QCheckBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTreeWidget;
+
+namespace fennick {
+
+class DestinationSection;
+class QualitySection;
+
+enum class ExistingOutputsAnswer { replace, skip, cancel };
+// Asked once before a run when some outputs exist already; `outputs` are their paths.
+using ExistingOutputsQuestion = std::function<ExistingOutputsAnswer(QWidget* parent, const QStringList& outputs)>;
+ExistingOutputsAnswer askAboutExistingOutputs(QWidget* parent, const QStringList& outputs);
+
+class BatchView : public QWidget {
+    Q_OBJECT
+public:
+    enum Column { fileColumn, sampleRateColumn, formatColumn, lengthColumn, statusColumn };
+
+    explicit BatchView(QWidget* parent = nullptr);
+    ~BatchView() override; // cancels the run
+
+    const BatchState& state() const { return state_; }
+    void setExistingOutputsQuestion(ExistingOutputsQuestion question) { question_ = std::move(question); }
+    // Files at a time; the core count unless set.
+    void setMaxJobs(int jobs) { maxJobs_ = std::max(1, jobs); }
+
+    // What the user can do, as the controls do it. Folders stand for the audio files under them.
+    void addUrls(const QList<QUrl>& urls);
+    void removeSelected();
+    void clear();
+    void setSaveFolder(const QUrl& folder);
+    void setSaveNextToSource(bool nextToSource);
+    void convertAll();
+    void cancel();
+    void revealOutput(int row); // the saved file's folder in the desktop's file manager
+
+    QTreeWidget* list() const { return list_; }
+    DestinationSection* destinationSection() const { return destinationSection_; }
+    QualitySection* qualitySection() const { return qualitySection_; }
+    QPushButton* convertButton() const { return convertButton_; }
+    QLabel* summaryLabel() const { return summary_; }
+    QProgressBar* progressBar() const { return progress_; }
+    QLabel* progressLabel() const { return progressText_; }
+
+signals:
+    void stateChanged();
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    std::optional<QUrl> outputOf(const BatchRow& row) const;
+    void addFile(const QUrl& url, const std::filesystem::path& subfolder);
+    void startNext();
+    void rowEnded(std::size_t row);
+    void endRun();
+    void render();
+
+    BatchState state_;
+    ExistingOutputsQuestion question_ = askAboutExistingOutputs;
+    int maxJobs_;
+    std::map<std::size_t, std::stop_source> running_; // row, its run
+    std::vector<std::size_t> queue_; // rows still to start, first at the back
+    std::map<std::size_t, bool> replace_; // rows whose existing output the user chose to replace
+    ContentState runSettings_; // as the run started: later edits in the window only reach the next one
+    std::uint64_t runNumber_ = 0; // reports of an earlier run are dropped
+    QElapsedTimer runClock_;
+
+    QTreeWidget* list_;
+    QLabel* emptyHint_;
+    QPushButton* addFilesButton_;
+    QPushButton* addFolderButton_;
+    QPushButton* removeButton_;
+    QPushButton* clearButton_;
+    DestinationSection* destinationSection_;
+    QualitySection* qualitySection_;
+    QLabel* saveFolderLabel_;
+    QPushButton* chooseFolderButton_;
+    QCheckBox* nextToSourceToggle_;
+    QProgressBar* progress_;
+    QLabel* progressText_;
+    QLabel* summary_;
+    QPushButton* convertButton_;
+};
+
+// "Saved 12 files (libsoxr-0.1.3)", "Saved 11 files, 1 failed (libsoxr-0.1.3)"; cancelled and
+// skipped files are counted the same way when there are any.
+QString batchSummary(const std::vector<BatchRow>& rows, const QString& version);
+
+} // namespace fennick
