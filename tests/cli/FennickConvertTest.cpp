@@ -41,30 +41,22 @@ protected:
 bool haveTool(const std::string& tool) { return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0; }
 
 // The files must be what other tools read, not only what libsndfile reads back.
-TEST_F(FennickConvert, WritesFilesThatSoxAndFfprobeRead)
+TEST_F(FennickConvert, WritesFilesThatFfprobeReads)
 {
-    if (!haveTool("soxi") || !haveTool("ffprobe")) GTEST_SKIP() << "sox or ffprobe not installed";
-    const std::tuple<std::string, std::string, std::string, std::string> deliveries[]
-        = {{"96000", "float32", "32-bit Floating Point PCM", "pcm_f32le"},
-            {"48000", "int24", "24-bit Signed Integer PCM", "pcm_s24le"},
-            {"192000", "int16", "16-bit Signed Integer PCM", "pcm_s16le"}};
-    for (const auto& [rate, format, soxEncoding, codec] : deliveries) {
-        const auto destination = (dir / ("out-" + rate + ".wav")).string();
+    if (!haveTool("ffprobe")) GTEST_SKIP() << "ffprobe not installed";
+    for (const auto& [rate, format, codec] : {std::tuple{"96000", "float32", "pcm_f32le"},
+             std::tuple{"48000", "int24", "pcm_s24le"}, std::tuple{"192000", "int16", "pcm_s16le"}}) {
+        const auto destination = (dir / ("out-" + std::string(rate) + ".wav")).string();
         const auto result = convert({source.string(), destination, "-r", rate, "-f", format});
         ASSERT_EQ(result.exitCode, 0) << result.err;
-        EXPECT_EQ(result.out, "Saved out-" + rate + ".wav (" + kVersion + ")\n");
+        EXPECT_EQ(result.out, "Saved out-" + std::string(rate) + ".wav (" + kVersion + ")\n");
         EXPECT_EQ(result.err, "");
-
-        const auto sox = runProcess({"soxi", destination}, dir.path()).out;
-        for (const std::string& line : {"Sample Rate    : " + rate, std::string("Channels       : 2"),
-                 "Sample Encoding: " + soxEncoding, "Duration       : 00:00:01.00 = " + rate + " samples"}) {
-            EXPECT_NE(sox.find(line), std::string::npos) << line << " in " << sox;
-        }
-        const auto probe
-            = runProcess({"ffprobe", "-v", "error", "-show_entries", "stream=codec_name,sample_rate,channels", "-of",
-                             "default=noprint_wrappers=1", destination},
-                dir.path());
-        EXPECT_EQ(probe.out, "codec_name=" + codec + "\nsample_rate=" + rate + "\nchannels=2\n");
+        const auto probe = runProcess(
+            {"ffprobe", "-v", "error", "-show_entries", "stream=codec_name,sample_rate,channels,duration_ts", "-of",
+                "default=noprint_wrappers=1", destination},
+            dir.path());
+        EXPECT_EQ(probe.out,
+            "codec_name=" + std::string(codec) + "\nsample_rate=" + rate + "\nchannels=2\nduration_ts=" + rate + "\n");
     }
 }
 
