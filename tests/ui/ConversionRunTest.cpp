@@ -230,22 +230,5 @@ TEST(ConversionRun, ClipWarningsInTheUsersLocale)
     EXPECT_FALSE(clipWarning({0, 0, -6.0}, english));
 }
 
-TEST(ConversionRun, LongMessagesAreCutToTwoLines)
-{
-    ViewFixture f;
-    QString longText;
-    for (int i = 0; i < 40; ++i) longText += QStringLiteral(" word%1").arg(i);
-    f.view->setOpenFileChooser([&](QWidget*) -> OpenResult { return OpenFailed{longText}; });
-    f.view->chooseSourceFile();
-
-    MessageLabel* line = f.view->bottomBar()->errorLine();
-    EXPECT_EQ(line->text(), longText);
-    const QStringList lines = line->displayedLines();
-    ASSERT_EQ(lines.size(), 2);
-    EXPECT_TRUE(lines[1].endsWith(QChar(0x2026)));
-    EXPECT_EQ(line->height(), 2 * QFontMetrics(line->font()).lineSpacing());
-    EXPECT_LE(line->geometry().right(), f.view->bottomBar()->convertButton()->geometry().left());
-}
-
 } // namespace
 } // namespace fennick::test

@@ -22,6 +22,20 @@ TEST(SourceStep, DropsTakeTheFirstWavAndAnUnreadableOneShowsWhy)
     EXPECT_EQ(f.view->state().sourceURL, take);
     EXPECT_EQ(screen(*f.view), "Take.WAV | 48 kHz | 24-bit integer | None ||  || Convert…");
 
+    // The border is drawn while a file drag hovers, and a refused drop ends the hover too.
+    const auto highlighted = [&] {
+        const QPoint onBorder(static_cast<int>(DropHighlight::kInset) + 1, f.view->height() / 2);
+        const QColor drawn = f.view->grab().toImage().pixelColor(onBorder * f.view->devicePixelRatioF());
+        EXPECT_EQ(drawn == f.view->dropHighlight()->borderColor(), f.view->state().isDropTargeted);
+        return f.view->state().isDropTargeted;
+    };
+    EXPECT_TRUE(dragEnter(*f.view, {f.url("notes.txt")}) && highlighted());
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(f.view.get(), &leave);
+    EXPECT_FALSE(highlighted());
+    EXPECT_TRUE(dragEnter(*f.view, {f.url("notes.txt")}) && highlighted());
+    EXPECT_FALSE(drop(*f.view, {f.url("notes.txt")}) || highlighted());
+
     // No .wav among them, or nothing at all: refused, and nothing changes, an error line included.
     f.view->setOpenFileChooser([](QWidget*) -> OpenResult { return OpenFailed{"Folder unavailable."}; });
     f.view->chooseSourceFile();
@@ -77,32 +91,20 @@ TEST(SourceStep, OpenDialogAnswers)
     click(f.view->sourceSection()->chooseButton());
     EXPECT_EQ(loaded, f.view->state());
 
-    // The dialog's own failure: its words alone, and the loaded file stays.
-    f.view->setOpenFileChooser([](QWidget*) -> OpenResult { return OpenFailed{"The volume was ejected."}; });
+    // The dialog's own failure: its words alone, and the loaded file stays. A long text is cut to two
+    // lines, clear of the Convert button.
+    QString longText = QStringLiteral("The volume was ejected.");
+    for (int i = 0; i < 40; ++i) longText += QStringLiteral(" word%1").arg(i);
+    f.view->setOpenFileChooser([&](QWidget*) -> OpenResult { return OpenFailed{longText}; });
     click(f.view->sourceSection()->chooseButton());
     ContentState expected = loaded;
-    expected.errorMessage = QStringLiteral("The volume was ejected.");
+    expected.errorMessage = longText;
     EXPECT_EQ(expected, f.view->state());
-}
-
-TEST(SourceStep, HighlightOnlyWhileAFileDragHovers)
-{
-    ViewFixture f;
-    // The hover flag, checked against the border drawn on screen.
-    const auto highlighted = [&] {
-        const QPoint onBorder(static_cast<int>(DropHighlight::kInset) + 1, f.view->height() / 2);
-        const QColor drawn = f.view->grab().toImage().pixelColor(onBorder * f.view->devicePixelRatioF());
-        EXPECT_EQ(drawn == f.view->dropHighlight()->borderColor(), f.view->state().isDropTargeted);
-        return f.view->state().isDropTargeted;
-    };
-    EXPECT_TRUE(dragEnter(*f.view, {f.url("notes.txt")}));
-    EXPECT_TRUE(highlighted());
-    QDragLeaveEvent leave;
-    QApplication::sendEvent(f.view.get(), &leave);
-    EXPECT_FALSE(highlighted());
-    EXPECT_TRUE(dragEnter(*f.view, {f.url("notes.txt")}));
-    EXPECT_FALSE(drop(*f.view, {f.url("notes.txt")})); // a refused drop ends the hover too
-    EXPECT_FALSE(highlighted());
+    MessageLabel* line = f.view->bottomBar()->errorLine();
+    const QStringList lines = line->displayedLines();
+    EXPECT_TRUE(lines.size() == 2 && lines[1].endsWith(QChar(0x2026))) << lines.join('|').toStdString();
+    EXPECT_EQ(line->height(), 2 * QFontMetrics(line->font()).lineSpacing());
+    EXPECT_LE(line->geometry().right(), f.view->bottomBar()->convertButton()->geometry().left());
 }
 
 TEST(SourceStep, FormatAndSampleRateTextsFollowTheFileAndTheLocale)
