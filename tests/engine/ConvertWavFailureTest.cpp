@@ -165,26 +165,5 @@ TEST_F(ConvertWavFailure, ADestinationThatMayNotBeReplacedIsNeverReplaced)
     EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"fresh.wav", "in.wav", "out.wav"}));
 }
 
-TEST_F(ConvertWavFailure, ABlockThatCannotBeMadeSaysThereIsNotEnoughMemory)
-{
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "a sanitizer's allocator does not fail softly under an address-space limit";
-#endif
-    // 64 channels from 8 kHz to 192 kHz need an output block of 400 MB; the limit leaves 256 MB.
-    writeAudioFile(source, {8000, 64}, 100, sine(10, 8000));
-    sourceBytes = fileBytes(source);
-    std::size_t pages = 0;
-    std::ifstream("/proc/self/statm") >> pages;
-    rlimit limit{};
-    ::getrlimit(RLIMIT_AS, &limit);
-    const rlimit previous = limit;
-    limit.rlim_cur = pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)) + (std::size_t{256} << 20);
-    ASSERT_EQ(::setrlimit(RLIMIT_AS, &limit), 0);
-    EXPECT_EQ(failure(destination, 192000.0, {}), "ConversionError: There is not enough memory for this conversion.");
-    ::setrlimit(RLIMIT_AS, &previous);
-    EXPECT_EQ(soxrRecord.creates, 1);
-    EXPECT_EQ(fileBytes(destination), "the take the user already had");
-}
-
 } // namespace
 } // namespace fennick
