@@ -77,10 +77,14 @@ void refuseUnusableRates(double inputRate, double targetRate)
 // refused before the destination is touched.
 constexpr double kMaxOutputBlockBytes = double(1u << 30);
 
+double outputBlockBytes(double inputRate, double targetRate, std::uint32_t channels, SampleType type)
+{
+    return double(*outputBlockCapacity(inputRate, targetRate)) * channels * bytesPerSample(type);
+}
+
 void refuseOversizedOutputBlock(double inputRate, double targetRate, std::uint32_t channels, SampleType type)
 {
-    const double bytes = double(*outputBlockCapacity(inputRate, targetRate)) * channels * bytesPerSample(type);
-    if (bytes > kMaxOutputBlockBytes) {
+    if (outputBlockBytes(inputRate, targetRate, channels, type) > kMaxOutputBlockBytes) {
         throw ConversionError("Resampling " + std::to_string(channels) + " channels from " + formatRate(inputRate)
             + " to " + formatRate(targetRate) + " needs more memory than a conversion may use.");
     }
@@ -514,7 +518,11 @@ ClipReport convertWav(const std::filesystem::path& source, const std::filesystem
         qualitySpecFor(api, options), api.soxr_runtime_spec(1), *outputBlockCapacity(inputRate, targetRate),
         AudioFormat{outputType, targetRate, channels}, progress, control};
 
-    const ThreadBudget budget(std::min(channels, ThreadBudget::cores()));
+    // Channel groups hold two blocks of output each beside the one being written; a source that
+    // needs blocks that large is converted on this thread alone rather than with three times the memory.
+    const bool roomForGroups
+        = 3 * outputBlockBytes(inputRate, targetRate, channels, outputType) <= kMaxOutputBlockBytes;
+    const ThreadBudget budget(roomForGroups ? std::min(channels, ThreadBudget::cores()) : 1);
     return budget.granted() > 1 ? convertInGroups(run, budget.granted()) : convertOnThisThread(run);
 }
 
