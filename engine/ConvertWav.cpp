@@ -226,6 +226,10 @@ ClipReport convertOnThisThread(Run& run)
     return report;
 }
 
+// Blocks in flight between reading and writing: each group has this many output slots, the run
+// this many input blocks, so memory stays flat however long the file.
+constexpr std::uint64_t kRing = 2;
+
 // Samples of one block for some of the channels, interleaved among themselves; grows only when
 // libsoxr hands back more than one call's worth for a block.
 class GroupSamples {
@@ -258,8 +262,8 @@ private:
     std::unique_ptr<std::byte[]> data_;
 };
 
-// Some adjacent channels and the resampler that is theirs alone. Two output slots: one is filled
-// while the other is written.
+// Some adjacent channels and the resampler that is theirs alone, with an output slot for each
+// block in flight.
 struct ChannelGroup {
     ChannelGroup(const Run& run, std::uint32_t first, std::uint32_t count)
         : api(run.api), first(first), count(count), allChannels(run.channels), outputLength(run.outputLength),
@@ -312,20 +316,22 @@ struct ChannelGroup {
     std::size_t sampleBytes;
     SoxrHandle handle;
     std::unique_ptr<float[]> input;
-    GroupSamples slots[2];
+    GroupSamples slots[kRing];
 };
 
-// One thread per group, all given the same block at once; the caller waits for the whole step, so
-// at most one block per group is ever in flight. The first failure of any of them is kept and
-// raised on the caller's thread; the threads are stopped and joined before the crew is gone.
+// One thread per group, each taking the blocks in order as they are posted, up to kRing ahead of
+// the block being written, so that no thread waits for another at every block. The first failure
+// of any of them is kept and raised on the caller's thread; the threads are stopped and joined
+// before the crew is gone.
 class Crew {
 public:
-    explicit Crew(std::vector<std::unique_ptr<ChannelGroup>>& groups) : groups_(groups)
+    explicit Crew(std::vector<std::unique_ptr<ChannelGroup>>& groups)
+        : groups_(groups), done_(groups.size(), 0), failed_(groups.size(), 0)
     {
         try {
             threads_.reserve(groups.size());
             for (std::size_t i = 0; i < groups.size(); ++i) {
-                threads_.emplace_back([this, i](std::stop_token stop) { work(stop, *groups_[i]); });
+                threads_.emplace_back([this, i](std::stop_token stop) { work(stop, i); });
             }
         } catch (const std::system_error&) {
             stopAll(); // the threads already running would otherwise wait for work forever
@@ -334,26 +340,39 @@ public:
     }
     ~Crew() { stopAll(); }
 
-    void start(const float* samples, std::uint32_t frames, int slot)
+    // Posts the next block (null samples: the flush) to every group, into slot posted() % kRing.
+    void post(const float* samples, std::uint32_t frames)
     {
         std::lock_guard lock(mutex_);
-        job_ = {samples, frames, slot};
-        ++generation_;
-        unfinished_ = groups_.size();
-        started_.notify_all();
+        jobs_[posted_ % kRing] = {samples, frames};
+        ++posted_;
+        posted_changed_.notify_all();
     }
-    void wait()
+    std::uint64_t posted() const { return posted_; } // only the posting thread changes it
+
+    // Waits until every group has finished block `index`, or raises the first failure of any. A group
+    // that failed finishes nothing more; a block every group finished is written even when a later
+    // one has failed already.
+    void waitFor(std::uint64_t index)
     {
         std::unique_lock lock(mutex_);
-        finished_.wait(lock, [&] { return unfinished_ == 0; });
-        if (failure_) std::rethrow_exception(failure_);
+        const auto blocked = [&](std::size_t g) { return done_[g] <= index && failed_[g]; };
+        const auto settled = [&] {
+            for (std::size_t g = 0; g < done_.size(); ++g) {
+                if (done_[g] <= index && !failed_[g]) return false;
+            }
+            return true;
+        };
+        finished_.wait(lock, settled);
+        for (std::size_t g = 0; g < done_.size(); ++g) {
+            if (blocked(g)) std::rethrow_exception(failure_);
+        }
     }
 
 private:
     struct Job {
         const float* samples;
         std::uint32_t frames;
-        int slot;
     };
 
     // Wakes every thread to see its stop; they are joined as threads_ goes.
@@ -363,39 +382,45 @@ private:
         {
             std::lock_guard lock(mutex_); // a thread between its check and its wait is waiting once this is held
         }
-        started_.notify_all();
+        posted_changed_.notify_all();
     }
 
-    void work(const std::stop_token& stop, ChannelGroup& group)
+    void work(const std::stop_token& stop, std::size_t groupIndex)
     {
-        std::uint64_t done = 0;
-        for (;;) {
+        ChannelGroup& group = *groups_[groupIndex];
+        for (std::uint64_t next = 0;; ++next) {
             Job job{};
             {
                 std::unique_lock lock(mutex_);
-                started_.wait(lock, [&] { return stop.stop_requested() || generation_ != done; });
+                posted_changed_.wait(lock, [&] { return stop.stop_requested() || posted_ > next; });
                 if (stop.stop_requested()) return;
-                done = generation_;
-                job = job_;
+                job = jobs_[next % kRing];
             }
             std::exception_ptr failure;
             try {
-                group.process(job.samples, job.frames, job.slot);
+                group.process(job.samples, job.frames, static_cast<int>(next % kRing));
             } catch (...) {
                 failure = std::current_exception();
             }
             std::lock_guard lock(mutex_);
-            if (failure && !failure_) failure_ = failure;
-            if (--unfinished_ == 0) finished_.notify_one();
+            if (failure) {
+                if (!failure_) failure_ = failure;
+                failed_[groupIndex] = 1;
+                finished_.notify_one();
+                return; // the caller raises it when it waits for this block
+            }
+            done_[groupIndex] = next + 1;
+            finished_.notify_one();
         }
     }
 
     std::vector<std::unique_ptr<ChannelGroup>>& groups_;
     std::mutex mutex_;
-    std::condition_variable started_, finished_;
-    std::uint64_t generation_ = 0;
-    std::size_t unfinished_ = 0;
-    Job job_{};
+    std::condition_variable posted_changed_, finished_;
+    std::uint64_t posted_ = 0;
+    Job jobs_[kRing]{};
+    std::vector<std::uint64_t> done_; // blocks each group has finished
+    std::vector<char> failed_; // and whether it stopped at a failure
     std::exception_ptr failure_;
     std::vector<std::jthread> threads_; // last: joined first
 };
@@ -460,29 +485,31 @@ ClipReport convertInGroups(Run& run, unsigned groupCount)
     };
 
     std::optional<Crew> crew(std::in_place, groups);
-    int slot = 0;
-    bool behind = false; // a resampled block waits to be written
-    std::int64_t behindPosition = 0;
-    const auto writeBehind = [&](int at) {
-        write(at);
-        if (reader.frames() >= 1 && run.progress) {
-            run.progress(static_cast<double>(behindPosition) / static_cast<double>(reader.frames()));
+    // The source position after each block in flight, for its progress report once written.
+    std::int64_t positions[kRing] = {};
+    bool more = true, flushed = false;
+    for (std::uint64_t written = 0;; ++written) {
+        while (!flushed && crew->posted() < written + kRing) {
+            const std::uint64_t index = crew->posted();
+            AudioBlock& block = *inputs[index % kRing];
+            if (more) more = read(block);
+            if (!more) {
+                if (run.control.stop.stop_requested()) throw ConversionCancelled();
+                flushed = true;
+                crew->post(nullptr, 0);
+                break;
+            }
+            positions[index % kRing] = reader.position();
+            crew->post(block.floatSamples(), block.frameLength());
         }
-    };
-    for (bool more = read(*inputs[0]); more; slot ^= 1) {
-        crew->start(inputs[slot]->floatSamples(), inputs[slot]->frameLength(), slot);
-        const std::int64_t position = reader.position();
-        if (behind) writeBehind(slot ^ 1);
-        more = read(*inputs[slot ^ 1]);
-        crew->wait();
-        behind = true;
-        behindPosition = position;
+        if (written == crew->posted()) break;
+        crew->waitFor(written);
+        write(static_cast<int>(written % kRing));
+        const bool lastIsFlush = flushed && written + 1 == crew->posted();
+        if (!lastIsFlush && reader.frames() >= 1 && run.progress) {
+            run.progress(static_cast<double>(positions[written % kRing]) / static_cast<double>(reader.frames()));
+        }
     }
-    if (behind) writeBehind(slot ^ 1);
-    if (run.control.stop.stop_requested()) throw ConversionCancelled();
-    crew->start(nullptr, 0, slot);
-    crew->wait();
-    write(slot);
     crew.reset();
 
     std::uint64_t clips = 0;
