@@ -504,6 +504,8 @@ ClipReport convertInGroups(Run& run, unsigned groupCount)
         }
         if (written == crew->posted()) break;
         crew->waitFor(written);
+        // The reads ran ahead of the stop; a stop while the groups worked is seen before the write.
+        if (run.control.stop.stop_requested()) throw ConversionCancelled();
         write(static_cast<int>(written % kRing));
         const bool lastIsFlush = flushed && written + 1 == crew->posted();
         if (!lastIsFlush && reader.frames() >= 1 && run.progress) {
