@@ -441,7 +441,7 @@ void interleave(const std::vector<std::unique_ptr<ChannelGroup>>& groups, int sl
 }
 
 // The channels split evenly into `groupCount` groups resampled side by side, while this thread
-// reads the next block and writes the last one.
+// reads ahead and writes behind.
 ClipReport convertInGroups(Run& run, unsigned groupCount)
 {
     std::vector<std::unique_ptr<ChannelGroup>> groups;

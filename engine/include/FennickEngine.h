@@ -247,7 +247,7 @@ struct ClipReport {
 // nothing is left behind. Nothing is created before the resampler and its blocks exist.
 //
 // The channels are split into groups, each resampled by a libsoxr resampler of its own on a thread
-// of its own, while this thread reads one block ahead and writes the block behind; the output is
+// of its own, while this thread reads up to two blocks ahead and writes behind them; the output is
 // the same, bit for bit, as one resampler's (but for the random dither of 16-bit output). The
 // threads come from the cores that the conversions running beside it leave free; one channel, or
 // one free core, runs it all on this thread.
