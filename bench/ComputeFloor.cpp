@@ -1,9 +1,10 @@
 // fennick-bench-floor: the least time a converter built on libsoxr can take for a conversion.
 //
 // It takes fennick-convert's own arguments (parsed by the same code, so the settings cannot
-// drift), reads the whole source into memory first, and then does exactly convertWav's libsoxr
-// work: the same bound library, io and quality records, 65536-frame input blocks, output block
-// capacity and call pattern. Only the libsoxr calls are timed. DESTINATION is never opened.
+// drift), reads the whole source into memory first, and then does exactly the libsoxr work of
+// convertWav's single-threaded path: the same bound library, io, quality and runtime records,
+// 65536-frame input blocks, output block capacity and call pattern, one resampler for all
+// channels on one thread. Only the libsoxr calls are timed. DESTINATION is never opened.
 //
 // Prints one JSON object: wall and CPU seconds spent in libsoxr, frames in and out, channels
 // and the two rates.
@@ -108,9 +109,10 @@ FloorResult resampleInMemory(
     FloorResult result;
     const soxr_io_spec_t io = clock.time([&] { return ioSpecFor(api, format, options); });
     const soxr_quality_spec_t quality = clock.time([&] { return qualitySpecFor(api, options); });
+    const soxr_runtime_spec_t runtime = clock.time([&] { return api.soxr_runtime_spec(1); });
     soxr_error_t createError = nullptr;
     soxr_t handle = clock.time(
-        [&] { return api.soxr_create(inputRate, targetRate, channels, &createError, &io, &quality, nullptr); });
+        [&] { return api.soxr_create(inputRate, targetRate, channels, &createError, &io, &quality, &runtime); });
     if (handle == nullptr) throw SoxrError(createError != nullptr ? createError : "unknown libsoxr error");
     std::unique_ptr<soxr, decltype(api.soxr_delete)> owner(handle, api.soxr_delete);
 

@@ -8,13 +8,23 @@
 #include "PendingDestination.h"
 #include "SoxrApi.h"
 #include "SoxrSpecs.h"
+#include "ThreadBudget.h"
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <cstring>
+#include <exception>
 #include <limits>
+#include <mutex>
+#include <new>
+#include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
+#include <vector>
 
 namespace fennick {
 
@@ -68,10 +78,14 @@ void refuseUnusableRates(double inputRate, double targetRate)
 // refused before the destination is touched.
 constexpr double kMaxOutputBlockBytes = double(1u << 30);
 
+double outputBlockBytes(double inputRate, double targetRate, std::uint32_t channels, SampleType type)
+{
+    return double(*outputBlockCapacity(inputRate, targetRate)) * channels * bytesPerSample(type);
+}
+
 void refuseOversizedOutputBlock(double inputRate, double targetRate, std::uint32_t channels, SampleType type)
 {
-    const double bytes = double(*outputBlockCapacity(inputRate, targetRate)) * channels * bytesPerSample(type);
-    if (bytes > kMaxOutputBlockBytes) {
+    if (outputBlockBytes(inputRate, targetRate, channels, type) > kMaxOutputBlockBytes) {
         throw ConversionError("Resampling " + std::to_string(channels) + " channels from " + formatRate(inputRate)
             + " to " + formatRate(targetRate) + " needs more memory than a conversion may use.");
     }
@@ -106,47 +120,77 @@ std::optional<std::uint32_t> outputBlockCapacity(double inputRate, double target
     return static_cast<std::uint32_t>(frames) + 8192u;
 }
 
-ClipReport convertWav(const std::filesystem::path& source, const std::filesystem::path& destination, double targetRate,
-    OutputFormat format, const ConversionOptions& options, const ProgressCallback& progress, const RunControl& control)
+namespace {
+
+// What a conversion has settled before it resamples anything.
+struct Run {
+    AudioFileReader& reader;
+    PendingDestination& pending;
+    const SoxrApi& api;
+    double inputRate, targetRate;
+    std::uint32_t channels;
+    OutputFormat format;
+    soxr_io_spec_t io;
+    soxr_quality_spec_t quality;
+    soxr_runtime_spec_t runtime; // one thread: libsoxr's own threading stays off, whatever the environment says
+    std::uint32_t outputLength;
+    AudioFormat outputFormat;
+    const ProgressCallback& progress;
+    const RunControl& control;
+    const SourceMetadata& metadata;
+
+    soxr_t create(std::uint32_t channelCount) const
+    {
+        soxr_error_t error = nullptr;
+        soxr_t handle = api.soxr_create(inputRate, targetRate, channelCount, &error, &io, &quality, &runtime);
+        if (handle == nullptr) throw SoxrError(error != nullptr ? error : kUnknownSoxrError);
+        return handle;
+    }
+    AudioFileWriter openWriter() const
+    {
+        // The metadata's bytes count towards the 4 GiB a plain WAV can hold.
+        const auto metadataFrames
+            = static_cast<std::int64_t>(metadata.byteSize() / (channels * bitsPerSample(format) / 8));
+        const std::int64_t audioFrames = expectedOutputFrames(reader.frames(), inputRate, targetRate);
+        AudioFileWriter writer(pending.open(), targetRate, channels, format,
+            audioFrames + std::min(metadataFrames, std::numeric_limits<std::int64_t>::max() - audioFrames));
+        if (!metadata.empty()) {
+            writeMetadata(writer.sndfile(), metadata,
+                {static_cast<std::int64_t>(inputRate), static_cast<std::int64_t>(targetRate), reader.frames(), channels,
+                    format});
+        }
+        return writer;
+    }
+    void report() const
+    {
+        if (reader.frames() >= 1 && progress) {
+            progress(static_cast<double>(reader.position()) / static_cast<double>(reader.frames()));
+        }
+    }
+    void finish(AudioFileWriter& writer)
+    {
+        reader.close();
+        writer.close();
+        pending.commit();
+    }
+};
+
+// One resampler for all channels, on the calling thread.
+ClipReport convertOnThisThread(Run& run)
 {
-    AudioFileReader reader(source);
-    const double inputRate = reader.sampleRate();
-    const std::uint32_t channels = reader.channelCount();
-    refuseUnusableRates(inputRate, targetRate);
-    refuseSourceAsDestination(source, destination);
-    refuseOversizedOutputBlock(
-        inputRate, targetRate, channels, format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32);
-    PendingDestination pending(destination, control.replaceExisting);
-    const SourceMetadata metadata = control.carryMetadata ? readMetadata(reader.sndfile()) : SourceMetadata{};
-
-    const SoxrApi& api = SoxrApi::shared();
-    const soxr_io_spec_t io = ioSpecFor(api, format, options);
-    const soxr_quality_spec_t quality = qualitySpecFor(api, options);
-    soxr_error_t createError = nullptr;
-    SoxrHandle handle(api, api.soxr_create(inputRate, targetRate, channels, &createError, &io, &quality, nullptr));
-    if (handle.get() == nullptr) throw SoxrError(createError != nullptr ? createError : kUnknownSoxrError);
-
-    const AudioFormat outputFormat{
-        format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32, targetRate, channels};
-    auto input = AudioBlock::make(reader.blockFormat(), kInputBlockFrames);
-    const std::uint32_t outputLength = *outputBlockCapacity(inputRate, targetRate);
-    auto output = AudioBlock::make(outputFormat, outputLength);
+    const SoxrApi& api = run.api;
+    SoxrHandle handle(api, run.create(run.channels));
+    auto input = AudioBlock::make(run.reader.blockFormat(), kInputBlockFrames);
+    auto output = AudioBlock::make(run.outputFormat, run.outputLength);
     if (!input || !output) throw ConversionError(kNoMemory);
     void* outputData = output->data();
     const float* inputSamples = input->floatSamples();
+    const std::uint32_t channels = run.channels, outputLength = run.outputLength;
+    AudioFileReader& reader = run.reader;
 
     // Only now, with everything the run needs in hand, is anything created at the destination.
-    // The metadata's bytes count towards the 4 GiB a plain WAV can hold.
-    const auto metadataFrames = static_cast<std::int64_t>(metadata.byteSize() / (channels * bitsPerSample(format) / 8));
-    const std::int64_t audioFrames = expectedOutputFrames(reader.frames(), inputRate, targetRate);
-    AudioFileWriter writer(pending.open(), targetRate, channels, format,
-        audioFrames + std::min(metadataFrames, std::numeric_limits<std::int64_t>::max() - audioFrames));
-    if (!metadata.empty()) {
-        writeMetadata(writer.sndfile(), metadata,
-            {static_cast<std::int64_t>(inputRate), static_cast<std::int64_t>(targetRate), reader.frames(), channels,
-                format});
-    }
-    ClipMeter meter(format);
+    AudioFileWriter writer = run.openWriter();
+    ClipMeter meter(run.format);
     const auto write = [&](std::size_t produced) {
         output->setFrameLength(static_cast<std::uint32_t>(produced));
         writer.write(*output);
@@ -154,7 +198,7 @@ ClipReport convertWav(const std::filesystem::path& source, const std::filesystem
     };
 
     while (reader.position() < reader.frames()) {
-        if (control.stop.stop_requested()) throw ConversionCancelled();
+        if (run.control.stop.stop_requested()) throw ConversionCancelled();
         reader.read(*input);
         const std::int64_t n = input->frameLength();
         if (n == 0) break; // the file ended before its stated length
@@ -171,12 +215,9 @@ ClipReport convertWav(const std::filesystem::path& source, const std::filesystem
             if (produced > 0) write(produced);
             if (consumed == 0 && produced == 0) break;
         } while (fed < n);
-
-        if (reader.frames() >= 1 && progress) {
-            progress(static_cast<double>(reader.position()) / static_cast<double>(reader.frames()));
-        }
+        run.report();
     }
-    if (control.stop.stop_requested()) throw ConversionCancelled();
+    if (run.control.stop.stop_requested()) throw ConversionCancelled();
 
     for (;;) {
         std::size_t produced = 0;
@@ -193,10 +234,338 @@ ClipReport convertWav(const std::filesystem::path& source, const std::filesystem
     input.reset();
     output.reset();
     handle.reset();
-    reader.close();
-    writer.close();
-    pending.commit();
+    run.finish(writer);
     return report;
+}
+
+// Blocks in flight between reading and writing: each group has this many output slots, the run
+// this many input blocks, so memory stays flat however long the file.
+constexpr std::uint64_t kRing = 2;
+
+// Samples of one block for some of the channels, interleaved among themselves; grows only when
+// libsoxr hands back more than one call's worth for a block.
+class GroupSamples {
+public:
+    GroupSamples(std::size_t frameBytes, std::size_t capacity) : frameBytes_(frameBytes) { grow(capacity); }
+    std::byte* tail() { return data_.get() + frames_ * frameBytes_; }
+    std::byte* data() { return data_.get(); }
+    std::size_t frames() const { return frames_; }
+    void clear() { frames_ = 0; }
+    void added(std::size_t frames) { frames_ += frames; }
+    // Room for `frames` more.
+    void reserve(std::size_t frames)
+    {
+        if (frames_ + frames > capacity_) grow(std::max(2 * capacity_, frames_ + frames));
+    }
+
+private:
+    void grow(std::size_t capacity)
+    {
+        std::unique_ptr<std::byte[]> larger(new (std::nothrow) std::byte[capacity * frameBytes_]);
+        if (!larger) throw ConversionError(kNoMemory);
+        if (frames_ > 0) std::memcpy(larger.get(), data_.get(), frames_ * frameBytes_);
+        data_ = std::move(larger);
+        capacity_ = capacity;
+    }
+
+    std::size_t frameBytes_;
+    std::size_t capacity_ = 0;
+    std::size_t frames_ = 0;
+    std::unique_ptr<std::byte[]> data_;
+};
+
+// Some adjacent channels and the resampler that is theirs alone, with an output slot for each
+// block in flight.
+struct ChannelGroup {
+    ChannelGroup(const Run& run, std::uint32_t first, std::uint32_t count)
+        : api(run.api), first(first), count(count), allChannels(run.channels), outputLength(run.outputLength),
+          sampleBytes(bytesPerSample(run.outputFormat.sampleType)), handle(run.api, run.create(count)),
+          input(new (std::nothrow) float[std::size_t{kInputBlockFrames} * count]),
+          slots{GroupSamples(sampleBytes * count, outputLength), GroupSamples(sampleBytes * count, outputLength)}
+    {
+        if (!input) throw ConversionError(kNoMemory);
+    }
+
+    // Resamples `frames` interleaved frames of all channels into `slot`; null input flushes.
+    void process(const float* samples, std::uint32_t frames, int slot)
+    {
+        GroupSamples& out = slots[slot];
+        out.clear();
+        if (samples == nullptr) {
+            for (;;) {
+                out.reserve(outputLength);
+                std::size_t produced = 0;
+                if (soxr_error_t error
+                    = api.soxr_process(handle.get(), nullptr, 0, nullptr, out.tail(), outputLength, &produced)) {
+                    throw SoxrError(error);
+                }
+                if (produced == 0) return;
+                out.added(produced);
+            }
+        }
+        float* own = input.get();
+        for (std::uint32_t f = 0; f < frames; ++f) {
+            const float* from = samples + std::size_t{f} * allChannels + first;
+            for (std::uint32_t c = 0; c < count; ++c) own[std::size_t{f} * count + c] = from[c];
+        }
+        std::size_t fed = 0;
+        do {
+            out.reserve(outputLength);
+            std::size_t consumed = 0;
+            std::size_t produced = 0;
+            if (soxr_error_t error = api.soxr_process(
+                    handle.get(), own + fed * count, frames - fed, &consumed, out.tail(), outputLength, &produced)) {
+                throw SoxrError(error);
+            }
+            fed += consumed;
+            out.added(produced);
+            if (consumed == 0 && produced == 0) break;
+        } while (fed < frames);
+    }
+
+    const SoxrApi& api;
+    std::uint32_t first, count, allChannels, outputLength;
+    std::size_t sampleBytes;
+    SoxrHandle handle;
+    std::unique_ptr<float[]> input;
+    GroupSamples slots[kRing];
+};
+
+// One thread per group, each taking the blocks in order as they are posted, up to kRing ahead of
+// the block being written, so that no thread waits for another at every block. The first failure
+// of any of them is kept and raised on the caller's thread; the threads are stopped and joined
+// before the crew is gone.
+class Crew {
+public:
+    explicit Crew(std::vector<std::unique_ptr<ChannelGroup>>& groups)
+        : groups_(groups), done_(groups.size(), 0), failed_(groups.size(), 0)
+    {
+        try {
+            threads_.reserve(groups.size());
+            for (std::size_t i = 0; i < groups.size(); ++i) {
+                threads_.emplace_back([this, i](std::stop_token stop) { work(stop, i); });
+            }
+        } catch (const std::system_error&) {
+            stopAll(); // the threads already running would otherwise wait for work forever
+            throw ConversionError(kNoMemory);
+        }
+    }
+    ~Crew() { stopAll(); }
+
+    // Posts the next block (null samples: the flush) to every group, into slot posted() % kRing.
+    void post(const float* samples, std::uint32_t frames)
+    {
+        std::lock_guard lock(mutex_);
+        jobs_[posted_ % kRing] = {samples, frames};
+        ++posted_;
+        posted_changed_.notify_all();
+    }
+    std::uint64_t posted() const { return posted_; } // only the posting thread changes it
+
+    // Waits until every group has finished block `index`, or raises the first failure of any. A group
+    // that failed finishes nothing more; a block every group finished is written even when a later
+    // one has failed already.
+    void waitFor(std::uint64_t index)
+    {
+        std::unique_lock lock(mutex_);
+        const auto blocked = [&](std::size_t g) { return done_[g] <= index && failed_[g]; };
+        const auto settled = [&] {
+            for (std::size_t g = 0; g < done_.size(); ++g) {
+                if (done_[g] <= index && !failed_[g]) return false;
+            }
+            return true;
+        };
+        finished_.wait(lock, settled);
+        for (std::size_t g = 0; g < done_.size(); ++g) {
+            if (blocked(g)) std::rethrow_exception(failure_);
+        }
+    }
+
+private:
+    struct Job {
+        const float* samples;
+        std::uint32_t frames;
+    };
+
+    // Wakes every thread to see its stop; they are joined as threads_ goes.
+    void stopAll()
+    {
+        for (auto& thread : threads_) thread.request_stop();
+        {
+            std::lock_guard lock(mutex_); // a thread between its check and its wait is waiting once this is held
+        }
+        posted_changed_.notify_all();
+    }
+
+    void work(const std::stop_token& stop, std::size_t groupIndex)
+    {
+        ChannelGroup& group = *groups_[groupIndex];
+        for (std::uint64_t next = 0;; ++next) {
+            Job job{};
+            {
+                std::unique_lock lock(mutex_);
+                posted_changed_.wait(lock, [&] { return stop.stop_requested() || posted_ > next; });
+                if (stop.stop_requested()) return;
+                job = jobs_[next % kRing];
+            }
+            std::exception_ptr failure;
+            try {
+                group.process(job.samples, job.frames, static_cast<int>(next % kRing));
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            std::lock_guard lock(mutex_);
+            if (failure) {
+                if (!failure_) failure_ = failure;
+                failed_[groupIndex] = 1;
+                finished_.notify_one();
+                return; // the caller raises it when it waits for this block
+            }
+            done_[groupIndex] = next + 1;
+            finished_.notify_one();
+        }
+    }
+
+    std::vector<std::unique_ptr<ChannelGroup>>& groups_;
+    std::mutex mutex_;
+    std::condition_variable posted_changed_, finished_;
+    std::uint64_t posted_ = 0;
+    Job jobs_[kRing]{};
+    std::vector<std::uint64_t> done_; // blocks each group has finished
+    std::vector<char> failed_; // and whether it stopped at a failure
+    std::exception_ptr failure_;
+    std::vector<std::jthread> threads_; // last: joined first
+};
+
+template <typename Sample>
+void interleave(const std::vector<std::unique_ptr<ChannelGroup>>& groups, int slot, std::size_t from,
+    std::size_t frames, Sample* out, std::uint32_t channels)
+{
+    for (const auto& each : groups) {
+        ChannelGroup& group = *each;
+        const auto* samples = reinterpret_cast<const Sample*>(group.slots[slot].data()) + from * group.count;
+        Sample* to = out + group.first;
+        const std::uint32_t count = group.count;
+        for (std::size_t f = 0; f < frames; ++f) {
+            for (std::uint32_t c = 0; c < count; ++c) to[f * channels + c] = samples[f * count + c];
+        }
+    }
+}
+
+// The channels split evenly into `groupCount` groups resampled side by side, while this thread
+// reads ahead and writes behind.
+ClipReport convertInGroups(Run& run, unsigned groupCount)
+{
+    std::vector<std::unique_ptr<ChannelGroup>> groups;
+    for (unsigned i = 0; i < groupCount; ++i) {
+        const std::uint32_t first = run.channels * i / groupCount, end = run.channels * (i + 1) / groupCount;
+        groups.push_back(std::make_unique<ChannelGroup>(run, first, end - first));
+    }
+    std::unique_ptr<AudioBlock> inputs[2] = {AudioBlock::make(run.reader.blockFormat(), kInputBlockFrames),
+        AudioBlock::make(run.reader.blockFormat(), kInputBlockFrames)};
+    auto output = AudioBlock::make(run.outputFormat, run.outputLength);
+    if (!inputs[0] || !inputs[1] || !output) throw ConversionError(kNoMemory);
+
+    AudioFileWriter writer = run.openWriter();
+    ClipMeter meter(run.format);
+    AudioFileReader& reader = run.reader;
+    const bool int16 = run.outputFormat.sampleType == SampleType::int16;
+    const auto write = [&](int slot) {
+        const std::size_t frames = groups.front()->slots[slot].frames();
+        for (const auto& group : groups) {
+            if (group->slots[slot].frames() != frames) throw SoxrError("the channel groups fell out of step");
+        }
+        for (std::size_t done = 0; done < frames;) {
+            const std::size_t n = std::min<std::size_t>(frames - done, run.outputLength);
+            if (int16) {
+                interleave(groups, slot, done, n, static_cast<std::int16_t*>(output->data()), run.channels);
+            } else {
+                interleave(groups, slot, done, n, output->floatSamples(), run.channels);
+            }
+            output->setFrameLength(static_cast<std::uint32_t>(n));
+            writer.write(*output);
+            meter.observe(*output);
+            done += n;
+        }
+    };
+    // The next block, or nothing at the end.
+    const auto read = [&](AudioBlock& block) {
+        if (run.control.stop.stop_requested()) throw ConversionCancelled();
+        block.setFrameLength(0);
+        if (reader.position() < reader.frames()) reader.read(block);
+        return block.frameLength() > 0;
+    };
+
+    std::optional<Crew> crew(std::in_place, groups);
+    // The source position after each block in flight, for its progress report once written.
+    std::int64_t positions[kRing] = {};
+    bool more = true, flushed = false;
+    for (std::uint64_t written = 0;; ++written) {
+        while (!flushed && crew->posted() < written + kRing) {
+            const std::uint64_t index = crew->posted();
+            AudioBlock& block = *inputs[index % kRing];
+            if (more) more = read(block);
+            if (!more) {
+                if (run.control.stop.stop_requested()) throw ConversionCancelled();
+                flushed = true;
+                crew->post(nullptr, 0);
+                break;
+            }
+            positions[index % kRing] = reader.position();
+            crew->post(block.floatSamples(), block.frameLength());
+        }
+        if (written == crew->posted()) break;
+        crew->waitFor(written);
+        // The reads ran ahead of the stop; a stop while the groups worked is seen before the write.
+        if (run.control.stop.stop_requested()) throw ConversionCancelled();
+        write(static_cast<int>(written % kRing));
+        const bool lastIsFlush = flushed && written + 1 == crew->posted();
+        if (!lastIsFlush && reader.frames() >= 1 && run.progress) {
+            run.progress(static_cast<double>(positions[written % kRing]) / static_cast<double>(reader.frames()));
+        }
+    }
+    crew.reset();
+
+    std::uint64_t clips = 0;
+    for (const auto& group : groups) {
+        const std::size_t* count = run.api.soxr_num_clips(group->handle.get());
+        clips += count != nullptr ? *count : 0;
+    }
+    const ClipReport report = meter.report(clips);
+    inputs[0].reset();
+    inputs[1].reset();
+    output.reset();
+    groups.clear();
+    run.finish(writer);
+    return report;
+}
+
+} // namespace
+
+ClipReport convertWav(const std::filesystem::path& source, const std::filesystem::path& destination, double targetRate,
+    OutputFormat format, const ConversionOptions& options, const ProgressCallback& progress, const RunControl& control)
+{
+    AudioFileReader reader(source);
+    const double inputRate = reader.sampleRate();
+    const std::uint32_t channels = reader.channelCount();
+    refuseUnusableRates(inputRate, targetRate);
+    refuseSourceAsDestination(source, destination);
+    const SampleType outputType = format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32;
+    refuseOversizedOutputBlock(inputRate, targetRate, channels, outputType);
+    PendingDestination pending(destination, control.replaceExisting);
+    const SourceMetadata metadata = control.carryMetadata ? readMetadata(reader.sndfile()) : SourceMetadata{};
+
+    const SoxrApi& api = SoxrApi::shared();
+    Run run{reader, pending, api, inputRate, targetRate, channels, format, ioSpecFor(api, format, options),
+        qualitySpecFor(api, options), api.soxr_runtime_spec(1), *outputBlockCapacity(inputRate, targetRate),
+        AudioFormat{outputType, targetRate, channels}, progress, control, metadata};
+
+    // Channel groups hold two blocks of output each beside the one being written; a source that
+    // needs blocks that large is converted on this thread alone rather than with three times the memory.
+    const bool roomForGroups
+        = 3 * outputBlockBytes(inputRate, targetRate, channels, outputType) <= kMaxOutputBlockBytes;
+    const ThreadBudget budget(roomForGroups ? std::min(channels, ThreadBudget::cores()) : 1);
+    return budget.granted() > 1 ? convertInGroups(run, budget.granted()) : convertOnThisThread(run);
 }
 
 } // namespace fennick

@@ -270,6 +270,12 @@ struct ClipReport {
 // complete: on any failure, and on a stop, whatever was at the destination stays as it was and
 // nothing is left behind. Nothing is created before the resampler and its blocks exist.
 //
+// The channels are split into groups, each resampled by a libsoxr resampler of its own on a thread
+// of its own, while this thread reads up to two blocks ahead and writes behind them; the output is
+// the same, bit for bit, as one resampler's (but for the random dither of 16-bit output). The
+// threads come from the cores that the conversions running beside it leave free; one channel, or
+// one free core, runs it all on this thread.
+//
 // `progress`, if given, is called on this thread once per 65536-frame input block with the
 // fraction of the source read so far; the last call for a source read to its end is exactly 1.0.
 //

@@ -47,6 +47,7 @@ struct ConversionCase {
     double amplitude = 0.5; // from 1 up, a float source whose peaks go past full scale when resampled
     bool noDither = false; // SOXR_NO_DITHER added to libsoxr's io record
     bool square = false; // a square wave, whose edges overshoot, instead of a sine
+    unsigned cores = 0; // as many as the conversion may take; 0: the machine's
 };
 void PrintTo(const ConversionCase& c, std::ostream* out) { *out << c.name; }
 
@@ -64,8 +65,10 @@ TEST_P(ConvertWav, IsLibsoxrsConversionOfTheSourceWithTheSettingsInLibsoxrsTerms
 
     std::vector<double> reports, expectedReports;
     const auto progress = [&](double fraction) { reports.push_back(fraction); };
+    ThreadBudget::setCores(c.cores);
     const ClipReport clips = convertWav(
         source, destination, c.targetRate, c.format, c.options, c.withProgress ? progress : ProgressCallback());
+    const auto groups = static_cast<int>(std::min<unsigned>(c.channels, ThreadBudget::cores()));
     for (std::int64_t read = kInputBlockFrames; c.withProgress && read < c.frames + kInputBlockFrames;
          read += kInputBlockFrames) {
         expectedReports.push_back(static_cast<double>(std::min(read, c.frames)) / static_cast<double>(c.frames));
@@ -74,8 +77,10 @@ TEST_P(ConvertWav, IsLibsoxrsConversionOfTheSourceWithTheSettingsInLibsoxrsTerms
     EXPECT_EQ(fileBytes(source), sourceBytes);
 
     const SoxrRecord record = soxrRecord; // before the reference below calls libsoxr too
-    EXPECT_EQ(record.creates, 1);
-    EXPECT_EQ(record.deletes, 1);
+    // One resampler of one thread per channel group, a group per core, at most one per channel.
+    EXPECT_EQ(record.creates, groups);
+    EXPECT_EQ(record.deletes, groups);
+    EXPECT_EQ(record.runtimeThreads, 1u);
     EXPECT_EQ(record.recipe, c.recipe);
     EXPECT_EQ(record.flags, c.flags);
     // libsoxr's own records, but for the bandwidth and the dither switch.
@@ -120,6 +125,23 @@ TEST_P(ConvertWav, IsLibsoxrsConversionOfTheSourceWithTheSettingsInLibsoxrsTerms
     }
     EXPECT_EQ(integer ? clips.samplesOverFullScale : clips.clippedSamples, 0u);
     EXPECT_EQ(clips.peakDbfs, peak > 0 ? 20 * std::log10(peak) : -INFINITY);
+
+    // Without dither, the channel groups give the single-threaded path's bytes exactly.
+    if (!dithered) {
+        ThreadBudget::setCores(1);
+        convertWav(source, dir / "single.wav", c.targetRate, c.format, c.options);
+        EXPECT_EQ(fileBytes(dir / "single.wav"), fileBytes(destination));
+    }
+}
+
+TEST_F(EngineTest, AConversionTakesOnlyTheCoresOthersLeaveFree)
+{
+    TempDir dir;
+    writeAudioFile(dir / "in.wav", {44100, 6}, 1000, sine(997, 44100));
+    ThreadBudget::setCores(3);
+    const ThreadBudget beside(1); // as a conversion running beside it holds
+    convertWav(dir / "in.wav", dir / "out.wav", 48000.0, OutputFormat::float32, {});
+    EXPECT_EQ(soxrRecord.creates, 2);
 }
 
 using F = OutputFormat;
@@ -142,6 +164,11 @@ const ConversionCase kCases[] = {
     {"squareToInt16", 2, 44100, 48000.0, 70000, F::int16, {.dither = false}, 6, 0, 79524, true, 1.0, true, true},
     {"squareToInt24", 2, 44100, 48000.0, 70000, F::int24, {}, 6, 0, 79524, true, 1.0, false, true},
     {"squareToFloat32", 2, 44100, 48000.0, 70000, F::float32, {}, 6, 0, 79524, true, 1.0, false, true},
+    // Groups of unequal size, more of them than this machine may have cores.
+    {"threeChannelsInThreeGroups", 3, 44100, 96000.0, 2 * 65536 + 777, F::float32, {}, 6, 0, 150856, true, 0.5, false,
+        false, 3},
+    {"sixChannelsInFourGroupsToInt16", 6, 48000, 44100.0, 70000, F::int16, {.dither = false}, 6, 0, 68404, true, 0.5,
+        true, false, 4},
 };
 INSTANTIATE_TEST_SUITE_P(
     Cases, ConvertWav, ::testing::ValuesIn(kCases), [](const auto& info) { return std::string(info.param.name); });

@@ -12,6 +12,7 @@ using fennick::test::soxrRecord;
 namespace {
 std::mutex logMutex;
 std::vector<std::string> dlopenLog;
+std::mutex recordMutex; // channel groups call libsoxr from threads of their own
 } // namespace
 
 // The test executable is linked with --wrap for these names, so the engine's calls pass here.
@@ -41,8 +42,10 @@ soxr_quality_spec_t __wrap_soxr_quality_spec(unsigned long recipe, unsigned long
 soxr_t __wrap_soxr_create(double inputRate, double outputRate, unsigned channels, soxr_error_t* error,
     const soxr_io_spec_t* io, const soxr_quality_spec_t* quality, const soxr_runtime_spec_t* runtime)
 {
+    std::lock_guard lock(recordMutex);
     soxrRecord.io = *io;
     soxrRecord.quality = *quality;
+    soxrRecord.runtimeThreads = runtime != nullptr ? runtime->num_threads : 0;
     if (soxrRecord.failCreate) return nullptr;
     soxr_t handle = __real_soxr_create(inputRate, outputRate, channels, error, io, quality, runtime);
     soxrRecord.creates += handle != nullptr ? 1 : 0;
@@ -52,11 +55,13 @@ soxr_t __wrap_soxr_create(double inputRate, double outputRate, unsigned channels
 soxr_error_t __wrap_soxr_process(soxr_t resampler, soxr_in_t in, size_t inputLength, size_t* consumed, soxr_out_t out,
     size_t outputLength, size_t* produced)
 {
+    std::unique_lock lock(recordMutex);
     if (soxrRecord.outputLength == 0) soxrRecord.outputLength = outputLength;
     soxrRecord.flushes += in == nullptr ? 1 : 0;
     soxrRecord.outputLengthVaried |= outputLength != soxrRecord.outputLength;
     if (in != nullptr && soxrRecord.failProcess) return "processing failed";
     if (in == nullptr && soxrRecord.failFlush) return "flushing failed";
+    lock.unlock();
     return __real_soxr_process(resampler, in, inputLength, consumed, out, outputLength, produced);
 }
 

@@ -3,6 +3,8 @@
 // Helpers of the engine tests: the libsoxr stand-ins of the test build, records of what the
 // engine asks the loader and the linked libsoxr for, and real I/O failures on demand.
 
+#include "ThreadBudget.h"
+
 #include <TestAudio.h>
 
 #include <gtest/gtest.h>
@@ -34,6 +36,7 @@ struct SoxrRecord {
     unsigned long recipe = 0, flags = 0; // soxr_quality_spec's arguments
     soxr_io_spec_t io{}; // the records soxr_create was given
     soxr_quality_spec_t quality{};
+    unsigned runtimeThreads = 0; // of the runtime record soxr_create was given; 0 for none
     int creates = 0, deletes = 0, flushes = 0;
     std::size_t outputLength = 0; // of the first soxr_process call
     bool outputLengthVaried = false;
@@ -52,6 +55,7 @@ protected:
     {
         soxrRecord = {};
         setLibsoxrVariable(nullptr);
+        fennick::ThreadBudget::setCores(0);
     }
 };
 
