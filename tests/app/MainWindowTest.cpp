@@ -36,36 +36,28 @@ void triggerItem(const MainWindow& window, const QString& text)
         if (action->text() == text) action->trigger();
 }
 
-TEST(MainWindow, OpensAtTheDefaultContentSizeWithTheFennickMenus)
-{
-    FennickApp app;
-    MainWindow* window = app.newWindow();
-
-    EXPECT_EQ(window->windowTitle(), "Fennick");
-    EXPECT_EQ(window->centralWidget()->size(), QSize(560, 880));
-    EXPECT_FALSE(QApplication::windowIcon().isNull()) << "the SVG icon did not load";
-    EXPECT_EQ(menusOf(*window),
-        QStringList({QStringLiteral("&File: New Window Ctrl+N | Convert Several Files\u2026 Ctrl+Shift+N | Close "
-                                    "Window Ctrl+W | --- | Quit Ctrl+Q"),
-            QStringLiteral("&Help: About Fennick | Check for Updates\u2026")}));
-}
-
-TEST(MainWindow, NewWindowHasItsOwnContentAndClosesAlone)
+// The first window, and New Window's: each with its own content, closing alone.
+TEST(MainWindow, OpensAtTheDefaultContentSizeWithTheFennickMenusAndNewWindowsOfItsOwn)
 {
     test::TempDir folder;
     test::writeAudioFile(folder / "take.wav", {}, 4410, test::sine(440, 44100));
     FennickApp app;
     QPointer<MainWindow> first = app.newWindow();
+    EXPECT_EQ(first->windowTitle(), "Fennick");
+    EXPECT_EQ(first->centralWidget()->size(), QSize(560, 880));
+    EXPECT_FALSE(QApplication::windowIcon().isNull()) << "the SVG icon did not load";
+    EXPECT_EQ(menusOf(*first),
+        QStringList({QStringLiteral("&File: New Window Ctrl+N | Convert Several Files\u2026 Ctrl+Shift+N | Close "
+                                    "Window Ctrl+W | --- | Quit Ctrl+Q"),
+            QStringLiteral("&Help: About Fennick | Check for Updates\u2026")}));
+
     triggerItem(*first, "New Window");
     QPointer<MainWindow> second;
     for (QWidget* widget : QApplication::topLevelWidgets())
         if (auto* window = qobject_cast<MainWindow*>(widget); window && window != first) second = window;
     ASSERT_TRUE(second && second->isVisible());
-
     first->contentView().loadSourceFile(QUrl::fromLocalFile(QString::fromStdString((folder / "take.wav").string())));
-    EXPECT_TRUE(first->contentView().state().hasSource());
-    EXPECT_FALSE(second->contentView().state().hasSource());
-
+    EXPECT_TRUE(first->contentView().state().hasSource() && !second->contentView().state().hasSource());
     triggerItem(*second, "Close Window");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(second);
