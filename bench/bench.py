@@ -451,6 +451,11 @@ def main():
             table += "\n" + batch_table(binaries, work, short, rounds, env)
         (work / "samples.json").write_text(json.dumps(
             {f"{label} | {quality}": runs for (label, quality), runs in samples.items()}, indent=1))
+    if not args.instructions:
+        # Step 3's plot measures the filter on every change of a setting: its time, over all settings.
+        print("timing the filter measurement", file=sys.stderr)
+        table += "\n\n" + subprocess.run([str(args.build / "bench" / "fennick-bench-filter")], env=env, check=True,
+                                         capture_output=True, text=True).stdout.strip() + "\n"
     stamp = datetime.datetime.now().strftime("%Y-%m-%d %H:%M")
     print(f"\n{stamp}\n\n{table}")
     if args.output:

@@ -58,13 +58,13 @@ void parseChoice(const std::string& option, const std::string& given, const Choi
     throw UsageError(option + " takes " + listOf(choices) + ", not '" + given + "'");
 }
 
-std::int64_t parseRate(const std::string& given)
+std::int64_t parseRate(const std::string& option, const std::string& given)
 {
     std::int64_t rate = 0;
     const auto [end, error] = std::from_chars(given.data(), given.data() + given.size(), rate);
     if (error != std::errc() || end != given.data() + given.size() || rate < 1
         || rate > std::numeric_limits<int>::max()) {
-        throw UsageError("--rate takes a whole number of hertz from 1 to 2147483647, not '" + given + "'");
+        throw UsageError(option + " takes a whole number of hertz from 1 to 2147483647, not '" + given + "'");
     }
     return rate;
 }
@@ -118,7 +118,8 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
                "  fennick-convert -o album-48k -r 48000 -f int24 -j 2 album/\n"
                "  fennick-convert mix.wav mix_48000-24.wav -r 48000 -f int24 -q bits32 --steep\n"
                "  fennick-convert voice.wav voice_44100-16.wav --no-dither --overwrite");
-    // SOURCE DESTINATION, or with --output-dir any number of sources: sorted out after parsing.
+    // SOURCE DESTINATION, with --output-dir any number of sources, with --filter-report none: sorted
+    // out after parsing.
     std::vector<std::string> operands;
     app.add_option("SOURCE DESTINATION", operands, "audio file to read and WAV file to write")
         ->type_name("")
@@ -126,7 +127,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
 
     // Every value is taken as text and checked below, so that each complaint names its option in
     // our words; a repeated option takes its last value, as getopt tools do.
-    std::string rate, format, quality, phase, rolloff, bandwidth, outputDir, jobs;
+    std::string rate, format, quality, phase, rolloff, bandwidth, sourceRate, outputDir, jobs;
     const auto single = [&app](const std::string& flags, std::string& target, const std::string& type,
                             const std::string& help, const std::string& fallback) {
         return app.add_option(flags, target, help)
@@ -146,7 +147,11 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
         "write each output into FOLDER under its suggested name, BASE_RATE-16|24|32f.wav", "");
     CLI::Option* const jobsOption
         = single("-j,--jobs", jobs, "N", "files converted at the same time, with -o", "cores");
-    app.add_flag("--steep", request.options.steepFilter, "steep filter");
+    app.add_flag("--steep", request.options.steepFilter, "steep filter, with libsoxr's own bandwidth for the quality");
+    app.add_flag("--filter-report", request.filterReport,
+        "print the figures of the filter from --source-rate to --rate and convert nothing");
+    CLI::Option* const sourceRateOption
+        = single("--source-rate", sourceRate, "HZ", "source rate in Hz for --filter-report", "");
     app.add_flag("--double-precision", request.options.doublePrecision, "64-bit internal processing");
     bool noDither = false;
     app.add_flag("--no-dither", noDither, "no TPDF dither for int16 output");
@@ -158,14 +163,24 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
     try {
         // CLI11 takes its arguments last first.
         app.parse(std::vector<std::string>(arguments.rbegin(), arguments.rend()));
-        if (rateOption->count() > 0) request.rate = parseRate(rate);
+        if (rateOption->count() > 0) request.rate = parseRate("--rate", rate);
+        if (request.filterReport) {
+            if (sourceRateOption->count() == 0) throw UsageError("--filter-report needs --source-rate");
+            request.sourceRate = parseRate("--source-rate", sourceRate);
+        } else if (sourceRateOption->count() > 0) {
+            throw UsageError("--source-rate is only for --filter-report");
+        }
         if (formatOption->count() > 0) parseChoice("--format", format, kFormats, request.format);
         if (qualityOption->count() > 0) parseChoice("--quality", quality, kPrecisions, request.options.precision);
         if (phaseOption->count() > 0) parseChoice("--phase", phase, kPhases, request.options.phase);
         if (rolloffOption->count() > 0) parseChoice("--rolloff", rolloff, kRolloffs, request.options.rolloff);
         if (bandwidthOption->count() > 0) request.options.bandwidthPercent = parseBandwidth(bandwidth);
         request.jobs = jobsOption->count() > 0 ? parseJobs(jobs) : std::max(1u, std::thread::hardware_concurrency());
-        if (outputDirOption->count() > 0) {
+        if (request.filterReport) {
+            if (!operands.empty() || outputDirOption->count() > 0) {
+                throw UsageError("--filter-report converts nothing; leave out the files");
+            }
+        } else if (outputDirOption->count() > 0) {
             if (outputDir.empty()) throw UsageError("--output-dir needs a value");
             request.outputDir = outputDir;
             if (operands.empty()) throw UsageError("a SOURCE is needed");
@@ -175,6 +190,9 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
             if (operands.size() > 2) throw UsageError("unexpected argument '" + operands[2] + "'");
             request.source = operands[0];
             request.destination = operands[1];
+        }
+        if (request.options.steepFilter && bandwidthOption->count() > 0) {
+            throw UsageError("--steep sets its own bandwidth; leave out --bandwidth");
         }
     } catch (const CLI::CallForHelp&) {
         out << app.help();

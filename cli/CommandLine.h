@@ -23,6 +23,8 @@ struct ConvertRequest {
     bool overwrite = false;
     bool quiet = false;
     bool carryMetadata = true; // false: fmt and data only
+    bool filterReport = false; // print the filter's figures for sourceRate -> rate instead
+    std::int64_t sourceRate = 0;
 };
 
 // Outcome of parsing: a request to run, or an exit code after help, version or a usage error

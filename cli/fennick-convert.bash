@@ -7,7 +7,7 @@ _fennick_convert()
     _init_completion -s || return
 
     case $prev in
-        -r | --rate)
+        -r | --rate | --source-rate)
             COMPREPLY=($(compgen -W '44100 48000 88200 96000 176400 192000' -- "$cur"))
             return
             ;;
@@ -39,7 +39,8 @@ _fennick_convert()
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '-r --rate -f --format -q --quality --phase --rolloff --bandwidth -o --output-dir -j --jobs
-            --steep --double-precision --no-dither --overwrite --quiet --no-metadata -h --help --version' -- "$cur"))
+            --steep --filter-report --source-rate --double-precision --no-dither --overwrite --quiet --no-metadata
+            -h --help --version' -- "$cur"))
         return
     fi
     _filedir

@@ -5,6 +5,7 @@
 #include "ClipWarning.h"
 #include "CommandLine.h"
 #include "FennickEngine.h"
+#include "FilterReport.h"
 #include "ProgressBar.h"
 
 #include <cmath>
@@ -97,6 +98,16 @@ int main(int argc, char** argv)
     const auto parsed = cli::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
     if (!parsed.request) return parsed.exitCode;
     const cli::ConvertRequest& request = *parsed.request;
+    if (request.filterReport) {
+        try {
+            std::cout << cli::filterReport(measureFilterResponse(
+                static_cast<double>(request.sourceRate), static_cast<double>(request.rate), request.options));
+        } catch (const std::exception& error) {
+            std::cerr << "Measurement failed: " << error.what() << '\n';
+            return 1;
+        }
+        return 0;
+    }
 
     // A file-size limit must fail a write (and so the run, which then cleans up), not end the process.
     std::signal(SIGXFSZ, SIG_IGN);

@@ -17,8 +17,15 @@ soxr_quality_spec_t qualitySpecFor(const SoxrApi& api, const ConversionOptions& 
     unsigned long flags = rawValue(options.rolloff);
     if (options.doublePrecision) flags |= SOXR_DOUBLE_PRECISION;
     soxr_quality_spec_t quality = api.soxr_quality_spec(recipe, flags);
-    quality.passband_end = options.bandwidthPercent / 100.0;
+    // libsoxr's steep recipe is its own passband end; the slider's value would undo it.
+    if (!options.steepFilter) quality.passband_end = options.bandwidthPercent / 100.0;
     return quality;
+}
+
+double steepBandwidthPercent(ConversionOptions::Precision precision)
+{
+    const SoxrApi& api = SoxrApi::shared();
+    return api.soxr_quality_spec(rawValue(precision) | SOXR_STEEP_FILTER, 0).passband_end * 100.0;
 }
 
 } // namespace fennick

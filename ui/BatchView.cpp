@@ -3,6 +3,7 @@
 #include "ConversionRun.h"
 #include "DestinationSection.h"
 #include "FileChoosers.h"
+#include "FilterPlot.h"
 #include "LocaleFormat.h"
 #include "QualitySection.h"
 #include "SourceFile.h"
@@ -140,6 +141,8 @@ BatchView::BatchView(QWidget* parent) : QWidget(parent), maxJobs_(std::max(1, QT
 
     destinationSection_ = new DestinationSection(this);
     qualitySection_ = new QualitySection(this);
+    // Its files come at many rates; a plot for one of them would mislead.
+    qualitySection_->filterPlot()->hide();
 
     auto* saveBox = new QGroupBox(QStringLiteral("Output folder"), this);
     auto* saveForm = makeSectionForm(saveBox);

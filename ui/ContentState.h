@@ -8,6 +8,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <memory>
 #include <optional>
 
 namespace fennick {
@@ -27,8 +28,13 @@ struct ContentState {
     double conversionProgress = 0.0; // fraction of the source read, 0…1
     std::optional<QString> conversionMessage;
     std::optional<QString> conversionWarning; // what clipped, under the success line
-    std::optional<QUrl> lastSavedURL;        // destination of the last successful conversion
+    std::optional<QUrl> lastSavedURL; // destination of the last successful conversion
     bool isDropTargeted = false;
+    // Step 3's plot: the newest measurement that came back (shared, as it is large and never
+    // changes), whether it failed, and which of its two views is shown.
+    std::shared_ptr<const FilterResponse> filterResponse;
+    std::optional<QString> filterError;
+    bool showsImpulseResponse = false;
 
     bool hasSource() const { return sourceURL.has_value(); }
     friend bool operator==(const ContentState&, const ContentState&) = default;

@@ -4,6 +4,7 @@
 #include "ConversionRun.h"
 #include "DestinationSection.h"
 #include "DropHighlight.h"
+#include "FilterPlot.h"
 #include "FormParts.h"
 #include "QualitySection.h"
 #include "SourceFile.h"
@@ -37,8 +38,8 @@ ContentView::ContentView(QWidget* parent)
     auto* form = new QWidget;
     form->setObjectName(QStringLiteral("form"));
     auto* formLayout = new QVBoxLayout(form);
-    formLayout->setContentsMargins(16, 12, 16, 16);
-    formLayout->setSpacing(14);
+    formLayout->setContentsMargins(16, 12, 16, 12);
+    formLayout->setSpacing(10);
     sourceSection_ = new SourceSection(form);
     destinationSection_ = new DestinationSection(form);
     qualitySection_ = new QualitySection(form);
@@ -94,6 +95,22 @@ ContentView::ContentView(QWidget* parent)
         state_.options = ConversionOptions{};
         render();
     });
+    connect(qualitySection_, &QualitySection::showsImpulseEdited, this, [this](bool showsImpulse) {
+        state_.showsImpulseResponse = showsImpulse;
+        render();
+    });
+    filterMeasurement_ = new FilterMeasurement(this);
+    connect(
+        filterMeasurement_, &FilterMeasurement::measured, this, [this](std::shared_ptr<const FilterResponse> response) {
+            state_.filterResponse = std::move(response);
+            state_.filterError.reset();
+            render();
+        });
+    connect(filterMeasurement_, &FilterMeasurement::failed, this, [this](const QString& description) {
+        state_.filterResponse.reset();
+        state_.filterError = description;
+        render();
+    });
     connect(bottomBar_, &BottomBar::convertRequested, this, &ContentView::startConversion);
     connect(bottomBar_, &BottomBar::cancelRequested, this, &ContentView::cancelConversion);
 
@@ -125,6 +142,7 @@ void ContentView::setUpTabOrder()
         qualitySection_->bandwidthSlider(),
         qualitySection_->steepFilterToggle(),
         qualitySection_->doublePrecisionToggle(),
+        qualitySection_->filterPlot()->viewPicker(),
         bottomBar_->cancelButton(),
         bottomBar_->convertButton(),
     };
@@ -224,8 +242,19 @@ void ContentView::cancelConversion()
     render();
 }
 
+// The plot follows the rates and the filter's settings; without a file, as for 44.1 kHz in.
+void ContentView::requestFilterMeasurement()
+{
+    FilterRequest request{state_.sampleRate.value_or(44100.0), rawValue(state_.targetRate), state_.options};
+    request.options.dither = true; // the measurement has no dither; no new run for the toggle
+    if (request == lastFilterRequest_) return;
+    lastFilterRequest_ = request;
+    filterMeasurement_->request(request);
+}
+
 void ContentView::render()
 {
+    requestFilterMeasurement();
     const bool hasSource = state_.hasSource();
     sourceSection_->render(state_);
     destinationSection_->render(state_);

@@ -6,6 +6,7 @@
 
 #include "ContentState.h"
 #include "FileChoosers.h"
+#include "FilterMeasurement.h"
 
 #include <QWidget>
 
@@ -20,6 +21,7 @@ namespace fennick {
 class BottomBar;
 class DestinationSection;
 class DropHighlight;
+class FilterMeasurement;
 class QualitySection;
 class SourceSection;
 
@@ -66,6 +68,7 @@ protected:
 
 private:
     void render();
+    void requestFilterMeasurement();
     void setUpTabOrder();
 
     ContentState state_;
@@ -80,6 +83,8 @@ private:
     QualitySection* qualitySection_;
     BottomBar* bottomBar_;
     DropHighlight* dropHighlight_;
+    FilterMeasurement* filterMeasurement_;
+    std::optional<FilterRequest> lastFilterRequest_;
 };
 
 } // namespace fennick

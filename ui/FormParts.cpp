@@ -94,7 +94,7 @@ QFormLayout* makeSectionForm(QWidget* parent)
     form->setLabelAlignment(Qt::AlignLeft | Qt::AlignTop);
     form->setFormAlignment(Qt::AlignLeft | Qt::AlignTop);
     form->setHorizontalSpacing(16);
-    form->setVerticalSpacing(10);
+    form->setVerticalSpacing(8);
     return form;
 }
 

@@ -17,6 +17,21 @@ QString bandwidthText(double percent, const QLocale& locale)
     return QStringLiteral("Bandwidth: ") + locale.toString(percent, 'f', 1) + QStringLiteral("%");
 }
 
+QString filterCaption(const FilterResponse& response, const QLocale& locale)
+{
+    if (!std::isfinite(response.minus3DbHz)) return QStringLiteral("Equal rates: the samples pass through unfiltered.");
+    // A typographic minus, as the figures are read, not typed.
+    const auto decibels = [&locale](double level) {
+        return (level < 0 ? QStringLiteral("\u2212") : QString()) + locale.toString(std::abs(level), 'f', 0)
+            + QStringLiteral(" dB");
+    };
+    QString text = QStringLiteral("\u22123 dB at ") + locale.toString(response.minus3DbHz / 1000.0, 'f', 1)
+        + QStringLiteral(" kHz");
+    if (std::isfinite(response.stopbandDb)) text += QStringLiteral(" \u00b7 stopband ") + decibels(response.stopbandDb);
+    return text + QStringLiteral(" \u00b7 latency ") + locale.toString(response.latencySeconds() * 1000.0, 'f', 1)
+        + QStringLiteral(" ms");
+}
+
 QString percentageText(double fraction)
 {
     return QString::asprintf("%lld%%", static_cast<long long>(fraction * 100.0));

@@ -1,5 +1,6 @@
 #include "QualitySection.h"
 
+#include "FilterPlot.h"
 #include "LocaleFormat.h"
 #include "TextStyles.h"
 
@@ -154,6 +155,10 @@ QualitySection::QualitySection(QWidget* parent)
                                         "quality above 20-bit.")),
             this));
 
+    filterPlot_ = new FilterPlot(this);
+    form->addRow(filterPlot_);
+
+    connect(filterPlot_, &FilterPlot::showsImpulseEdited, this, &QualitySection::showsImpulseEdited);
     connect(resetButton_, &QPushButton::clicked, this, &QualitySection::resetRequested);
     connect(qualityPicker_, &QComboBox::activated, this,
         [this](int index) { edit([index](ConversionOptions& o) { o.precision = caseAt<Precision>(index); }); });
@@ -193,16 +198,19 @@ void QualitySection::render(const ContentState& state)
     rolloffPicker_->setCurrentIndex(static_cast<int>(ordinal(options.rolloff)));
     // Only move the slider when the stored value is not already what it shows, so that a drag
     // is never pulled back by rounding.
-    if (bandwidthPercent(bandwidthSlider_->value()) != options.bandwidthPercent) {
-        bandwidthSlider_->setValue(sliderValue(options.bandwidthPercent));
-    }
-    bandwidthLabel_->setText(bandwidthText(options.bandwidthPercent));
+    // The steep filter brings libsoxr's own bandwidth: shown, not editable; the stored one is kept
+    // for when it is turned off.
+    const double shown = options.steepFilter ? steepBandwidthPercent(options.precision) : options.bandwidthPercent;
+    if (bandwidthPercent(bandwidthSlider_->value()) != shown) bandwidthSlider_->setValue(sliderValue(shown));
+    bandwidthSlider_->setEnabled(!options.steepFilter);
+    bandwidthLabel_->setText(bandwidthText(shown));
     steepFilterToggle_->setChecked(options.steepFilter);
 
     // Above 20 bits libsoxr computes in double precision anyway: show it on, keep the stored choice.
     const bool forced = requiresDoublePrecision(options.precision);
     doublePrecisionToggle_->setChecked(forced || options.doublePrecision);
     doublePrecisionToggle_->setEnabled(!forced);
+    filterPlot_->render(state);
 }
 
 } // namespace fennick

@@ -14,6 +14,10 @@ class QPushButton;
 class QSlider;
 
 namespace fennick {
+class FilterPlot;
+}
+
+namespace fennick {
 
 class QualitySection : public SectionBox {
     Q_OBJECT
@@ -36,11 +40,13 @@ public:
     QLabel* bandwidthLabel() const { return bandwidthLabel_; }
     QCheckBox* steepFilterToggle() const { return steepFilterToggle_; }
     QCheckBox* doublePrecisionToggle() const { return doublePrecisionToggle_; }
+    FilterPlot* filterPlot() const { return filterPlot_; }
 
 signals:
     // The whole record after one control changed one field.
     void optionsEdited(const fennick::ConversionOptions& options);
     void resetRequested();
+    void showsImpulseEdited(bool showsImpulse);
 
 private:
     void edit(const std::function<void(ConversionOptions&)>& change);
@@ -54,6 +60,7 @@ private:
     QLabel* bandwidthLabel_;
     QCheckBox* steepFilterToggle_;
     QCheckBox* doublePrecisionToggle_;
+    FilterPlot* filterPlot_;
 };
 
 QString pickerLabel(ConversionOptions::Precision precision);

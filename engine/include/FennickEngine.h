@@ -289,6 +289,37 @@ ClipReport convertWav(const std::filesystem::path& source, const std::filesystem
     OutputFormat format, const ConversionOptions& options, const ProgressCallback& progress = {},
     const RunControl& control = {});
 
+// ---- The filter a conversion uses, measured ------------------------------------------------
+
+// What the resampler a conversion from `sourceRate` to `targetRate` would create does to a unit
+// impulse: its impulse response and its magnitude response, and the figures to compare settings by.
+struct FilterResponse {
+    double sourceRate = 0, targetRate = 0;
+    double binHz = 0; // spacing of magnitudeDb
+    std::vector<double> magnitudeDb; // from 0 Hz up to the higher of the two Nyquist frequencies
+    std::vector<double> impulse; // at the target rate, the input's unit impulse scaled to unit gain
+    std::size_t peakIndex = 0; // of impulse
+    double passbandEndHz = 0; // the passband edge the quality record asks for
+    double minus0_1DbHz = 0, minus3DbHz = 0; // where the response first falls below these levels
+    double passbandRippleDb = 0; // highest minus lowest level up to passbandEndHz
+    double stopbandDb = 0; // the highest level above the lower Nyquist frequency (negative)
+    double latencyFrames = 0; // soxr_delay, in output frames
+    double preRingSeconds = 0, postRingSeconds = 0; // before and after the peak, down to -120 dB
+
+    double latencySeconds() const { return targetRate > 0 ? latencyFrames / targetRate : 0; }
+};
+
+// A few milliseconds for most settings, up to about 150 ms for minimum phase near 99.7 % bandwidth
+// (libsoxr's own filter design). Downwards, the part above the output's Nyquist frequency cannot
+// reach the output; it is taken from the same filter design run the other way between the two
+// rates. Thread-safe. Throws ConversionError for rates no conversion
+// could use, SoxrError when libsoxr refuses.
+FilterResponse measureFilterResponse(double sourceRate, double targetRate, const ConversionOptions& options);
+
+// The bandwidth libsoxr's steep recipe sets for `precision` (what a steep conversion uses instead of
+// bandwidthPercent).
+double steepBandwidthPercent(ConversionOptions::Precision precision);
+
 // soxr_version() of the libsoxr that conversions use (bound on first use), or "unknown".
 std::string soxrVersionText();
 

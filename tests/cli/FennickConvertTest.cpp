@@ -107,6 +107,18 @@ TEST_F(FennickConvert, OptionsReachTheEngineUnchangedAndTheLastOfARepeatedOneWin
     EXPECT_FALSE(parsed.request->overwrite);
 }
 
+// The report is the engine's measurement of the same settings, one line a figure, and writes nothing.
+TEST_F(FennickConvert, FilterReportPrintsTheMeasuredFigures)
+{
+    const auto result = convert({"--filter-report", "--source-rate", "96000", "-r", "48000", "--steep"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const FilterResponse r = measureFilterResponse(96000, 48000, {.steepFilter = true});
+    char minus3[64];
+    std::snprintf(minus3, sizeof minus3, "\nminus-3-dB: %.1f Hz\npassband-ripple: ", r.minus3DbHz);
+    EXPECT_NE(result.out.find(minus3), std::string::npos) << result.out;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
 // Usage errors: exit 2 and one line in our words that names what is wrong; nothing is written.
 TEST_F(FennickConvert, UsageErrorsExitWithOneLineNamingTheProblem)
 {
@@ -122,6 +134,12 @@ TEST_F(FennickConvert, UsageErrorsExitWithOneLineNamingTheProblem)
         {{"--bandwidth", "99.8", source.string(), never},
             "--bandwidth takes a percentage from 74.0 to 99.7, not '99.8'"},
         {{"--phase", "", source.string(), never}, "--phase takes linear, intermediate or minimum, not ''"},
+        {{"--steep", "--bandwidth", "95", source.string(), never},
+            "--steep sets its own bandwidth; leave out --bandwidth"},
+        {{"--filter-report", "--source-rate", "96000", source.string()},
+            "--filter-report converts nothing; leave out the files"},
+        {{"--filter-report", "-r", "48000"}, "--filter-report needs --source-rate"},
+        {{"--source-rate", "96000", source.string(), never}, "--source-rate is only for --filter-report"},
         {{"--bogus", source.string(), never}, "unknown option '--bogus'"},
         {{source.string(), never, "extra"}, "unexpected argument 'extra'"},
         {{source.string(), never, "-r"}, "--rate needs a value"},

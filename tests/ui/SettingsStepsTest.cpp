@@ -3,9 +3,16 @@
 
 #include "UiTestSupport.h"
 
+#include "FilterChart.h"
+#include "FilterPlot.h"
+#include "LocaleFormat.h"
+
 #include <QCheckBox>
 #include <QGraphicsOpacityEffect>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
+#include <QTabBar>
 
 namespace fennick::test {
 namespace {
@@ -79,6 +86,10 @@ TEST(SettingsSteps, ResetRestoresTheQualitySettingsOnlyAndTheSliderEndsAreExact)
     ASSERT_EQ(f.view->state().options,
         (ConversionOptions{Precision::bits16, ConversionOptions::Phase::minimum, true, ConversionOptions::Rolloff::none,
             74.0, true, false}));
+    // Steep brings libsoxr's own bandwidth, fixed; turned off, the user's is back.
+    EXPECT_EQ(f.step3().bandwidthLabel()->text(), bandwidthText(steepBandwidthPercent(Precision::bits16)));
+    EXPECT_FALSE(f.step3().bandwidthSlider()->isEnabled());
+    click(f.step3().steepFilterToggle());
     EXPECT_EQ(f.step3().bandwidthLabel()->text(), "Bandwidth: 74.0%");
     QTest::keyClick(f.step3().bandwidthSlider(), Qt::Key_End);
     EXPECT_EQ(f.view->state().options.bandwidthPercent, 99.7);
@@ -95,6 +106,42 @@ TEST(SettingsSteps, ResetRestoresTheQualitySettingsOnlyAndTheSliderEndsAreExact)
     EXPECT_EQ(onScreen.join(" | "),
         "Very High (28-bit) | Linear (no phase distortion, pre-ring) | Small (≤ 0.01 dB) | "
         "Bandwidth: 91,3% | off | 96 kHz");
+}
+
+// The plot follows every setting, measured off the main thread; held half-way, the newest
+// request is the one shown in the end. Without a file it is dimmed and shows 44.1 kHz in.
+TEST(SettingsSteps, ThePlotShowsTheNewestMeasurementOfTheSettings)
+{
+    ViewFixture f;
+    FilterPlot* plot = f.view->qualitySection()->filterPlot();
+    ASSERT_TRUE(waitUntil([&] { return f.view->state().filterResponse != nullptr; }));
+    EXPECT_FALSE(plot->chart()->isEnabled());
+    EXPECT_EQ(plot->caption()->text(), "Equal rates: the samples pass through unfiltered.");
+
+    f.view->loadSourceFile(f.audioFile("hi.wav", {96000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16}));
+    const auto shows = [&](const ConversionOptions& options) {
+        const QString expected = filterCaption(measureFilterResponse(96000, 44100, options));
+        return waitUntil([&] { return plot->caption()->text() == expected; });
+    };
+    EXPECT_TRUE(shows({}));
+    const QString before = plot->caption()->text();
+    {
+        LibsoxrGate gate;
+        click(f.view->qualitySection()->steepFilterToggle());
+        choose(f.view->qualitySection()->qualityPicker(), Precision::bits16);
+        choose(f.view->qualitySection()->phasePicker(), ConversionOptions::Phase::minimum);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(plot->caption()->text(), before);
+    }
+    const ConversionOptions newest{Precision::bits16, ConversionOptions::Phase::minimum, true};
+    EXPECT_TRUE(shows(newest));
+    settleFilterPlot();
+    EXPECT_EQ(plot->caption()->text(), filterCaption(measureFilterResponse(96000, 44100, newest)));
+
+    QTest::mouseClick(plot->viewPicker(), Qt::LeftButton, {}, plot->viewPicker()->tabRect(1).center());
+    EXPECT_TRUE(f.view->state().showsImpulseResponse && plot->chart()->showsImpulse());
+    // Everything, plot included, fits the default window.
+    EXPECT_EQ(f.view->findChild<QScrollArea*>()->verticalScrollBar()->maximum(), 0);
 }
 
 } // namespace

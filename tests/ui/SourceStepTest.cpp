@@ -83,6 +83,7 @@ TEST(SourceStep, OpenDialogAnswers)
     click(f.view->sourceSection()->chooseButton());
     EXPECT_TRUE(presentedWhileOpen);
     EXPECT_FALSE(f.view->state().isImporterPresented);
+    settleFilterPlot();
     const ContentState loaded = f.view->state();
     EXPECT_EQ(screen(*f.view), "chosen.wav | 44.1 kHz | 24-bit integer | None ||  || Convert…");
     saveScreenshot(*f.view, "content-file-loaded.png");

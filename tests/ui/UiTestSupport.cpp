@@ -1,5 +1,6 @@
 #include "UiTestSupport.h"
 
+#include "FilterMeasurement.h"
 #include "TextStyles.h"
 
 #include <QDir>
@@ -69,6 +70,7 @@ ViewFixture::~ViewFixture()
     view.reset();
     gateShut(0);
     QThreadPool::globalInstance()->waitForDone();
+    filterMeasurementPool().waitForDone();
 }
 
 QUrl ViewFixture::audioFile(const std::string& name, const AudioSpec& spec, std::int64_t frames)
@@ -81,6 +83,14 @@ QUrl ViewFixture::textFile(const std::string& name)
 {
     std::ofstream(dir / name) << "not audio at all\n";
     return url(name);
+}
+
+void settleFilterPlot()
+{
+    do {
+        filterMeasurementPool().waitForDone();
+        QCoreApplication::processEvents(); // each result may start the next, coalesced request
+    } while (filterMeasurementPool().activeThreadCount() > 0);
 }
 
 LibsoxrGate::LibsoxrGate()

@@ -74,6 +74,9 @@ inline bool runEnded(const ContentView& view)
     return waitUntil([&view] { return !view.isConverting(); });
 }
 
+// Lets the plot's measurements finish and reach the window, so that its state holds still.
+void settleFilterPlot();
+
 // Starts a run with the save dialog answered by `destination`; convertTo also waits for its end.
 void startRun(ContentView& view, const QUrl& destination);
 void convertTo(ContentView& view, const QUrl& destination);
