@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cxxabi.h>
 #include <fstream>
+#include <stop_token>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -55,13 +56,14 @@ public:
     TempDir dir;
     fs::path source = dir / "in.wav", destination = dir / "out.wav";
     std::string sourceBytes;
+    std::stop_source stop; // for the cases that cancel
     int descriptors = 0;
     rlimit fileSizeLimit{};
 };
 
 struct FailureCase {
     const char* name;
-    std::string error;
+    std::string error; // '@' stands for the destination's path
     std::function<void(ConvertWavFailure&)> before = {}; // sets the failure up
     std::function<void(ConvertWavFailure&, int report)> during = {}; // at each progress report
     double rate = 48000.0;
@@ -79,13 +81,15 @@ TEST_P(ConvertWavFailing, LeavesTheDestinationAsItWasAndNothingBesideIt)
     if (c.before) c.before(*this);
     const std::string earlier = fileBytes(destination);
     int reports = 0;
+    std::string error = c.error;
+    if (const auto at = error.find('@'); at != std::string::npos) error.replace(at, 1, destination.string());
     EXPECT_EQ(failure(destination, c.rate,
                   [&](double) {
                       ++reports;
                       if (c.during) c.during(*this, reports);
                   },
-                  {{}, c.replaceExisting}),
-        c.error);
+                  {stop.get_token(), c.replaceExisting}),
+        error);
     if (c.reports >= 0) {
         EXPECT_EQ(reports, c.reports);
     }
@@ -136,37 +140,24 @@ INSTANTIATE_TEST_SUITE_P(Cases, ConvertWavFailing,
                     if (soxrRecord.deletes == 0) redirectDescriptor(kPartial, "/dev/full");
                 };
             },
-            {}, 48000.0, true, 3, true}),
+            {}, 48000.0, true, 3, true},
+        FailureCase{"cancelledAtTheSecondBlock", "ConversionCancelled: Conversion cancelled.", {},
+            [](auto& f, int report) {
+                if (report == 2) f.stop.request_stop();
+            },
+            48000.0, true, 2},
+        // Refused before anything is converted.
+        FailureCase{"existingDestinationNotToBeReplaced", "DestinationExists: @ already exists.", {}, {}, 48000.0,
+            false, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ConvertWavFailure, CancellingStopsAtTheBlockItWasAskedTo)
-{
-    std::stop_source stop;
-    int reports = 0;
-    EXPECT_EQ(failure(destination, 48000.0,
-                  [&](double) {
-                      if (++reports == 2) stop.request_stop();
-                  },
-                  {stop.get_token()}),
-        "ConversionCancelled: Conversion cancelled.");
-    EXPECT_EQ(reports, 2);
-    EXPECT_EQ(soxrRecord.flushes, 0);
-    EXPECT_EQ(fileBytes(destination), "the take the user already had");
-    EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"in.wav", "out.wav"}));
-}
-
-TEST_F(ConvertWavFailure, ADestinationThatMayNotBeReplacedIsNeverReplaced)
+// A destination that may not be replaced and appears while converting, as another program might make it.
+TEST_F(ConvertWavFailure, ADestinationThatAppearsMeanwhileIsNeverReplaced)
 {
     const fs::path fresh = dir / "fresh.wav";
-    // One that appears while converting, as another program might make it.
     EXPECT_EQ(failure(fresh, 48000.0, [&](double) { std::ofstream(fresh) << "theirs"; }, {{}, false}),
         "DestinationExists: " + fresh.string() + " already exists.");
     EXPECT_EQ(fileBytes(fresh), "theirs");
-    // One that is there from the start: refused before anything is converted.
-    soxrRecord = {};
-    EXPECT_EQ(failure(destination, 48000.0, {}, {{}, false}),
-        "DestinationExists: " + destination.string() + " already exists.");
-    EXPECT_EQ(soxrRecord.creates, 0);
     EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"fresh.wav", "in.wav", "out.wav"}));
 }
 

@@ -46,24 +46,14 @@ void writeAudioFile(
     info.samplerate = spec.sampleRate;
     info.channels = spec.channels;
     info.format = spec.format;
+    std::vector<float> samples(static_cast<std::size_t>(frames * spec.channels));
+    for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = sample(std::int64_t(i) / spec.channels, int(i) % spec.channels);
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (file == nullptr) throw std::runtime_error(std::string("cannot write test file: ") + sf_strerror(nullptr));
-    std::vector<float> chunk;
-    constexpr std::int64_t kChunk = 8192;
-    for (std::int64_t start = 0; start < frames; start += kChunk) {
-        const std::int64_t n = std::min(kChunk, frames - start);
-        chunk.resize(static_cast<std::size_t>(n * spec.channels));
-        for (std::int64_t f = 0; f < n; ++f) {
-            for (int c = 0; c < spec.channels; ++c)
-                chunk[static_cast<std::size_t>(f * spec.channels + c)] = sample(start + f, c);
-        }
-        if (sf_writef_float(file, chunk.data(), n) != n) {
-            std::string error = sf_strerror(file);
-            sf_close(file);
-            throw std::runtime_error("cannot write test file: " + error);
-        }
-    }
+    const bool written = sf_writef_float(file, samples.data(), frames) == frames;
+    const std::string error = sf_strerror(file);
     sf_close(file);
+    if (!written) throw std::runtime_error("cannot write test file: " + error);
 }
 
 AudioData readAudioFile(const std::filesystem::path& path)

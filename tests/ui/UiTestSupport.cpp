@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QDropEvent>
-#include <QFormLayout>
 #include <QMimeData>
 #include <QThreadPool>
 
@@ -105,13 +104,9 @@ QString screen(const ContentView& view)
 {
     const auto* name = view.findChild<QLabel*>(QStringLiteral("fileName"));
     QStringList shown{styled(name, name->text())};
-    auto* form = static_cast<QFormLayout*>(view.sourceSection()->layout());
     for (const char* field : {"sampleRateValue", "formatValue", "metadataValue"}) {
-        auto* value = view.findChild<QLabel*>(QString::fromLatin1(field));
-        int row = -1;
-        QFormLayout::ItemRole role{};
-        form->getWidgetPosition(value, &row, &role);
-        if (form->isRowVisible(row)) shown << value->text();
+        const auto* value = view.findChild<QLabel*>(QString::fromLatin1(field));
+        if (value->isVisibleTo(&view)) shown << value->text();
     }
     const BottomBar& bar = *view.bottomBar();
     QString status;
