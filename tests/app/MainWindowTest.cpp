@@ -36,11 +36,15 @@ void triggerItem(const MainWindow& window, const QString& text)
         if (action->text() == text) action->trigger();
 }
 
-// The first window, and New Window's: each with its own content, closing alone.
+// The first window, and New Window's: each with its own content, closing alone. For the window's
+// life, the save dialog opens where its last successful conversion went, else beside the source.
 TEST(MainWindow, OpensAtTheDefaultContentSizeWithTheFennickMenusAndNewWindowsOfItsOwn)
 {
     test::TempDir folder;
+    std::filesystem::create_directory(folder / "out");
     test::writeAudioFile(folder / "take.wav", {}, 4410, test::sine(440, 44100));
+    const auto path = [&](const char* name) { return (folder / name).string(); };
+    const auto url = [&](const char* name) { return QUrl::fromLocalFile(QString::fromStdString(path(name))); };
     FennickApp app;
     QPointer<MainWindow> first = app.newWindow();
     EXPECT_EQ(first->windowTitle(), "Fennick");
@@ -56,32 +60,20 @@ TEST(MainWindow, OpensAtTheDefaultContentSizeWithTheFennickMenusAndNewWindowsOfI
     for (QWidget* widget : QApplication::topLevelWidgets())
         if (auto* window = qobject_cast<MainWindow*>(widget); window && window != first) second = window;
     ASSERT_TRUE(second && second->isVisible());
-    first->contentView().loadSourceFile(QUrl::fromLocalFile(QString::fromStdString((folder / "take.wav").string())));
+    first->contentView().loadSourceFile(url("take.wav"));
     EXPECT_TRUE(first->contentView().state().hasSource() && !second->contentView().state().hasSource());
     triggerItem(*second, "Close Window");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(second);
     EXPECT_TRUE(first && first->isVisible());
-}
 
-// For the window's life, the save dialog opens where its last successful conversion went, else beside the source.
-TEST(MainWindow, SaveDialogOpensWhereTheWindowLastSaved)
-{
-    test::TempDir folder;
-    std::filesystem::create_directory(folder / "out");
-    test::writeAudioFile(folder / "take.wav", {}, 4410, test::sine(440, 44100));
-    const auto path = [&](const char* name) { return (folder / name).string(); };
-    const auto url = [&](const char* name) { return QUrl::fromLocalFile(QString::fromStdString(path(name))); };
-    FennickApp app;
-    MainWindow* window = app.newWindow();
     std::vector<std::string> asked;
-    window->setSaveDialog([&](QWidget*, const QString& suggested) {
+    first->setSaveDialog([&](QWidget*, const QString& suggested) {
         asked.push_back(suggested.toStdString());
         return url(asked.size() == 2 ? "missing/b.wav" : "out/a.wav");
     });
-    window->contentView().loadSourceFile(url("take.wav"));
     for (int run = 0; run < 3; ++run) { // saved, failed, saved
-        window->contentView().startConversion();
+        first->contentView().startConversion();
         QThreadPool::globalInstance()->waitForDone();
         QCoreApplication::sendPostedEvents(); // the run's reports
     }

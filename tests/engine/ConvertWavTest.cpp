@@ -86,7 +86,6 @@ TEST_P(ConvertWav, IsLibsoxrsConversionOfTheSourceWithTheSettingsInLibsoxrsTerms
     // libsoxr's own records, but for the bandwidth (unless steep) and the dither switch.
     soxr_quality_spec_t quality = soxr_quality_spec(c.recipe, c.flags);
     if (!c.options.steepFilter) quality.passband_end = c.options.bandwidthPercent / 100.0;
-    EXPECT_EQ(record.quality.passband_end, quality.passband_end);
     EXPECT_EQ(std::memcmp(&record.quality, &quality, sizeof quality), 0);
     soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, c.format == OutputFormat::int16 ? SOXR_INT16_I : SOXR_FLOAT32_I);
     io.flags |= c.noDither ? SOXR_NO_DITHER : 0;
@@ -159,7 +158,6 @@ const ConversionCase kCases[] = {
     {"int24ClippedNotWrappedBits24SinglePrecision", 2, 44100, 192000.0, 70000, F::int24,
         {.precision = P::bits24, .rolloff = R::medium, .dither = false}, 5, 1, 293519, true, 1.25},
     {"int16Dithered", 2, 48000, 44100.0, 70000, F::int16, {}, 6, 0, 68404},
-    {"int16Undithered", 2, 44100, 48000.0, 70000, F::int16, {.dither = false}, 6, 0, 79524, true, 0.5, true},
     // A 0 dBFS master overshoots: integer output clips and counts it, float output keeps and counts it.
     {"squareToInt16", 2, 44100, 48000.0, 70000, F::int16, {.dither = false}, 6, 0, 79524, true, 1.0, true, true},
     {"squareToInt24", 2, 44100, 48000.0, 70000, F::int24, {}, 6, 0, 79524, true, 1.0, false, true},

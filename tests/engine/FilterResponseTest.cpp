@@ -11,15 +11,13 @@ using P = ConversionOptions::Precision;
 
 TEST(FilterResponse, FiguresFollowTheSettingsAsLibsoxrDocumentsThem)
 {
-    const auto measure = [](const ConversionOptions& o, double in = 44100, double out = 48000) {
-        return measureFilterResponse(in, out, o);
-    };
+    const auto measure = [](const ConversionOptions& o) { return measureFilterResponse(44100, 48000, o); };
     // Stopband about 6 dB per bit of the recipe, up and down, over 0 Hz to the higher Nyquist frequency.
     const std::pair<P, double> recipes[]
         = {{P::bits16, 16}, {P::high, 20}, {P::bits24, 24}, {P::veryHigh, 28}, {P::bits32, 32}};
     for (const auto& [precision, bits] : recipes) {
         for (const auto& [in, out] : {std::pair{44100.0, 48000.0}, {96000.0, 44100.0}}) {
-            const FilterResponse r = measure({.precision = precision}, in, out);
+            const FilterResponse r = measureFilterResponse(in, out, {.precision = precision});
             EXPECT_NEAR(r.stopbandDb, -6.02 * bits - 12.5, 12.5) << bits << " bits " << in;
             EXPECT_NEAR(r.binHz * static_cast<double>(r.magnitudeDb.size() - 1), std::max(in, out) / 2, r.binHz);
         }

@@ -1,6 +1,6 @@
 // The binding's precedence (FENNICK_LIBSOXR, then the fixed paths, then the linked libsoxr), with
-// libraries that the test build makes itself. Each case needs the binding's first access in a
-// process of its own.
+// libraries that the test build makes itself. Each case needs the
+// binding's first access in a process of its own.
 
 #include "EngineTestSupport.h"
 
@@ -10,7 +10,6 @@
 #include <array>
 #include <fstream>
 #include <latch>
-#include <sys/stat.h>
 #include <thread>
 
 namespace fennick {
@@ -55,7 +54,11 @@ TEST_F(SoxrApiTest, TheFirstCompleteCandidateIsBoundAndNoLaterOneIsTried)
     const std::tuple<Paths, std::size_t, const char*, std::string> cases[] = {
         {{kStandin, kOtherStandin}, 1, kStandin, "standin-1"},
         {{missing, notALibrary, kIncompleteStandin, kOtherStandin, kStandin}, 4, kOtherStandin, "standin-2"},
-        {{missing, notALibrary, kIncompleteStandin, kFixed[0], kFixed[1]}, 5, nullptr, ::soxr_version()},
+        // Neither a relative path nor a folder loads; an empty value makes dlopen hand back the program
+        // itself, whose names are the linked libsoxr's.
+        {{missing, notALibrary, "lib/libsoxr.so.0", dir.path(), kIncompleteStandin, kFixed[0], kFixed[1]}, 7, nullptr,
+            ::soxr_version()},
+        {{"", kStandin}, 1, "", ::soxr_version()},
     };
     for (const auto& [candidates, tried, bound, version] : cases) {
         const auto before = static_cast<std::ptrdiff_t>(dlopenedPaths().size());
@@ -67,7 +70,6 @@ TEST_F(SoxrApiTest, TheFirstCompleteCandidateIsBoundAndNoLaterOneIsTried)
     SoxrApi silent = linkedSoxrApi();
     silent.soxr_version = []() -> const char* { return nullptr; };
     EXPECT_EQ(soxrVersionText(silent), "unknown");
-    EXPECT_EQ(std::string(SoxrError("").what()), "libsoxr: ");
 }
 
 TEST_F(SoxrApiTest, SharedResolvesOnceUnderRacingFirstAccessesAndReadsTheVariableOnlyThen)
@@ -90,21 +92,11 @@ TEST_F(SoxrApiTest, SharedResolvesOnceUnderRacingFirstAccessesAndReadsTheVariabl
     setLibsoxrVariable(kOtherStandin);
     EXPECT_EQ(&SoxrApi::shared(), seen[0]);
     EXPECT_FALSE(isLoaded(kOtherStandin));
-}
-
-TEST_F(SoxrApiTest, ADestinationRefusedAtOnceLeavesTheBindingUnresolved)
-{
-    setLibsoxrVariable(kOtherStandin);
+    // A conversion reaches the linked libsoxr only through the table, which holds the stand-in's.
     TempDir dir;
     writeAudioFile(dir / "in.wav", {44100, 2}, 1000, sine(440, 44100));
-    ::mkfifo((dir / "pipe.wav").c_str(), 0600); // must not hang waiting for a reader
-    EXPECT_THROW(convertWav(dir / "in.wav", dir / "pipe.wav", 48000.0, OutputFormat::int16, {}), AudioFileError);
-    // The table is built by the first conversion that gets that far.
-    setLibsoxrVariable(kStandin);
     convertWav(dir / "in.wav", dir / "out.wav", 48000.0, OutputFormat::int16, {});
-    EXPECT_EQ(SoxrApi::shared().libraryPath, kStandin);
-    EXPECT_FALSE(isLoaded(kOtherStandin));
-    EXPECT_EQ(soxrRecord.creates, 0); // the linked libsoxr is reached only through the table
+    EXPECT_EQ(soxrRecord.creates, 0);
 }
 
 } // namespace

@@ -4,8 +4,6 @@
 #include "BatchView.h"
 #include "UiTestSupport.h"
 
-#include <QDropEvent>
-#include <QMimeData>
 #include <QThreadPool>
 #include <QTreeWidget>
 
@@ -60,10 +58,7 @@ TEST(BatchWindow, RunsAListOneFileHeldHalfWayAndSumsItUp)
     f.textFile("album/broken.wav");
     std::filesystem::create_directories(f.dir / "other");
     f.batch->addUrls({f.audioFile("take.wav"), f.audioFile("other/take.wav", {48000, 1})});
-    QMimeData dropped;
-    dropped.setUrls({f.url("album")});
-    QDropEvent drop(QPoint(200, 200), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
-    static_cast<QObject&>(*f.batch).event(&drop);
+    EXPECT_TRUE(drop(*f.batch, {f.url("album")}));
     const QStringList listed = f.rows();
     ASSERT_EQ(listed.size(), 13);
     EXPECT_EQ(listed[0], "take.wav | 44.1 kHz | 24-bit integer | 0:00 | ");

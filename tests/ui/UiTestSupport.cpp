@@ -28,7 +28,7 @@ void bindGatedLibsoxr()
     if (gateShut == nullptr) throw std::runtime_error("cannot load " FENNICK_GATED_SOXR);
 }
 
-template <typename DragEvent> bool sendDrag(ContentView& view, const QList<QUrl>& urls)
+template <typename DragEvent> bool sendDrag(QWidget& view, const QList<QUrl>& urls)
 {
     QMimeData data;
     data.setUrls(urls);
@@ -124,8 +124,8 @@ QString screen(const ContentView& view)
         + (convert->isEnabled() ? convert->text() : '(' + convert->text() + ')');
 }
 
-bool drop(ContentView& view, const QList<QUrl>& urls) { return sendDrag<QDropEvent>(view, urls); }
-bool dragEnter(ContentView& view, const QList<QUrl>& urls) { return sendDrag<QDragEnterEvent>(view, urls); }
+bool drop(QWidget& view, const QList<QUrl>& urls) { return sendDrag<QDropEvent>(view, urls); }
+bool dragEnter(QWidget& view, const QList<QUrl>& urls) { return sendDrag<QDragEnterEvent>(view, urls); }
 
 void startRun(ContentView& view, const QUrl& destination)
 {

@@ -55,8 +55,8 @@ struct LibsoxrGate {
 QString screen(const ContentView& view);
 
 // A drop as a file manager sends it; whether the view took it.
-bool drop(ContentView& view, const QList<QUrl>& urls);
-bool dragEnter(ContentView& view, const QList<QUrl>& urls);
+bool drop(QWidget& view, const QList<QUrl>& urls);
+bool dragEnter(QWidget& view, const QList<QUrl>& urls);
 
 // Selects `value`'s row of a picker from the keyboard, as a user would.
 void choose(QComboBox* picker, auto value)
