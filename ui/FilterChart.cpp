@@ -130,7 +130,8 @@ void FilterChart::paintEvent(QPaintEvent*)
         const double nameWidth = metrics.horizontalAdvance(name) + 4;
         const bool leftOfLine = nyquist + nameWidth > area.right();
         painter.setPen(text);
-        painter.drawText(QRectF(leftOfLine ? nyquist - nameWidth - 2 : nyquist + 3, yAt(-150) - metrics.height() / 2.0,
+        // Between 0 and -90 dB: clear of the passband, of a flat response and of any stopband floor.
+        painter.drawText(QRectF(leftOfLine ? nyquist - nameWidth - 2 : nyquist + 3, yAt(-45) - metrics.height() / 2.0,
                              nameWidth, metrics.height()),
             leftOfLine ? Qt::AlignRight | Qt::AlignVCenter : Qt::AlignLeft | Qt::AlignVCenter, name);
         // One point per device pixel column: the highest level in it, so that no stopband lobe is lost.

@@ -21,8 +21,8 @@ public:
     const FilterResponse* response() const { return response_.get(); }
     bool showsImpulse() const { return showsImpulse_; }
 
-    QSize sizeHint() const override { return {420, 64}; }
-    QSize minimumSizeHint() const override { return {240, 64}; }
+    QSize sizeHint() const override { return {420, 78}; }
+    QSize minimumSizeHint() const override { return {240, 78}; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
