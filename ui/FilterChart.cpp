@@ -129,10 +129,20 @@ void FilterChart::paintEvent(QPaintEvent*)
         const QString name = QStringLiteral("Nyquist");
         const double nameWidth = metrics.horizontalAdvance(name) + 4;
         const bool leftOfLine = nyquist + nameWidth > area.right();
+        const double nameLeft = leftOfLine ? nyquist - nameWidth - 2 : nyquist + 3;
+        // High where the curve under the name runs low, and low where it runs high (the passband
+        // reaching the line from the left), so that the name stays clear of it.
+        const auto binAt = [&](double x) {
+            return std::min(r->magnitudeDb.size() - 1,
+                static_cast<std::size_t>(std::max(0.0, (x - area.left()) / area.width() * topHz / r->binHz)));
+        };
+        const auto under = r->magnitudeDb.begin();
+        const double highest = r->magnitudeDb.empty()
+            ? 0.0
+            : *std::max_element(under + binAt(nameLeft), under + binAt(nameLeft + nameWidth) + 1);
         painter.setPen(text);
-        // Between 0 and -90 dB: clear of the passband, of a flat response and of any stopband floor.
-        painter.drawText(QRectF(leftOfLine ? nyquist - nameWidth - 2 : nyquist + 3, yAt(-45) - metrics.height() / 2.0,
-                             nameWidth, metrics.height()),
+        painter.drawText(
+            QRectF(nameLeft, yAt(highest > -90 ? -150 : -45) - metrics.height() / 2.0, nameWidth, metrics.height()),
             leftOfLine ? Qt::AlignRight | Qt::AlignVCenter : Qt::AlignLeft | Qt::AlignVCenter, name);
         // One point per device pixel column: the highest level in it, so that no stopband lobe is lost.
         const double columns = std::max(1.0, std::ceil(area.width() * devicePixelRatioF()));
