@@ -68,8 +68,7 @@ AudioFileReader::AudioFileReader(const std::filesystem::path& path)
     ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
 
     SF_INFO info{};
-    // The descriptor stays ours (SF_FALSE), so it is closed exactly once, after libsndfile.
-    SndfilePtr file(sf_open_fd(fd.get(), SFM_READ, &info, SF_FALSE));
+    SndfilePtr file = openSndfile(fd.get(), SFM_READ, info);
     if (!file) {
         // libsndfile words a header without a usable rate or channel count as its own internal error.
         if (std::string_view(sf_strerror(nullptr)).find("SF_INFO struct incomplete") != std::string_view::npos) {

@@ -116,8 +116,8 @@ AudioFileWriter::AudioFileWriter(FileDescriptor file, double sampleRate, std::ui
     info.channels = static_cast<int>(channelCount);
     info.format = (rf64_ ? SF_FORMAT_RF64 : SF_FORMAT_WAV) | subtypeFor(format) | SF_ENDIAN_FILE;
     if (!sf_format_check(&info)) throw AudioFileError("Unsupported output format.");
-    // The descriptor stays ours (SF_FALSE), so that closing it is checked.
-    SndfilePtr sndfile(sf_open_fd(file.get(), SFM_WRITE, &info, SF_FALSE));
+    // The descriptor stays ours, so that closing it, the last close of the file, is checked.
+    SndfilePtr sndfile = openSndfile(file.get(), SFM_WRITE, info);
     if (!sndfile) throw sndfileError(nullptr);
     // A PEAK chunk costs a pass over every sample and says nothing the data does not.
     sf_command(sndfile.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);

@@ -1,5 +1,8 @@
 #include "Sndfile.h"
 
+#include <fcntl.h>
+
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 
@@ -19,5 +22,12 @@ AudioFileError sndfileError(SNDFILE* file)
 }
 
 AudioFileError systemError(int error) { return AudioFileError(std::strerror(error)); }
+
+SndfilePtr openSndfile(int fd, int mode, SF_INFO& info)
+{
+    const int lent = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (lent < 0) throw systemError(errno);
+    return SndfilePtr(sf_open_fd(lent, mode, &info, SF_TRUE));
+}
 
 } // namespace fennick

@@ -23,4 +23,9 @@ AudioFileError sndfileError(SNDFILE* file);
 // strerror's text for an errno value.
 AudioFileError systemError(int error);
 
+// Opens `fd` through a duplicate that libsndfile owns and closes: when an open fails it closes the
+// descriptor it was given even if told not to (libsndfile 1.2.0), which must never be one of ours.
+// `fd` stays ours, to be closed, checked, after the handle. Null when the open fails (sndfileError).
+SndfilePtr openSndfile(int fd, int mode, SF_INFO& info);
+
 } // namespace fennick

@@ -90,6 +90,7 @@ protected:
         EXPECT_EQ(openDescriptorCount(), descriptors);
         EXPECT_EQ(snapshot(source), sourceBytes);
         EXPECT_EQ(soxrRecord.deletes, soxrRecord.creates);
+        EXPECT_EQ(soxrRecord.closesOfClosedDescriptors, 0);
         return error;
     }
 

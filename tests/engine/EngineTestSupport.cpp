@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <mutex>
 #include <stdexcept>
 
@@ -18,6 +19,7 @@ std::mutex recordMutex; // channel groups call libsoxr from threads of their own
 // The test executable is linked with --wrap for these names, so the engine's calls pass here.
 extern "C" {
 decltype(dlopen) __real_dlopen;
+decltype(close) __real_close;
 decltype(soxr_quality_spec) __real_soxr_quality_spec;
 decltype(soxr_create) __real_soxr_create;
 decltype(soxr_process) __real_soxr_process;
@@ -65,6 +67,14 @@ soxr_error_t __wrap_soxr_process(soxr_t resampler, soxr_in_t in, size_t inputLen
     return __real_soxr_process(resampler, in, inputLength, consumed, out, outputLength, produced);
 }
 
+// A descriptor closed twice may by then be another thread's file.
+int __wrap_close(int fd)
+{
+    const int result = __real_close(fd);
+    if (result != 0 && errno == EBADF) ++soxrRecord.closesOfClosedDescriptors;
+    return result;
+}
+
 void __wrap_soxr_delete(soxr_t resampler)
 {
     if (soxrRecord.onDelete) soxrRecord.onDelete();
@@ -90,6 +100,7 @@ bool isLoaded(const char* library)
 
 void redirectDescriptor(const std::string& namePart, const char* replacement)
 {
+    int redirected = 0;
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
         std::error_code error;
         if (std::filesystem::read_symlink(entry.path(), error).filename().string().find(namePart)
@@ -97,11 +108,10 @@ void redirectDescriptor(const std::string& namePart, const char* replacement)
             continue;
         }
         const int other = ::open(replacement, O_WRONLY | O_CLOEXEC);
-        const bool done = other >= 0 && ::dup2(other, std::stoi(entry.path().filename().string())) >= 0;
+        redirected += other >= 0 && ::dup2(other, std::stoi(entry.path().filename().string())) >= 0;
         if (other >= 0) ::close(other);
-        if (done) return;
     }
-    throw std::runtime_error("no open file named like " + namePart);
+    if (redirected == 0) throw std::runtime_error("no open file named like " + namePart);
 }
 
 } // namespace fennick::test

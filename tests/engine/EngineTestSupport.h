@@ -44,6 +44,7 @@ struct SoxrRecord {
     bool failProcess = false; // "processing failed" for input
     bool failFlush = false; // "flushing failed" once input has ended
     std::function<void()> onDelete{}; // called by soxr_delete first
+    int closesOfClosedDescriptors = 0; // the engine's own close() calls that found none
 };
 inline SoxrRecord soxrRecord;
 
@@ -59,8 +60,8 @@ protected:
     }
 };
 
-// Points this process's descriptor on the file whose name contains `namePart` at `replacement`
-// (opened write-only), so that the next read or write through it fails for real.
+// Points every descriptor of this process on the file whose name contains `namePart` at
+// `replacement` (opened write-only), so that the next read or write through it fails for real.
 void redirectDescriptor(const std::string& namePart, const char* replacement);
 
 } // namespace fennick::test
