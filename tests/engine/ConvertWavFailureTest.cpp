@@ -80,7 +80,7 @@ protected:
     {
         std::string error = "no error";
         try {
-            convertWav(source, to, rate, OutputFormat::float32, {}, progress, control);
+            convertWav(source, to, rate, format, {}, progress, control);
         } catch (const std::exception& e) { // "ConversionError: …", or a foreign type that fails the case
             const std::unique_ptr<char, decltype(&std::free)> type(
                 abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, nullptr), &std::free);
@@ -99,6 +99,7 @@ public:
     fs::path source = dir / "in.wav", destination = dir / "out.wav";
     std::string sourceBytes;
     std::stop_source stop; // for the cases that cancel
+    OutputFormat format = OutputFormat::float32; // int24 is written by a path of its own
     int descriptors = 0;
     rlimit fileSizeLimit{};
 };
@@ -226,6 +227,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, ConvertWavFailing,
         Case{"readError", "AudioFileError: Bad file descriptor", {}, 1,
             [](auto&, int) { redirectDescriptor("in.wav", "/dev/null"); }},
         Case{"fullDiskMidStream", "AudioFileError: No space left on device", {}, 1,
+            [](auto&, int) { redirectDescriptor(kPartial, "/dev/full"); }},
+        Case{"fullDiskMidStreamInt24", "AudioFileError: No space left on device",
+            [](auto& f) { f.format = OutputFormat::int24; }, 1,
             [](auto&, int) { redirectDescriptor(kPartial, "/dev/full"); }},
         Case{"fileSizeLimit", "AudioFileError: File too large",
             [](auto&) {

@@ -111,6 +111,15 @@ TEST(BatchWindow, RunsAListOneFileHeldHalfWayAndSumsItUp)
     EXPECT_EQ(f.batch->summaryLabel()->text(), "Saved 0 files, 1 failed, 11 cancelled (gated-libsoxr)");
     EXPECT_EQ(fileBytes(f.dir / "out/take_48000-24.wav"), before);
     EXPECT_EQ(folderEntries(f.dir / "out").size(), 7u); // six files and "disc 2", no temporaries
+
+    // Closed during a run: what the stopped run still posts finds no window.
+    LibsoxrGate again;
+    f.startHeld();
+    f.batch.reset();
+    again.open();
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(fileBytes(f.dir / "out/take_48000-24.wav"), before);
 }
 
 } // namespace

@@ -17,6 +17,7 @@ namespace fennick::test {
 namespace {
 
 void (*gateShut)(int) = nullptr;
+int (*gateHeld)() = nullptr;
 
 // Binds the gated stand-in before the first run of the process, as the binding does once.
 void bindGatedLibsoxr()
@@ -25,7 +26,8 @@ void bindGatedLibsoxr()
     ::setenv("FENNICK_LIBSOXR", FENNICK_GATED_SOXR, 1);
     void* library = dlopen(FENNICK_GATED_SOXR, RTLD_NOW | RTLD_LOCAL);
     if (library != nullptr) gateShut = reinterpret_cast<void (*)(int)>(dlsym(library, "fennick_gate_shut"));
-    if (gateShut == nullptr) throw std::runtime_error("cannot load " FENNICK_GATED_SOXR);
+    if (library != nullptr) gateHeld = reinterpret_cast<int (*)()>(dlsym(library, "fennick_gate_held"));
+    if (gateShut == nullptr || gateHeld == nullptr) throw std::runtime_error("cannot load " FENNICK_GATED_SOXR);
 }
 
 template <typename DragEvent> bool sendDrag(QWidget& view, const QList<QUrl>& urls)
@@ -99,6 +101,11 @@ LibsoxrGate::LibsoxrGate()
 }
 
 void LibsoxrGate::open() { gateShut(0); }
+
+bool LibsoxrGate::holds(int calls) const
+{
+    return waitUntil([calls] { return gateHeld() == calls; });
+}
 
 QString screen(const ContentView& view)
 {

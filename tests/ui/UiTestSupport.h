@@ -46,6 +46,7 @@ struct LibsoxrGate {
     LibsoxrGate();
     ~LibsoxrGate() { open(); }
     void open();
+    bool holds(int calls) const; // waits until that many libsoxr calls wait at the gate
 };
 
 // What the window shows, as one line: step 1 (name, "(dimmed)" when drawn in the secondary style,

@@ -18,6 +18,7 @@
 
 namespace {
 std::atomic<bool> shut{false};
+std::atomic<int> held{0}; // calls waiting at the gate now
 
 bool gateFileShut()
 {
@@ -34,6 +35,7 @@ bool gateFileShut()
 extern "C" {
 
 __attribute__((visibility("default"))) void fennick_gate_shut(int value) { shut = value != 0; }
+__attribute__((visibility("default"))) int fennick_gate_held() { return held; }
 
 const char* soxr_version() { return "gated-libsoxr"; }
 
@@ -43,7 +45,9 @@ soxr_error_t soxr_process(
     static const auto real = reinterpret_cast<decltype(&soxr_process)>(
         dlsym(dlopen("libsoxr.so.0", RTLD_NOW | RTLD_LOCAL), "soxr_process"));
     if (real == nullptr) std::abort();
+    ++held;
     while (shut || gateFileShut()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    --held;
     return real(resampler, in, ilen, idone, out, olen, odone);
 }
 
