@@ -2,11 +2,11 @@
 
 #include "BatchView.h"
 #include "BuildConfig.h"
+#include "ConversionRun.h"
 #include "MainWindow.h"
 
 #include <QApplication>
 #include <QIcon>
-#include <QThreadPool>
 
 namespace fennick {
 namespace {
@@ -30,7 +30,7 @@ FennickApp::~FennickApp()
     for (const QPointer<MainWindow>& window : std::as_const(windows_)) delete window.data();
     for (const QPointer<BatchView>& window : std::as_const(batchWindows_)) delete window.data();
     // Each window stopped its run as it went; what is left of them ends within one block.
-    QThreadPool::globalInstance()->waitForDone();
+    conversionPool().waitForDone();
 }
 
 MainWindow* FennickApp::newWindow()

@@ -8,6 +8,8 @@
 #include <QMetaObject>
 #include <QThreadPool>
 
+#include <limits>
+
 #include <cmath>
 #include <exception>
 #include <filesystem>
@@ -31,15 +33,21 @@ QString defaultOutputFileName(const QUrl& source, TargetSampleRate targetRate, O
     return QString::fromStdString(fennick::defaultOutputFileName(name, hertz(targetRate), outputFormat).string());
 }
 
+QThreadPool& conversionPool()
+{
+    // Every run a thread of its own, away from Qt's global pool: Qt converts images there while
+    // the main thread waits, and runs that filled it (a batch at -j cores) froze every window.
+    struct Unbounded : QThreadPool {
+        Unbounded() { setMaxThreadCount(std::numeric_limits<int>::max()); }
+    };
+    static Unbounded pool;
+    return pool;
+}
+
 std::stop_source startConversionJob(const ConversionRequest& request, ConversionObserver observer)
 {
     std::stop_source stop;
-    QThreadPool* pool = QThreadPool::globalInstance();
-    // A run gets a thread of its own beyond the pool's limit: Qt converts and scales images on
-    // the same pool and the main thread waits for that work, so runs that filled the pool
-    // would freeze every window until one of them ended.
-    pool->reserveThread();
-    pool->startOnReservedThread(QRunnable::create([request, observer = std::move(observer), stop = stop.get_token()] {
+    conversionPool().start(QRunnable::create([request, observer = std::move(observer), stop = stop.get_token()] {
         const auto progress = [&observer](double fraction) {
             postToMainThread([report = observer.progressed, fraction] { report(fraction); });
         };

@@ -7,6 +7,7 @@
 
 #include <QLocale>
 #include <QString>
+#include <QThreadPool>
 #include <QUrl>
 
 #include <functional>
@@ -38,7 +39,10 @@ struct ConversionObserver {
     std::function<void(const QString& description)> failed;
 };
 
-// Starts convertWav on QThreadPool::globalInstance() and returns at once; the returned source
+// The threads conversion runs take, one a run.
+QThreadPool& conversionPool();
+
+// Starts convertWav on a thread of conversionPool() and returns at once; the returned source
 // stops the run within one block. Every progress report is posted without waiting.
 std::stop_source startConversionJob(const ConversionRequest& request, ConversionObserver observer);
 

@@ -2,6 +2,7 @@
 
 #include "MainWindow.h"
 #include "ContentView.h"
+#include "ConversionRun.h"
 #include "FennickApp.h"
 #include "TestAudio.h"
 
@@ -9,7 +10,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
-#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -74,7 +74,7 @@ TEST(MainWindow, OpensAtTheDefaultContentSizeWithTheFennickMenusAndNewWindowsOfI
     });
     for (int run = 0; run < 3; ++run) { // saved, failed, saved
         first->contentView().startConversion();
-        QThreadPool::globalInstance()->waitForDone();
+        conversionPool().waitForDone();
         QCoreApplication::sendPostedEvents(); // the run's reports
     }
     EXPECT_EQ(

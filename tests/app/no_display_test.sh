@@ -6,4 +6,3 @@ message=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$1" some.wav 2>&
 status=$?
 [ "$status" -eq 1 ] || { echo "FAIL: exit status $status, expected 1"; exit 1; }
 [[ "$message" == *fennick-convert* ]] || { echo "FAIL: message does not name fennick-convert: $message"; exit 1; }
-echo "$message"

@@ -42,9 +42,8 @@ void readAndConvert(const std::uint8_t* data, std::size_t size, const std::files
         channels = static_cast<int>(header.channelCount);
         // A stream of unknown length reports the largest count libsndfile has.
         if (header.frames > kMaxConvertedSamples / channels) return;
-        ConversionOptions options;
-        options.precision = ConversionOptions::Precision::quick;
-        convertWav(source, destination, 44100.0, OutputFormat::int16, options, [&last](double fraction) {
+        const ConversionOptions quick{.precision = ConversionOptions::Precision::quick};
+        convertWav(source, destination, 44100.0, OutputFormat::int16, quick, [&last](double fraction) {
             if (!(fraction > last && fraction <= 1.0)) finding("progress not rising within (0, 1]");
             last = fraction;
         });

@@ -2,9 +2,9 @@
 // with one file half-way, per-row states, the question about existing outputs, cancel, the summary.
 
 #include "BatchView.h"
+#include "ConversionRun.h"
 #include "UiTestSupport.h"
 
-#include <QThreadPool>
 #include <QTreeWidget>
 
 #include <fstream>
@@ -24,16 +24,12 @@ struct BatchFixture : ViewFixture {
             return answer;
         });
     }
-    // Each row as "File | Sample rate | Format | Length | Status".
-    QStringList rows() const
+    // A row as "File | Sample rate | Format | Length | Status".
+    QString row(int i) const
     {
-        QStringList shown;
-        for (int i = 0; i < batch->list()->topLevelItemCount(); ++i) {
-            QStringList columns;
-            for (int c = 0; c < 5; ++c) columns.append(batch->list()->topLevelItem(i)->text(c));
-            shown.append(columns.join(" | "));
-        }
-        return shown;
+        QStringList columns;
+        for (int c = 0; c < 5; ++c) columns.append(batch->list()->topLevelItem(i)->text(c));
+        return columns.join(" | ");
     }
     QString status(int row) const { return batch->list()->topLevelItem(row)->text(BatchView::statusColumn); }
     void startHeld()
@@ -59,11 +55,10 @@ TEST(BatchWindow, RunsAListOneFileHeldHalfWayAndSumsItUp)
     std::filesystem::create_directories(f.dir / "other");
     f.batch->addUrls({f.audioFile("take.wav"), f.audioFile("other/take.wav", {48000, 1})});
     EXPECT_TRUE(drop(*f.batch, {f.url("album")}));
-    const QStringList listed = f.rows();
-    ASSERT_EQ(listed.size(), 13);
-    EXPECT_EQ(listed[0], "take.wav | 44.1 kHz | 24-bit integer | 0:00 | ");
-    EXPECT_EQ(listed[9], "disc 2/6.wav | 32 kHz | 24-bit integer | 0:00 | ");
-    EXPECT_EQ(listed[7], "broken.wav |  |  |  | Could not read file: Format not recognised.");
+    ASSERT_EQ(f.batch->list()->topLevelItemCount(), 13);
+    EXPECT_EQ(f.row(0), "take.wav | 44.1 kHz | 24-bit integer | 0:00 | ");
+    EXPECT_EQ(f.row(9), "disc 2/6.wav | 32 kHz | 24-bit integer | 0:00 | ");
+    EXPECT_EQ(f.row(7), "broken.wav |  |  |  | Could not read file: Format not recognised.");
     EXPECT_EQ(f.batch->state().saveFolder->toLocalFile(), f.dir.path().c_str());
     saveScreenshot(*f.batch, "batch-loaded.png");
 
@@ -106,7 +101,7 @@ TEST(BatchWindow, RunsAListOneFileHeldHalfWayAndSumsItUp)
     f.startHeld();
     click(f.batch->convertButton());
     gate.open();
-    QThreadPool::globalInstance()->waitForDone();
+    conversionPool().waitForDone();
     EXPECT_EQ(f.status(0), "Cancelled");
     EXPECT_EQ(f.batch->summaryLabel()->text(), "Saved 0 files, 1 failed, 11 cancelled (gated-libsoxr)");
     EXPECT_EQ(fileBytes(f.dir / "out/take_48000-24.wav"), before);
@@ -117,7 +112,7 @@ TEST(BatchWindow, RunsAListOneFileHeldHalfWayAndSumsItUp)
     f.startHeld();
     f.batch.reset();
     again.open();
-    QThreadPool::globalInstance()->waitForDone();
+    conversionPool().waitForDone();
     QCoreApplication::processEvents();
     EXPECT_EQ(fileBytes(f.dir / "out/take_48000-24.wav"), before);
 }

@@ -6,7 +6,6 @@
 
 #include <QProgressBar>
 #include <QThread>
-#include <QThreadPool>
 
 #include <fstream>
 
@@ -136,6 +135,7 @@ TEST(ConversionRun, TwoWindowsConvertSideBySideAndClosingOneStopsItsRunAlone)
     choose(b.view->destinationSection()->sampleRatePicker(), TargetSampleRate::r96000);
     std::vector<double> shownB;
     watchProgress(*b.view, shownB);
+    settleFilterPlot(); // its measurements go through libsoxr too
     {
         LibsoxrGate gate; // both runs wait until a's window is gone: its reports find no window
         startRun(*a.view, a.url("a-out.wav"));
@@ -144,7 +144,7 @@ TEST(ConversionRun, TwoWindowsConvertSideBySideAndClosingOneStopsItsRunAlone)
         a.view.reset();
     }
     ASSERT_TRUE(runEnded(*b.view));
-    QThreadPool::globalInstance()->waitForDone();
+    conversionPool().waitForDone();
     QCoreApplication::processEvents();
 
     EXPECT_EQ(shownB, expectedReports(5 * kBlock));
@@ -168,7 +168,7 @@ TEST(ConversionRun, CancelAndEscapeStopTheRunAtOnceAndLeaveTheEarlierFileAlone)
         EXPECT_EQ(screen(*f.view), cancelled);
         EXPECT_EQ(f.view->state().options, ConversionOptions{});
         gate.open();
-        QThreadPool::globalInstance()->waitForDone();
+        conversionPool().waitForDone();
         QCoreApplication::processEvents(); // nothing the stopped run posts may reach the window
         EXPECT_EQ(screen(*f.view), cancelled);
         EXPECT_EQ(fileBytes(f.dir / "out.wav"), "the take the user already had");

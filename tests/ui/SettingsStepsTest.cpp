@@ -31,7 +31,7 @@ QString shown(const QCheckBox* toggle)
     return QString(toggle->isChecked() ? "on" : "off") + (toggle->isEnabled() ? "" : " fixed");
 }
 
-TEST(SettingsSteps, DitherAppliesTo16BitOnlyAndIsNotForgottenMeanwhile)
+TEST(SettingsSteps, DitherAndDoublePrecisionApplyOnlySometimesAndAreNotForgottenMeanwhile)
 {
     LoadedView f;
     QCheckBox* dither = f.step2().ditherToggle();
@@ -50,11 +50,8 @@ TEST(SettingsSteps, DitherAppliesTo16BitOnlyAndIsNotForgottenMeanwhile)
         choose(f.step2().formatPicker(), OutputFormat::int16);
         click(dither);
     }
-}
 
-TEST(SettingsSteps, DoublePrecisionIsLockedOnAbove20BitsWithoutForgettingTheUsersChoice)
-{
-    LoadedView f;
+    // 64-bit processing is locked on above 20 bits, without forgetting the user's choice either.
     QCheckBox* toggle = f.step3().doublePrecisionToggle();
     for (Precision precision : allCases<Precision>()) {
         const bool locked = requiresDoublePrecision(precision);

@@ -1,12 +1,12 @@
 #include "UiTestSupport.h"
 
+#include "ConversionRun.h"
 #include "FilterMeasurement.h"
 #include "TextStyles.h"
 
 #include <QDir>
 #include <QDropEvent>
 #include <QMimeData>
-#include <QThreadPool>
 
 #include <dlfcn.h>
 
@@ -70,7 +70,7 @@ ViewFixture::~ViewFixture()
     // A run still under way must not outlive the directory it writes into.
     view.reset();
     gateShut(0);
-    QThreadPool::globalInstance()->waitForDone();
+    conversionPool().waitForDone();
     filterMeasurementPool().waitForDone();
 }
 
@@ -116,16 +116,14 @@ QString screen(const ContentView& view)
         if (value->isVisibleTo(&view)) shown << value->text();
     }
     const BottomBar& bar = *view.bottomBar();
-    QString status;
-    switch (bar.status()) {
-    case BottomBar::Status::progress: status = styled(bar.percentageLabel(), bar.percentageLabel()->text()); break;
-    case BottomBar::Status::error: status = styled(bar.errorLine(), bar.errorLine()->text()); break;
-    case BottomBar::Status::message:
-        status = styled(bar.messageLine(), bar.messageLine()->text());
-        if (bar.warningLine()->isVisible()) status += " / " + styled(bar.warningLine(), bar.warningLine()->text());
-        break;
-    case BottomBar::Status::empty: break;
-    }
+    using Status = BottomBar::Status;
+    const Status shownStatus = bar.status();
+    QString status = shownStatus == Status::progress ? styled(bar.percentageLabel(), bar.percentageLabel()->text())
+        : shownStatus == Status::error               ? styled(bar.errorLine(), bar.errorLine()->text())
+        : shownStatus == Status::message             ? styled(bar.messageLine(), bar.messageLine()->text())
+                                                     : QString();
+    if (shownStatus == Status::message && bar.warningLine()->isVisible())
+        status += " / " + styled(bar.warningLine(), bar.warningLine()->text());
     const QPushButton* convert = bar.convertButton();
     return shown.join(" | ") + " || " + status + " || "
         + (convert->isEnabled() ? convert->text() : '(' + convert->text() + ')');
