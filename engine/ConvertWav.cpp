@@ -30,26 +30,7 @@ namespace fennick {
 
 namespace {
 
-constexpr const char* kUnknownSoxrError = "unknown libsoxr error";
 constexpr const char* kNoMemory = "There is not enough memory for this conversion.";
-
-// Deletes a resampler through the table it was made with.
-class SoxrHandle {
-public:
-    SoxrHandle(const SoxrApi& api, soxr_t handle) : api_(api), handle_(handle) { }
-    SoxrHandle(const SoxrHandle&) = delete;
-    SoxrHandle& operator=(const SoxrHandle&) = delete;
-    ~SoxrHandle() { reset(); }
-    soxr_t get() const { return handle_; }
-    void reset()
-    {
-        if (handle_ != nullptr) api_.soxr_delete(std::exchange(handle_, nullptr));
-    }
-
-private:
-    const SoxrApi& api_;
-    soxr_t handle_;
-};
 
 std::string formatRate(double rate)
 {
@@ -141,10 +122,7 @@ struct Run {
 
     soxr_t create(std::uint32_t channelCount) const
     {
-        soxr_error_t error = nullptr;
-        soxr_t handle = api.soxr_create(inputRate, targetRate, channelCount, &error, &io, &quality, &runtime);
-        if (handle == nullptr) throw SoxrError(error != nullptr ? error : kUnknownSoxrError);
-        return handle;
+        return createSoxr(api, inputRate, targetRate, channelCount, io, quality, &runtime);
     }
     AudioFileWriter openWriter() const
     {

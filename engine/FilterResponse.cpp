@@ -43,22 +43,6 @@ struct PlanDestroy {
 };
 using Plan = std::unique_ptr<std::remove_pointer_t<fftw_plan>, PlanDestroy>;
 
-class Resampler {
-public:
-    Resampler(const SoxrApi& api, soxr_t handle) : api_(api), handle_(handle) { }
-    Resampler(const Resampler&) = delete;
-    Resampler& operator=(const Resampler&) = delete;
-    ~Resampler()
-    {
-        if (handle_ != nullptr) api_.soxr_delete(handle_);
-    }
-    soxr_t get() const { return handle_; }
-
-private:
-    const SoxrApi& api_;
-    soxr_t handle_;
-};
-
 std::size_t nextPowerOfTwo(std::size_t n)
 {
     std::size_t size = 1;
@@ -102,9 +86,7 @@ ImpulseRun runImpulse(
     soxr_io_spec_t io = ioSpecFor(api, OutputFormat::float32, options);
     io.otype = SOXR_FLOAT64_I; // the measurement adds no rounding of its own
     const soxr_quality_spec_t quality = qualitySpecFor(api, options);
-    soxr_error_t error = nullptr;
-    const Resampler resampler(api, api.soxr_create(inRate, outRate, 1, &error, &io, &quality, nullptr));
-    if (resampler.get() == nullptr) throw SoxrError(error != nullptr ? error : "unknown libsoxr error");
+    const SoxrHandle resampler(api, createSoxr(api, inRate, outRate, 1, io, quality, nullptr));
 
     ImpulseRun run;
     run.passbandEnd = quality.passband_end;
@@ -121,8 +103,8 @@ ImpulseRun runImpulse(
         std::size_t consumed = 0;
         while (consumed < kChunk) {
             std::size_t taken = 0, produced = 0;
-            error = api.soxr_process(resampler.get(), input.data() + consumed, kChunk - consumed, &taken, output.data(),
-                output.size(), &produced);
+            const soxr_error_t error = api.soxr_process(resampler.get(), input.data() + consumed, kChunk - consumed,
+                &taken, output.data(), output.size(), &produced);
             if (error != nullptr) throw SoxrError(error);
             consumed += taken;
             for (std::size_t i = 0; i < produced; ++i) {

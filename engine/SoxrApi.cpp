@@ -107,6 +107,15 @@ const SoxrApi& SoxrApi::shared()
     return api;
 }
 
+soxr_t createSoxr(const SoxrApi& api, double inputRate, double outputRate, unsigned channels, const soxr_io_spec_t& io,
+    const soxr_quality_spec_t& quality, const soxr_runtime_spec_t* runtime)
+{
+    soxr_error_t error = nullptr;
+    soxr_t handle = api.soxr_create(inputRate, outputRate, channels, &error, &io, &quality, runtime);
+    if (handle == nullptr) throw SoxrError(error != nullptr ? error : "unknown libsoxr error");
+    return handle;
+}
+
 std::string soxrVersionText(const SoxrApi& api)
 {
     const char* version = api.soxr_version();
