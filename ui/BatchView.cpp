@@ -21,7 +21,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
@@ -101,7 +100,8 @@ QString batchSummary(const std::vector<BatchRow>& rows, const QString& version)
     return text + QStringLiteral(" (") + version + QLatin1Char(')');
 }
 
-BatchView::BatchView(QWidget* parent) : QWidget(parent), maxJobs_(std::max(1, QThread::idealThreadCount()))
+BatchView::BatchView(QWidget* parent)
+    : QWidget(parent), maxJobs_(std::max(1, QThread::idealThreadCount())), run_(runHandlers())
 {
     setObjectName(QStringLiteral("batchView"));
     setAcceptDrops(true);
@@ -251,9 +251,32 @@ BatchView::BatchView(QWidget* parent) : QWidget(parent), maxJobs_(std::max(1, QT
     alignLabelColumns({static_cast<QFormLayout*>(destinationSection_->layout()), saveForm});
 }
 
-BatchView::~BatchView()
+BatchRun::Handlers BatchView::runHandlers()
 {
-    for (auto& [row, stop] : running_) stop.request_stop();
+    return {
+        [this](std::size_t row) {
+            state_.rows[row].status = Status::converting;
+            render();
+        },
+        [this](std::size_t row, double fraction) {
+            state_.rows[row].progress = fraction;
+            render();
+        },
+        [this](std::size_t row, const ClipReport& clips) {
+            state_.rows[row].status = Status::saved;
+            state_.rows[row].warning = clipWarning(clips);
+            render();
+        },
+        [this](std::size_t row, const QString& description) {
+            state_.rows[row].status = Status::failed;
+            state_.rows[row].reason = description;
+            render();
+        },
+        [this] {
+            endRun();
+            render();
+        },
+    };
 }
 
 void BatchView::addFile(const QUrl& url, const std::filesystem::path& subfolder)
@@ -362,8 +385,7 @@ void BatchView::convertAll()
     if (!existing.isEmpty()) answer = question_(this, existing);
     if (answer == ExistingOutputsAnswer::cancel) return;
 
-    replace_.clear();
-    queue_.clear();
+    std::vector<BatchJob> jobs;
     for (const std::size_t i : rows) {
         BatchRow& row = state_.rows[i];
         row.progress = 0;
@@ -382,77 +404,25 @@ void BatchView::convertAll()
             continue;
         }
         row.status = Status::waiting;
-        replace_[i] = exists;
-        queue_.insert(queue_.begin(), i);
+        // The settings as the run starts: later edits in the window only reach the next run.
+        jobs.push_back({i,
+            {row.source, *row.output, rawValue(state_.settings.targetRate), state_.settings.outputFormat,
+                state_.settings.options, exists}});
     }
-    runSettings_ = state_.settings;
     state_.summary.reset();
     state_.isConverting = true;
-    ++runNumber_;
-    runClock_.start();
-    startNext();
-    if (running_.empty()) endRun(); // every file skipped or failed before it started
-    render();
-}
-
-void BatchView::startNext()
-{
-    while (static_cast<int>(running_.size()) < maxJobs_ && !queue_.empty()) {
-        const std::size_t index = queue_.back();
-        queue_.pop_back();
-        BatchRow& row = state_.rows[index];
-        row.status = Status::converting;
-        // The mirrored subfolder; one that cannot be made fails the file in the engine.
-        QDir().mkpath(QFileInfo(row.output->toLocalFile()).absolutePath());
-        const ConversionRequest request{row.source, *row.output, rawValue(runSettings_.targetRate),
-            runSettings_.outputFormat, runSettings_.options, replace_[index]};
-        // The job may outlive this window; it reaches it only through this weak handle, on the
-        // main thread, and its reports are dropped once the window is gone or ran again.
-        const QPointer<BatchView> view(this);
-        const auto current = [view, run = runNumber_] { return view && view->runNumber_ == run; };
-        running_[index] = startConversionJob(request,
-            {
-                [view, current, index](double fraction) {
-                    if (!current()) return;
-                    view->state_.rows[index].progress = fraction;
-                    view->render();
-                },
-                [view, current, index](const ClipReport& clips) {
-                    if (!current()) return;
-                    BatchRow& done = view->state_.rows[index];
-                    done.status = Status::saved;
-                    done.warning = clipWarning(clips);
-                    view->rowEnded(index);
-                },
-                [view, current, index](const QString& description) {
-                    if (!current()) return;
-                    BatchRow& failed = view->state_.rows[index];
-                    failed.status = Status::failed;
-                    failed.reason = description;
-                    view->rowEnded(index);
-                },
-            });
-    }
-}
-
-void BatchView::rowEnded(std::size_t row)
-{
-    running_.erase(row);
-    startNext();
-    if (running_.empty()) endRun();
+    run_.start(std::move(jobs), maxJobs_);
+    if (!run_.isRunning()) endRun(); // every file skipped or failed before it started
     render();
 }
 
 void BatchView::cancel()
 {
     if (!state_.isConverting) return;
-    for (auto& [row, stop] : running_) stop.request_stop();
+    run_.cancel();
     for (BatchRow& row : state_.rows) {
         if (row.status == Status::waiting || row.status == Status::converting) row.status = Status::cancelled;
     }
-    running_.clear();
-    queue_.clear();
-    ++runNumber_;
     endRun();
     render();
 }
@@ -537,7 +507,7 @@ void BatchView::render()
         const double fraction = totalSeconds > 0 ? doneSeconds / totalSeconds : 0.0;
         progress_->setValue(static_cast<int>(fraction * 1000));
         QString text = QStringLiteral("%1 of %2 files").arg(filesDone).arg(filesInRun);
-        const double elapsed = static_cast<double>(runClock_.elapsed()) / 1000.0;
+        const double elapsed = run_.elapsedSeconds();
         if (fraction > 0.0 && fraction < 1.0 && elapsed >= 1.0) {
             text += QStringLiteral(" \u00b7 ") + clockText(elapsed * (1.0 - fraction) / fraction)
                 + QStringLiteral(" left");

@@ -4,17 +4,14 @@
 // (or next to each source), several at a time. Owns its state; every change goes through here and
 // redraws from the state. Runs report back on the main thread and never make a worker wait.
 
+#include "BatchRun.h"
 #include "BatchState.h"
 
-#include <QElapsedTimer>
 #include <QStringList>
 #include <QWidget>
 
-#include <cstdint>
 #include <functional>
-#include <map>
 #include <optional>
-#include <stop_token>
 
 class QCheckBox;
 class QLabel;
@@ -38,7 +35,6 @@ public:
     enum Column { fileColumn, sampleRateColumn, formatColumn, lengthColumn, statusColumn };
 
     explicit BatchView(QWidget* parent = nullptr);
-    ~BatchView() override; // cancels the run
 
     const BatchState& state() const { return state_; }
     void setExistingOutputsQuestion(ExistingOutputsQuestion question) { question_ = std::move(question); }
@@ -72,22 +68,16 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    BatchRun::Handlers runHandlers(); // the run's reports, into the state and onto the screen
     std::optional<QUrl> outputOf(const BatchRow& row) const;
     void addFile(const QUrl& url, const std::filesystem::path& subfolder);
-    void startNext();
-    void rowEnded(std::size_t row);
     void endRun();
     void render();
 
     BatchState state_;
     ExistingOutputsQuestion question_ = askAboutExistingOutputs;
     int maxJobs_;
-    std::map<std::size_t, std::stop_source> running_; // row, its run
-    std::vector<std::size_t> queue_; // rows still to start, first at the back
-    std::map<std::size_t, bool> replace_; // rows whose existing output the user chose to replace
-    ContentState runSettings_; // as the run started: later edits in the window only reach the next one
-    std::uint64_t runNumber_ = 0; // reports of an earlier run are dropped
-    QElapsedTimer runClock_;
+    BatchRun run_; // stopped with the window
 
     QTreeWidget* list_;
     QLabel* emptyHint_;

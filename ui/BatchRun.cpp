@@ -1,0 +1,72 @@
+#include "BatchRun.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+
+#include <algorithm>
+
+namespace fennick {
+
+BatchRun::~BatchRun()
+{
+    for (auto& [row, stop] : running_) stop.request_stop();
+}
+
+void BatchRun::start(std::vector<BatchJob> jobs, int maxJobs)
+{
+    cancel();
+    std::reverse(jobs.begin(), jobs.end());
+    queue_ = std::move(jobs);
+    maxJobs_ = std::max(1, maxJobs);
+    clock_.start();
+    startNext();
+}
+
+void BatchRun::cancel()
+{
+    for (auto& [row, stop] : running_) stop.request_stop();
+    running_.clear();
+    queue_.clear();
+    ++runNumber_;
+}
+
+void BatchRun::startNext()
+{
+    while (static_cast<int>(running_.size()) < maxJobs_ && !queue_.empty()) {
+        const BatchJob job = std::move(queue_.back());
+        queue_.pop_back();
+        handlers_.started(job.row);
+        // The mirrored subfolder; one that cannot be made fails the file in the engine.
+        QDir().mkpath(QFileInfo(job.request.destination.toLocalFile()).absolutePath());
+        // The job may outlive this run; its reports are dropped once the run is gone or started again.
+        const QPointer<BatchRun> run(this);
+        const auto current = [run, number = runNumber_] { return run && run->runNumber_ == number; };
+        const std::size_t row = job.row;
+        running_[row] = startConversionJob(job.request,
+            {
+                [run, current, row](double fraction) {
+                    if (current()) run->handlers_.progressed(row, fraction);
+                },
+                [run, current, row](const ClipReport& clips) {
+                    if (!current()) return;
+                    run->handlers_.saved(row, clips);
+                    run->jobEnded(row);
+                },
+                [run, current, row](const QString& description) {
+                    if (!current()) return;
+                    run->handlers_.failed(row, description);
+                    run->jobEnded(row);
+                },
+            });
+    }
+}
+
+void BatchRun::jobEnded(std::size_t row)
+{
+    running_.erase(row);
+    startNext();
+    if (running_.empty()) handlers_.finished();
+}
+
+} // namespace fennick
