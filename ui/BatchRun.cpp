@@ -5,6 +5,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <iterator>
 
 namespace fennick {
 
@@ -16,8 +17,7 @@ BatchRun::~BatchRun()
 void BatchRun::start(std::vector<BatchJob> jobs, int maxJobs)
 {
     cancel();
-    std::reverse(jobs.begin(), jobs.end());
-    queue_ = std::move(jobs);
+    queue_.assign(std::make_move_iterator(jobs.begin()), std::make_move_iterator(jobs.end()));
     maxJobs_ = std::max(1, maxJobs);
     clock_.start();
     startNext();
@@ -34,8 +34,8 @@ void BatchRun::cancel()
 void BatchRun::startNext()
 {
     while (static_cast<int>(running_.size()) < maxJobs_ && !queue_.empty()) {
-        const BatchJob job = std::move(queue_.back());
-        queue_.pop_back();
+        const BatchJob job = std::move(queue_.front());
+        queue_.pop_front();
         handlers_.started(job.row);
         // The mirrored subfolder; one that cannot be made fails the file in the engine.
         QDir().mkpath(QFileInfo(job.request.destination.toLocalFile()).absolutePath());

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <stop_token>
@@ -50,7 +51,7 @@ private:
 
     Handlers handlers_;
     int maxJobs_ = 1;
-    std::vector<BatchJob> queue_; // first at the back
+    std::deque<BatchJob> queue_;
     std::map<std::size_t, std::stop_source> running_; // row, its job
     std::uint64_t runNumber_ = 0;
     QElapsedTimer clock_;
