@@ -255,12 +255,18 @@ public:
         while (!std::filesystem::exists(gate_.string() + ".reached"))
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    // The converter's signal thread ends once it has stopped the run: only then may the run go on,
+    // or a file not yet at the gate could finish before the stop.
+    void interrupt(int signal) const
+    {
+        process_->signal(signal);
+        while (process_->hasThread("fennick-signals")) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     ProcessResult release()
     {
         std::filesystem::remove(gate_);
         return process_->wait();
     }
-    const BackgroundProcess& process() const { return *process_; }
 
 private:
     std::filesystem::path gate_;
@@ -276,9 +282,7 @@ TEST_F(FennickConvert, SigintAndSigtermCancelAndLeaveTheEarlierFileAlone)
         TempDir gates;
         std::ofstream(destination) << "the take the user already had";
         HeldRun run(gates.path(), {"--overwrite", source.string(), destination.string()});
-        run.process().signal(signal);
-        // The converter's signal thread ends once it has stopped the run: only then may the run go on.
-        while (run.process().hasThread("fennick-signals")) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        run.interrupt(signal);
         const ProcessResult result = run.release();
         EXPECT_EQ(result.exitCode, 128 + signal);
         EXPECT_EQ(result.out, "");
@@ -288,7 +292,7 @@ TEST_F(FennickConvert, SigintAndSigtermCancelAndLeaveTheEarlierFileAlone)
     // Many files: the two under way are cancelled, the third never starts, nothing is left.
     TempDir gates;
     HeldRun run(gates.path(), {"-j", "2", "-o", (gates / "out").string(), (dir / "many").string()});
-    run.process().signal(SIGINT);
+    run.interrupt(SIGINT);
     const ProcessResult result = run.release();
     EXPECT_EQ(result.exitCode, 130);
     EXPECT_EQ(folderEntries(gates / "out"), std::vector<std::string>{});
