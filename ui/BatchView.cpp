@@ -23,6 +23,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QThread>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -328,10 +329,13 @@ void BatchView::removeSelected()
     std::vector<int> selected;
     for (QTreeWidgetItem* item : list_->selectedItems()) selected.push_back(list_->indexOfTopLevelItem(item));
     std::sort(selected.rbegin(), selected.rend());
-    for (const int row : selected) {
-        state_.rows.erase(state_.rows.begin() + row);
-        delete list_->takeTopLevelItem(row);
+    {
+        // The rows drawn stay in step with state_.rows only through render(); the selection goes
+        // first, so that no item left behind stays selected for a row that moved up.
+        const QSignalBlocker quiet(list_);
+        list_->clearSelection();
     }
+    for (const int row : selected) state_.rows.erase(state_.rows.begin() + row);
     render();
 }
 
@@ -444,9 +448,14 @@ void BatchView::revealOutput(int row)
 void BatchView::render()
 {
     const auto& rows = state_.rows;
-    while (list_->topLevelItemCount() > static_cast<int>(rows.size()))
-        delete list_->takeTopLevelItem(list_->topLevelItemCount() - 1);
-    while (list_->topLevelItemCount() < static_cast<int>(rows.size())) list_->addTopLevelItem(new QTreeWidgetItem);
+    {
+        // Taking out a selected item changes the selection, which would call render() again in
+        // the middle of this loop.
+        const QSignalBlocker quiet(list_);
+        while (list_->topLevelItemCount() > static_cast<int>(rows.size()))
+            delete list_->takeTopLevelItem(list_->topLevelItemCount() - 1);
+        while (list_->topLevelItemCount() < static_cast<int>(rows.size())) list_->addTopLevelItem(new QTreeWidgetItem);
+    }
     double totalSeconds = 0, doneSeconds = 0;
     int filesDone = 0, filesInRun = 0;
     for (std::size_t i = 0; i < rows.size(); ++i) {

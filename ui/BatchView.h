@@ -55,6 +55,8 @@ public:
     DestinationSection* destinationSection() const { return destinationSection_; }
     QualitySection* qualitySection() const { return qualitySection_; }
     QPushButton* convertButton() const { return convertButton_; }
+    QPushButton* removeButton() const { return removeButton_; }
+    QPushButton* clearButton() const { return clearButton_; }
     QLabel* summaryLabel() const { return summary_; }
     QProgressBar* progressBar() const { return progress_; }
     QLabel* progressLabel() const { return progressText_; }

@@ -128,5 +128,34 @@ TEST(BatchWindow, RunsAListOneFileHeldHalfWayAndSumsItUp)
     EXPECT_TRUE(std::filesystem::exists(f.dir / "late/take_44100-16.wav"));
 }
 
+// Removing rows changes the selection, whose handler redraws the list: the redraw must not run
+// while rows are being taken out (it deleted the same items again and crashed).
+TEST(BatchWindow, RemovesTheLastRowsAllRowsAndClearsWithARowSelected)
+{
+    BatchFixture f;
+    for (int i = 0; i < 10; ++i) f.batch->addUrls({f.audioFile(std::to_string(i) + ".wav", {44100, 1}, 10)});
+    QTreeWidget* list = f.batch->list();
+    list->topLevelItem(8)->setSelected(true);
+    list->topLevelItem(9)->setSelected(true);
+    click(f.batch->removeButton());
+    ASSERT_EQ(list->topLevelItemCount(), 8);
+    EXPECT_EQ(f.row(7), "7.wav | 44.1 kHz | 24-bit integer | 0:00 | ");
+    EXPECT_TRUE(list->selectedItems().isEmpty());
+    list->topLevelItem(2)->setSelected(true);
+    list->topLevelItem(5)->setSelected(true);
+    click(f.batch->removeButton());
+    ASSERT_EQ(list->topLevelItemCount(), 6);
+    EXPECT_EQ(f.row(2), "3.wav | 44.1 kHz | 24-bit integer | 0:00 | ");
+    EXPECT_EQ(f.row(4), "6.wav | 44.1 kHz | 24-bit integer | 0:00 | ");
+    list->selectAll();
+    click(f.batch->removeButton());
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    for (int i = 0; i < 3; ++i) f.batch->addUrls({f.url(std::to_string(i) + ".wav")});
+    list->topLevelItem(2)->setSelected(true);
+    click(f.batch->clearButton());
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    EXPECT_FALSE(f.batch->removeButton()->isEnabled());
+}
+
 } // namespace
 } // namespace fennick::test
