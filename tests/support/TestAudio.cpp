@@ -47,7 +47,8 @@ void writeAudioFile(
     info.channels = spec.channels;
     info.format = spec.format;
     std::vector<float> samples(static_cast<std::size_t>(frames * spec.channels));
-    for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = sample(std::int64_t(i) / spec.channels, int(i) % spec.channels);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = sample(std::int64_t(i) / spec.channels, int(i) % spec.channels);
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (file == nullptr) throw std::runtime_error(std::string("cannot write test file: ") + sf_strerror(nullptr));
     const bool written = sf_writef_float(file, samples.data(), frames) == frames;
