@@ -14,7 +14,6 @@
 namespace fennick {
 
 struct ContentState {
-    bool isImporterPresented = false;
     std::optional<QUrl> sourceURL; // the file that was read successfully
     std::optional<QString> fileName; // last chosen file, also when reading it failed
     std::optional<double> sampleRate; // hertz, as stored in the file

@@ -161,10 +161,7 @@ void ContentView::loadSourceFile(const QUrl& url)
 
 void ContentView::chooseSourceFile()
 {
-    state_.isImporterPresented = true;
-    render();
     const OpenResult result = openFileChooser_(this);
-    state_.isImporterPresented = false;
     if (const auto* url = std::get_if<QUrl>(&result)) {
         loadSourceFile(*url);
         return;

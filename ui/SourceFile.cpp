@@ -9,31 +9,6 @@
 
 namespace fennick {
 
-namespace {
-
-// Stands in for security-scoped access, which Linux does not have: granting always succeeds
-// and giving access back does nothing. Kept so that every read is bracketed the same way on
-// a platform that does have it.
-class ScopedFileAccess {
-public:
-    explicit ScopedFileAccess(const QUrl& url) : url_(url), granted_(startAccessing(url_)) { }
-    ~ScopedFileAccess()
-    {
-        if (granted_) stopAccessing(url_);
-    }
-    ScopedFileAccess(const ScopedFileAccess&) = delete;
-    ScopedFileAccess& operator=(const ScopedFileAccess&) = delete;
-
-private:
-    static bool startAccessing(const QUrl&) { return true; }
-    static void stopAccessing(const QUrl&) { }
-
-    QUrl url_;
-    bool granted_;
-};
-
-} // namespace
-
 std::filesystem::path localPath(const QUrl& url)
 {
     return std::filesystem::path(QFile::encodeName(url.toLocalFile()).toStdString());
@@ -41,7 +16,6 @@ std::filesystem::path localPath(const QUrl& url)
 
 void loadSourceFile(ContentState& state, const QUrl& url)
 {
-    const ScopedFileAccess access(url);
     try {
         if (!url.isLocalFile()) throw AudioFileError("The file is not on this computer.");
         const SourceFileInfo info = readSourceFileInfo(localPath(url));
