@@ -16,13 +16,20 @@ constexpr QPoint cascadeOffset{28, 28};
 
 } // namespace
 
-FennickApp::FennickApp() : updaterController_(true)
+FennickApp::FennickApp()
+    : updater_(QUrl(QString::fromUtf8(buildConfig::updateFeedUrl)), QString::fromUtf8(buildConfig::version))
 {
     QApplication::setApplicationName(QStringLiteral("Fennick"));
     QApplication::setApplicationVersion(QString::fromUtf8(buildConfig::version));
     // Ties the windows to fennick.desktop, whose icon the desktop shows for them.
     QGuiApplication::setDesktopFileName(QStringLiteral("fennick"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/fennick.svg")));
+    // One outcome box per check, however many windows offer the command.
+    connect(&updater_, &Updater::checkFinished, this, [](const UpdateCheckOutcome& outcome) {
+        showUpdateCheckOutcome(outcome, QString::fromUtf8(buildConfig::version));
+    });
+    // Started before the first window, so its command is enabled from the start when there is a feed.
+    updater_.start();
 }
 
 FennickApp::~FennickApp()
@@ -36,7 +43,7 @@ FennickApp::~FennickApp()
 MainWindow* FennickApp::newWindow()
 {
     windows_.removeAll(nullptr);
-    auto* window = new MainWindow(updaterController_.updater());
+    auto* window = new MainWindow(updater_);
     connect(window, &MainWindow::newWindowRequested, this, [this, window] {
         MainWindow* opened = newWindow();
         opened->move(window->pos() + cascadeOffset);

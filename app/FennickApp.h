@@ -1,6 +1,6 @@
 #pragma once
 
-#include "UpdaterController.h"
+#include "Updater.h"
 
 #include <QList>
 #include <QObject>
@@ -12,13 +12,13 @@ class BatchView;
 class MainWindow;
 
 // The application object: one per process, created after QApplication. It sets the application's
-// identity, creates and starts the update controller before any window exists, and opens windows.
+// identity, creates and starts the update check before any window exists, and opens windows.
 class FennickApp : public QObject {
     Q_OBJECT
 
 public:
     FennickApp();
-    // Deletes the windows still open, so their ContentViews go before the update layer they point to,
+    // Deletes the windows still open, so their menus go before the updater they point to,
     // and waits for their stopped runs to end.
     ~FennickApp() override;
 
@@ -28,7 +28,7 @@ public:
     BatchView* newBatchWindow();
 
 private:
-    UpdaterController updaterController_;
+    Updater updater_;
     QList<QPointer<MainWindow>> windows_;
     QList<QPointer<BatchView>> batchWindows_;
 };

@@ -1,7 +1,7 @@
 #include "MainWindow.h"
 
-#include "CheckForUpdatesView.h"
 #include "ContentView.h"
+#include "Updater.h"
 
 #include <QApplication>
 #include <QDir>
@@ -49,7 +49,13 @@ void MainWindow::buildMenus(Updater& updater)
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     QAction* about = help->addAction(QStringLiteral("About Fennick"), this, &MainWindow::showAbout);
     about->setMenuRole(QAction::AboutRole);
-    help->addAction(new CheckForUpdatesView(updater, help));
+    QAction* checkForUpdates
+        = help->addAction(QStringLiteral("Check for Updates\u2026"), &updater, &Updater::checkForUpdates);
+    // On macOS this places the command in the application menu, next to About.
+    checkForUpdates->setMenuRole(QAction::ApplicationSpecificRole);
+    // Enabled exactly while a check may start.
+    checkForUpdates->setEnabled(updater.canCheckForUpdates());
+    connect(&updater, &Updater::canCheckForUpdatesChanged, checkForUpdates, &QAction::setEnabled);
 }
 
 void MainWindow::showAbout()

@@ -1,95 +1,42 @@
 #include "Updater.h"
 
+#include <QApplication>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QMessageBox>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QVersionNumber>
-#include <QXmlStreamReader>
-
-#include <optional>
-#include <vector>
+#include <QPushButton>
 
 namespace fennick {
 namespace {
 
-constexpr QLatin1StringView sparkleNamespace("http://www.andymatuschak.org/xml-namespaces/sparkle");
-
-// One release: an RSS <item> with Sparkle's elements or enclosure attributes, as written.
-struct FeedItem {
-    QString shortVersion;
-    QString version;
-    QString releaseNotesLink;
-    QString enclosureUrl;
-    QString link;
-};
-
-// The numeric version in `text` ("1.10.2"), normalised so that 1.2 and 1.2.0 compare equal; null
-// when `text` is not purely numeric.
-QVersionNumber parseVersion(const QString& text)
+// Over the window the command came from, gone with it, and never blocking the caller.
+void showBox(QMessageBox::Icon icon, const QString& text, const QString& informativeText, const QUrl& downloadLink = {})
 {
-    qsizetype suffixIndex = 0;
-    const QVersionNumber version = QVersionNumber::fromString(text, &suffixIndex);
-    if (version.isNull() || suffixIndex != text.size()) return {};
-    return version.normalized();
-}
-
-QUrl webLink(const QString& text)
-{
-    const QUrl url(text.trimmed(), QUrl::StrictMode);
-    const bool web = url.isValid() && (url.scheme() == u"https" || url.scheme() == u"http") && !url.host().isEmpty();
-    return web ? url : QUrl();
-}
-
-QString notValidXml(const QXmlStreamReader& xml)
-{
-    return QStringLiteral("The update feed is not valid XML (line %1: %2).")
-        .arg(xml.lineNumber())
-        .arg(xml.errorString());
-}
-
-// Every item with a numeric version and an http(s) download link, or the reason there is none.
-// sparkle:shortVersionString is preferred to sparkle:version, as it is the number users see.
-std::vector<FeedItem> readFeed(const QByteArray& bytes, QString& failure)
-{
-    QXmlStreamReader xml(bytes);
-    if (!xml.readNextStartElement() || xml.name() != u"rss" || !xml.namespaceUri().isEmpty()) {
-        failure = xml.hasError() ? notValidXml(xml) : QStringLiteral("The update feed is not an RSS feed.");
-        return {};
-    }
-    std::vector<FeedItem> items;
-    std::optional<FeedItem> item; // set while inside an <item>
-    while (!xml.atEnd()) {
-        xml.readNext();
-        const bool sparkle = xml.namespaceUri() == sparkleNamespace;
-        const bool plain = xml.namespaceUri().isEmpty();
-        if (xml.isStartElement()) {
-            if (plain && xml.name() == u"item") {
-                item.emplace();
-            } else if (!item) {
-                continue;
-            } else if (sparkle && xml.name() == u"shortVersionString") {
-                item->shortVersion = xml.readElementText();
-            } else if (sparkle && xml.name() == u"version") {
-                item->version = xml.readElementText();
-            } else if (sparkle && xml.name() == u"releaseNotesLink") {
-                item->releaseNotesLink = xml.readElementText();
-            } else if (plain && xml.name() == u"link") {
-                item->link = xml.readElementText();
-            } else if (plain && xml.name() == u"enclosure") {
-                const QXmlStreamAttributes attributes = xml.attributes();
-                item->enclosureUrl = attributes.value(QLatin1StringView("url")).toString();
-                if (item->shortVersion.isEmpty())
-                    item->shortVersion
-                        = attributes.value(sparkleNamespace, QLatin1StringView("shortVersionString")).toString();
-                if (item->version.isEmpty())
-                    item->version = attributes.value(sparkleNamespace, QLatin1StringView("version")).toString();
-            }
-        } else if (xml.isEndElement() && item && plain && xml.name() == u"item") {
-            items.push_back(*item);
-            item.reset();
+    auto* box = new QMessageBox(
+        icon, QStringLiteral("Software Update"), text, QMessageBox::NoButton, QApplication::activeWindow());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setInformativeText(informativeText);
+    // QMessageBox wraps short sentences into a narrow column; give the explanation room for a line.
+    box->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_informativelabel { min-width: 22em; }"));
+    if (!downloadLink.isEmpty()) {
+        box->setTextFormat(Qt::RichText);
+        // The release notes link must open in the browser rather than do nothing inside the box.
+        for (QLabel* label : box->findChildren<QLabel*>()) {
+            label->setTextFormat(Qt::RichText);
+            label->setOpenExternalLinks(true);
         }
+        QPushButton* download = box->addButton(QStringLiteral("Open Download Page"), QMessageBox::AcceptRole);
+        box->addButton(QStringLiteral("Later"), QMessageBox::RejectRole);
+        box->setDefaultButton(download);
+        QObject::connect(box, &QMessageBox::buttonClicked, box, [download, downloadLink](QAbstractButton* clicked) {
+            if (clicked == download) QDesktopServices::openUrl(downloadLink);
+        });
     }
-    if (xml.hasError()) failure = notValidXml(xml);
-    return items;
+    box->show();
+    box->raise();
+    box->activateWindow();
 }
 
 } // namespace
@@ -116,7 +63,9 @@ Updater::~Updater()
 
 void Updater::setCanCheckForUpdates(bool value)
 {
-    if (canCheckForUpdates_.exchange(value) != value) emit canCheckForUpdatesChanged();
+    if (canCheckForUpdates_ == value) return;
+    canCheckForUpdates_ = value;
+    emit canCheckForUpdatesChanged(value);
 }
 
 void Updater::start() { setCanCheckForUpdates(!feedUrl_.isEmpty()); }
@@ -152,7 +101,7 @@ void Updater::finishFetch()
     } else if (reply->error() != QNetworkReply::NoError) {
         outcome.reason = QStringLiteral("Fennick could not reach the update server: %1.").arg(reply->errorString());
     } else {
-        outcome = outcomeOf(reply->readAll());
+        outcome = parseAppcast(reply->readAll(), currentVersion_);
     }
     // Checks become possible again before the outcome is shown, so a dialog that waits for the
     // user does not keep the command disabled.
@@ -160,30 +109,23 @@ void Updater::finishFetch()
     emit checkFinished(outcome);
 }
 
-UpdateCheckOutcome Updater::outcomeOf(const QByteArray& feed) const
+void showUpdateCheckOutcome(const UpdateCheckOutcome& outcome, const QString& currentVersion)
 {
-    UpdateCheckOutcome outcome;
-    const std::vector<FeedItem> items = readFeed(feed, outcome.reason);
-    if (!outcome.reason.isEmpty()) return outcome;
-    // The newest by number, not by text or feed order.
-    QVersionNumber newest;
-    for (const FeedItem& item : items) {
-        const QString versionText = (item.shortVersion.isEmpty() ? item.version : item.shortVersion).trimmed();
-        const QVersionNumber version = parseVersion(versionText);
-        const QUrl download = webLink(item.enclosureUrl.isEmpty() ? item.link : item.enclosureUrl);
-        if (version.isNull() || download.isEmpty() || (!newest.isNull() && version <= newest)) continue;
-        newest = version;
-        outcome.versionText = versionText;
-        outcome.downloadLink = download;
-        outcome.releaseNotesLink = webLink(item.releaseNotesLink);
+    using Kind = UpdateCheckOutcome::Kind;
+    if (outcome.kind == Kind::failed) {
+        showBox(QMessageBox::Warning, QStringLiteral("Fennick could not check for updates."), outcome.reason);
+    } else if (outcome.kind == Kind::upToDate) {
+        showBox(QMessageBox::Information, QStringLiteral("You\u2019re up to date."),
+            QStringLiteral("Fennick %1 is the newest version available.").arg(currentVersion));
+    } else {
+        QString details = QStringLiteral("You have version %1.").arg(currentVersion.toHtmlEscaped());
+        if (!outcome.releaseNotesLink.isEmpty())
+            details += QStringLiteral("<br><a href=\"%1\">What’s new</a>")
+                           .arg(outcome.releaseNotesLink.toString(QUrl::FullyEncoded).toHtmlEscaped());
+        showBox(QMessageBox::Information,
+            QStringLiteral("Fennick %1 is available.").arg(outcome.versionText.toHtmlEscaped()), details,
+            outcome.downloadLink);
     }
-    if (newest.isNull()) {
-        outcome.reason = QStringLiteral("The update feed lists no release with a version number and a download link.");
-        return outcome;
-    }
-    outcome.kind = newest > parseVersion(currentVersion_) ? UpdateCheckOutcome::Kind::updateAvailable
-                                                          : UpdateCheckOutcome::Kind::upToDate;
-    return outcome;
 }
 
 } // namespace fennick

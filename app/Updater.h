@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Appcast.h"
+
 #include <QNetworkAccessManager>
 #include <QObject>
 #include <QPointer>
@@ -7,26 +9,15 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <atomic>
 #include <chrono>
 
 class QNetworkReply;
 
 namespace fennick {
 
-// What a user-initiated check found.
-struct UpdateCheckOutcome {
-    enum class Kind { updateAvailable, upToDate, failed };
-    Kind kind = Kind::failed;
-    QString versionText; // updateAvailable: the newest release as the feed writes it
-    QUrl downloadLink; // updateAvailable
-    QUrl releaseNotesLink; // updateAvailable; empty when the feed has none
-    QString reason; // failed: a complete sentence a user can act on
-};
-
-// The updater: a user-initiated check fetches the appcast (RSS 2.0 with Sparkle's elements) over
-// HTTP(S) and compares its newest release with the running version. Checks never start on their
-// own. Lives on the main thread.
+// The update check behind "Check for Updates…": fetches the appcast over HTTP(S) and reads it with
+// parseAppcast. Checks start only when the user asks, one at a time. Lives on the main thread, as
+// does everything that watches it.
 class Updater : public QObject {
     Q_OBJECT
 
@@ -43,34 +34,33 @@ public:
     // Makes checks possible (when there is a feed). Until then canCheckForUpdates() is false.
     void start();
 
-    // True when a user-initiated check may start now. Safe to read from any thread.
-    bool canCheckForUpdates() const { return canCheckForUpdates_.load(); }
+    // True when a user-initiated check may start now: there is a feed and no check is under way.
+    bool canCheckForUpdates() const { return canCheckForUpdates_; }
 
-    // Does nothing while a check runs or when no check is possible. Main thread only.
-    virtual void checkForUpdates();
+    // Does nothing while a check runs or when no check is possible.
+    void checkForUpdates();
 
 signals:
-    // Emitted on whichever thread changed the flag, directly from that thread: receivers must not
-    // touch main-thread state from their slot.
-    void canCheckForUpdatesChanged();
+    // Only on a real change.
+    void canCheckForUpdatesChanged(bool canCheckForUpdates);
     // Once per check, after checks have become possible again.
     void checkFinished(const fennick::UpdateCheckOutcome& outcome);
 
-protected:
-    // Emits canCheckForUpdatesChanged() only when the value actually changes.
-    void setCanCheckForUpdates(bool value);
-
 private:
+    void setCanCheckForUpdates(bool value);
     void finishFetch();
-    UpdateCheckOutcome outcomeOf(const QByteArray& feed) const;
 
     const QUrl feedUrl_;
     const QString currentVersion_;
-    std::atomic<bool> canCheckForUpdates_{false};
+    bool canCheckForUpdates_ = false;
     QNetworkAccessManager network_;
     QTimer timeout_;
     QPointer<QNetworkReply> reply_;
     bool timedOut_ = false;
 };
+
+// Shows `outcome` in a message box over the active window that does not block; an available update
+// gets a button that opens its download page.
+void showUpdateCheckOutcome(const UpdateCheckOutcome& outcome, const QString& currentVersion);
 
 } // namespace fennick
