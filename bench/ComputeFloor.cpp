@@ -3,7 +3,7 @@
 // It takes fennick-convert's own arguments (parsed by the same code, so the settings cannot
 // drift), reads the whole source into memory first, and then does exactly the libsoxr work of
 // convertWav's single-threaded path: the same bound library, io, quality and runtime records,
-// 65536-frame input blocks, output block capacity and call pattern, one resampler for all
+// 65536-frame input blocks, output block capacity and Resampler, one resampler for all
 // channels on one thread. Only the libsoxr calls are timed. DESTINATION is never opened.
 //
 // Prints one JSON object: wall and CPU seconds spent in libsoxr, frames in and out, channels
@@ -13,6 +13,7 @@
 #include "AudioFileReader.h"
 #include "CommandLine.h"
 #include "ConvertWav.h"
+#include "Resampler.h"
 #include "SoxrApi.h"
 #include "SoxrSpecs.h"
 
@@ -24,6 +25,7 @@
 #include <exception>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -89,64 +91,50 @@ struct FloorResult {
     std::int64_t framesOut = 0;
 };
 
-FloorResult resampleInMemory(
-    const SourceInMemory& source, double targetRate, OutputFormat format, const ConversionOptions& options)
+FloorResult resampleInMemory(const SourceInMemory& source, const ConversionSettings& settings)
 {
     const SoxrApi& api = SoxrApi::shared();
     const std::uint32_t channels = source.format.channelCount;
-    const double inputRate = source.format.sampleRate;
+    const double inputRate = source.format.sampleRate, targetRate = settings.targetRate;
     const auto outputLength = outputBlockCapacity(inputRate, targetRate);
     if (!outputLength) throw std::runtime_error("unsupported rate ratio");
 
-    const SampleType outputType = format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32;
+    const SampleType outputType = settings.format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32;
     auto input = AudioBlock::make(source.format, kInputBlockFrames);
-    auto output = AudioBlock::make({outputType, targetRate, channels}, *outputLength);
-    if (!input || !output) throw std::runtime_error("no memory for the blocks");
+    if (!input) throw std::runtime_error("no memory for the blocks");
     float* inputSamples = input->floatSamples();
-    void* outputData = output->data();
+    ResampledFrames output({outputType, targetRate, channels}, *outputLength);
 
     SoxrClock clock;
     FloorResult result;
-    const soxr_io_spec_t io = clock.time([&] { return ioSpecFor(api, format, options); });
-    const soxr_quality_spec_t quality = clock.time([&] { return qualitySpecFor(api, options); });
+    const soxr_io_spec_t io = clock.time([&] { return ioSpecFor(api, settings.format, settings.options); });
+    const soxr_quality_spec_t quality = clock.time([&] { return qualitySpecFor(api, settings.options); });
     const soxr_runtime_spec_t runtime = clock.time([&] { return api.soxr_runtime_spec(1); });
-    soxr_error_t createError = nullptr;
-    soxr_t handle = clock.time(
-        [&] { return api.soxr_create(inputRate, targetRate, channels, &createError, &io, &quality, &runtime); });
-    if (handle == nullptr) throw SoxrError(createError != nullptr ? createError : "unknown libsoxr error");
-    std::unique_ptr<soxr, decltype(api.soxr_delete)> owner(handle, api.soxr_delete);
+    std::optional<Resampler> resampler;
+    clock.time([&] {
+        resampler.emplace(api, inputRate, targetRate, channels, io, quality, runtime);
+        return 0;
+    });
 
     for (std::int64_t start = 0; start < source.frames; start += kInputBlockFrames) {
         // Copying the block in stands for convertWav's read: it leaves the samples in cache
         // the same way, and it is not timed.
         const std::int64_t n = std::min<std::int64_t>(kInputBlockFrames, source.frames - start);
         std::memcpy(inputSamples, source.samples.data() + start * channels, sizeof(float) * n * channels);
-        std::int64_t fed = 0;
-        do {
-            std::size_t consumed = 0;
-            std::size_t produced = 0;
-            const soxr_error_t error = clock.time([&] {
-                return api.soxr_process(handle, inputSamples + fed * channels, static_cast<std::size_t>(n - fed),
-                    &consumed, outputData, *outputLength, &produced);
-            });
-            if (error != nullptr) throw SoxrError(error);
-            fed += static_cast<std::int64_t>(consumed);
-            result.framesOut += static_cast<std::int64_t>(produced);
-            if (consumed == 0 && produced == 0) break;
-        } while (fed < n);
+        output.clear();
+        clock.time([&] {
+            resampler->process(inputSamples, static_cast<std::size_t>(n), output);
+            return 0;
+        });
+        result.framesOut += output.frames();
     }
-    for (;;) {
-        std::size_t produced = 0;
-        const soxr_error_t error = clock.time(
-            [&] { return api.soxr_process(handle, nullptr, 0, nullptr, outputData, *outputLength, &produced); });
-        if (error != nullptr) throw SoxrError(error);
-        if (produced == 0) break;
-        result.framesOut += static_cast<std::int64_t>(produced);
-    }
+    output.clear();
     clock.time([&] {
-        owner.reset();
+        resampler->flush(output);
+        resampler.reset();
         return 0;
     });
+    result.framesOut += output.frames();
     result.wallSeconds = clock.wallSeconds();
     result.cpuSeconds = clock.cpuSeconds();
     return result;
@@ -161,13 +149,12 @@ int main(int argc, char** argv)
     const cli::ConvertRequest& request = *parsed.request;
     try {
         const SourceInMemory source = readWholeSource(request.source);
-        const FloorResult result
-            = resampleInMemory(source, static_cast<double>(request.rate), request.format, request.options);
+        const FloorResult result = resampleInMemory(source, request.settings);
         std::printf("{\"soxr_wall_seconds\": %.6f, \"soxr_cpu_seconds\": %.6f, \"frames_in\": %lld, "
                     "\"frames_out\": %lld, \"channels\": %u, \"input_rate\": %.17g, \"target_rate\": %lld}\n",
             result.wallSeconds, result.cpuSeconds, static_cast<long long>(source.frames),
             static_cast<long long>(result.framesOut), source.format.channelCount, source.format.sampleRate,
-            static_cast<long long>(request.rate));
+            static_cast<long long>(request.settings.targetRate));
     } catch (const std::exception& error) {
         std::cerr << "fennick-bench-floor: " << error.what() << '\n';
         return 1;

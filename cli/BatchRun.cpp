@@ -82,8 +82,8 @@ private:
             std::error_code error;
             std::filesystem::create_directories(file.output.parent_path(), error);
             if (error) throw std::filesystem::filesystem_error(error.message(), file.output.parent_path(), error);
-            const ClipReport clips = convertWav(file.source, file.output, static_cast<double>(request_.rate),
-                request_.format, request_.options, [this, index](double fraction) { progressed(index, fraction); },
+            const ClipReport clips = convertWav(file.source, file.output, request_.settings,
+                [this, index](double fraction) { progressed(index, fraction); },
                 {stop_, request_.overwrite, request_.carryMetadata});
             std::string line = "Saved " + file.name.string() + " (" + soxrVersionText() + ")";
             const auto warning = clipWarning(clips);

@@ -147,12 +147,13 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
         "write each output into FOLDER under its suggested name, BASE_RATE-16|24|32f.wav", "");
     CLI::Option* const jobsOption
         = single("-j,--jobs", jobs, "N", "files converted at the same time, with -o", "cores");
-    app.add_flag("--steep", request.options.steepFilter, "steep filter, with libsoxr's own bandwidth for the quality");
+    app.add_flag(
+        "--steep", request.settings.options.steepFilter, "steep filter, with libsoxr's own bandwidth for the quality");
     app.add_flag("--filter-report", request.filterReport,
         "print the figures of the filter from --source-rate to --rate and convert nothing");
     CLI::Option* const sourceRateOption
         = single("--source-rate", sourceRate, "HZ", "source rate in Hz for --filter-report", "");
-    app.add_flag("--double-precision", request.options.doublePrecision, "64-bit internal processing");
+    app.add_flag("--double-precision", request.settings.options.doublePrecision, "64-bit internal processing");
     bool noDither = false;
     app.add_flag("--no-dither", noDither, "no TPDF dither for int16 output");
     app.add_flag("--overwrite", request.overwrite, "replace an existing DESTINATION");
@@ -163,18 +164,19 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
     try {
         // CLI11 takes its arguments last first.
         app.parse(std::vector<std::string>(arguments.rbegin(), arguments.rend()));
-        if (rateOption->count() > 0) request.rate = parseRate("--rate", rate);
+        if (rateOption->count() > 0) request.settings.targetRate = static_cast<double>(parseRate("--rate", rate));
         if (request.filterReport) {
             if (sourceRateOption->count() == 0) throw UsageError("--filter-report needs --source-rate");
             request.sourceRate = parseRate("--source-rate", sourceRate);
         } else if (sourceRateOption->count() > 0) {
             throw UsageError("--source-rate is only for --filter-report");
         }
-        if (formatOption->count() > 0) parseChoice("--format", format, kFormats, request.format);
-        if (qualityOption->count() > 0) parseChoice("--quality", quality, kPrecisions, request.options.precision);
-        if (phaseOption->count() > 0) parseChoice("--phase", phase, kPhases, request.options.phase);
-        if (rolloffOption->count() > 0) parseChoice("--rolloff", rolloff, kRolloffs, request.options.rolloff);
-        if (bandwidthOption->count() > 0) request.options.bandwidthPercent = parseBandwidth(bandwidth);
+        if (formatOption->count() > 0) parseChoice("--format", format, kFormats, request.settings.format);
+        if (qualityOption->count() > 0)
+            parseChoice("--quality", quality, kPrecisions, request.settings.options.precision);
+        if (phaseOption->count() > 0) parseChoice("--phase", phase, kPhases, request.settings.options.phase);
+        if (rolloffOption->count() > 0) parseChoice("--rolloff", rolloff, kRolloffs, request.settings.options.rolloff);
+        if (bandwidthOption->count() > 0) request.settings.options.bandwidthPercent = parseBandwidth(bandwidth);
         request.jobs = jobsOption->count() > 0 ? parseJobs(jobs) : std::max(1u, std::thread::hardware_concurrency());
         if (request.filterReport) {
             if (!operands.empty() || outputDirOption->count() > 0) {
@@ -191,7 +193,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
             request.source = operands[0];
             request.destination = operands[1];
         }
-        if (request.options.steepFilter && bandwidthOption->count() > 0) {
+        if (request.settings.options.steepFilter && bandwidthOption->count() > 0) {
             throw UsageError("--steep sets its own bandwidth; leave out --bandwidth");
         }
     } catch (const CLI::CallForHelp&) {
@@ -207,7 +209,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
         err << "fennick-convert: " << error.what() << " (see --help)\n";
         return {std::nullopt, 2};
     }
-    request.options.dither = !noDither;
+    request.settings.options.dither = !noDither;
     request.carryMetadata = !noMetadata;
     return {request, 0};
 }

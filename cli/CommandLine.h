@@ -17,9 +17,7 @@ struct ConvertRequest {
     std::vector<std::filesystem::path> sources; // many files, with outputDir: files and folders
     std::optional<std::filesystem::path> outputDir;
     unsigned jobs = 1; // files converted at the same time; the core count unless given
-    std::int64_t rate = 44100;
-    OutputFormat format = OutputFormat::int16;
-    ConversionOptions options;
+    ConversionSettings settings; // the rate is a whole number of hertz, as --rate takes it
     bool overwrite = false;
     bool quiet = false;
     bool carryMetadata = true; // false: fmt and data only

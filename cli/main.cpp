@@ -55,7 +55,8 @@ int convertMany(const fennick::cli::ConvertRequest& request, const StopOnSignal&
     using namespace fennick;
     std::vector<cli::BatchFile> files;
     try {
-        files = cli::planBatch(request.sources, *request.outputDir, request.rate, request.format);
+        files = cli::planBatch(request.sources, *request.outputDir,
+            static_cast<std::int64_t>(request.settings.targetRate), request.settings.format);
     } catch (const cli::OutputClash& clash) {
         std::cerr << "fennick-convert: " << clash.what() << '\n';
         return 2;
@@ -101,7 +102,7 @@ int main(int argc, char** argv)
     if (request.filterReport) {
         try {
             std::cout << cli::filterReport(measureFilterResponse(
-                static_cast<double>(request.sourceRate), static_cast<double>(request.rate), request.options));
+                static_cast<double>(request.sourceRate), request.settings.targetRate, request.settings.options));
         } catch (const std::exception& error) {
             std::cerr << "Measurement failed: " << error.what() << '\n';
             return 1;
@@ -132,8 +133,8 @@ int main(int argc, char** argv)
 
     ClipReport clips;
     try {
-        clips = convertWav(request.source, request.destination, static_cast<double>(request.rate), request.format,
-            request.options, progress, {stopOnSignal.token(), request.overwrite, request.carryMetadata});
+        clips = convertWav(request.source, request.destination, request.settings, progress,
+            {stopOnSignal.token(), request.overwrite, request.carryMetadata});
     } catch (const ConversionCancelled&) {
         bar.reset();
         return 128 + stopOnSignal.signal();

@@ -5,10 +5,14 @@
 
 namespace fennick {
 
-// How a block holds its samples in memory; every block here is interleaved.
-enum class SampleType { float32, int16 };
+// How a block holds its samples in memory; every block here is interleaved. float64 is only what
+// the filter measurement has libsoxr hand back.
+enum class SampleType { float32, int16, float64 };
 
-constexpr std::size_t bytesPerSample(SampleType type) { return type == SampleType::int16 ? 2 : 4; }
+constexpr std::size_t bytesPerSample(SampleType type)
+{
+    return type == SampleType::int16 ? 2 : type == SampleType::float64 ? 8 : 4;
+}
 
 struct AudioFormat {
     SampleType sampleType = SampleType::float32;

@@ -6,6 +6,7 @@
 #include "ClipMeter.h"
 #include "Metadata.h"
 #include "PendingDestination.h"
+#include "Resampler.h"
 #include "SoxrApi.h"
 #include "SoxrSpecs.h"
 #include "ThreadBudget.h"
@@ -120,10 +121,6 @@ struct Run {
     const RunControl& control;
     const SourceMetadata& metadata;
 
-    soxr_t create(std::uint32_t channelCount) const
-    {
-        return createSoxr(api, inputRate, targetRate, channelCount, io, quality, &runtime);
-    }
     AudioFileWriter openWriter() const
     {
         // The metadata's bytes count towards the 4 GiB a plain WAV can hold.
@@ -139,12 +136,6 @@ struct Run {
         }
         return writer;
     }
-    void report() const
-    {
-        if (reader.frames() >= 1 && progress) {
-            progress(static_cast<double>(reader.position()) / static_cast<double>(reader.frames()));
-        }
-    }
     void finish(AudioFileWriter& writer)
     {
         reader.close();
@@ -153,171 +144,65 @@ struct Run {
     }
 };
 
-// One resampler for all channels, on the calling thread.
-ClipReport convertOnThisThread(Run& run)
-{
-    const SoxrApi& api = run.api;
-    SoxrHandle handle(api, run.create(run.channels));
-    auto input = AudioBlock::make(run.reader.blockFormat(), kInputBlockFrames);
-    auto output = AudioBlock::make(run.outputFormat, run.outputLength);
-    if (!input || !output) throw ConversionError(kNoMemory);
-    void* outputData = output->data();
-    const float* inputSamples = input->floatSamples();
-    const std::uint32_t channels = run.channels, outputLength = run.outputLength;
-    AudioFileReader& reader = run.reader;
+// Blocks in flight between reading and writing when groups work on threads of their own: each
+// group has this many output slots, the run this many input blocks, so memory stays flat however
+// long the file. A single group works on the calling thread, one block at a time.
+constexpr std::size_t kRing = 2;
 
-    // Only now, with everything the run needs in hand, is anything created at the destination.
-    AudioFileWriter writer = run.openWriter();
-    ClipMeter meter(run.format);
-    const auto write = [&](std::size_t produced) {
-        output->setFrameLength(static_cast<std::uint32_t>(produced));
-        writer.write(*output);
-        meter.observe(*output);
-    };
-
-    while (reader.position() < reader.frames()) {
-        if (run.control.stop.stop_requested()) throw ConversionCancelled();
-        reader.read(*input);
-        const std::int64_t n = input->frameLength();
-        if (n == 0) break; // the file ended before its stated length
-
-        std::int64_t fed = 0;
-        do {
-            std::size_t consumed = 0;
-            std::size_t produced = 0;
-            if (soxr_error_t error = api.soxr_process(handle.get(), inputSamples + fed * channels,
-                    static_cast<std::size_t>(n - fed), &consumed, outputData, outputLength, &produced)) {
-                throw SoxrError(error);
-            }
-            fed += static_cast<std::int64_t>(consumed);
-            if (produced > 0) write(produced);
-            if (consumed == 0 && produced == 0) break;
-        } while (fed < n);
-        run.report();
-    }
-    if (run.control.stop.stop_requested()) throw ConversionCancelled();
-
-    for (;;) {
-        std::size_t produced = 0;
-        if (soxr_error_t error
-            = api.soxr_process(handle.get(), nullptr, 0, nullptr, outputData, outputLength, &produced)) {
-            throw SoxrError(error);
-        }
-        if (produced == 0) break;
-        write(produced);
-    }
-    const std::size_t* libsoxrClips = api.soxr_num_clips(handle.get());
-    const ClipReport report = meter.report(libsoxrClips != nullptr ? *libsoxrClips : 0);
-
-    input.reset();
-    output.reset();
-    handle.reset();
-    run.finish(writer);
-    return report;
-}
-
-// Blocks in flight between reading and writing: each group has this many output slots, the run
-// this many input blocks, so memory stays flat however long the file.
-constexpr std::uint64_t kRing = 2;
-
-// Samples of one block for some of the channels, interleaved among themselves; grows only when
-// libsoxr hands back more than one call's worth for a block.
-class GroupSamples {
-public:
-    GroupSamples(std::size_t frameBytes, std::size_t capacity) : frameBytes_(frameBytes) { grow(capacity); }
-    std::byte* tail() { return data_.get() + frames_ * frameBytes_; }
-    std::byte* data() { return data_.get(); }
-    std::size_t frames() const { return frames_; }
-    void clear() { frames_ = 0; }
-    void added(std::size_t frames) { frames_ += frames; }
-    // Room for `frames` more.
-    void reserve(std::size_t frames)
-    {
-        if (frames_ + frames > capacity_) grow(std::max(2 * capacity_, frames_ + frames));
-    }
-
-private:
-    void grow(std::size_t capacity)
-    {
-        std::unique_ptr<std::byte[]> larger(new (std::nothrow) std::byte[capacity * frameBytes_]);
-        if (!larger) throw ConversionError(kNoMemory);
-        if (frames_ > 0) std::memcpy(larger.get(), data_.get(), frames_ * frameBytes_);
-        data_ = std::move(larger);
-        capacity_ = capacity;
-    }
-
-    std::size_t frameBytes_;
-    std::size_t capacity_ = 0;
-    std::size_t frames_ = 0;
-    std::unique_ptr<std::byte[]> data_;
-};
+constexpr std::size_t blocksInFlight(std::size_t groupCount) { return groupCount > 1 ? kRing : 1; }
 
 // Some adjacent channels and the resampler that is theirs alone, with an output slot for each
 // block in flight.
 struct ChannelGroup {
-    ChannelGroup(const Run& run, std::uint32_t first, std::uint32_t count)
-        : api(run.api), first(first), count(count), allChannels(run.channels), outputLength(run.outputLength),
-          sampleBytes(bytesPerSample(run.outputFormat.sampleType)), handle(run.api, run.create(count)),
-          input(new (std::nothrow) float[std::size_t{kInputBlockFrames} * count]),
-          slots{GroupSamples(sampleBytes * count, outputLength), GroupSamples(sampleBytes * count, outputLength)}
+    ChannelGroup(const Run& run, std::uint32_t first, std::uint32_t count, std::size_t slotCount)
+        : first(first), count(count), allChannels(run.channels),
+          resampler(run.api, run.inputRate, run.targetRate, count, run.io, run.quality, run.runtime)
     {
-        if (!input) throw ConversionError(kNoMemory);
+        // A group of all the channels takes the block as it was read.
+        if (count < allChannels) {
+            input.reset(new (std::nothrow) float[std::size_t{kInputBlockFrames} * count]);
+            if (!input) throw ConversionError(kNoMemory);
+        }
+        slots.reserve(slotCount);
+        for (std::size_t i = 0; i < slotCount; ++i) {
+            slots.emplace_back(AudioFormat{run.outputFormat.sampleType, run.targetRate, count}, run.outputLength);
+        }
     }
 
     // Resamples `frames` interleaved frames of all channels into `slot`; null input flushes.
-    void process(const float* samples, std::uint32_t frames, int slot)
+    void process(const float* samples, std::uint32_t frames, std::size_t slot)
     {
-        GroupSamples& out = slots[slot];
+        ResampledFrames& out = slots[slot];
         out.clear();
-        if (samples == nullptr) {
-            for (;;) {
-                out.reserve(outputLength);
-                std::size_t produced = 0;
-                if (soxr_error_t error
-                    = api.soxr_process(handle.get(), nullptr, 0, nullptr, out.tail(), outputLength, &produced)) {
-                    throw SoxrError(error);
-                }
-                if (produced == 0) return;
-                out.added(produced);
+        if (samples == nullptr) return resampler.flush(out);
+        if (input) {
+            float* own = input.get();
+            for (std::uint32_t f = 0; f < frames; ++f) {
+                const float* from = samples + std::size_t{f} * allChannels + first;
+                for (std::uint32_t c = 0; c < count; ++c) own[std::size_t{f} * count + c] = from[c];
             }
+            samples = own;
         }
-        float* own = input.get();
-        for (std::uint32_t f = 0; f < frames; ++f) {
-            const float* from = samples + std::size_t{f} * allChannels + first;
-            for (std::uint32_t c = 0; c < count; ++c) own[std::size_t{f} * count + c] = from[c];
-        }
-        std::size_t fed = 0;
-        do {
-            out.reserve(outputLength);
-            std::size_t consumed = 0;
-            std::size_t produced = 0;
-            if (soxr_error_t error = api.soxr_process(
-                    handle.get(), own + fed * count, frames - fed, &consumed, out.tail(), outputLength, &produced)) {
-                throw SoxrError(error);
-            }
-            fed += consumed;
-            out.added(produced);
-            if (consumed == 0 && produced == 0) break;
-        } while (fed < frames);
+        resampler.process(samples, frames, out);
     }
 
-    const SoxrApi& api;
-    std::uint32_t first, count, allChannels, outputLength;
-    std::size_t sampleBytes;
-    SoxrHandle handle;
-    std::unique_ptr<float[]> input;
-    GroupSamples slots[kRing];
+    std::uint32_t first, count, allChannels;
+    Resampler resampler;
+    std::unique_ptr<float[]> input; // this group's channels of a block, when it has not all of them
+    std::vector<ResampledFrames> slots;
 };
 
-// One thread per group, each taking the blocks in order as they are posted, up to kRing ahead of
-// the block being written, so that no thread waits for another at every block. The first failure
-// of any of them is kept and raised on the caller's thread; the threads are stopped and joined
-// before the crew is gone.
+// Works the groups through the blocks in order as they are posted. More than one group: one
+// thread per group, each up to kRing blocks ahead of the block being written, so that no thread
+// waits for another at every block; the first failure of any of them is kept and raised on the
+// caller's thread, and the threads are stopped and joined before the crew is gone. One group: it
+// works on the posting thread, within post().
 class Crew {
 public:
     explicit Crew(std::vector<std::unique_ptr<ChannelGroup>>& groups)
         : groups_(groups), done_(groups.size(), 0), failed_(groups.size(), 0)
     {
+        if (groups.size() == 1) return;
         try {
             threads_.reserve(groups.size());
             for (std::size_t i = 0; i < groups.size(); ++i) {
@@ -330,9 +215,17 @@ public:
     }
     ~Crew() { stopAll(); }
 
-    // Posts the next block (null samples: the flush) to every group, into slot posted() % kRing.
+    // Blocks that may be posted ahead of the one being written.
+    std::size_t depth() const { return blocksInFlight(groups_.size()); }
+
+    // Posts the next block (null samples: the flush) to every group, into slot posted() % depth().
     void post(const float* samples, std::uint32_t frames)
     {
+        if (threads_.empty()) {
+            groups_.front()->process(samples, frames, 0);
+            done_.front() = ++posted_;
+            return;
+        }
         std::lock_guard lock(mutex_);
         jobs_[posted_ % kRing] = {samples, frames};
         ++posted_;
@@ -388,7 +281,7 @@ private:
             }
             std::exception_ptr failure;
             try {
-                group.process(job.samples, job.frames, static_cast<int>(next % kRing));
+                group.process(job.samples, job.frames, next % kRing);
             } catch (...) {
                 failure = std::current_exception();
             }
@@ -416,12 +309,12 @@ private:
 };
 
 template <typename Sample>
-void interleave(const std::vector<std::unique_ptr<ChannelGroup>>& groups, int slot, std::size_t from,
+void interleave(const std::vector<std::unique_ptr<ChannelGroup>>& groups, std::size_t slot, std::size_t from,
     std::size_t frames, Sample* out, std::uint32_t channels)
 {
     for (const auto& each : groups) {
         ChannelGroup& group = *each;
-        const auto* samples = reinterpret_cast<const Sample*>(group.slots[slot].data()) + from * group.count;
+        const auto* samples = static_cast<const Sample*>(group.slots[slot].block().data()) + from * group.count;
         Sample* to = out + group.first;
         const std::uint32_t count = group.count;
         for (std::size_t f = 0; f < frames; ++f) {
@@ -431,24 +324,40 @@ void interleave(const std::vector<std::unique_ptr<ChannelGroup>>& groups, int sl
 }
 
 // The channels split evenly into `groupCount` groups resampled side by side, while this thread
-// reads ahead and writes behind.
-ClipReport convertInGroups(Run& run, unsigned groupCount)
+// reads ahead and writes behind; or, for one group, read, resampled and written in turn.
+ClipReport convert(Run& run, unsigned groupCount)
 {
+    const std::size_t depth = blocksInFlight(groupCount);
     std::vector<std::unique_ptr<ChannelGroup>> groups;
     for (unsigned i = 0; i < groupCount; ++i) {
         const std::uint32_t first = run.channels * i / groupCount, end = run.channels * (i + 1) / groupCount;
-        groups.push_back(std::make_unique<ChannelGroup>(run, first, end - first));
+        groups.push_back(std::make_unique<ChannelGroup>(run, first, end - first, depth));
     }
-    std::unique_ptr<AudioBlock> inputs[2] = {AudioBlock::make(run.reader.blockFormat(), kInputBlockFrames),
-        AudioBlock::make(run.reader.blockFormat(), kInputBlockFrames)};
-    auto output = AudioBlock::make(run.outputFormat, run.outputLength);
-    if (!inputs[0] || !inputs[1] || !output) throw ConversionError(kNoMemory);
+    std::unique_ptr<AudioBlock> inputs[kRing];
+    for (std::size_t i = 0; i < depth; ++i) {
+        inputs[i] = AudioBlock::make(run.reader.blockFormat(), kInputBlockFrames);
+        if (!inputs[i]) throw ConversionError(kNoMemory);
+    }
+    // Where the groups' channels are put together; one group's slot is written as it is.
+    std::unique_ptr<AudioBlock> output;
+    if (groupCount > 1) {
+        output = AudioBlock::make(run.outputFormat, run.outputLength);
+        if (!output) throw ConversionError(kNoMemory);
+    }
 
+    // Only now, with everything the run needs in hand, is anything created at the destination.
     AudioFileWriter writer = run.openWriter();
     ClipMeter meter(run.format);
     AudioFileReader& reader = run.reader;
     const bool int16 = run.outputFormat.sampleType == SampleType::int16;
-    const auto write = [&](int slot) {
+    const auto write = [&](std::size_t slot) {
+        if (!output) {
+            const AudioBlock& block = groups.front()->slots[slot].block();
+            if (block.frameLength() == 0) return;
+            writer.write(block);
+            meter.observe(block);
+            return;
+        }
         const std::size_t frames = groups.front()->slots[slot].frames();
         for (const auto& group : groups) {
             if (group->slots[slot].frames() != frames) throw SoxrError("the channel groups fell out of step");
@@ -479,9 +388,9 @@ ClipReport convertInGroups(Run& run, unsigned groupCount)
     std::int64_t positions[kRing] = {};
     bool more = true, flushed = false;
     for (std::uint64_t written = 0;; ++written) {
-        while (!flushed && crew->posted() < written + kRing) {
+        while (!flushed && crew->posted() < written + depth) {
             const std::uint64_t index = crew->posted();
-            AudioBlock& block = *inputs[index % kRing];
+            AudioBlock& block = *inputs[index % depth];
             if (more) more = read(block);
             if (!more) {
                 if (run.control.stop.stop_requested()) throw ConversionCancelled();
@@ -489,29 +398,25 @@ ClipReport convertInGroups(Run& run, unsigned groupCount)
                 crew->post(nullptr, 0);
                 break;
             }
-            positions[index % kRing] = reader.position();
+            positions[index % depth] = reader.position();
             crew->post(block.floatSamples(), block.frameLength());
         }
         if (written == crew->posted()) break;
         crew->waitFor(written);
         // The reads ran ahead of the stop; a stop while the groups worked is seen before the write.
         if (run.control.stop.stop_requested()) throw ConversionCancelled();
-        write(static_cast<int>(written % kRing));
+        write(written % depth);
         const bool lastIsFlush = flushed && written + 1 == crew->posted();
         if (!lastIsFlush && reader.frames() >= 1 && run.progress) {
-            run.progress(static_cast<double>(positions[written % kRing]) / static_cast<double>(reader.frames()));
+            run.progress(static_cast<double>(positions[written % depth]) / static_cast<double>(reader.frames()));
         }
     }
     crew.reset();
 
     std::uint64_t clips = 0;
-    for (const auto& group : groups) {
-        const std::size_t* count = run.api.soxr_num_clips(group->handle.get());
-        clips += count != nullptr ? *count : 0;
-    }
+    for (const auto& group : groups) clips += group->resampler.clips();
     const ClipReport report = meter.report(clips);
-    inputs[0].reset();
-    inputs[1].reset();
+    for (auto& input : inputs) input.reset();
     output.reset();
     groups.clear();
     run.finish(writer);
@@ -520,9 +425,11 @@ ClipReport convertInGroups(Run& run, unsigned groupCount)
 
 } // namespace
 
-ClipReport convertWav(const std::filesystem::path& source, const std::filesystem::path& destination, double targetRate,
-    OutputFormat format, const ConversionOptions& options, const ProgressCallback& progress, const RunControl& control)
+ClipReport convertWav(const std::filesystem::path& source, const std::filesystem::path& destination,
+    const ConversionSettings& settings, const ProgressCallback& progress, const RunControl& control)
 {
+    const double targetRate = settings.targetRate;
+    const OutputFormat format = settings.format;
     AudioFileReader reader(source);
     const double inputRate = reader.sampleRate();
     const std::uint32_t channels = reader.channelCount();
@@ -534,8 +441,8 @@ ClipReport convertWav(const std::filesystem::path& source, const std::filesystem
     const SourceMetadata metadata = control.carryMetadata ? readMetadata(reader.sndfile()) : SourceMetadata{};
 
     const SoxrApi& api = SoxrApi::shared();
-    Run run{reader, pending, api, inputRate, targetRate, channels, format, ioSpecFor(api, format, options),
-        qualitySpecFor(api, options), api.soxr_runtime_spec(1), *outputBlockCapacity(inputRate, targetRate),
+    Run run{reader, pending, api, inputRate, targetRate, channels, format, ioSpecFor(api, format, settings.options),
+        qualitySpecFor(api, settings.options), api.soxr_runtime_spec(1), *outputBlockCapacity(inputRate, targetRate),
         AudioFormat{outputType, targetRate, channels}, progress, control, metadata};
 
     // Channel groups hold two blocks of output each beside the one being written; a source that
@@ -543,7 +450,7 @@ ClipReport convertWav(const std::filesystem::path& source, const std::filesystem
     const bool roomForGroups
         = 3 * outputBlockBytes(inputRate, targetRate, channels, outputType) <= kMaxOutputBlockBytes;
     const ThreadBudget budget(roomForGroups ? std::min(channels, ThreadBudget::cores()) : 1);
-    return budget.granted() > 1 ? convertInGroups(run, budget.granted()) : convertOnThisThread(run);
+    return convert(run, budget.granted());
 }
 
 } // namespace fennick

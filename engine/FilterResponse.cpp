@@ -2,6 +2,7 @@
 // spectrum of what comes out.
 
 #include "FennickEngine.h"
+#include "Resampler.h"
 #include "SoxrApi.h"
 #include "SoxrSpecs.h"
 
@@ -87,13 +88,13 @@ ImpulseRun runImpulse(
     io.otype = SOXR_FLOAT64_I; // the measurement adds no rounding of its own
     const soxr_quality_spec_t quality = qualitySpecFor(api, options);
     // One thread, as a conversion asks: libsoxr's environment variables stay out of the timing.
-    const soxr_runtime_spec_t runtime = api.soxr_runtime_spec(1);
-    const SoxrHandle resampler(api, createSoxr(api, inRate, outRate, 1, io, quality, &runtime));
+    Resampler resampler(api, inRate, outRate, 1, io, quality, api.soxr_runtime_spec(1));
+    ResampledFrames output(
+        {SampleType::float64, outRate, 1}, static_cast<std::uint32_t>(std::ceil(kChunk * outRate / inRate)) + 8192);
 
     ImpulseRun run;
     run.passbandEnd = quality.passband_end;
     std::vector<float> input(kChunk, 0.0f);
-    std::vector<double> output(static_cast<std::size_t>(std::ceil(kChunk * outRate / inRate)) + 8192);
     const double smallestPeak = 1e-3 * std::min(1.0, outRate / inRate);
     std::size_t fed = 0, quietTail = 0;
     double peak = 0;
@@ -102,24 +103,19 @@ ImpulseRun runImpulse(
         std::fill(input.begin(), input.end(), 0.0f);
         const bool impulseHere = !impulseIn && lead < fed + kChunk;
         if (impulseHere) input[lead - fed] = 1.0f;
-        std::size_t consumed = 0;
-        while (consumed < kChunk) {
-            std::size_t taken = 0, produced = 0;
-            const soxr_error_t error = api.soxr_process(resampler.get(), input.data() + consumed, kChunk - consumed,
-                &taken, output.data(), output.size(), &produced);
-            if (error != nullptr) throw SoxrError(error);
-            consumed += taken;
-            for (std::size_t i = 0; i < produced; ++i) {
-                const double value = std::abs(output[i]);
-                peak = std::max(peak, value);
-                quietTail = value > 1e-15 * peak ? 0 : quietTail + 1;
-            }
-            run.output.insert(run.output.end(), output.begin(), output.begin() + static_cast<long>(produced));
+        output.clear();
+        resampler.process(input.data(), kChunk, output);
+        const auto* samples = static_cast<const double*>(output.block().data());
+        for (std::size_t i = 0; i < output.frames(); ++i) {
+            const double value = std::abs(samples[i]);
+            peak = std::max(peak, value);
+            quietTail = value > 1e-15 * peak ? 0 : quietTail + 1;
         }
+        run.output.insert(run.output.end(), samples, samples + output.frames());
         fed += kChunk;
         if (impulseHere) {
             impulseIn = true;
-            run.delay = api.soxr_delay(resampler.get());
+            run.delay = resampler.delay();
         }
         // Once the peak has passed, a long enough stretch of silence is the filter's end.
         if (impulseIn && peak >= smallestPeak && quietTail >= 2 * kChunk) break;

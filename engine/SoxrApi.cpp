@@ -9,11 +9,7 @@ namespace fennick {
 
 namespace {
 
-#if defined(__APPLE__)
-constexpr const char* kFixedPaths[] = {"/opt/homebrew/lib/libsoxr.dylib", "/usr/local/lib/libsoxr.dylib"};
-#else
 constexpr const char* kFixedPaths[] = {"/usr/local/lib/libsoxr.so.0", "/usr/local/lib/libsoxr.so"};
-#endif
 
 // Closes a library unless it was bound completely.
 struct LibraryHandle {
@@ -105,15 +101,6 @@ const SoxrApi& SoxrApi::shared()
     // A function-local static is initialised exactly once, racing first uses wait for it.
     static const SoxrApi api = resolveSoxrApi();
     return api;
-}
-
-soxr_t createSoxr(const SoxrApi& api, double inputRate, double outputRate, unsigned channels, const soxr_io_spec_t& io,
-    const soxr_quality_spec_t& quality, const soxr_runtime_spec_t* runtime)
-{
-    soxr_error_t error = nullptr;
-    soxr_t handle = api.soxr_create(inputRate, outputRate, channels, &error, &io, &quality, runtime);
-    if (handle == nullptr) throw SoxrError(error != nullptr ? error : "unknown libsoxr error");
-    return handle;
 }
 
 std::string soxrVersionText(const SoxrApi& api)

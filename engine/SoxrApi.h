@@ -10,7 +10,6 @@
 
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace fennick {
@@ -59,27 +58,5 @@ SoxrApi linkedSoxrApi();
 
 // Version text of the bound library, or "unknown" when it returns none.
 std::string soxrVersionText(const SoxrApi& api);
-
-// Deletes a resampler through the table it was made with.
-class SoxrHandle {
-public:
-    SoxrHandle(const SoxrApi& api, soxr_t handle) : api_(api), handle_(handle) { }
-    SoxrHandle(const SoxrHandle&) = delete;
-    SoxrHandle& operator=(const SoxrHandle&) = delete;
-    ~SoxrHandle() { reset(); }
-    soxr_t get() const { return handle_; }
-    void reset()
-    {
-        if (handle_ != nullptr) api_.soxr_delete(std::exchange(handle_, nullptr));
-    }
-
-private:
-    const SoxrApi& api_;
-    soxr_t handle_;
-};
-
-// soxr_create through the table; a SoxrError with libsoxr's text when it makes none.
-soxr_t createSoxr(const SoxrApi& api, double inputRate, double outputRate, unsigned channels, const soxr_io_spec_t& io,
-    const soxr_quality_spec_t& quality, const soxr_runtime_spec_t* runtime);
 
 } // namespace fennick

@@ -4,7 +4,7 @@
 // settings they are converted with, and where the outputs go. Only the main thread reads or
 // writes it.
 
-#include "ContentState.h"
+#include "FennickEngine.h"
 
 #include <QString>
 #include <QUrl>
@@ -32,8 +32,7 @@ struct BatchRow {
 
 struct BatchState {
     std::vector<BatchRow> rows;
-    // The main window's destination-format and quality sections edit and show these fields.
-    ContentState settings;
+    ConversionSettings settings; // edited and shown by the main window's destination and quality sections
     std::optional<QUrl> saveFolder; // the first folder added, or the first file's, until chosen
     bool saveNextToSource = false;
     bool isConverting = false;

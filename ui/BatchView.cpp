@@ -227,26 +227,12 @@ BatchView::BatchView(QWidget* parent)
     connect(list_, &QTreeWidget::itemSelectionChanged, this, &BatchView::render);
     connect(list_, &QTreeWidget::itemDoubleClicked, this,
         [this](QTreeWidgetItem* item) { revealOutput(list_->indexOfTopLevelItem(item)); });
-    connect(destinationSection_, &DestinationSection::targetRateEdited, this, [this](TargetSampleRate rate) {
-        state_.settings.targetRate = rate;
+    const auto editSettings = [this](const ConversionSettings& settings) {
+        state_.settings = settings;
         render();
-    });
-    connect(destinationSection_, &DestinationSection::outputFormatEdited, this, [this](OutputFormat format) {
-        state_.settings.outputFormat = format;
-        render();
-    });
-    connect(destinationSection_, &DestinationSection::ditherEdited, this, [this](bool dither) {
-        state_.settings.options.dither = dither;
-        render();
-    });
-    connect(qualitySection_, &QualitySection::optionsEdited, this, [this](const ConversionOptions& options) {
-        state_.settings.options = options;
-        render();
-    });
-    connect(qualitySection_, &QualitySection::resetRequested, this, [this] {
-        state_.settings.options = ConversionOptions{};
-        render();
-    });
+    };
+    connect(destinationSection_, &DestinationSection::settingsEdited, this, editSettings);
+    connect(qualitySection_, &QualitySection::settingsEdited, this, editSettings);
 
     render();
     alignLabelColumns({static_cast<QFormLayout*>(destinationSection_->layout()), saveForm});
@@ -361,7 +347,7 @@ void BatchView::setSaveNextToSource(bool nextToSource)
 
 std::optional<QUrl> BatchView::outputOf(const BatchRow& row) const
 {
-    const QString name = defaultOutputFileName(row.source, state_.settings.targetRate, state_.settings.outputFormat);
+    const QString name = defaultOutputFileName(row.source, state_.settings);
     if (state_.saveNextToSource) return QUrl::fromLocalFile(QFileInfo(row.source.toLocalFile()).dir().filePath(name));
     if (!state_.saveFolder) return std::nullopt;
     const QString subfolder = QFile::decodeName(row.subfolder.c_str());
@@ -409,9 +395,7 @@ void BatchView::convertAll()
         }
         row.status = Status::waiting;
         // The settings as the run starts: later edits in the window only reach the next run.
-        jobs.push_back({i,
-            {row.source, *row.output, rawValue(state_.settings.targetRate), state_.settings.outputFormat,
-                state_.settings.options, exists}});
+        jobs.push_back({i, {row.source, *row.output, state_.settings, exists}});
     }
     state_.summary.reset();
     state_.isConverting = true;

@@ -20,9 +20,7 @@ struct ContentState {
     std::optional<QString> sourceFormat; // e.g. "24-bit integer"
     std::optional<QString> sourceMetadata; // what is carried across, e.g. "Broadcast WAV, iXML" or "None"
     std::optional<QString> errorMessage;
-    TargetSampleRate targetRate = TargetSampleRate::r44100;
-    OutputFormat outputFormat = OutputFormat::int16;
-    ConversionOptions options;
+    ConversionSettings settings; // what steps 2 and 3 edit
     bool isConverting = false;
     double conversionProgress = 0.0; // fraction of the source read, 0…1
     std::optional<QString> conversionMessage;

@@ -75,26 +75,12 @@ ContentView::ContentView(QWidget* parent)
     dropHighlight_ = new DropHighlight(this);
 
     connect(sourceSection_, &SourceSection::chooseRequested, this, &ContentView::chooseSourceFile);
-    connect(destinationSection_, &DestinationSection::targetRateEdited, this, [this](TargetSampleRate rate) {
-        state_.targetRate = rate;
+    const auto editSettings = [this](const ConversionSettings& settings) {
+        state_.settings = settings;
         render();
-    });
-    connect(destinationSection_, &DestinationSection::outputFormatEdited, this, [this](OutputFormat format) {
-        state_.outputFormat = format;
-        render();
-    });
-    connect(destinationSection_, &DestinationSection::ditherEdited, this, [this](bool dither) {
-        state_.options.dither = dither;
-        render();
-    });
-    connect(qualitySection_, &QualitySection::optionsEdited, this, [this](const ConversionOptions& options) {
-        state_.options = options;
-        render();
-    });
-    connect(qualitySection_, &QualitySection::resetRequested, this, [this] {
-        state_.options = ConversionOptions{};
-        render();
-    });
+    };
+    connect(destinationSection_, &DestinationSection::settingsEdited, this, editSettings);
+    connect(qualitySection_, &QualitySection::settingsEdited, this, editSettings);
     connect(qualitySection_, &QualitySection::showsImpulseEdited, this, [this](bool showsImpulse) {
         state_.showsImpulseResponse = showsImpulse;
         render();
@@ -189,11 +175,10 @@ void ContentView::startConversion()
 {
     if (!state_.sourceURL || state_.isConverting) return;
     const std::optional<QUrl> destination
-        = saveFileChooser_(this, defaultOutputFileName(*state_.sourceURL, state_.targetRate, state_.outputFormat));
+        = saveFileChooser_(this, defaultOutputFileName(*state_.sourceURL, state_.settings));
     if (!destination || !state_.sourceURL) return;
 
-    const ConversionRequest request{
-        *state_.sourceURL, *destination, rawValue(state_.targetRate), state_.outputFormat, state_.options};
+    const ConversionRequest request{*state_.sourceURL, *destination, state_.settings};
     state_.isConverting = true;
     state_.conversionProgress = 0.0;
     state_.conversionMessage.reset();
@@ -242,7 +227,7 @@ void ContentView::cancelConversion()
 // The plot follows the rates and the filter's settings; without a file, as for 44.1 kHz in.
 void ContentView::requestFilterMeasurement()
 {
-    FilterRequest request{state_.sampleRate.value_or(44100.0), rawValue(state_.targetRate), state_.options};
+    FilterRequest request{state_.sampleRate.value_or(44100.0), state_.settings.targetRate, state_.settings.options};
     request.options.dither = true; // the measurement has no dither; no new run for the toggle
     if (request == lastFilterRequest_) return;
     lastFilterRequest_ = request;
@@ -254,9 +239,10 @@ void ContentView::render()
     requestFilterMeasurement();
     const bool hasSource = state_.hasSource();
     sourceSection_->render(state_);
-    destinationSection_->render(state_);
+    destinationSection_->render(state_.settings);
     destinationSection_->setEnabled(hasSource);
-    qualitySection_->render(state_);
+    qualitySection_->render(state_.settings);
+    qualitySection_->filterPlot()->render(state_);
     qualitySection_->setEnabled(hasSource);
     bottomBar_->render(state_);
     dropHighlight_->setVisible(state_.isDropTargeted);

@@ -27,10 +27,11 @@ void postToMainThread(std::function<void()> task)
 
 } // namespace
 
-QString defaultOutputFileName(const QUrl& source, TargetSampleRate targetRate, OutputFormat outputFormat)
+QString defaultOutputFileName(const QUrl& source, const ConversionSettings& settings)
 {
     const std::filesystem::path name = source.fileName().toStdString();
-    return QString::fromStdString(fennick::defaultOutputFileName(name, hertz(targetRate), outputFormat).string());
+    const auto hertz = static_cast<std::int64_t>(settings.targetRate);
+    return QString::fromStdString(fennick::defaultOutputFileName(name, hertz, settings.format).string());
 }
 
 QThreadPool& conversionPool()
@@ -53,8 +54,8 @@ std::stop_source startConversionJob(const ConversionRequest& request, Conversion
         };
         ClipReport clips;
         try {
-            clips = convertWav(localPath(request.source), localPath(request.destination), request.targetRate,
-                request.outputFormat, request.options, progress, {stop, request.replaceExisting});
+            clips = convertWav(localPath(request.source), localPath(request.destination), request.settings, progress,
+                {stop, request.replaceExisting});
         } catch (const ConversionCancelled&) {
             return; // the window has said so already, or is gone
         } catch (const std::exception& error) {

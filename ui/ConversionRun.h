@@ -17,15 +17,13 @@
 namespace fennick {
 
 // The engine's defaultOutputFileName for a window's source and settings.
-QString defaultOutputFileName(const QUrl& source, TargetSampleRate targetRate, OutputFormat outputFormat);
+QString defaultOutputFileName(const QUrl& source, const ConversionSettings& settings);
 
 // Everything a run reads, copied when it starts; later edits in the window do not reach it.
 struct ConversionRequest {
     QUrl source;
     QUrl destination;
-    double targetRate = 0; // hertz
-    OutputFormat outputFormat = OutputFormat::int16;
-    ConversionOptions options;
+    ConversionSettings settings;
     bool replaceExisting = true; // the save dialog has asked before a file is replaced
 };
 

@@ -64,24 +64,40 @@ DestinationSection::DestinationSection(QWidget* parent)
     ditherGroup_->setGraphicsEffect(ditherOpacity_);
     form->addRow(QString(), ditherGroup_);
 
-    connect(sampleRatePicker_, &QComboBox::activated, this,
-        [this](int index) { emit targetRateEdited(allCases<TargetSampleRate>().at(static_cast<std::size_t>(index))); });
-    connect(formatPicker_, &QComboBox::activated, this,
-        [this](int index) { emit outputFormatEdited(allCases<OutputFormat>().at(static_cast<std::size_t>(index))); });
-    connect(ditherToggle_, &QCheckBox::clicked, this, &DestinationSection::ditherEdited);
+    connect(sampleRatePicker_, &QComboBox::activated, this, [this](int index) {
+        edit([index](ConversionSettings& s) {
+            s.targetRate = rawValue(allCases<TargetSampleRate>().at(static_cast<std::size_t>(index)));
+        });
+    });
+    connect(formatPicker_, &QComboBox::activated, this, [this](int index) {
+        edit([index](
+                 ConversionSettings& s) { s.format = allCases<OutputFormat>().at(static_cast<std::size_t>(index)); });
+    });
+    connect(ditherToggle_, &QCheckBox::clicked, this,
+        [this](bool on) { edit([on](ConversionSettings& s) { s.options.dither = on; }); });
 }
 
-void DestinationSection::render(const ContentState& state)
+void DestinationSection::edit(const std::function<void(ConversionSettings&)>& change)
 {
+    ConversionSettings settings = settings_;
+    change(settings);
+    emit settingsEdited(settings);
+}
+
+void DestinationSection::render(const ConversionSettings& settings)
+{
+    settings_ = settings;
     const QSignalBlocker rateBlocker(sampleRatePicker_);
     const QSignalBlocker formatBlocker(formatPicker_);
     const QSignalBlocker ditherBlocker(ditherToggle_);
-    sampleRatePicker_->setCurrentIndex(static_cast<int>(ordinal(state.targetRate)));
-    formatPicker_->setCurrentIndex(static_cast<int>(ordinal(state.outputFormat)));
+    // The window only ever sets one of the picker's rates; any other shows none.
+    const std::optional<TargetSampleRate> rate = fromRawValue<TargetSampleRate>(settings.targetRate);
+    sampleRatePicker_->setCurrentIndex(rate ? static_cast<int>(ordinal(*rate)) : -1);
+    formatPicker_->setCurrentIndex(static_cast<int>(ordinal(settings.format)));
 
     // Dither is libsoxr's only for 16-bit output; elsewhere show it off without forgetting it.
-    const bool ditherApplies = state.outputFormat == OutputFormat::int16;
-    ditherToggle_->setChecked(ditherApplies && state.options.dither);
+    const bool ditherApplies = settings.format == OutputFormat::int16;
+    ditherToggle_->setChecked(ditherApplies && settings.options.dither);
     ditherToggle_->setEnabled(ditherApplies);
     ditherOpacity_->setOpacity(ditherApplies ? 1.0 : kInapplicableOpacity);
 }

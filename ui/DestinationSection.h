@@ -3,8 +3,10 @@
 // Step 2: the target sample rate, the output format, and the dither toggle that only 16-bit
 // output has.
 
-#include "ContentState.h"
+#include "FennickEngine.h"
 #include "FormParts.h"
+
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
@@ -20,7 +22,7 @@ public:
 
     explicit DestinationSection(QWidget* parent = nullptr);
 
-    void render(const ContentState& state);
+    void render(const ConversionSettings& settings);
 
     QComboBox* sampleRatePicker() const { return sampleRatePicker_; }
     QComboBox* formatPicker() const { return formatPicker_; }
@@ -28,11 +30,13 @@ public:
     QWidget* ditherGroup() const { return ditherGroup_; }
 
 signals:
-    void targetRateEdited(fennick::TargetSampleRate rate);
-    void outputFormatEdited(fennick::OutputFormat format);
-    void ditherEdited(bool dither);
+    // The whole record after one control changed one field.
+    void settingsEdited(const fennick::ConversionSettings& settings);
 
 private:
+    void edit(const std::function<void(ConversionSettings&)>& change);
+
+    ConversionSettings settings_; // as last rendered
     QComboBox* sampleRatePicker_;
     QComboBox* formatPicker_;
     QCheckBox* ditherToggle_;

@@ -159,7 +159,7 @@ QualitySection::QualitySection(QWidget* parent)
     form->addRow(filterPlot_);
 
     connect(filterPlot_, &FilterPlot::showsImpulseEdited, this, &QualitySection::showsImpulseEdited);
-    connect(resetButton_, &QPushButton::clicked, this, &QualitySection::resetRequested);
+    connect(resetButton_, &QPushButton::clicked, this, [this] { edit([](ConversionOptions& o) { o = {}; }); });
     connect(qualityPicker_, &QComboBox::activated, this,
         [this](int index) { edit([index](ConversionOptions& o) { o.precision = caseAt<Precision>(index); }); });
     connect(phasePicker_, &QComboBox::activated, this,
@@ -176,15 +176,15 @@ QualitySection::QualitySection(QWidget* parent)
 
 void QualitySection::edit(const std::function<void(ConversionOptions&)>& change)
 {
-    ConversionOptions options = options_;
-    change(options);
-    emit optionsEdited(options);
+    ConversionSettings settings = settings_;
+    change(settings.options);
+    emit settingsEdited(settings);
 }
 
-void QualitySection::render(const ContentState& state)
+void QualitySection::render(const ConversionSettings& settings)
 {
-    const ConversionOptions& options = state.options;
-    options_ = options;
+    const ConversionOptions& options = settings.options;
+    settings_ = settings;
 
     const QSignalBlocker qualityBlocker(qualityPicker_);
     const QSignalBlocker phaseBlocker(phasePicker_);
@@ -210,7 +210,6 @@ void QualitySection::render(const ContentState& state)
     const bool forced = requiresDoublePrecision(options.precision);
     doublePrecisionToggle_->setChecked(forced || options.doublePrecision);
     doublePrecisionToggle_->setEnabled(!forced);
-    filterPlot_->render(state);
 }
 
 } // namespace fennick

@@ -2,7 +2,7 @@
 
 // Step 3: libsoxr's quality settings, each with its explanation, and "Reset to defaults".
 
-#include "ContentState.h"
+#include "FennickEngine.h"
 #include "FormParts.h"
 
 #include <functional>
@@ -27,7 +27,8 @@ public:
 
     explicit QualitySection(QWidget* parent = nullptr);
 
-    void render(const ContentState& state);
+    // The plot is drawn by its owner (filterPlot()), from the measurement it keeps.
+    void render(const ConversionSettings& settings);
 
     static double bandwidthPercent(int sliderValue);
     static int sliderValue(double bandwidthPercent);
@@ -43,15 +44,14 @@ public:
     FilterPlot* filterPlot() const { return filterPlot_; }
 
 signals:
-    // The whole record after one control changed one field.
-    void optionsEdited(const fennick::ConversionOptions& options);
-    void resetRequested();
+    // The whole record after one control changed one field, or "Reset to defaults" reset the options.
+    void settingsEdited(const fennick::ConversionSettings& settings);
     void showsImpulseEdited(bool showsImpulse);
 
 private:
     void edit(const std::function<void(ConversionOptions&)>& change);
 
-    ConversionOptions options_; // as last rendered
+    ConversionSettings settings_; // as last rendered
     QPushButton* resetButton_;
     QComboBox* qualityPicker_;
     QComboBox* phasePicker_;

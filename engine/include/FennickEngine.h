@@ -23,8 +23,8 @@ namespace fennick {
 
 // ---- Settings enumerations: one idiom for all five ---------------------------------------
 // Each enumeration specialises RawValueTable with its (case, raw value) pairs in declaration
-// order; rawValue, construction from a raw value (exact match only), allCases, ordinal and
-// hashing all follow from that table.
+// order; rawValue, construction from a raw value (exact match only), allCases and ordinal all
+// follow from that table.
 
 template <typename E> struct RawValueTable;
 
@@ -37,9 +37,6 @@ template <typename E> constexpr RawValueOf<E> rawValue(E value)
     }
     return RawValueTable<E>::table.front().second; // unreachable for a valid case
 }
-
-// The identity of a case is its raw value.
-template <typename E> constexpr RawValueOf<E> id(E value) { return rawValue(value); }
 
 // No tolerance, trimming or case folding.
 template <typename E> constexpr std::optional<E> fromRawValue(const RawValueOf<E>& raw)
@@ -66,10 +63,6 @@ template <typename E> constexpr std::size_t ordinal(E value)
     }
     return 0;
 }
-
-template <typename E> struct RawValueHash {
-    std::size_t operator()(E value) const noexcept { return std::hash<RawValueOf<E>>{}(rawValue(value)); }
-};
 
 // ---- What one conversion produces, and how libsoxr is to work ----------------------------
 // The quality raw values are libsoxr's own recipe and flag constants, passed on unchanged.
@@ -162,6 +155,20 @@ constexpr std::int64_t hertz(TargetSampleRate rate) { return static_cast<std::in
 
 // 16, 24 or 32: 16 plus 8 times the format's position.
 constexpr int bitsPerSample(OutputFormat format) { return 16 + 8 * static_cast<int>(ordinal(format)); }
+
+// What a conversion makes of its source, whichever front end asks for it: the window's panels edit
+// one, the batch window converts every file with one, the converter builds one from its options.
+// A setting a conversion gains (a dither choice, gain and ceiling, the output type) is a field
+// here, so that it reaches all three and convertWav at once.
+struct ConversionSettings {
+    // Hertz. A double, as any rate may be asked for: convertWav refuses one that is not a whole,
+    // finite, positive number of hertz, or too far from the source's, before anything is written.
+    double targetRate = 44100;
+    OutputFormat format = OutputFormat::int16;
+    ConversionOptions options;
+
+    friend bool operator==(const ConversionSettings&, const ConversionSettings&) = default;
+};
 
 // ---- Errors --------------------------------------------------------------------------------
 
@@ -263,8 +270,9 @@ struct ClipReport {
     double peakDbfs = -INFINITY; // the largest sample before any clipping; for 16-bit, as written
 };
 
-// Reads `source`, resamples it with libsoxr to `targetRate` and writes a WAV file of `format` with
-// the source's channel count to `destination`. Blocks the calling thread until the file is complete.
+// Reads `source`, resamples it with libsoxr to `settings.targetRate` with `settings.options` and
+// writes a WAV file of `settings.format` with the source's channel count to `destination`. Blocks the calling thread
+// until the file is complete.
 //
 // The file is written under a temporary name beside the destination and renamed over it only once
 // complete: on any failure, and on a stop, whatever was at the destination stays as it was and
@@ -285,9 +293,8 @@ struct ClipReport {
 //
 // Throws AudioFileError, SoxrError, ConversionError (DestinationExists among them) or, when
 // stopped, ConversionCancelled.
-ClipReport convertWav(const std::filesystem::path& source, const std::filesystem::path& destination, double targetRate,
-    OutputFormat format, const ConversionOptions& options, const ProgressCallback& progress = {},
-    const RunControl& control = {});
+ClipReport convertWav(const std::filesystem::path& source, const std::filesystem::path& destination,
+    const ConversionSettings& settings, const ProgressCallback& progress = {}, const RunControl& control = {});
 
 // ---- The filter a conversion uses, measured ------------------------------------------------
 
@@ -324,17 +331,3 @@ double steepBandwidthPercent(ConversionOptions::Precision precision);
 std::string soxrVersionText();
 
 } // namespace fennick
-
-template <> struct std::hash<fennick::TargetSampleRate> : fennick::RawValueHash<fennick::TargetSampleRate> {
-};
-template <> struct std::hash<fennick::OutputFormat> : fennick::RawValueHash<fennick::OutputFormat> {
-};
-template <>
-struct std::hash<fennick::ConversionOptions::Precision> : fennick::RawValueHash<fennick::ConversionOptions::Precision> {
-};
-template <>
-struct std::hash<fennick::ConversionOptions::Phase> : fennick::RawValueHash<fennick::ConversionOptions::Phase> {
-};
-template <>
-struct std::hash<fennick::ConversionOptions::Rolloff> : fennick::RawValueHash<fennick::ConversionOptions::Rolloff> {
-};

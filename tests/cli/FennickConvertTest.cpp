@@ -88,7 +88,7 @@ TEST_F(FennickConvert, OptionsReachTheEngineUnchangedAndTheLastOfARepeatedOneWin
         arguments.insert(arguments.end(), {"--overwrite", source.string(), fromCli.string()});
         const auto result = convert(arguments);
         ASSERT_EQ(result.exitCode, 0) << result.err;
-        convertWav(source, fromEngine, rate, format, options);
+        convertWav(source, fromEngine, {rate, format, options});
         EXPECT_EQ(fileBytes(fromCli), fileBytes(fromEngine));
     }
 }
@@ -165,7 +165,7 @@ TEST_F(FennickConvert, ClippingIsToldOnStderr)
         EXPECT_EQ(result.exitCode, 0);
         EXPECT_EQ(result.out, "Saved " + std::string(format) + " (" + kVersion + ")\n");
         const ClipReport clips
-            = convertWav(master, dir / "engine.wav", 48000.0, fromRawValue<OutputFormat>(format).value(), {});
+            = convertWav(master, dir / "engine.wav", {48000.0, fromRawValue<OutputFormat>(format).value(), {}});
         const std::uint64_t count = clips.clippedSamples + clips.samplesOverFullScale;
         EXPECT_GT(count, 1000u);
         EXPECT_TRUE(result.err.starts_with("warning: " + std::string(before) + std::to_string(count) + after))
@@ -197,7 +197,7 @@ TEST_F(FennickConvert, ConvertsAFolderTreeAsOneFileRunsWould)
     for (const auto& [name, layout] : files) {
         const auto alone = dir / "alone" / outputName(name);
         std::filesystem::create_directories(alone.parent_path());
-        convertWav(tree / name, alone, 48000.0, OutputFormat::int16, {.dither = false});
+        convertWav(tree / name, alone, {48000.0, OutputFormat::int16, {.dither = false}});
     }
     const auto result
         = convert({"-o", (dir / "out").string(), "-j", "2", "-r", "48000", "-f", "int16", "--no-dither", tree});

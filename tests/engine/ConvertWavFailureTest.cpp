@@ -80,7 +80,7 @@ protected:
     {
         std::string error = "no error";
         try {
-            convertWav(source, to, rate, format, {}, progress, control);
+            convertWav(source, to, {rate, format, {}}, progress, control);
         } catch (const std::exception& e) { // "ConversionError: …", or a foreign type that fails the case
             const std::unique_ptr<char, decltype(&std::free)> type(
                 abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, nullptr), &std::free);

@@ -67,7 +67,7 @@ TEST(ConvertWavMetadata, EveryItemCarriedWithItsPositionsRescaledAndTheAudioUnch
             TempDir dir;
             writeAudioFile(dir / "source.wav", {from, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24}, from / 10, sine(440, from));
             insertChunks(dir / "source.wav", metadataChunks(from, 24, hours * 3600 * from, 1001, 0xFFFFFFF0, history));
-            convertWav(dir / "source.wav", dir / "out.wav", to, OutputFormat::float32, quick);
+            convertWav(dir / "source.wav", dir / "out.wav", {static_cast<double>(to), OutputFormat::float32, quick});
             EXPECT_EQ(metadataOf(fileBytes(dir / "out.wav")),
                 metadataOf(std::string(12, ' ')
                     + metadataChunks(to, 32, hours * 3600 * to, cue, to / 10,
@@ -75,7 +75,8 @@ TEST(ConvertWavMetadata, EveryItemCarriedWithItsPositionsRescaledAndTheAudioUnch
                             + soxrVersionText() + "\r\n")));
 
             // Without metadata: only the format and the audio, and the very same samples.
-            convertWav(dir / "source.wav", dir / "plain.wav", to, OutputFormat::float32, quick, {}, {{}, true, false});
+            convertWav(dir / "source.wav", dir / "plain.wav", {static_cast<double>(to), OutputFormat::float32, quick},
+                {}, {{}, true, false});
             EXPECT_TRUE(metadataOf(fileBytes(dir / "plain.wav")).empty());
             EXPECT_EQ(readAudioFile(dir / "plain.wav").samples, readAudioFile(dir / "out.wav").samples);
         }

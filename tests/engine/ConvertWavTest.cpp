@@ -70,7 +70,7 @@ TEST_P(ConvertWav, IsLibsoxrsConversionOfTheSourceWithTheSettingsInLibsoxrsTerms
     std::optional<ThreadBudget> beside;
     if (c.heldBeside > 0) beside.emplace(c.heldBeside);
     const ClipReport clips = convertWav(
-        source, destination, c.targetRate, c.format, c.options, c.withProgress ? progress : ProgressCallback());
+        source, destination, {c.targetRate, c.format, c.options}, c.withProgress ? progress : ProgressCallback());
     const auto groups = static_cast<int>(std::min<unsigned>(c.channels, ThreadBudget::cores() - c.heldBeside));
     for (std::int64_t read = kInputBlockFrames; c.withProgress && read < c.frames + kInputBlockFrames;
          read += kInputBlockFrames) {
@@ -131,7 +131,7 @@ TEST_P(ConvertWav, IsLibsoxrsConversionOfTheSourceWithTheSettingsInLibsoxrsTerms
     // Without dither, the channel groups give the single-threaded path's bytes exactly.
     if (!dithered) {
         ThreadBudget::setCores(1);
-        convertWav(source, dir / "single.wav", c.targetRate, c.format, c.options);
+        convertWav(source, dir / "single.wav", {c.targetRate, c.format, c.options});
         EXPECT_EQ(fileBytes(dir / "single.wav"), fileBytes(destination));
     }
 }

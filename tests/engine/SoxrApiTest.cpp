@@ -95,7 +95,7 @@ TEST_F(SoxrApiTest, SharedResolvesOnceUnderRacingFirstAccessesAndReadsTheVariabl
     // A conversion reaches the linked libsoxr only through the table, which holds the stand-in's.
     TempDir dir;
     writeAudioFile(dir / "in.wav", {44100, 2}, 1000, sine(440, 44100));
-    convertWav(dir / "in.wav", dir / "out.wav", 48000.0, OutputFormat::int16, {});
+    convertWav(dir / "in.wav", dir / "out.wav", {48000.0, OutputFormat::int16, {}});
     EXPECT_EQ(soxrRecord.creates, 0);
 }
 

@@ -43,7 +43,7 @@ void readAndConvert(const std::uint8_t* data, std::size_t size, const std::files
         // A stream of unknown length reports the largest count libsndfile has.
         if (header.frames > kMaxConvertedSamples / channels) return;
         const ConversionOptions quick{.precision = ConversionOptions::Precision::quick};
-        convertWav(source, destination, 44100.0, OutputFormat::int16, quick, [&last](double fraction) {
+        convertWav(source, destination, {44100.0, OutputFormat::int16, quick}, [&last](double fraction) {
             if (!(fraction > last && fraction <= 1.0)) finding("progress not rising within (0, 1]");
             last = fraction;
         });

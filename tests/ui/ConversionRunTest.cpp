@@ -109,7 +109,7 @@ TEST(ConversionRun, TheWindowStaysLiveDuringARunAndNothingDoneThereReachesItsFil
     // Settings and a failed load during the run: shown at once, but the file is made as started.
     choose(f.view->destinationSection()->sampleRatePicker(), TargetSampleRate::r96000);
     choose(f.view->destinationSection()->formatPicker(), OutputFormat::float32);
-    EXPECT_EQ(f.view->state().outputFormat, OutputFormat::float32);
+    EXPECT_EQ(f.view->state().settings.format, OutputFormat::float32);
     EXPECT_TRUE(drop(*f.view, {f.textFile("broken.wav")}));
     EXPECT_EQ(f.view->bottomBar()->status(), BottomBar::Status::progress);
     gate.open();
@@ -166,7 +166,7 @@ TEST(ConversionRun, CancelAndEscapeStopTheRunAtOnceAndLeaveTheEarlierFileAlone)
         const QString cancelled
             = "take.wav | 48 kHz | 24-bit integer | None || Conversion cancelled. (dimmed) || Convert…";
         EXPECT_EQ(screen(*f.view), cancelled);
-        EXPECT_EQ(f.view->state().options, ConversionOptions{});
+        EXPECT_EQ(f.view->state().settings.options, ConversionOptions{});
         gate.open();
         conversionPool().waitForDone();
         QCoreApplication::processEvents(); // nothing the stopped run posts may reach the window
@@ -185,7 +185,7 @@ TEST(ConversionRun, ClippingIsToldUnderTheSavedLine)
     choose(f.view->destinationSection()->sampleRatePicker(), TargetSampleRate::r48000);
     choose(f.view->destinationSection()->formatPicker(), OutputFormat::int24);
     convertTo(*f.view, f.url("out.wav"));
-    const ClipReport clips = convertWav(f.dir / "master.wav", f.dir / "engine.wav", 48000.0, OutputFormat::int24, {});
+    const ClipReport clips = convertWav(f.dir / "master.wav", f.dir / "engine.wav", {48000.0, OutputFormat::int24, {}});
     EXPECT_EQ(screen(*f.view),
         "master.wav | 44.1 kHz | 32-bit float | None || Saved out.wav (gated-libsoxr) (dimmed) / "
             + clipWarning(clips).value() + " (amber) || Convert…");

@@ -45,7 +45,7 @@ TEST(SettingsSteps, DitherAndDoublePrecisionApplyOnlySometimesAndAreNotForgotten
             EXPECT_EQ(effect->opacity(), applies ? 1.0 : DestinationSection::kInapplicableOpacity);
             click(dither); // does nothing where it does not apply
             if (applies) click(dither);
-            EXPECT_EQ(f.view->state().options.dither, stored);
+            EXPECT_EQ(f.view->state().settings.options.dither, stored);
         }
         choose(f.step2().formatPicker(), OutputFormat::int16);
         click(dither);
@@ -59,7 +59,7 @@ TEST(SettingsSteps, DitherAndDoublePrecisionApplyOnlySometimesAndAreNotForgotten
         EXPECT_EQ(shown(toggle), locked ? "on fixed" : "off") << ordinal(precision);
         EXPECT_EQ(toggle->parentWidget()->graphicsEffect(), nullptr); // full opacity either way
         click(toggle);
-        EXPECT_EQ(f.view->state().options.doublePrecision, !locked);
+        EXPECT_EQ(f.view->state().settings.options.doublePrecision, !locked);
         // Across the lock and back: the stored value shows again wherever the lock is off.
         choose(f.step3().qualityPicker(), locked ? Precision::high : Precision::bits32);
         EXPECT_EQ(toggle->isChecked(), !locked);
@@ -80,7 +80,7 @@ TEST(SettingsSteps, ResetRestoresTheQualitySettingsOnlyAndTheSliderEndsAreExact)
     QTest::keyClick(f.step3().bandwidthSlider(), Qt::Key_Home);
     click(f.step3().steepFilterToggle());
     click(f.step3().doublePrecisionToggle());
-    ASSERT_EQ(f.view->state().options,
+    ASSERT_EQ(f.view->state().settings.options,
         (ConversionOptions{Precision::bits16, ConversionOptions::Phase::minimum, true, ConversionOptions::Rolloff::none,
             74.0, true, false}));
     // Steep brings libsoxr's own bandwidth, fixed; turned off, the user's is back.
@@ -89,14 +89,14 @@ TEST(SettingsSteps, ResetRestoresTheQualitySettingsOnlyAndTheSliderEndsAreExact)
     click(f.step3().steepFilterToggle());
     EXPECT_EQ(f.step3().bandwidthLabel()->text(), "Bandwidth: 74.0%");
     QTest::keyClick(f.step3().bandwidthSlider(), Qt::Key_End);
-    EXPECT_EQ(f.view->state().options.bandwidthPercent, 99.7);
+    EXPECT_EQ(f.view->state().settings.options.bandwidthPercent, 99.7);
     switchLocale(*f.view, QLocale(QLocale::German, QLocale::Germany));
     EXPECT_EQ(f.step3().bandwidthLabel()->text(), "Bandwidth: 99,7%");
 
     click(f.step3().resetButton());
-    EXPECT_EQ(f.view->state().options, ConversionOptions{});
-    EXPECT_EQ(f.view->state().targetRate, TargetSampleRate::r96000);
-    EXPECT_EQ(f.view->state().outputFormat, OutputFormat::int24);
+    EXPECT_EQ(f.view->state().settings.options, ConversionOptions{});
+    EXPECT_EQ(f.view->state().settings.targetRate, 96000.0);
+    EXPECT_EQ(f.view->state().settings.format, OutputFormat::int24);
     const QStringList onScreen{f.step3().qualityPicker()->currentText(), f.step3().phasePicker()->currentText(),
         f.step3().rolloffPicker()->currentText(), f.step3().bandwidthLabel()->text(),
         shown(f.step3().steepFilterToggle()), f.step2().sampleRatePicker()->currentText()};
