@@ -61,9 +61,24 @@ std::optional<RowPlan> planRows(const BatchState& state)
     return planned;
 }
 
-QString nativePath(const std::filesystem::path& path)
+// The deepest folder both files are in.
+std::filesystem::path commonFolder(const std::filesystem::path& a, const std::filesystem::path& b)
 {
-    return QDir::toNativeSeparators(QFile::decodeName(path.c_str()));
+    const std::filesystem::path aFolder = a.parent_path(), bFolder = b.parent_path();
+    std::filesystem::path common;
+    for (auto i = aFolder.begin(), j = bFolder.begin(); i != aFolder.end() && j != bFolder.end() && *i == *j;
+         ++i, ++j) {
+        common /= *i;
+    }
+    return common;
+}
+
+// A path as short as it can be said: below `base`, relative to it, as the list names its files.
+QString shortPath(const std::filesystem::path& path, const std::filesystem::path& base)
+{
+    const std::filesystem::path relative = path.lexically_relative(base);
+    const bool below = !relative.empty() && *relative.begin() != "..";
+    return QDir::toNativeSeparators(QFile::decodeName((below ? relative : path).c_str()));
 }
 
 QString clockQText(double seconds) { return QString::fromStdString(clockText(seconds)); }
@@ -452,17 +467,18 @@ void BatchView::render()
     const bool converting = state_.isConverting;
     // Between runs, rows that would be saved as one file name each other, and the run waits
     // until one of them goes or the settings part them.
-    std::map<std::size_t, std::size_t> clashingWith; // row, the other row
+    std::map<std::size_t, QString> clashingWith; // row, the other row's source
     std::optional<QString> clash;
     if (const auto planned = converting ? std::nullopt : planRows(state_)) {
         for (const auto& [first, second] : planned->plan.clashes) {
-            const std::size_t a = planned->rows[first], b = planned->rows[second];
-            clashingWith.emplace(a, b);
-            clashingWith.emplace(b, a);
+            const PlannedOutput &a = planned->plan.outputs[first], &b = planned->plan.outputs[second];
+            const std::filesystem::path base = commonFolder(a.source, b.source);
+            const QString aName = shortPath(a.source, base), bName = shortPath(b.source, base);
+            clashingWith.emplace(planned->rows[first], bName);
+            clashingWith.emplace(planned->rows[second], aName);
             if (!clash) {
-                clash = QString::fromStdString(clashSentence(nativePath(localPath(rows[a].source)).toStdString(),
-                    nativePath(localPath(rows[b].source)).toStdString(),
-                    nativePath(planned->plan.outputs[second].output).toStdString()));
+                clash = QString::fromStdString(
+                    clashSentence(aName.toStdString(), bName.toStdString(), shortPath(b.output, base).toStdString()));
             }
         }
     }
@@ -480,9 +496,8 @@ void BatchView::render()
         item->setText(lengthColumn, readable ? clockQText(row.seconds) : QString());
         item->setTextAlignment(lengthColumn, Qt::AlignRight | Qt::AlignVCenter);
         const auto other = clashingWith.find(i);
-        const QString status = other == clashingWith.end()
-            ? statusText(row)
-            : QStringLiteral("Same output as ") + nativePath(localPath(rows[other->second].source));
+        const QString status
+            = other == clashingWith.end() ? statusText(row) : QStringLiteral("Same output as ") + other->second;
         item->setText(statusColumn, status);
         item->setToolTip(statusColumn, status);
         const bool bad
