@@ -3,8 +3,8 @@
 // A many-file run: the planned files converted on a few threads at once, each through convertWav
 // exactly as a one-file run would, with a result line per file as it completes.
 
-#include "BatchPlan.h"
 #include "CommandLine.h"
+#include "FennickEngine.h"
 
 #include <cstdio>
 #include <ostream>
@@ -19,7 +19,7 @@ enum class BatchOutcome { allSaved, someFailed, cancelled };
 // (VERSION)" goes to `out` and every failure and clip warning to `err`, one line each, as each file
 // completes; the others go on after a failure. A stop cancels the files under way and starts no
 // more. With a `terminal`, one bar there shows the whole run.
-BatchOutcome runBatch(const std::vector<BatchFile>& files, const ConvertRequest& request, std::stop_token stop,
+BatchOutcome runBatch(const std::vector<PlannedOutput>& files, const ConvertRequest& request, std::stop_token stop,
     std::FILE* terminal, std::ostream& out, std::ostream& err);
 
 } // namespace fennick::cli

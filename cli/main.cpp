@@ -1,8 +1,6 @@
 // fennick-convert: the conversion engine on the command line, with the window's result lines.
 
-#include "BatchPlan.h"
 #include "BatchRun.h"
-#include "ClipWarning.h"
 #include "CommandLine.h"
 #include "FennickEngine.h"
 #include "FilterReport.h"
@@ -53,37 +51,33 @@ private:
 int convertMany(const fennick::cli::ConvertRequest& request, const StopOnSignal& stopOnSignal)
 {
     using namespace fennick;
-    std::vector<cli::BatchFile> files;
-    try {
-        files = cli::planBatch(request.sources, *request.outputDir,
-            static_cast<std::int64_t>(request.settings.targetRate), request.settings.format);
-    } catch (const cli::OutputClash& clash) {
-        std::cerr << "fennick-convert: " << clash.what() << '\n';
+    const BatchPlan plan = planBatch(findBatchSources(request.sources), {*request.outputDir}, request.settings);
+    if (!plan.clashes.empty()) {
+        const auto [first, second] = plan.clashes.front();
+        std::cerr << "fennick-convert: "
+                  << clashSentence(plan.outputs[first].source.string(), plan.outputs[second].source.string(),
+                         plan.outputs[second].output.string())
+                  << '\n';
         return 2;
     }
-    if (files.empty()) {
+    if (plan.outputs.empty()) {
         std::cerr << "fennick-convert: no wav, aiff, aif or flac files in the sources given\n";
         return 2;
     }
     if (!request.overwrite) {
-        bool anyExists = false;
-        for (const cli::BatchFile& file : files) {
-            std::error_code ignored;
-            if (!std::filesystem::exists(std::filesystem::symlink_status(file.output, ignored))) continue;
-            std::cerr << "Conversion failed: " << file.output.string()
+        const std::vector<std::size_t> existing = existingOutputs(plan);
+        for (const std::size_t i : existing) {
+            std::cerr << failedSentence(plan.outputs[i].output.string())
                       << " already exists; use --overwrite to replace it.\n";
-            anyExists = true;
         }
-        if (anyExists) return 1;
+        if (!existing.empty()) return 1;
     }
-    std::error_code error;
-    std::filesystem::create_directories(*request.outputDir, error);
-    if (error) {
-        std::cerr << "Conversion failed: " << request.outputDir->string() << ": " << error.message() << '\n';
+    if (const std::error_code error = createOutputFolder(*request.outputDir)) {
+        std::cerr << failedSentence(request.outputDir->string() + ": " + error.message()) << '\n';
         return 1;
     }
     std::FILE* const terminal = !request.quiet && ::isatty(STDERR_FILENO) ? stderr : nullptr;
-    switch (cli::runBatch(files, request, stopOnSignal.token(), terminal, std::cout, std::cerr)) {
+    switch (cli::runBatch(plan.outputs, request, stopOnSignal.token(), terminal, std::cout, std::cerr)) {
     case cli::BatchOutcome::allSaved: return 0;
     case cli::BatchOutcome::someFailed: return 1;
     case cli::BatchOutcome::cancelled: return 128 + stopOnSignal.signal();
@@ -117,7 +111,7 @@ int main(int argc, char** argv)
     if (request.outputDir) return convertMany(request, stopOnSignal);
 
     const auto refuseExisting = [&] {
-        std::cerr << "Conversion failed: " << request.destination.string()
+        std::cerr << failedSentence(request.destination.string())
                   << " already exists; use --overwrite to replace it.\n";
         return 1;
     };
@@ -143,11 +137,11 @@ int main(int argc, char** argv)
         return refuseExisting();
     } catch (const std::exception& error) {
         bar.reset();
-        std::cerr << "Conversion failed: " << error.what() << '\n';
+        std::cerr << failedSentence(error.what()) << '\n';
         return 1;
     }
     bar.reset();
-    std::cout << "Saved " << request.destination.filename().string() << " (" << soxrVersionText() << ")" << std::endl;
-    if (const auto warning = cli::clipWarning(clips)) std::cerr << "warning: " << *warning << '\n';
+    std::cout << savedSentence(request.destination.filename().string(), soxrVersionText()) << std::endl;
+    if (const auto warning = clipWarning(clips, cNumberText)) std::cerr << "warning: " << *warning << '\n';
     return 0;
 }

@@ -18,14 +18,14 @@ const char* formatSuffix(OutputFormat format)
 
 } // namespace
 
-std::filesystem::path defaultOutputFileName(
-    const std::filesystem::path& source, std::int64_t targetRateHertz, OutputFormat outputFormat)
+std::filesystem::path defaultOutputFileName(const std::filesystem::path& source, const ConversionSettings& settings)
 {
+    const auto targetRateHertz = static_cast<std::int64_t>(settings.targetRate);
     const std::string name = source.filename().string();
     // A leading dot starts a hidden file's name, not an extension.
     const auto dot = name.rfind('.');
     const std::string base = dot != std::string::npos && dot > 0 ? name.substr(0, dot) : name;
-    return base + '_' + std::to_string(targetRateHertz) + '-' + formatSuffix(outputFormat) + ".wav";
+    return base + '_' + std::to_string(targetRateHertz) + '-' + formatSuffix(settings.format) + ".wav";
 }
 
 } // namespace fennick

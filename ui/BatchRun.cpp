@@ -1,7 +1,7 @@
 #include "BatchRun.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include "SourceFile.h"
+
 #include <QPointer>
 
 #include <algorithm>
@@ -38,7 +38,7 @@ void BatchRun::startNext()
         queue_.pop_front();
         handlers_.started(job.row);
         // The mirrored subfolder; one that cannot be made fails the file in the engine.
-        QDir().mkpath(QFileInfo(job.request.destination.toLocalFile()).absolutePath());
+        createOutputFolder(localPath(job.request.destination).parent_path());
         // The job may outlive this run; its reports are dropped once the run is gone or started again.
         const QPointer<BatchRun> run(this);
         const auto current = [run, number = runNumber_] { return run && run->runNumber_ == number; };

@@ -30,7 +30,7 @@
 
 #include <algorithm>
 #include <exception>
-#include <set>
+#include <map>
 
 namespace fennick {
 
@@ -38,14 +38,50 @@ namespace {
 
 using Status = BatchRow::Status;
 
-// "3:07", "1:02:09"
-QString clockText(double seconds)
+// The runnable rows (unreadable ones are left out) and the outputs they map to; nothing while
+// there is nowhere to save.
+struct RowPlan {
+    std::vector<std::size_t> rows;
+    BatchPlan plan;
+};
+
+std::optional<RowPlan> planRows(const BatchState& state)
 {
-    const auto whole = static_cast<long long>(seconds + 0.5);
-    const auto twoDigits = [](long long value) { return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0')); };
-    if (whole < 3600) return QStringLiteral("%1:%2").arg(whole / 60).arg(twoDigits(whole % 60));
-    return QStringLiteral("%1:%2:%3").arg(whole / 3600).arg(twoDigits(whole / 60 % 60), twoDigits(whole % 60));
+    if (!state.saveNextToSource && !state.saveFolder) return std::nullopt;
+    RowPlan planned;
+    std::vector<BatchSource> sources;
+    for (std::size_t i = 0; i < state.rows.size(); ++i) {
+        if (state.rows[i].status == Status::unreadable) continue;
+        planned.rows.push_back(i);
+        sources.push_back({localPath(state.rows[i].source), state.rows[i].subfolder});
+    }
+    const BatchDestination destination{
+        state.saveFolder ? localPath(*state.saveFolder) : std::filesystem::path(), state.saveNextToSource};
+    planned.plan = planBatch(sources, destination, state.settings);
+    return planned;
 }
+
+// The deepest folder both files are in.
+std::filesystem::path commonFolder(const std::filesystem::path& a, const std::filesystem::path& b)
+{
+    const std::filesystem::path aFolder = a.parent_path(), bFolder = b.parent_path();
+    std::filesystem::path common;
+    for (auto i = aFolder.begin(), j = bFolder.begin(); i != aFolder.end() && j != bFolder.end() && *i == *j;
+         ++i, ++j) {
+        common /= *i;
+    }
+    return common;
+}
+
+// A path as short as it can be said: below `base`, relative to it, as the list names its files.
+QString shortPath(const std::filesystem::path& path, const std::filesystem::path& base)
+{
+    const std::filesystem::path relative = path.lexically_relative(base);
+    const bool below = !relative.empty() && *relative.begin() != "..";
+    return QDir::toNativeSeparators(QFile::decodeName((below ? relative : path).c_str()));
+}
+
+QString clockQText(double seconds) { return QString::fromStdString(clockText(seconds)); }
 
 QString statusText(const BatchRow& row)
 {
@@ -85,20 +121,6 @@ ExistingOutputsAnswer askAboutExistingOutputs(QWidget* parent, const QStringList
     if (box.clickedButton() == replace) return ExistingOutputsAnswer::replace;
     if (box.clickedButton() == skip) return ExistingOutputsAnswer::skip;
     return ExistingOutputsAnswer::cancel;
-}
-
-QString batchSummary(const std::vector<BatchRow>& rows, const QString& version)
-{
-    const auto count = [&rows](Status status) {
-        return std::count_if(rows.begin(), rows.end(), [status](const BatchRow& row) { return row.status == status; });
-    };
-    const auto saved = count(Status::saved);
-    QString text = QStringLiteral("Saved %1 %2").arg(saved).arg(saved == 1 ? "file" : "files");
-    for (const auto& [status, word] : {std::pair{Status::failed, "failed"}, std::pair{Status::cancelled, "cancelled"},
-             std::pair{Status::skipped, "skipped"}}) {
-        if (const auto n = count(status); n > 0) text += QStringLiteral(", %1 %2").arg(n).arg(QLatin1String(word));
-    }
-    return text + QStringLiteral(" (") + version + QLatin1Char(')');
 }
 
 BatchView::BatchView(QWidget* parent)
@@ -291,20 +313,18 @@ void BatchView::addFile(const QUrl& url, const std::filesystem::path& subfolder)
 void BatchView::addUrls(const QList<QUrl>& urls)
 {
     if (state_.isConverting) return;
-    std::set<std::filesystem::path> visited;
+    std::vector<std::filesystem::path> named;
     for (const QUrl& url : urls) {
-        if (!url.isLocalFile()) continue;
-        const std::filesystem::path path = localPath(url);
-        std::error_code error;
-        if (!std::filesystem::is_directory(path, error)) {
-            addFile(url, {});
-            continue;
-        }
-        // A folder's outputs go beside its files, its subfolders mirrored onto themselves.
-        if (!state_.saveFolder) state_.saveFolder = url;
-        for (const FoundAudioFile& found : findAudioFiles(path, visited)) {
-            addFile(QUrl::fromLocalFile(QFile::decodeName(found.file.c_str())), found.subfolder);
-        }
+        if (url.isLocalFile()) named.push_back(localPath(url));
+    }
+    // The outputs go beside the first folder's files, its subfolders mirrored onto themselves, or
+    // beside the first file.
+    std::error_code error;
+    if (!state_.saveFolder && !named.empty() && std::filesystem::is_directory(named.front(), error)) {
+        state_.saveFolder = QUrl::fromLocalFile(QFile::decodeName(named.front().c_str()));
+    }
+    for (const BatchSource& source : findBatchSources(named)) {
+        addFile(QUrl::fromLocalFile(QFile::decodeName(source.file.c_str())), source.subfolder);
     }
     render();
 }
@@ -345,62 +365,43 @@ void BatchView::setSaveNextToSource(bool nextToSource)
     render();
 }
 
-std::optional<QUrl> BatchView::outputOf(const BatchRow& row) const
-{
-    const QString name = defaultOutputFileName(row.source, state_.settings);
-    if (state_.saveNextToSource) return QUrl::fromLocalFile(QFileInfo(row.source.toLocalFile()).dir().filePath(name));
-    if (!state_.saveFolder) return std::nullopt;
-    const QString subfolder = QFile::decodeName(row.subfolder.c_str());
-    const QString relative = subfolder.isEmpty() ? name : subfolder + QLatin1Char('/') + name;
-    return QUrl::fromLocalFile(QDir::cleanPath(QDir(state_.saveFolder->toLocalFile()).filePath(relative)));
-}
-
 void BatchView::convertAll()
 {
     if (state_.isConverting) return;
-    std::vector<std::size_t> rows;
+    const auto planned = planRows(state_);
+    // Two rows saved as one file are refused before anything runs; both rows say so.
+    if (!planned || planned->rows.empty() || !planned->plan.clashes.empty()) return;
+    const std::vector<std::size_t> existingIndices = existingOutputs(planned->plan);
+    std::vector<bool> exists(planned->rows.size(), false);
     QStringList existing;
-    std::map<QString, std::size_t> ownerOf; // output path, first row written there
-    for (std::size_t i = 0; i < state_.rows.size(); ++i) {
-        BatchRow& row = state_.rows[i];
-        if (!isRunnable(row)) continue;
-        row.output = outputOf(row);
-        if (!row.output) return;
-        rows.push_back(i);
-        const QString path = row.output->toLocalFile();
-        if (QFileInfo::exists(path) && !existing.contains(path)) existing.append(path);
+    for (const std::size_t k : existingIndices) {
+        exists[k] = true;
+        existing.append(QFile::decodeName(planned->plan.outputs[k].output.c_str()));
     }
-    if (rows.empty()) return;
     ExistingOutputsAnswer answer = ExistingOutputsAnswer::replace;
     if (!existing.isEmpty()) answer = question_(this, existing);
     if (answer == ExistingOutputsAnswer::cancel) return;
 
     std::vector<BatchJob> jobs;
-    for (const std::size_t i : rows) {
+    for (std::size_t k = 0; k < planned->rows.size(); ++k) {
+        const std::size_t i = planned->rows[k];
         BatchRow& row = state_.rows[i];
+        row.output = QUrl::fromLocalFile(QFile::decodeName(planned->plan.outputs[k].output.c_str()));
         row.progress = 0;
         row.warning.reset();
         row.reason.clear();
-        const QString path = row.output->toLocalFile();
-        if (const auto [owner, added] = ownerOf.emplace(path, i); !added) {
-            row.status = Status::failed;
-            row.reason
-                = QStringLiteral("another file in the list is saved as ") + row.output->fileName() + QLatin1Char('.');
-            continue;
-        }
-        const bool exists = existing.contains(path);
-        if (exists && answer == ExistingOutputsAnswer::skip) {
+        if (exists[k] && answer == ExistingOutputsAnswer::skip) {
             row.status = Status::skipped;
             continue;
         }
         row.status = Status::waiting;
         // The settings as the run starts: later edits in the window only reach the next run.
-        jobs.push_back({i, {row.source, *row.output, state_.settings, exists}});
+        jobs.push_back({i, {row.source, *row.output, state_.settings, exists[k]}});
     }
     state_.summary.reset();
     state_.isConverting = true;
     run_.start(std::move(jobs), maxJobs_);
-    if (!run_.isRunning()) endRun(); // every file skipped or failed before it started
+    if (!run_.isRunning()) endRun(); // every file skipped
     render();
 }
 
@@ -418,7 +419,14 @@ void BatchView::cancel()
 void BatchView::endRun()
 {
     state_.isConverting = false;
-    state_.summary = batchSummary(state_.rows, QString::fromUtf8(soxrVersionText()));
+    BatchCounts counts;
+    for (const BatchRow& row : state_.rows) {
+        if (row.status == Status::saved) ++counts.saved;
+        if (row.status == Status::failed) ++counts.failed;
+        if (row.status == Status::cancelled) ++counts.cancelled;
+        if (row.status == Status::skipped) ++counts.skipped;
+    }
+    state_.summary = QString::fromStdString(batchSummary(counts, soxrVersionText()));
 }
 
 void BatchView::revealOutput(int row)
@@ -440,8 +448,26 @@ void BatchView::render()
             delete list_->takeTopLevelItem(list_->topLevelItemCount() - 1);
         while (list_->topLevelItemCount() < static_cast<int>(rows.size())) list_->addTopLevelItem(new QTreeWidgetItem);
     }
-    double totalSeconds = 0, doneSeconds = 0;
-    int filesDone = 0, filesInRun = 0;
+    const bool converting = state_.isConverting;
+    // Between runs, rows that would be saved as one file name each other, and the run waits
+    // until one of them goes or the settings part them.
+    std::map<std::size_t, QString> clashingWith; // row, the other row's source
+    std::optional<QString> clash;
+    if (const auto planned = converting ? std::nullopt : planRows(state_)) {
+        for (const auto& [first, second] : planned->plan.clashes) {
+            const PlannedOutput &a = planned->plan.outputs[first], &b = planned->plan.outputs[second];
+            const std::filesystem::path base = commonFolder(a.source, b.source);
+            const QString aName = shortPath(a.source, base), bName = shortPath(b.source, base);
+            clashingWith.emplace(planned->rows[first], bName);
+            clashingWith.emplace(planned->rows[second], aName);
+            if (!clash) {
+                clash = QString::fromStdString(
+                    clashSentence(aName.toStdString(), bName.toStdString(), shortPath(b.output, base).toStdString()));
+            }
+        }
+    }
+    std::vector<double> runSeconds;
+    std::vector<const BatchRow*> runRows;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const BatchRow& row = rows[i];
         QTreeWidgetItem* item = list_->topLevelItem(static_cast<int>(i));
@@ -451,12 +477,15 @@ void BatchView::render()
         const bool readable = row.status != Status::unreadable;
         item->setText(sampleRateColumn, readable ? sampleRateText(row.sampleRate) : QString());
         item->setText(formatColumn, readable ? row.sourceFormat : QString());
-        item->setText(lengthColumn, readable ? clockText(row.seconds) : QString());
+        item->setText(lengthColumn, readable ? clockQText(row.seconds) : QString());
         item->setTextAlignment(lengthColumn, Qt::AlignRight | Qt::AlignVCenter);
-        const QString status = statusText(row);
+        const auto other = clashingWith.find(i);
+        const QString status
+            = other == clashingWith.end() ? statusText(row) : QStringLiteral("Same output as ") + other->second;
         item->setText(statusColumn, status);
         item->setToolTip(statusColumn, status);
-        const bool bad = row.status == Status::failed || row.status == Status::unreadable;
+        const bool bad
+            = row.status == Status::failed || row.status == Status::unreadable || other != clashingWith.end();
         item->setForeground(statusColumn,
             bad                                              ? QBrush(errorTextColor())
                 : row.warning && row.status == Status::saved ? QBrush(warningTextColor())
@@ -464,17 +493,11 @@ void BatchView::render()
                 ? QBrush(secondaryTextColor(list_))
                 : QBrush(palette().color(QPalette::Text)));
         if (row.status != Status::ready && row.status != Status::unreadable && row.status != Status::skipped) {
-            ++filesInRun;
-            totalSeconds += row.seconds;
-            if (row.status == Status::converting) doneSeconds += row.progress * row.seconds;
-            if (row.status == Status::saved || row.status == Status::failed || row.status == Status::cancelled) {
-                ++filesDone;
-                doneSeconds += row.seconds;
-            }
+            runSeconds.push_back(row.seconds);
+            runRows.push_back(&row);
         }
     }
 
-    const bool converting = state_.isConverting;
     const bool anyRunnable = std::any_of(rows.begin(), rows.end(), isRunnable);
     const bool hasDestination = state_.saveNextToSource || state_.saveFolder.has_value();
     emptyHint_->setVisible(rows.empty());
@@ -494,23 +517,29 @@ void BatchView::render()
 
     progress_->setVisible(converting);
     progressText_->setVisible(converting);
-    summary_->setVisible(!converting && state_.summary.has_value());
+    summary_->setVisible(!converting && (clash || state_.summary));
     if (converting) {
         // Files done, and the time left at the pace so far once there is a pace to go by.
-        const double fraction = totalSeconds > 0 ? doneSeconds / totalSeconds : 0.0;
-        progress_->setValue(static_cast<int>(fraction * 1000));
-        QString text = QStringLiteral("%1 of %2 files").arg(filesDone).arg(filesInRun);
-        const double elapsed = run_.elapsedSeconds();
-        if (fraction > 0.0 && fraction < 1.0 && elapsed >= 1.0) {
-            text += QStringLiteral(" \u00b7 ") + clockText(elapsed * (1.0 - fraction) / fraction)
-                + QStringLiteral(" left");
+        BatchProgress progress(std::move(runSeconds));
+        for (std::size_t k = 0; k < runRows.size(); ++k) {
+            const Status status = runRows[k]->status;
+            if (status == Status::converting) progress.progressed(k, runRows[k]->progress);
+            if (status == Status::saved || status == Status::failed || status == Status::cancelled)
+                progress.finished(k);
+        }
+        progress_->setValue(static_cast<int>(progress.fraction() * 1000));
+        QString text = QStringLiteral("%1 of %2 files").arg(progress.filesDone()).arg(progress.fileCount());
+        if (const auto left = progress.secondsLeft(run_.elapsedSeconds())) {
+            text += QStringLiteral(" \u00b7 ") + clockQText(*left) + QStringLiteral(" left");
         }
         progressText_->setText(text);
+    } else if (clash) {
+        summary_->setText(*clash);
     } else if (state_.summary) {
         summary_->setText(*state_.summary);
     }
     convertButton_->setText(converting ? QStringLiteral("Cancel") : QStringLiteral("Convert All"));
-    convertButton_->setEnabled(converting || (anyRunnable && hasDestination));
+    convertButton_->setEnabled(converting || (anyRunnable && hasDestination && !clash));
     emit stateChanged();
 }
 

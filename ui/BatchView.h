@@ -71,7 +71,6 @@ protected:
 
 private:
     BatchRun::Handlers runHandlers(); // the run's reports, into the state and onto the screen
-    std::optional<QUrl> outputOf(const BatchRow& row) const;
     void addFile(const QUrl& url, const std::filesystem::path& subfolder);
     void endRun();
     void render();
@@ -97,9 +96,5 @@ private:
     QLabel* summary_;
     QPushButton* convertButton_;
 };
-
-// "Saved 12 files (libsoxr-0.1.3)", "Saved 11 files, 1 failed (libsoxr-0.1.3)"; cancelled and
-// skipped files are counted the same way when there are any.
-QString batchSummary(const std::vector<BatchRow>& rows, const QString& version);
 
 } // namespace fennick

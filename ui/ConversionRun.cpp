@@ -1,6 +1,7 @@
 #include "ConversionRun.h"
 
 #include "FennickEngine.h"
+#include "LocaleFormat.h"
 #include "SourceFile.h"
 
 #include <QCoreApplication>
@@ -30,8 +31,7 @@ void postToMainThread(std::function<void()> task)
 QString defaultOutputFileName(const QUrl& source, const ConversionSettings& settings)
 {
     const std::filesystem::path name = source.fileName().toStdString();
-    const auto hertz = static_cast<std::int64_t>(settings.targetRate);
-    return QString::fromStdString(fennick::defaultOutputFileName(name, hertz, settings.format).string());
+    return QString::fromStdString(fennick::defaultOutputFileName(name, settings).string());
 }
 
 QThreadPool& conversionPool()
@@ -72,9 +72,8 @@ std::stop_source startConversionJob(const ConversionRequest& request, Conversion
 
 void finishConversion(ContentState& state, const QUrl& destination, const ClipReport& clips)
 {
-    const QString version = QString::fromUtf8(soxrVersionText());
     state.conversionMessage
-        = QStringLiteral("Saved ") + destination.fileName() + QStringLiteral(" (") + version + QLatin1Char(')');
+        = QString::fromStdString(savedSentence(destination.fileName().toStdString(), soxrVersionText()));
     state.conversionWarning = clipWarning(clips);
     state.lastSavedURL = destination;
     state.isConverting = false;
@@ -82,14 +81,9 @@ void finishConversion(ContentState& state, const QUrl& destination, const ClipRe
 
 std::optional<QString> clipWarning(const ClipReport& clips, const QLocale& locale)
 {
-    const std::uint64_t count = clips.clippedSamples > 0 ? clips.clippedSamples : clips.samplesOverFullScale;
-    if (count == 0) return std::nullopt;
-    const double peak = std::round(clips.peakDbfs * 100.0) / 100.0; // two decimals at most: "+0.31", "+0.8"
-    const QString sign = peak > 0 ? QStringLiteral("+") : peak < 0 ? locale.negativeSign() : QString();
-    const QString peakText = sign + locale.toString(std::fabs(peak), 'f', QLocale::FloatingPointShortest);
-    const QString samples = locale.toString(static_cast<qulonglong>(count)) + (count == 1 ? " sample" : " samples");
-    if (clips.clippedSamples > 0) return QStringLiteral("%1 clipped (peak %2 dBFS).").arg(samples, peakText);
-    return QStringLiteral("The file holds %1 over full scale (peak %2 dBFS).").arg(samples, peakText);
+    const auto warning = fennick::clipWarning(clips, localeNumberText(locale));
+    if (!warning) return std::nullopt;
+    return QString::fromStdString(*warning);
 }
 
 void cancelConversion(ContentState& state)
@@ -101,7 +95,7 @@ void cancelConversion(ContentState& state)
 
 void failConversion(ContentState& state, const QString& description)
 {
-    state.errorMessage = QStringLiteral("Conversion failed: ") + description;
+    state.errorMessage = QString::fromStdString(failedSentence(description.toStdString()));
     state.isConverting = false;
 }
 

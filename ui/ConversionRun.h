@@ -49,8 +49,7 @@ std::stop_source startConversionJob(const ConversionRequest& request, Conversion
 // that failed during the run stays in front.
 void finishConversion(ContentState& state, const QUrl& destination, const ClipReport& clips);
 
-// "379 samples clipped (peak +0.31 dBFS)." for integer output, "The file holds 12 samples over
-// full scale (peak +0.8 dBFS)." for float output, nothing when nothing went past full scale.
+// The engine's clip warning with the numbers in `locale`: "1.379 samples clipped (peak +0,31 dBFS)."
 std::optional<QString> clipWarning(const ClipReport& clips, const QLocale& locale = QLocale());
 
 // The run was stopped: "Conversion cancelled." and the run is over at once.

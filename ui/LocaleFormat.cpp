@@ -32,6 +32,11 @@ QString filterCaption(const FilterResponse& response, const QLocale& locale)
         + QStringLiteral(" ms");
 }
 
+NumberText localeNumberText(const QLocale& locale)
+{
+    return [locale](double value) { return locale.toString(value, 'f', QLocale::FloatingPointShortest).toStdString(); };
+}
+
 QString percentageText(double fraction)
 {
     return QString::asprintf("%lld%%", static_cast<long long>(fraction * 100.0));

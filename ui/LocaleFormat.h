@@ -20,6 +20,9 @@ QString bandwidthText(double percent, const QLocale& locale = QLocale());
 // between equal rates, that nothing filters the samples.
 QString filterCaption(const FilterResponse& response, const QLocale& locale = QLocale());
 
+// The engine's NumberText in `locale`: "1,234", "0.31"; "1.234", "0,31" in German.
+NumberText localeNumberText(const QLocale& locale = QLocale());
+
 // The run's progress as a whole percentage, truncated toward zero: 0.999 gives "99%".
 QString percentageText(double fraction);
 

@@ -16,6 +16,7 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -235,8 +236,7 @@ SourceFileInfo readSourceFileInfo(const std::filesystem::path& path);
 // The name an output is offered under: the source's base name (without its last extension) + "_"
 // + rate in hertz + "-" + "16", "24" or "32f" + ".wav"; "take 3.wav" at 96 kHz, 32-bit float gives
 // "take 3_96000-32f.wav". The window and the converter offer the same name.
-std::filesystem::path defaultOutputFileName(
-    const std::filesystem::path& source, std::int64_t targetRateHertz, OutputFormat outputFormat);
+std::filesystem::path defaultOutputFileName(const std::filesystem::path& source, const ConversionSettings& settings);
 
 // The audio files a folder stands for: every file in it and its subfolders whose extension is wav,
 // aiff, aif or flac in any letter case, in name order, each with its folder relative to `folder`.
@@ -329,5 +329,113 @@ double steepBandwidthPercent(ConversionOptions::Precision precision);
 
 // soxr_version() of the libsoxr that conversions use (bound on first use), or "unknown".
 std::string soxrVersionText();
+
+// ---- Many-file runs ------------------------------------------------------------------------
+// What the converter and the batch window share: which output each source goes to, the run's
+// progress weighed by length, and the sentences that report it.
+
+// A source of a many-file run, with its folder relative to the folder it was found in.
+struct BatchSource {
+    std::filesystem::path file;
+    std::filesystem::path subfolder; // "" for a file named on its own or directly in its folder
+};
+
+// What named files and folders stand for, in their order: a file itself, whatever its extension
+// (one that cannot be read fails in its turn); a folder the files findAudioFiles finds there, each
+// folder walked once over all of them.
+std::vector<BatchSource> findBatchSources(const std::vector<std::filesystem::path>& named);
+
+// Where a many-file run writes: into `folder` with each source's subfolder mirrored under it, or
+// next to each source.
+struct BatchDestination {
+    std::filesystem::path folder; // not used next to the sources
+    bool nextToSource = false;
+};
+
+struct PlannedOutput {
+    std::filesystem::path source;
+    std::filesystem::path output;
+    std::filesystem::path name; // relative to the destination folder; next to the source, the file name
+};
+
+// Two sources that map to one output, as indices into the plan's outputs; first < second.
+struct OutputClash {
+    std::size_t first = 0, second = 0;
+    friend bool operator==(const OutputClash&, const OutputClash&) = default;
+};
+
+struct BatchPlan {
+    std::vector<PlannedOutput> outputs; // one a source, in the sources' order
+    std::vector<OutputClash> clashes; // each later source against the first one mapped to its output
+};
+
+// The output of every source under defaultOutputFileName; touches no file. A run with clashes is
+// refused before anything runs.
+BatchPlan planBatch(
+    const std::vector<BatchSource>& sources, const BatchDestination& destination, const ConversionSettings& settings);
+
+// The indices of the planned outputs where something (a file, a link, even a dangling one) is already.
+std::vector<std::size_t> existingOutputs(const BatchPlan& plan);
+
+// Makes `folder` and its parents; one that is there already is fine.
+std::error_code createOutputFolder(const std::filesystem::path& folder);
+
+// A run's progress with each file weighed by its length, so that a long file counts for more than
+// a short one. Files of unknown length (0 seconds) weigh nothing; when no file has a length, each
+// file counts the same.
+class BatchProgress {
+public:
+    explicit BatchProgress(std::vector<double> seconds); // each file's length
+    void progressed(std::size_t file, double fraction); // of the file read so far
+    void finished(std::size_t file); // saved, failed or cancelled: all of its length is done
+    std::size_t fileCount() const { return seconds_.size(); }
+    std::size_t filesDone() const { return filesDone_; }
+    double fraction() const; // of the whole run, 0 to 1
+    // The time left at the pace so far, once there is a pace to go by: some done, not all, and at
+    // least a second gone.
+    std::optional<double> secondsLeft(double elapsedSeconds) const;
+
+private:
+    std::vector<double> seconds_;
+    std::vector<double> fractions_;
+    std::vector<bool> done_;
+    double totalSeconds_ = 0;
+    std::size_t filesDone_ = 0;
+};
+
+// Whole seconds as a clock shows them: "0:42", "12:05", "1:02:09".
+std::string clockText(double seconds);
+
+// ---- What a run reports, in one wording ----------------------------------------------------
+
+// A number in the reader's notation, in its shortest form that reads back as the same value:
+// 1234 as "1234" or "1.234", 0.31 as "0.31" or "0,31". A minus sign is the function's to write.
+using NumberText = std::function<std::string(double value)>;
+
+// The C locale's: "1234", "0.31", "-0.8".
+std::string cNumberText(double value);
+
+// "Saved NAME (VERSION)", VERSION being the libsoxr that converted it.
+std::string savedSentence(std::string_view name, std::string_view version);
+
+// "Conversion failed: DESCRIPTION"
+std::string failedSentence(std::string_view description);
+
+// "379 samples clipped (peak +0.31 dBFS)." for integer output, "The file holds 12 samples over full
+// scale (peak +0.8 dBFS)." for float output (the peak to two decimals at most); nothing when
+// nothing went past full scale.
+std::optional<std::string> clipWarning(const ClipReport& clips, const NumberText& number);
+
+// How a many-file run's files ended.
+struct BatchCounts {
+    std::size_t saved = 0, failed = 0, cancelled = 0, skipped = 0;
+};
+
+// "Saved 12 files (VERSION)", "Saved 11 files, 1 failed (VERSION)"; failed, cancelled and skipped
+// files are counted, in that order, when there are any.
+std::string batchSummary(const BatchCounts& counts, std::string_view version);
+
+// "FIRST and SECOND would both be written to OUTPUT"
+std::string clashSentence(std::string_view first, std::string_view second, std::string_view output);
 
 } // namespace fennick

@@ -192,7 +192,8 @@ TEST_F(FennickConvert, ConvertsAFolderTreeAsOneFileRunsWould)
     // The one-file runs in this process first: once QProcess has started a child (sharing this
     // process's memory until it executes), ThreadSanitizer reports races in threads started later.
     const auto outputName = [](const std::string& name) {
-        return std::filesystem::path(name).parent_path() / defaultOutputFileName(name, 48000, OutputFormat::int16);
+        return std::filesystem::path(name).parent_path()
+            / defaultOutputFileName(name, {.targetRate = 48000, .format = OutputFormat::int16, .options = {}});
     };
     for (const auto& [name, layout] : files) {
         const auto alone = dir / "alone" / outputName(name);
