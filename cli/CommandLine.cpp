@@ -192,6 +192,12 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
             if (operands.size() > 2) throw UsageError("unexpected argument '" + operands[2] + "'");
             request.source = operands[0];
             request.destination = operands[1];
+            if (!isWritableDestination(request.destination)) {
+                std::string types;
+                for (const std::string& type : writableFileTypes()) types += (types.empty() ? "." : ", .") + type;
+                throw UsageError("DESTINATION '" + operands[1] + "' names a type not written; it must end in " + types
+                    + " or have no extension");
+            }
         }
         if (request.settings.options.steepFilter && bandwidthOption->count() > 0) {
             throw UsageError("--steep sets its own bandwidth; leave out --bandwidth");

@@ -1,5 +1,6 @@
 #include "AudioFileReader.h"
 
+#include "FlacComments.h"
 #include "Metadata.h"
 
 #include <algorithm>
@@ -85,6 +86,8 @@ AudioFileReader::AudioFileReader(const std::filesystem::path& path)
     channelCount_ = static_cast<std::uint32_t>(info.channels);
     sndfileFormat_ = info.format;
     frames_ = info.frames;
+    if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC) flacComments_ = readFlacComments(descriptor_.get());
+    channelLayout_ = readChannelLayout(file_.get(), info.channels, flacComments_);
     if (holdsLittleEndianInt24(file_.get(), info)) {
         int24Staging_.resize(int24ChunkFrames(channelCount_) * 3 * channelCount_ + 1);
     }
@@ -146,7 +149,7 @@ SourceFileInfo readSourceFileInfo(const std::filesystem::path& path)
 {
     AudioFileReader reader(path);
     SourceFileInfo info{reader.sampleRate(), reader.channelCount(), reader.frames(), reader.sampleFormatDescription(),
-        metadataSummary(readMetadata(reader.sndfile()))};
+        metadataSummary(readMetadata(reader.sndfile(), reader.flacComments()))};
     reader.close();
     return info;
 }

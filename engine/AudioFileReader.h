@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AudioBlock.h"
+#include "ChannelLayout.h"
 #include "FileDescriptor.h"
 #include "Sndfile.h"
 
@@ -40,6 +41,10 @@ public:
 
     // For reading the file's metadata.
     SNDFILE* sndfile() const { return file_.get(); }
+    // A FLAC file's Vorbis comments (field name in capitals, value), in order; empty for others.
+    const std::vector<std::pair<std::string, std::string>>& flacComments() const { return flacComments_; }
+    // Where its channels go, as far as the file says.
+    const ChannelLayout& channelLayout() const { return channelLayout_; }
 
 private:
     std::int64_t readInt24(float* samples, std::int64_t frames);
@@ -51,6 +56,8 @@ private:
     int sndfileFormat_ = 0;
     std::int64_t frames_ = 0;
     std::int64_t position_ = 0;
+    std::vector<std::pair<std::string, std::string>> flacComments_;
+    ChannelLayout channelLayout_;
     std::vector<unsigned char> int24Staging_; // raw 24-bit bytes, when this reader unpacks them itself
 };
 

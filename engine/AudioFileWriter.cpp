@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <sys/stat.h>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -18,6 +19,9 @@ namespace {
 constexpr std::uint64_t kPlainWavDataLimit = 0xFFFFFFFFull - (1u << 20);
 
 constexpr std::size_t kInt24StagingSamples = 16384;
+
+// WAVE_FORMAT_EXTENSIBLE's speaker bits for mono and stereo.
+constexpr std::uint32_t kSpeakerFrontLeft = 0x1, kSpeakerFrontRight = 0x2, kSpeakerFrontCenter = 0x4;
 
 // Whole frames per 24-bit chunk, at least one.
 std::size_t int24ChunkFrames(std::size_t channels) { return std::max<std::size_t>(1, kInt24StagingSamples / channels); }
@@ -100,7 +104,7 @@ int subtypeFor(OutputFormat format)
 } // namespace
 
 AudioFileWriter::AudioFileWriter(FileDescriptor file, double sampleRate, std::uint32_t channelCount,
-    OutputFormat format, std::int64_t expectedFrames)
+    OutputFormat format, std::int64_t expectedFrames, ChannelLayout layout)
 {
     // A WAV header holds whole hertz.
     if (channelCount == 0 || !(sampleRate >= 1 && sampleRate <= 0x7FFFFFFF) || sampleRate != std::floor(sampleRate)) {
@@ -111,10 +115,20 @@ AudioFileWriter::AudioFileWriter(FileDescriptor file, double sampleRate, std::ui
         = static_cast<long double>(std::max<std::int64_t>(expectedFrames, 0)) * channelCount * bytesPerFileSample_;
     rf64_ = expectedBytes > static_cast<long double>(kPlainWavDataLimit);
 
+    // RF64's format chunk is always the extensible one.
+    extensible_ = rf64_ || channelCount > 2 || format != OutputFormat::int16 || layout.mask != 0 || layout.ambisonic;
+    channelMask_ = layout.mask != 0 || layout.ambisonic ? layout.mask
+        : channelCount == 1                             ? kSpeakerFrontCenter
+        : channelCount == 2                             ? kSpeakerFrontLeft | kSpeakerFrontRight
+                                                        : 0;
+
     SF_INFO info{};
     info.samplerate = static_cast<int>(sampleRate);
     info.channels = static_cast<int>(channelCount);
-    info.format = (rf64_ ? SF_FORMAT_RF64 : SF_FORMAT_WAV) | subtypeFor(format) | SF_ENDIAN_FILE;
+    info.format = (rf64_                ? SF_FORMAT_RF64
+                          : extensible_ ? SF_FORMAT_WAVEX
+                                        : SF_FORMAT_WAV)
+        | subtypeFor(format) | SF_ENDIAN_FILE;
     if (!sf_format_check(&info)) throw AudioFileError("Unsupported output format.");
     // The descriptor stays ours, so that closing it, the last close of the file, is checked.
     SndfilePtr sndfile = openSndfile(file.get(), SFM_WRITE, info);
@@ -122,6 +136,13 @@ AudioFileWriter::AudioFileWriter(FileDescriptor file, double sampleRate, std::ui
     // A PEAK chunk costs a pass over every sample and says nothing the data does not.
     sf_command(sndfile.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
     if (rf64_) sf_command(sndfile.get(), SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+    if (extensible_) {
+        // libsndfile writes the mask of a map it can express; close() stores any other.
+        std::vector<int> map = channelMapFromMask(channelMask_, info.channels);
+        if (!map.empty())
+            sf_command(sndfile.get(), SFC_SET_CHANNEL_MAP_INFO, map.data(), static_cast<int>(map.size() * sizeof(int)));
+        if (layout.ambisonic) sf_command(sndfile.get(), SFC_WAVEX_SET_AMBISONIC, nullptr, SF_AMBISONIC_B_FORMAT);
+    }
 
     descriptor_ = std::move(file);
     file_ = std::move(sndfile);
@@ -183,9 +204,15 @@ void AudioFileWriter::close()
     const int pending = sf_error(file_.get());
     const std::string pendingText = pending != SF_ERR_NO_ERROR ? sndfileError(file_.get()).what() : "";
     const int closed = sf_close(file_.release());
+    struct stat status { };
+    const bool regular = ::fstat(descriptor_.get(), &status) == 0 && S_ISREG(status.st_mode);
+    const int maskErrno = extensible_ && regular && pending == SF_ERR_NO_ERROR && closed == 0
+        ? storeChannelMask(descriptor_.get(), channelMask_)
+        : 0;
     const int closeErrno = descriptor_.closeChecked();
     if (pending != SF_ERR_NO_ERROR) throw AudioFileError(pendingText);
     if (closed != 0) throw AudioFileError(sf_error_number(closed));
+    if (maskErrno != 0) throw systemError(maskErrno);
     if (closeErrno != 0) throw systemError(closeErrno);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AudioBlock.h"
+#include "ChannelLayout.h"
 #include "FileDescriptor.h"
 #include "Sndfile.h"
 
@@ -15,12 +16,17 @@ namespace fennick {
 //
 // A plain WAV cannot describe 4 GiB of data; when `expectedFrames` says the output may reach that,
 // the file is written as RF64 instead (turned back into a WAV at close if it stays small).
+//
+// Output with more than two channels, more than 16 bits or a known layout is WAVE_FORMAT_EXTENSIBLE,
+// with the layout's channel mask: for one or two channels without a layout, front centre or front
+// left and right; for more, none (0) rather than a guess. 16-bit mono and stereo without a layout
+// are plain PCM.
 class AudioFileWriter {
 public:
     // Writes into `file` (a new file, or a device). `sampleRate` must be a whole number of hertz.
     // Throws AudioFileError.
     AudioFileWriter(FileDescriptor file, double sampleRate, std::uint32_t channelCount, OutputFormat format,
-        std::int64_t expectedFrames = 0);
+        std::int64_t expectedFrames = 0, ChannelLayout layout = {});
 
     AudioFormat blockFormat() const { return blockFormat_; }
 
@@ -42,6 +48,8 @@ private:
     AudioFormat blockFormat_;
     int bytesPerFileSample_ = 2;
     bool rf64_ = false;
+    bool extensible_ = false;
+    std::uint32_t channelMask_ = 0;
     std::uint64_t dataBytes_ = 0;
     std::vector<unsigned char> conversion_; // 24-bit staging, a fixed small size
 };

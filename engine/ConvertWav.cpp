@@ -73,6 +73,16 @@ void refuseOversizedOutputBlock(double inputRate, double targetRate, std::uint32
     }
 }
 
+// A file whose name says FLAC or AIFF must not hold a WAV.
+void refuseUnwritableDestination(const std::filesystem::path& destination)
+{
+    if (isWritableDestination(destination)) return;
+    std::string types;
+    for (const std::string& type : writableFileTypes()) types += (types.empty() ? "." : ", .") + type;
+    throw ConversionError("Fennick writes only " + types + " files; " + destination.filename().string()
+        + " names another type. Choose a name ending in " + types + ".");
+}
+
 // Replacing the source would lose it, and reading while its own file is rewritten would make no sense.
 void refuseSourceAsDestination(const std::filesystem::path& source, const std::filesystem::path& destination)
 {
@@ -128,7 +138,8 @@ struct Run {
             = static_cast<std::int64_t>(metadata.byteSize() / (channels * bitsPerSample(format) / 8));
         const std::int64_t audioFrames = expectedOutputFrames(reader.frames(), inputRate, targetRate);
         AudioFileWriter writer(pending.open(), targetRate, channels, format,
-            audioFrames + std::min(metadataFrames, std::numeric_limits<std::int64_t>::max() - audioFrames));
+            audioFrames + std::min(metadataFrames, std::numeric_limits<std::int64_t>::max() - audioFrames),
+            reader.channelLayout());
         if (!metadata.empty()) {
             writeMetadata(writer.sndfile(), metadata,
                 {static_cast<std::int64_t>(inputRate), static_cast<std::int64_t>(targetRate), reader.frames(), channels,
@@ -430,6 +441,7 @@ ClipReport convertWav(const std::filesystem::path& source, const std::filesystem
 {
     const double targetRate = settings.targetRate;
     const OutputFormat format = settings.format;
+    refuseUnwritableDestination(destination);
     AudioFileReader reader(source);
     const double inputRate = reader.sampleRate();
     const std::uint32_t channels = reader.channelCount();
@@ -438,7 +450,8 @@ ClipReport convertWav(const std::filesystem::path& source, const std::filesystem
     const SampleType outputType = format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32;
     refuseOversizedOutputBlock(inputRate, targetRate, channels, outputType);
     PendingDestination pending(destination, control.replaceExisting);
-    const SourceMetadata metadata = control.carryMetadata ? readMetadata(reader.sndfile()) : SourceMetadata{};
+    const SourceMetadata metadata
+        = control.carryMetadata ? readMetadata(reader.sndfile(), reader.flacComments()) : SourceMetadata{};
 
     const SoxrApi& api = SoxrApi::shared();
     Run run{reader, pending, api, inputRate, targetRate, channels, format, ioSpecFor(api, format, settings.options),

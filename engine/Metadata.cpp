@@ -40,6 +40,15 @@ constexpr std::pair<int, const char*> kInfoTags[] = {{SF_STR_TITLE, "INAM"}, {SF
     {SF_STR_SOFTWARE, "ISFT"}, {SF_STR_ARTIST, "IART"}, {SF_STR_COMMENT, "ICMT"}, {SF_STR_DATE, "ICRD"},
     {SF_STR_ALBUM, "IPRD"}, {SF_STR_TRACKNUMBER, "ITRK"}, {SF_STR_GENRE, "IGNR"}};
 
+// A FLAC or Ogg source's comment fields and the INFO tag each goes into, in the order they are
+// written: IPRT (disc) before ITRK, because ffmpeg reads both as the track and keeps the last.
+constexpr std::pair<const char*, const char*> kCommentTags[]
+    = {{"TITLE", "INAM"}, {"ARTIST", "IART"}, {"ALBUM", "IPRD"}, {"ALBUMARTIST", "IAAR"}, {"ALBUM ARTIST", "IAAR"},
+        {"COMPOSER", "IMUS"}, {"LYRICIST", "IWRI"}, {"PRODUCER", "IPRO"}, {"DISCNUMBER", "IPRT"}, {"DISCTOTAL", "IFRM"},
+        {"TOTALDISCS", "IFRM"}, {"TRACKNUMBER", "ITRK"}, {"DATE", "ICRD"}, {"GENRE", "IGNR"}, {"COMMENT", "ICMT"},
+        {"DESCRIPTION", "ICMT"}, {"COPYRIGHT", "ICOP"}, {"ISRC", "ISRC"}, {"LANGUAGE", "ILNG"}, {"ENCODED-BY", "ITCH"},
+        {"ENCODEDBY", "ITCH"}, {"ENCODER", "ISFT"}};
+
 // Little-endian fields of a chunk whose size has been checked.
 std::uint32_t load32(std::string_view bytes, std::size_t at)
 {
@@ -106,6 +115,46 @@ void readCueTexts(const std::string& bytes, SourceMetadata& metadata)
         }
         at += 8 + std::size_t(length) + (length & 1);
         if (at > bytes.size()) break;
+    }
+}
+
+// Every tag of a LIST INFO, in its order, without the text's trailing NULs; the walk stops at the
+// first entry that does not fit.
+void readInfoTags(const std::string& bytes, SourceMetadata& metadata)
+{
+    if (bytes.size() < 4 || load32(bytes, 0) != fourcc("INFO") || !metadata.tags.empty()) return;
+    for (std::size_t at = 4; bytes.size() - at >= 8;) {
+        const std::uint32_t id = load32(bytes, at), length = load32(bytes, at + 4);
+        if (length > bytes.size() - at - 8) break;
+        std::string text = bytes.substr(at + 8, length);
+        text.resize(::strnlen(text.data(), text.size()));
+        if (!text.empty()) metadata.tags.emplace_back(id, std::move(text));
+        at += 8 + std::size_t(length) + (length & 1);
+        if (at > bytes.size()) break;
+    }
+}
+
+// The tags of a source that has no LIST INFO: a FLAC file's comments through kCommentTags (those
+// with no INFO tag are left out rather than counted as carried), another's the strings libsndfile
+// reads that INFO has a tag for.
+void readForeignTags(
+    SNDFILE* file, const std::vector<std::pair<std::string, std::string>>& flacComments, SourceMetadata& metadata)
+{
+    const auto add = [&](const char* tag, const std::string& text) {
+        const std::size_t length = ::strnlen(text.data(), std::min(text.size(), kMaxStringBytes));
+        if (length > 0) metadata.tags.emplace_back(fourcc(tag), text.substr(0, length));
+    };
+    if (!flacComments.empty()) {
+        for (const auto& [field, tag] : kCommentTags) {
+            for (const auto& [name, value] : flacComments) {
+                if (name == field) add(tag, value);
+            }
+        }
+        return;
+    }
+    for (const auto& [type, tag] : kInfoTags) {
+        const char* text = sf_get_string(file, type);
+        if (text != nullptr) add(tag, std::string(text, ::strnlen(text, kMaxStringBytes)));
     }
 }
 
@@ -187,9 +236,9 @@ void keepWithinHeaderBudget(SourceMetadata& metadata)
     };
     if (metadata.bext && !fits(metadata.bext->size() + 128)) metadata.bext.reset(); // the history line
     if (metadata.ixml && !fits(metadata.ixml->size() + 64)) metadata.ixml.reset(); // longer numbers
-    std::uint64_t strings = 4;
-    for (const auto& string : metadata.strings) strings += string.second.size() + 12;
-    if (!fits(strings)) metadata.strings.clear();
+    std::uint64_t tags = 4;
+    for (const auto& tag : metadata.tags) tags += tag.second.size() + 12;
+    if (!fits(tags)) metadata.tags.clear();
     if (!fits(4 + kCueBytes * metadata.cues.size())) metadata.cues.clear();
     std::erase_if(metadata.cueTexts, [&](const CueText& text) {
         return std::none_of(
@@ -216,28 +265,22 @@ std::uint64_t rescalePosition(std::uint64_t position, std::int64_t from, std::in
                                                                     : whole + part;
 }
 
-bool SourceMetadata::empty() const { return !bext && !ixml && strings.empty() && cues.empty() && !sampler && !cart; }
+bool SourceMetadata::empty() const { return !bext && !ixml && tags.empty() && cues.empty() && !sampler && !cart; }
 
 std::uint64_t SourceMetadata::byteSize() const
 {
     std::uint64_t bytes = 4096 + (bext ? bext->size() : 0) + (ixml ? ixml->size() : 0) + (sampler ? sampler->size() : 0)
         + (cart ? sizeof(CartInfo) : 0) + cues.size() * kCueBytes;
-    for (const auto& [type, text] : strings) bytes += text.size() + 16;
+    for (const auto& [id, text] : tags) bytes += text.size() + 16;
     for (const CueText& text : cueTexts) bytes += text.body.size() + 16;
     return bytes;
 }
 
-SourceMetadata readMetadata(SNDFILE* file)
+SourceMetadata readMetadata(SNDFILE* file, const std::vector<std::pair<std::string, std::string>>& flacComments)
 {
     SourceMetadata metadata;
-    // Only the strings a RIFF INFO list has a tag for: another (an AIFF's or FLAC's licence) would
-    // be counted as carried and then lost.
-    for (const auto& [type, tag] : kInfoTags) {
-        const char* text = sf_get_string(file, type);
-        if (text != nullptr && *text != '\0')
-            metadata.strings.emplace_back(type, std::string(text, ::strnlen(text, kMaxStringBytes)));
-    }
     if (!isRiff(file)) {
+        readForeignTags(file, flacComments, metadata);
         keepWithinHeaderBudget(metadata);
         return metadata;
     }
@@ -253,7 +296,10 @@ SourceMetadata readMetadata(SNDFILE* file)
         if (!metadata.ixml && !bytes.empty()) metadata.ixml = std::move(bytes);
     });
     forEachChunk(file, "cue ", [&](std::string bytes) { readCues(bytes, metadata); });
-    forEachChunk(file, "LIST", [&](std::string bytes) { readCueTexts(bytes, metadata); });
+    forEachChunk(file, "LIST", [&](std::string bytes) {
+        readCueTexts(bytes, metadata);
+        readInfoTags(bytes, metadata);
+    });
     forEachChunk(file, "smpl", [&](std::string bytes) { readSampler(std::move(bytes), metadata); });
     // libsndfile leaves a cart record's text, and the size it gives for it, unset when the chunk
     // holds no text; both are taken from the chunk itself.
@@ -279,7 +325,7 @@ std::string metadataSummary(const SourceMetadata& metadata)
     if (metadata.bext) parts.emplace_back("Broadcast WAV");
     if (metadata.ixml) parts.emplace_back("iXML");
     if (metadata.cart) parts.emplace_back("cart");
-    if (!metadata.strings.empty()) parts.push_back(counted(metadata.strings.size(), "tag"));
+    if (!metadata.tags.empty()) parts.push_back(counted(metadata.tags.size(), "tag"));
     if (!metadata.cues.empty()) parts.push_back(counted(metadata.cues.size(), "marker"));
     if (metadata.sampler) {
         const std::uint32_t loops = load32(*metadata.sampler, 28);
@@ -296,18 +342,17 @@ void writeMetadata(SNDFILE* file, const SourceMetadata& metadata, const Metadata
     const auto scale
         = [&](std::uint64_t position) { return rescalePosition(position, target.sourceRate, target.targetRate); };
     const std::uint64_t end = scale(static_cast<std::uint64_t>(std::max<std::int64_t>(target.sourceFrames, 0)));
-    // A 32-bit position, rescaled; past the new end it clamps to it.
+    // A 32-bit position, rescaled; one on or past the new end (rounding can take the last frame
+    // there) lands on the last frame.
+    const std::uint64_t lastFrame = end > 0 ? end - 1 : 0;
     const auto position = [&](std::uint32_t value) {
-        return static_cast<std::uint32_t>(std::min({scale(value), end, std::uint64_t{0xFFFFFFFF}}));
+        return static_cast<std::uint32_t>(std::min({scale(value), lastFrame, std::uint64_t{0xFFFFFFFF}}));
     };
 
-    // libsndfile would append its own name to the software string, so LIST INFO is written here.
+    // libsndfile knows only nine tags and would append its own name to the software string, so
+    // LIST INFO is written here, and libsndfile given no string to write a second one of its own.
     std::vector<std::pair<std::uint32_t, std::string>> info;
-    for (const auto& string : metadata.strings) {
-        const auto tag = std::find_if(
-            std::begin(kInfoTags), std::end(kInfoTags), [&](const auto& t) { return t.first == string.first; });
-        if (tag != std::end(kInfoTags)) info.emplace_back(fourcc(tag->second), string.second + '\0');
-    }
+    for (const auto& [id, text] : metadata.tags) info.emplace_back(id, text + '\0');
     if (!info.empty()) setChunk(file, "LIST", listChunk("INFO", std::move(info)));
 
     // libsndfile's own bext writer appends a coding history line of its own and sets version 2,
@@ -332,8 +377,18 @@ void writeMetadata(SNDFILE* file, const SourceMetadata& metadata, const Metadata
         }
         // libsndfile takes no record as large as its largest; the tag text's own length will do.
         const std::size_t size = offsetof(CartInfo, tag_text) + cart->tag_text_size + 1;
-        if (sf_command(file, SFC_SET_CART_INFO, cart.get(), static_cast<int>(size)) != SF_TRUE)
-            throw sndfileError(file);
+        if (sf_command(file, SFC_SET_CART_INFO, cart.get(), static_cast<int>(size)) != SF_TRUE) {
+            // libsndfile writes cart only into a plain WAV or RF64; a WAVE_FORMAT_EXTENSIBLE one gets
+            // the chunk as libsndfile lays it out: the fixed fields, then the text and CR LF.
+            SF_INFO info{};
+            sf_command(file, SFC_GET_CURRENT_SF_INFO, &info, sizeof info);
+            if ((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_WAVEX) throw sndfileError(file);
+            static_assert(offsetof(CartInfo, tag_text_size) == kCartFixedBytes);
+            std::string bytes(reinterpret_cast<const char*>(cart.get()), kCartFixedBytes);
+            bytes.append(cart->tag_text, cart->tag_text_size);
+            if (cart->tag_text_size > 0) bytes += "\r\n";
+            setChunk(file, "cart", bytes);
+        }
     }
 
     // libsndfile writes cue points without their labels, and in RF64 neither cues nor loops.
@@ -353,9 +408,15 @@ void writeMetadata(SNDFILE* file, const SourceMetadata& metadata, const Metadata
             std::string body = std::string(4, '\0') + text.body;
             store32(body, 0, text.cueId);
             const bool region = text.type == fourcc("ltxt"); // its sample length comes first
-            if (region)
-                store32(
-                    body, 4, static_cast<std::uint32_t>(std::min<std::uint64_t>(scale(load32(body, 4)), 0xFFFFFFFF)));
+            if (region) {
+                // The region ends on the last frame at most.
+                const auto cue = std::find_if(metadata.cues.begin(), metadata.cues.end(),
+                    [&](const CuePoint& each) { return each.id == text.cueId; });
+                const std::uint64_t start = cue != metadata.cues.end() ? position(cue->sampleOffset) : 0;
+                store32(body, 4,
+                    static_cast<std::uint32_t>(
+                        std::min<std::uint64_t>({scale(load32(body, 4)), end - std::min(start, end), 0xFFFFFFFF})));
+            }
             if (body.size() == (region ? 20u : 4u) || body.back() != '\0') body += '\0';
             texts.emplace_back(text.type, std::move(body));
         }

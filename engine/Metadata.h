@@ -41,7 +41,7 @@ typedef SF_CART_INFO_VAR(16384) CartInfo;
 struct SourceMetadata {
     std::optional<std::string> bext; // the chunk: 602 fixed bytes, then the coding history
     std::optional<std::string> ixml; // without trailing padding
-    std::vector<std::pair<int, std::string>> strings; // SF_STR_* and text
+    std::vector<std::pair<std::uint32_t, std::string>> tags; // LIST INFO: tag id and text, in order
     std::vector<CuePoint> cues;
     std::vector<CueText> cueTexts;
     std::optional<std::string> sampler; // smpl: 36 fixed bytes, whole loops, sampler data
@@ -52,8 +52,10 @@ struct SourceMetadata {
     std::uint64_t byteSize() const;
 };
 
-// Never throws for what the file holds: anything malformed or oversized is left out.
-SourceMetadata readMetadata(SNDFILE* file);
+// Never throws for what the file holds: anything malformed or oversized is left out. A RIFF
+// source's LIST INFO is taken whole, tag by tag; other sources' tags become the INFO tags that
+// other programs read them back from (`flacComments`: a FLAC source's own, see FlacComments.h).
+SourceMetadata readMetadata(SNDFILE* file, const std::vector<std::pair<std::string, std::string>>& flacComments = {});
 
 // "Broadcast WAV, iXML, 4 markers", or "None".
 std::string metadataSummary(const SourceMetadata& metadata);

@@ -69,7 +69,8 @@ FileDescriptor PendingDestination::open()
     for (;;) {
         const std::filesystem::path candidate = temporaryNameFor(final_);
         // 0666 less the umask, as any new file; a file being replaced lends its own mode instead.
-        FileDescriptor fd(::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        // Readable too: the writer reads its header back to complete it.
+        FileDescriptor fd(::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
         if (!fd.valid() && errno == EEXIST) continue;
         if (!fd.valid()) throw systemError(errno);
         temporary_ = candidate;

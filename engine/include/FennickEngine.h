@@ -238,6 +238,14 @@ SourceFileInfo readSourceFileInfo(const std::filesystem::path& path);
 // "take 3_96000-32f.wav". The window and the converter offer the same name.
 std::filesystem::path defaultOutputFileName(const std::filesystem::path& source, const ConversionSettings& settings);
 
+// The file types a conversion writes, by their extension in lower case without the dot: "wav".
+std::vector<std::string> writableFileTypes();
+
+// Whether the extension of `destination`'s name (in any letter case) is one of writableFileTypes();
+// a name without one is written as WAV. Any other is refused before anything is written: its
+// contents would not be what its name says.
+bool isWritableDestination(const std::filesystem::path& destination);
+
 // The audio files a folder stands for: every file in it and its subfolders whose extension is wav,
 // aiff, aif or flac in any letter case, in name order, each with its folder relative to `folder`.
 // Links are followed, each folder visited once, so a link back up cannot loop; folders that cannot

@@ -65,6 +65,53 @@ TEST_F(FennickConvert, WritesWhatAnotherToolReadsAndKeepsItsBroadcastWavUnlessTo
     EXPECT_EQ(shown(plain), "||\n|96000|32|Float|96000\n");
 }
 
+// Layouts ffmpeg writes into WAVE_FORMAT_EXTENSIBLE, a tagged 5.1 FLAC from flac and a 6-channel
+// AIFF from sox (no layout): in every output format ffprobe reads back the source's layout ("unknown"
+// for none, never a guessed 5.1), and neither ffprobe nor sox has a word to say about the file but
+// the line sox 14.4.2 prints for every extensible float header. The FLAC's tags land where ffprobe
+// reads them.
+TEST_F(FennickConvert, OutputsKeepTheSourcesLayoutAndTagsAndReadCleanlyInOtherTools)
+{
+    for (const char* tool : {"ffmpeg", "ffprobe", "sox", "flac"})
+        if (!haveTool(tool)) GTEST_SKIP() << tool << " not installed";
+    const auto run = [&](std::vector<std::string> arguments) { return runProcess(arguments, dir.path()); };
+    const auto layoutOf = [&](const std::string& file) {
+        return run({"ffprobe", "-v", "error", "-show_entries", "stream=channel_layout", "-of", "csv=p=0", file});
+    };
+    std::vector<std::pair<std::string, std::string>> sources; // file, layout ffprobe must read back
+    for (const std::string layout : {"5.1", "5.1(side)", "7.1", "quad", "2.1", "3.0(back)"}) {
+        const std::string file = "layout " + layout + ".wav";
+        run({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=d=0.1:r=48000", "-af",
+            "aformat=channel_layouts=" + layout, "-c:a", "pcm_s24le", file});
+        sources.emplace_back(file, layout);
+    }
+    run({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=d=0.1:r=48000", "-af", "aformat=channel_layouts=5.1",
+        "-c:a", "pcm_s16le", "flac source.wav"});
+    run({"flac", "-s", "--tag=TITLE=Air", "--tag=ISRC=GBAYE0601498", "--tag=COMPOSER=J. S. Bach",
+        "--tag=ALBUMARTIST=The Band", "--tag=DISCNUMBER=2", "--tag=TRACKNUMBER=7", "-o", "tagged.flac",
+        "flac source.wav"});
+    sources.emplace_back("tagged.flac", "5.1");
+    run({"sox", "-n", "-r", "48000", "-c", "6", "six.aiff", "synth", "0.1", "sine", "440"});
+    sources.emplace_back("six.aiff", "unknown");
+
+    for (const auto& [file, layout] : sources) {
+        ASSERT_EQ(layoutOf(file).out, layout + "\n") << file;
+        for (const std::string format : {"int16", "int24", "float32"}) {
+            SCOPED_TRACE(file + " to " + format);
+            const std::string out = format + " " + file + ".wav";
+            ASSERT_EQ(convert({"--quiet", "-q", "quick", "-f", format, file, out}).exitCode, 0);
+            const auto probed = layoutOf(out);
+            EXPECT_EQ(probed.out + probed.err, layout + "\n");
+            std::string soxSays = run({"sox", "--i", out}).err;
+            soxSays.erase(0, soxSays.find(' ') + 1); // sox names itself as it was called
+            EXPECT_EQ(soxSays, format == "float32" ? "WARN wav: wave header missing extended part of fmt chunk\n" : "");
+        }
+    }
+    const auto tags = run(
+        {"ffprobe", "-v", "error", "-show_entries", "format_tags", "-of", "default=nw=1", "int24 tagged.flac.wav"});
+    EXPECT_EQ(tags.out, "TAG:title=Air\nTAG:IAAR=The Band\nTAG:IMUS=J. S. Bach\nTAG:track=7\nTAG:ISRC=GBAYE0601498\n");
+}
+
 // Every option must reach the engine: the converter's file equals the engine's own for the same
 // settings (float and undithered output is deterministic; the default rate and format are read back
 // by mediainfo above). A repeated option takes its last value.
@@ -128,6 +175,9 @@ TEST_F(FennickConvert, UsageErrorsExitWithOneLineNamingTheProblem)
         {{"--bogus", source.string(), never}, "unknown option '--bogus'"},
         {{source.string(), never, "extra"}, "unexpected argument 'extra'"},
         {{source.string(), never, "-r"}, "--rate needs a value"},
+        {{source.string(), (dir / "never.FLAC").string()},
+            "DESTINATION '" + (dir / "never.FLAC").string()
+                + "' names a type not written; it must end in .wav or have no extension"},
     };
     for (const auto& [arguments, reason] : cases) {
         const auto result = convert(arguments);
@@ -136,6 +186,11 @@ TEST_F(FennickConvert, UsageErrorsExitWithOneLineNamingTheProblem)
         EXPECT_EQ(result.err, "fennick-convert: " + reason + " (see --help)\n");
     }
     EXPECT_FALSE(std::filesystem::exists(never));
+    EXPECT_FALSE(std::filesystem::exists(dir / "never.FLAC"));
+    // Any letter case of .wav, and no extension at all, are WAV files.
+    EXPECT_EQ(convert({"--quiet", source.string(), (dir / "upper.WAV").string()}).exitCode, 0);
+    EXPECT_EQ(convert({"--quiet", source.string(), (dir / "bare").string()}).exitCode, 0);
+    EXPECT_EQ(readAudioFile(dir / "bare").info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
 }
 
 // On a terminal (script(1) gives it one) the converter draws a live bar that ends at 100% and is

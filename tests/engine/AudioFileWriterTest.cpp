@@ -1,5 +1,6 @@
-// The WAV writer's choices that no conversion table shows: RF64 only when the data may outgrow a
-// plain WAV, and 24-bit samples rounded and clipped, never wrapped, and counted when clipped.
+// The WAV writer's choices that no conversion table shows: the format chunk for each format and
+// layout, RF64 only when the data may outgrow a plain WAV, and 24-bit samples rounded and clipped, never wrapped, and
+// counted when clipped.
 
 #include "EngineTestSupport.h"
 
@@ -20,32 +21,72 @@ using namespace fennick::test;
 
 FileDescriptor create(const std::filesystem::path& path)
 {
-    return FileDescriptor(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    return FileDescriptor(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
 }
 
-TEST(AudioFileWriter, IsAPlainWavUnlessTheDataMayOutgrowIt)
+// Little-endian 16 or 32 bits of a file's bytes.
+std::uint32_t field(const std::string& bytes, std::size_t at, int size)
+{
+    std::uint32_t value = 0;
+    for (int i = size - 1; i >= 0; --i) value = value << 8 | std::uint8_t(bytes[at + i]);
+    return value;
+}
+
+TEST(AudioFileWriter, WritesTheHeaderItsFormatAndLayoutNeedAndRf64OnlyWhenTheDataMayOutgrowAWav)
 {
     // A WAV header describes at most 2^32 - 1 bytes: 3 channels of 32 bits pass it at 357913942
-    // frames, of 24 bits at 477218589. Small enough in the end, an RF64 file turns back into a
-    // WAV, though with libsndfile's WAVE_FORMAT_EXTENSIBLE header; a plain one has format tag 1,
-    // or 3 for float.
-    const std::tuple<OutputFormat, std::int64_t, bool> cases[]
-        = {{OutputFormat::int16, 0, false}, {OutputFormat::float32, 300000000, false},
-            {OutputFormat::float32, 357913942, true}, {OutputFormat::int24, 477218589, true}};
-    for (const auto& [format, expectedFrames, rf64] : cases) {
+    // frames, of 24 bits at 477218589. Small enough in the end, an RF64 file turns back into a WAV.
+    // Format tag 1 is plain PCM, 0xFFFE WAVE_FORMAT_EXTENSIBLE, whose subformat is 1 (PCM), 3
+    // (float) or B-format's own (libsndfile's ambisonic flag); 6 channels without a layout must not
+    // get the 5.1 mask libsndfile would guess.
+    using F = OutputFormat;
+    constexpr std::uint32_t kPlain = 0xFFFFFFFF;
+    const struct {
+        std::uint32_t channels;
+        F format;
+        std::int64_t expectedFrames;
+        ChannelLayout layout;
+        std::uint32_t mask; // kPlain: a plain format chunk
+    } cases[] = {{1, F::int16, 0, {}, kPlain}, {2, F::int16, 0, {}, kPlain}, {2, F::int16, 0, {0x3}, 0x3},
+        {1, F::int24, 0, {}, 0x4}, {2, F::float32, 0, {}, 0x3}, {6, F::int16, 0, {}, 0}, {4, F::int24, 0, {}, 0},
+        {8, F::float32, 0, {}, 0}, {6, F::int24, 0, {0x60F}, 0x60F}, {3, F::int16, 0, {0x103}, 0x103},
+        {4, F::float32, 0, {0x7}, 0x7}, {4, F::int24, 0, {0, true}, 0}, {3, F::float32, 300000000, {0xB}, 0xB},
+        {3, F::float32, 357913942, {0xB}, 0xB}, {6, F::int24, 477218589, {}, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.channels) + " channels, " + std::string(rawValue(c.format)) + ", mask "
+            + std::to_string(c.layout.mask) + ", " + std::to_string(c.expectedFrames));
         TempDir dir;
         const auto path = dir / "out.wav";
-        AudioFileWriter writer(create(path), 48000, 3, format, expectedFrames);
+        AudioFileWriter writer(create(path), 48000, c.channels, c.format, c.expectedFrames, c.layout);
+        const bool rf64 = c.expectedFrames > 300000000;
         EXPECT_EQ(fileBytes(path).substr(0, 4), rf64 ? "RF64" : "RIFF");
         auto block = AudioBlock::make(writer.blockFormat(), 5);
         std::memset(block->data(), 0, 5 * block->format().bytesPerFrame());
         block->setFrameLength(5);
         writer.write(*block);
         writer.close();
-        const AudioData stored = readAudioFile(path);
-        const int subtype = std::array{SF_FORMAT_PCM_16, SF_FORMAT_PCM_24, SF_FORMAT_FLOAT}[ordinal(format)];
-        EXPECT_EQ(stored.info.format, (rf64 ? SF_FORMAT_WAVEX : SF_FORMAT_WAV) | subtype) << expectedFrames;
-        EXPECT_EQ(stored.frames(), 5);
+
+        std::string fmt;
+        for (const auto& [id, bytes] : riffChunks(fileBytes(path))) {
+            if (id == "fmt ") fmt = bytes;
+        }
+        const bool plain = c.mask == kPlain;
+        ASSERT_EQ(fmt.size(), plain ? 16u : 40u);
+        EXPECT_EQ(field(fmt, 0, 2), plain ? 1u : 0xFFFEu);
+        EXPECT_EQ(field(fmt, 14, 2), static_cast<std::uint32_t>(bitsPerSample(c.format)));
+        if (!plain) {
+            EXPECT_EQ(field(fmt, 16, 2), 22u); // cbSize
+            EXPECT_EQ(field(fmt, 18, 2), static_cast<std::uint32_t>(bitsPerSample(c.format))); // valid bits
+            EXPECT_EQ(field(fmt, 20, 4), c.mask);
+            EXPECT_EQ(field(fmt, 24, 2), c.format == F::float32 ? 3u : 1u); // the subformat GUID's first field
+        }
+        SF_INFO info{};
+        SNDFILE* stored = sf_open(path.c_str(), SFM_READ, &info);
+        ASSERT_NE(stored, nullptr);
+        EXPECT_EQ(sf_command(stored, SFC_WAVEX_GET_AMBISONIC, nullptr, 0),
+            c.layout.ambisonic ? SF_AMBISONIC_B_FORMAT : SF_AMBISONIC_NONE);
+        EXPECT_EQ(info.frames, 5);
+        sf_close(stored);
     }
 }
 

@@ -25,9 +25,10 @@ std::vector<std::pair<std::string, std::string>> metadataOf(const std::string& f
 }
 
 // Every kind of metadata for a file at `rate` and `bits` whose time reference (and iXML timestamp)
-// is `reference`: cue points at `mark` and `end`, a loop between them, a cart timer of one second.
+// is `reference`: cue points at `mark` and `end`, a loop between them, a region of `region` frames
+// from the first, a cart timer of one second, and tags libsndfile has no name for.
 std::string metadataChunks(std::uint32_t rate, int bits, std::uint64_t reference, std::uint32_t mark, std::uint32_t end,
-    const std::string& history)
+    std::uint32_t region, const std::string& history)
 {
     const auto low = std::uint32_t(reference), high = std::uint32_t(reference >> 32);
     std::string bext = "Scene 12 take 3" + std::string(587, '\0') + history;
@@ -48,29 +49,39 @@ std::string metadataChunks(std::uint32_t rate, int bits, std::uint64_t reference
     const std::string smpl = std::string(8, '\0') + le32((1000000000 + rate / 2) / rate) + le32(60) + le32(0x80000000)
         + std::string(8, '\0') + le32(1) + std::string(12, '\0') + le32(mark) + le32(end) + std::string(8, '\0');
     return riffChunk("bext", bext) + riffChunk("iXML", ixml)
-        + riffChunk("LIST", "INFO" + riffChunk("INAM", std::string("Take three\0", 11))) + riffChunk("cue ", cue)
-        + riffChunk("LIST", "adtl" + riffChunk("labl", le32(1) + std::string("Slate 1\0", 8))) + riffChunk("smpl", smpl)
+        + riffChunk("LIST",
+            "INFO" + riffChunk("ISRC", std::string("GBAYE0601498\0", 13)) + riffChunk("INAM", std::string("Take\0", 5))
+                + riffChunk("IENG", std::string("J. Doe\0", 7)) + riffChunk("IKEY", std::string("rain; roof\0", 11)))
+        + riffChunk("cue ", cue)
+        + riffChunk("LIST",
+            "adtl" + riffChunk("labl", le32(1) + std::string("Slate 1\0", 8))
+                + riffChunk(
+                    "ltxt", le32(1) + le32(region) + "rgn " + std::string(8, '\0') + std::string("Verse\0\0\0", 8)))
+        + riffChunk("smpl", smpl)
         + riffChunk("cart", ("0101Morning show" + std::string(2032, '\0')).replace(684, 8, "SEC1" + le32(rate)));
 }
 
-// A 0.1 s stereo source whose cue point and loop end lie past its end, converted or written
-// into `convert`'s file; the file's metadata must be what metadataChunks() gives for it.
+// A 0.1 s stereo source whose last cue point and loop end lie on its last frame or past it, as its
+// region's end does, converted or written into `convert`'s file; the file's metadata must be what
+// metadataChunks() gives for it, every marker on the new last frame at most.
 TEST(ConvertWavMetadata, EveryItemCarriedWithItsPositionsRescaledAndTheAudioUnchanged)
 {
     const std::string history = "A=PCM,F=48000,W=24,M=stereo,T=recorder\r\n";
     const ConversionOptions quick{.precision = ConversionOptions::Precision::quick};
-    // Each with TimeReference 0, 1 h and 5 h, and the new position of cue point 1001. The source is
-    // 0.1 s long, its second cue point and its loop's end lie past that.
-    for (const auto& [from, to, cue] : {std::tuple{48000, 44100, 920u}, {44100, 96000, 2179u}, {96000, 48000, 501u}}) {
+    // Each with TimeReference 0, 1 h and 5 h: the source's last marker, and the new positions of
+    // both. 96 kHz frame 9599 rounds to 4800, one past the last frame at 48 kHz.
+    for (const auto& [from, to, end, cue, newEnd] : {std::tuple{48000, 44100, 0xFFFFFFF0u, 920u, 4409u},
+             {44100, 96000, 4409u, 2179u, 9598u}, {96000, 48000, 9599u, 501u, 4799u}}) {
         for (const std::uint64_t hours : {0, 1, 5}) {
             SCOPED_TRACE(to_string(from) + " to " + to_string(to) + " at " + to_string(hours) + " h");
             TempDir dir;
             writeAudioFile(dir / "source.wav", {from, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24}, from / 10, sine(440, from));
-            insertChunks(dir / "source.wav", metadataChunks(from, 24, hours * 3600 * from, 1001, 0xFFFFFFF0, history));
+            insertChunks(
+                dir / "source.wav", metadataChunks(from, 24, hours * 3600 * from, 1001, end, 0xFFFFFF00, history));
             convertWav(dir / "source.wav", dir / "out.wav", {static_cast<double>(to), OutputFormat::float32, quick});
             EXPECT_EQ(metadataOf(fileBytes(dir / "out.wav")),
                 metadataOf(std::string(12, ' ')
-                    + metadataChunks(to, 32, hours * 3600 * to, cue, to / 10,
+                    + metadataChunks(to, 32, hours * 3600 * to, cue, newEnd, to / 10 - cue,
                         history + "A=PCM,F=" + to_string(to) + ",W=32,M=stereo,T=Fennick " FENNICK_TEST_VERSION "; "
                             + soxrVersionText() + "\r\n")));
 
