@@ -102,11 +102,13 @@ int main(int argc, char** argv)
                 }));
     }
     {
-        std::optional<OversampledPeak> peak;
-        report("oversampled_peak_alone",
-            timeFeeding(
-                signal, [&](const float* block, std::size_t frames) { peak->add(block, frames); },
-                [&] { peak.emplace(kChannels); }));
+        for (const auto filter : {OversampledPeak::Filter::bs1770, OversampledPeak::Filter::ceiling}) {
+            std::optional<OversampledPeak> peak;
+            report(filter == OversampledPeak::Filter::bs1770 ? "true_peak_alone" : "ceiling_peak_alone",
+                timeFeeding(
+                    signal, [&](const float* block, std::size_t frames) { peak->add(block, frames); },
+                    [&] { peak.emplace(kChannels, kRate, filter); }));
+        }
     }
     std::printf("%s}\n", json.c_str());
     return 0;

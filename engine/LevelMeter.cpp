@@ -7,12 +7,13 @@
 #include <cmath>
 #include <new>
 #include <stdexcept>
+#include <tuple>
 
 namespace fennick {
 
 namespace {
 
-constexpr int kMode = EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK;
+constexpr int kMode = EBUR128_MODE_I | EBUR128_MODE_LRA;
 
 // BS.1770-4's weights by position: the front three 1.0, the surrounds 1.41, the LFE left out.
 // Positions it gives no weight for count as front channels.
@@ -59,7 +60,7 @@ struct LevelMeter::State {
 
 LevelMeter::LevelMeter(
     std::uint32_t channels, double sampleRate, std::span<const int> channelMap, CeilingPeak ceilingPeak)
-    : channels_(channels)
+    : channels_(channels), truePeak_(channels, sampleRate, OversampledPeak::Filter::bs1770)
 {
     if (channels == 0) throw std::invalid_argument("A level meter needs at least one channel.");
     if (!channelMap.empty() && channelMap.size() != channels)
@@ -72,7 +73,7 @@ LevelMeter::LevelMeter(
     for (std::uint32_t channel = 0; channel < channelMap.size(); ++channel)
         ebur128_set_channel(state_->handle, channel, ebur128Channel(channelMap[channel]));
     framesPerUpdate_ = std::max<std::size_t>(1, static_cast<std::size_t>(rate) / 10);
-    if (ceilingPeak == CeilingPeak::on) ceilingPeak_.emplace(channels);
+    if (ceilingPeak == CeilingPeak::on) ceilingPeak_.emplace(channels, rate, OversampledPeak::Filter::ceiling);
 }
 
 LevelMeter::~LevelMeter() = default;
@@ -81,6 +82,7 @@ LevelMeter& LevelMeter::operator=(LevelMeter&&) noexcept = default;
 
 void LevelMeter::add(const float* interleaved, std::size_t frames)
 {
+    truePeak_.add(interleaved, frames);
     if (ceilingPeak_) ceilingPeak_->add(interleaved, frames);
     while (frames > 0) {
         const std::size_t part = std::min(frames, framesPerUpdate_ - framesSinceUpdate_);
@@ -96,8 +98,29 @@ void LevelMeter::addUpToBoundary(const float* interleaved, std::size_t frames)
     framesSinceUpdate_ += frames;
     if (framesSinceUpdate_ < framesPerUpdate_) return;
     framesSinceUpdate_ = 0;
-    maxMomentary_ = std::max(maxMomentary_, query(ebur128_loudness_momentary, state_->handle));
-    maxShortTerm_ = std::max(maxShortTerm_, query(ebur128_loudness_shortterm, state_->handle));
+    noteSubBlock();
+}
+
+void LevelMeter::noteSubBlock()
+{
+    double loudness = LevelFigures::kSilence;
+    if (ebur128_loudness_window(state_->handle, 100, &loudness) != EBUR128_SUCCESS) return;
+    // BS.1770-4: loudness = −0.691 + 10 log10(weighted mean square).
+    const double energy = std::isfinite(loudness) ? std::pow(10.0, (loudness + 0.691) / 10) : 0.0;
+    constexpr std::size_t kRing = std::tuple_size_v<decltype(subBlockEnergies_)>;
+    const std::size_t newest = subBlocks_++ % kRing;
+    subBlockEnergies_[newest] = energy;
+    double momentary = 0, shortTerm = 0;
+    for (std::size_t k = 0; k < kRing; ++k) {
+        const double e = subBlockEnergies_[(newest + kRing - k) % kRing];
+        shortTerm += e;
+        if (k < 4) momentary += e;
+    }
+    const auto toLufs = [](double meanSquare) {
+        return meanSquare > 0 ? 10 * std::log10(meanSquare) - 0.691 : LevelFigures::kSilence;
+    };
+    maxMomentary_ = std::max(maxMomentary_, toLufs(momentary / 4));
+    maxShortTerm_ = std::max(maxShortTerm_, toLufs(shortTerm / kRing));
 }
 
 LevelFigures LevelMeter::figures() const
@@ -107,14 +130,8 @@ LevelFigures LevelMeter::figures() const
     figures.integratedLufs = query(ebur128_loudness_global, state);
     const double range = query(ebur128_loudness_range, state);
     figures.loudnessRangeLu = std::isfinite(range) ? range : 0;
-    double truePeak = 0, samplePeak = 0;
-    for (std::uint32_t channel = 0; channel < channels_; ++channel) {
-        double value = 0;
-        if (ebur128_true_peak(state, channel, &value) == EBUR128_SUCCESS) truePeak = std::max(truePeak, value);
-        if (ebur128_sample_peak(state, channel, &value) == EBUR128_SUCCESS) samplePeak = std::max(samplePeak, value);
-    }
-    figures.truePeakDbtp = decibels(truePeak);
-    figures.samplePeakDbfs = decibels(samplePeak);
+    figures.truePeakDbtp = decibels(truePeak_.peak());
+    figures.samplePeakDbfs = decibels(truePeak_.samplePeak());
     figures.maxMomentaryLufs = maxMomentary_;
     figures.maxShortTermLufs = maxShortTerm_;
     return figures;
@@ -123,8 +140,8 @@ LevelFigures LevelMeter::figures() const
 std::optional<double> LevelMeter::truePeakForCeiling() const
 {
     if (!ceilingPeak_) return std::nullopt;
-    // Never below the BS.1770-4 reading, whose filter may ring a little higher on some signals.
-    return std::max(decibels(ceilingPeak_->peak()), figures().truePeakDbtp);
+    // Never below the BS.1770-4 reading, whose filter rings a little higher on some signals.
+    return decibels(std::max(ceilingPeak_->peak(), truePeak_.peak()));
 }
 
 double LevelMeter::albumLoudness(std::span<const LevelMeter* const> meters)

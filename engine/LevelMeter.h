@@ -3,6 +3,7 @@
 #include "LevelFigures.h"
 #include "OversampledPeak.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -12,13 +13,13 @@
 
 namespace fennick {
 
-// Measures a stream's loudness and peaks with libebur128 while it passes: fed interleaved float
-// blocks (full scale ±1.0) in order, straight from whatever buffer holds them, it copies nothing.
-// One thread at a time.
+// Measures a stream's loudness with libebur128, and its peaks, while it passes: fed interleaved
+// float blocks (full scale ±1.0) in order, straight from whatever buffer holds them, it copies
+// nothing. The true peak is libebur128's (OversampledPeak::Filter::bs1770). One thread at a time.
 class LevelMeter {
 public:
-    // Whether to find the peak for a ceiling as well (OversampledPeak): that costs more than all
-    // the rest, so only a run that enforces a ceiling asks for it.
+    // Whether to find the finer peak for a ceiling as well: it costs about as much as all the
+    // rest, so only a run that enforces a ceiling asks for it.
     enum class CeilingPeak { off, on };
 
     // `channelMap`: the channels' positions as libsndfile names them (SF_CHANNEL_MAP_…), or empty
@@ -40,7 +41,8 @@ public:
     LevelFigures figures() const;
 
     // The peak a true-peak ceiling is measured against, in dBTP: at least what a BS.1770-4 meter
-    // reads (libebur128 or ffmpeg's ebur128), from the finer OversampledPeak. Only with
+    // reads (libebur128 or ffmpeg's ebur128), from the finer OversampledPeak::Filter::ceiling
+    // and never below the BS.1770-4 figure. Only with
     // CeilingPeak::on; otherwise nullopt.
     std::optional<double> truePeakForCeiling() const;
 
@@ -53,13 +55,21 @@ private:
 
     // Feeds up to the next 100 ms boundary and notes the momentary and short-term loudness there.
     void addUpToBoundary(const float* interleaved, std::size_t frames);
+    // Notes the last 100 ms's energy, and the momentary and short-term loudness that end with it.
+    void noteSubBlock();
 
     std::unique_ptr<State> state_;
     std::uint32_t channels_;
     std::size_t framesPerUpdate_; // 100 ms
     std::size_t framesSinceUpdate_ = 0;
+    // The energies of the last 30 100-ms sub-blocks, a ring: a momentary window is the mean of
+    // the last 4, a short-term one of all 30. Asking libebur128 for a 3 s window every 100 ms
+    // would sum 30 times the audio again.
+    std::array<double, 30> subBlockEnergies_{};
+    std::size_t subBlocks_ = 0;
     double maxMomentary_ = LevelFigures::kSilence;
     double maxShortTerm_ = LevelFigures::kSilence;
+    OversampledPeak truePeak_; // libebur128's own true peak costs four times the loudness
     std::optional<OversampledPeak> ceilingPeak_;
 };
 

@@ -7,6 +7,7 @@
 #include "OversampledPeak.h"
 #include "TestAudio.h"
 
+#include <ebur128.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -173,6 +174,28 @@ INSTANTIATE_TEST_SUITE_P(Signals, LevelMeterAgainstFfmpeg,
         AgreementCase{"sine_96k_5_1", 96000, 6, false}, AgreementCase{"high_sine_44k_stereo", 44100, 2, false, 15503}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The vectorised BS.1770-4 true peak reads what libebur128's own does, at each oversampling.
+TEST(LevelMeter, TruePeakIsLibebur128s)
+{
+    for (const int rate : {44100, 96000, 192000}) {
+        const SampleFunction signals[]
+            = {pinkNoise(2), square(1000, rate), [&](std::int64_t frame, int channel) {
+                   return static_cast<float>(fadedSine(frame, 2 * std::int64_t(rate), rate / 100, 0.9, 0.41, channel));
+               }};
+        for (const SampleFunction& signal : signals) {
+            const std::vector<float> audio = samples(2, 2 * std::int64_t(rate), signal);
+            ebur128_state* state = ebur128_init(2, unsigned(rate), EBUR128_MODE_TRUE_PEAK);
+            ebur128_add_frames_float(state, audio.data(), audio.size() / 2);
+            double left = 0, right = 0;
+            ebur128_true_peak(state, 0, &left);
+            ebur128_true_peak(state, 1, &right);
+            ebur128_destroy(&state);
+            const LevelFigures ours = metered(2, rate, audio).figures();
+            EXPECT_NEAR(ours.truePeakDbtp, 20 * std::log10(std::max(left, right)), 0.005) << rate;
+        }
+    }
+}
+
 // Sines whose samples miss their crests by up to 3 dB, up to 0.45 of the rate: the finer peak
 // finds the crest.
 TEST(LevelMeter, CeilingPeakFindsTheCrestBetweenSamples)
@@ -182,7 +205,7 @@ TEST(LevelMeter, CeilingPeakFindsTheCrestBetweenSamples)
             const auto signal = samples(1, 48000, [&](std::int64_t frame, int) {
                 return static_cast<float>(fadedSine(frame, 48000, 4800, 0.5, cyclesPerSample, phase));
             });
-            OversampledPeak peak(1);
+            OversampledPeak peak(1, 48000, OversampledPeak::Filter::ceiling);
             peak.add(signal.data(), signal.size());
             EXPECT_NEAR(20 * std::log10(peak.peak()), 20 * std::log10(0.5), 0.03) << cyclesPerSample << " " << phase;
             const LevelMeter meter = metered(1, 48000, signal, LevelMeter::CeilingPeak::on);
