@@ -101,9 +101,14 @@ float interpolatedPeak(const float* x, std::size_t count, const float* taps, std
 
 float largestMagnitude(const float* x, std::size_t count)
 {
-    float peak = 0;
-    for (std::size_t i = 0; i < count; ++i) peak = std::max(peak, std::fabs(x[i]));
-    return peak;
+    constexpr std::size_t kLanes = 8; // a fixed width the compiler vectorises at any optimisation level
+    float peak[kLanes] = {};
+    std::size_t i = 0;
+    for (; i + kLanes <= count; i += kLanes)
+        for (std::size_t k = 0; k < kLanes; ++k) peak[k] = std::max(peak[k], std::fabs(x[i + k]));
+    float result = *std::max_element(peak, peak + kLanes);
+    for (; i < count; ++i) result = std::max(result, std::fabs(x[i]));
+    return result;
 }
 
 } // namespace
@@ -117,7 +122,7 @@ OversampledPeak::OversampledPeak(std::uint32_t channels, double sampleRate, Filt
     } else if (sampleRate < 192000) {
         phases_ = bs1770Phases(2, taps_);
     }
-    history_.assign(channels, std::vector<float>(taps_ - 1, 0.0f));
+    history_.assign(channels, std::vector<float>(taps_ - 1 + kChunkFrames, 0.0f));
 }
 
 void OversampledPeak::add(const float* interleaved, std::size_t frames)
@@ -125,37 +130,34 @@ void OversampledPeak::add(const float* interleaved, std::size_t frames)
     while (frames > 0) {
         const std::size_t chunk = std::min(frames, kChunkFrames);
         for (std::size_t channel = 0; channel < channels_; ++channel) {
-            std::vector<float>& history = history_[channel];
-            const std::size_t kept = history.size();
-            history.resize(kept + chunk);
+            float* const history = history_[channel].data() + (taps_ - 1);
             const float* in = interleaved + channel;
-            for (std::size_t f = 0; f < chunk; ++f) history[kept + f] = in[f * channels_];
-            processChannel(channel);
+            for (std::size_t f = 0; f < chunk; ++f) history[f] = in[f * channels_];
+            processChannel(channel, chunk);
         }
         interleaved += chunk * channels_;
         frames -= chunk;
     }
 }
 
-void OversampledPeak::processChannel(std::size_t channel)
+void OversampledPeak::processChannel(std::size_t channel, std::size_t frames)
 {
-    std::vector<float>& history = history_[channel];
-    const std::size_t intervals = history.size() - (taps_ - 1);
-    samplePeak_ = std::max(samplePeak_, largestMagnitude(history.data() + (taps_ - 1), intervals));
+    float* const history = history_[channel].data();
+    samplePeak_ = std::max(samplePeak_, largestMagnitude(history + (taps_ - 1), frames));
     float peak = peak_;
     for (const std::vector<float>& phase : phases_)
-        peak = std::max(peak, interpolatedPeak(history.data(), intervals, phase.data(), taps_));
+        peak = std::max(peak, interpolatedPeak(history, frames, phase.data(), taps_));
     peak_ = peak;
-    history.erase(history.begin(), history.end() - static_cast<std::ptrdiff_t>(taps_ - 1));
+    std::copy(history + frames, history + frames + (taps_ - 1), history);
 }
 
 double OversampledPeak::peak() const
 {
     float peak = std::max(peak_, samplePeak_);
-    for (const std::vector<float>& kept : history_) {
+    for (const std::vector<float>& history : history_) {
         // The filter's ringing after the last sample: the kept samples followed by silence.
-        std::vector<float> tail(kept);
-        tail.resize(kept.size() + taps_, 0.0f);
+        std::vector<float> tail(history.begin(), history.begin() + static_cast<std::ptrdiff_t>(taps_ - 1));
+        tail.resize(tail.size() + taps_, 0.0f);
         const std::size_t intervals = tail.size() - (taps_ - 1);
         for (const std::vector<float>& phase : phases_)
             peak = std::max(peak, interpolatedPeak(tail.data(), intervals, phase.data(), taps_));

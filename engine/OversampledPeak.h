@@ -33,13 +33,14 @@ public:
     double samplePeak() const { return samplePeak_; }
 
 private:
-    // Appends to the channel's history and interpolates the intervals whose taps are all known.
-    void processChannel(std::size_t channel);
+    // Interpolates the intervals that the channel's `frames` new samples complete.
+    void processChannel(std::size_t channel, std::size_t frames);
 
     std::uint32_t channels_;
     std::size_t taps_ = 1; // per phase
     std::vector<std::vector<float>> phases_; // those between the samples; the samples are their own
-    std::vector<std::vector<float>> history_; // per channel: the last taps_ − 1 samples, then new ones
+    // Per channel: the last taps_ − 1 samples, then room for a chunk of new ones.
+    std::vector<std::vector<float>> history_;
     float peak_ = 0;
     float samplePeak_ = 0;
 };
