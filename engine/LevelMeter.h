@@ -42,7 +42,7 @@ public:
 
     // The peak a true-peak ceiling is measured against, in dBTP: at least what a BS.1770-4 meter
     // reads (libebur128 or ffmpeg's ebur128), from the finer OversampledPeak::Filter::ceiling
-    // and never below the BS.1770-4 figure. Only with
+    // and never below the BS.1770-4 figure, plus 0.05 dB. Only with
     // CeilingPeak::on; otherwise nullopt.
     std::optional<double> truePeakForCeiling() const;
 
