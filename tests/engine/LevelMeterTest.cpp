@@ -211,6 +211,23 @@ TEST(LevelMeter, SilenceReadsMinusInfinityAndTextIsRefused)
     EXPECT_THROW(analyzeFile(dir / "text.wav"), AudioFileError);
 }
 
+// A file that names its channels is weighted by their names: the LFE of a 2.1 file is left out.
+TEST(LevelMeter, WeighsChannelsByTheFilesChannelMap)
+{
+    TempDir dir;
+    const std::vector<float> audio = samples(3, 5 * 48000, pinkNoise(3));
+    SF_INFO info{0, 48000, 3, SF_FORMAT_WAVEX | SF_FORMAT_FLOAT, 0, 0};
+    SNDFILE* file = sf_open((dir / "2.1.wav").c_str(), SFM_WRITE, &info);
+    int map[] = {SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_RIGHT, SF_CHANNEL_MAP_LFE};
+    ASSERT_EQ(sf_command(file, SFC_SET_CHANNEL_MAP_INFO, map, sizeof map), SF_TRUE);
+    sf_writef_float(file, audio.data(), 5 * 48000);
+    sf_close(file);
+    std::vector<float> stereo;
+    for (std::size_t i = 0; i < audio.size(); ++i)
+        if (i % 3 != 2) stereo.push_back(audio[i]);
+    EXPECT_NEAR(analyzeFile(dir / "2.1.wav").integratedLufs, metered(2, 48000, stereo).figures().integratedLufs, 1e-6);
+}
+
 // Two tracks measured apart, then together as an album, equal one stream of both.
 TEST(LevelMeter, AlbumLoudnessIsThatOfTheTracksInOneStream)
 {
