@@ -11,7 +11,7 @@ struct LevelFigures {
 
     double integratedLufs = kSilence;
     double loudnessRangeLu = 0; // of a stream too short or too quiet to measure: 0
-    double truePeakDbtp = kSilence; // the largest over the channels, 4× oversampled as BS.1770-4 states
+    double truePeakDbtp = kSilence; // BS.1770-4 as libebur128 reads it (4× below 96 kHz, 2× below 192 kHz)
     double samplePeakDbfs = kSilence;
     double maxMomentaryLufs = kSilence; // 400 ms windows, every 100 ms
     double maxShortTermLufs = kSilence; // 3 s windows, every 100 ms
