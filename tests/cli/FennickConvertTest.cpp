@@ -220,7 +220,7 @@ TEST_F(FennickConvert, ClippingIsToldOnStderr)
         EXPECT_EQ(result.exitCode, 0);
         EXPECT_EQ(result.out, "Saved " + std::string(format) + " (" + kVersion + ")\n");
         const ClipReport clips
-            = convertWav(master, dir / "engine.wav", {48000.0, fromRawValue<OutputFormat>(format).value(), {}});
+            = convertWav(master, dir / "engine.wav", {48000.0, fromRawValue<OutputFormat>(format).value(), {}}).clips;
         const std::uint64_t count = clips.clippedSamples + clips.samplesOverFullScale;
         EXPECT_GT(count, 1000u);
         EXPECT_TRUE(result.err.starts_with("warning: " + std::string(before) + std::to_string(count) + after))
