@@ -116,8 +116,6 @@ namespace {
 
 // What a conversion has settled before it resamples anything.
 struct Run {
-    AudioFileReader& reader;
-    PendingDestination& pending;
     const SoxrApi& api;
     double inputRate, targetRate;
     std::uint32_t channels;
@@ -127,32 +125,50 @@ struct Run {
     soxr_runtime_spec_t runtime; // one thread: libsoxr's own threading stays off, whatever the environment says
     std::uint32_t outputLength;
     AudioFormat outputFormat;
-    const ProgressCallback& progress;
     const RunControl& control;
-    const SourceMetadata& metadata;
+};
 
-    AudioFileWriter openWriter() const
-    {
-        // The metadata's bytes count towards the 4 GiB a plain WAV can hold.
-        const auto metadataFrames
-            = static_cast<std::int64_t>(metadata.byteSize() / (channels * bitsPerSample(format) / 8));
-        const std::int64_t audioFrames = expectedOutputFrames(reader.frames(), inputRate, targetRate);
-        AudioFileWriter writer(pending.open(), targetRate, channels, format,
-            audioFrames + std::min(metadataFrames, std::numeric_limits<std::int64_t>::max() - audioFrames),
-            reader.channelLayout());
-        if (!metadata.empty()) {
-            writeMetadata(writer.sndfile(), metadata,
-                {static_cast<std::int64_t>(inputRate), static_cast<std::int64_t>(targetRate), reader.frames(), channels,
-                    format});
-        }
-        return writer;
+// The output file of one source, with its metadata rescaled.
+AudioFileWriter openWriter(const Run& run, PendingDestination& pending, const SourceMetadata& metadata,
+    std::int64_t sourceFrames, const ChannelLayout& layout)
+{
+    // The metadata's bytes count towards the 4 GiB a plain WAV can hold.
+    const auto metadataFrames
+        = static_cast<std::int64_t>(metadata.byteSize() / (run.channels * bitsPerSample(run.format) / 8));
+    const std::int64_t audioFrames = expectedOutputFrames(sourceFrames, run.inputRate, run.targetRate);
+    AudioFileWriter writer(pending.open(), run.targetRate, run.channels, run.format,
+        audioFrames + std::min(metadataFrames, std::numeric_limits<std::int64_t>::max() - audioFrames), layout);
+    if (!metadata.empty()) {
+        writeMetadata(writer.sndfile(), metadata,
+            {static_cast<std::int64_t>(run.inputRate), static_cast<std::int64_t>(run.targetRate), sourceFrames,
+                run.channels, run.format});
     }
-    void finish(AudioFileWriter& writer)
-    {
-        reader.close();
-        writer.close();
-        pending.commit();
-    }
+    return writer;
+}
+
+// Which source a block was read from, and how far that source had been read after it.
+struct ReadMark {
+    std::size_t source = 0;
+    std::int64_t position = 0;
+};
+
+// Where a run's blocks come from and where its output goes: one source and one file, or the tracks
+// of an album one after the other. The resamplers (and whatever works on the stream after them)
+// belong to the run and go on from one source to the next; only the files are the ends' own.
+class StreamEnds {
+public:
+    virtual ~StreamEnds() = default;
+    virtual AudioFormat inputFormat() const = 0;
+    // Fills `block` from one source at most; false once every source is read.
+    virtual bool read(AudioBlock& block, ReadMark& mark) = 0;
+    // The block read with `mark` is written.
+    virtual void progressed(const ReadMark& mark) = 0;
+    // Called once everything the run needs is in hand, before the first write.
+    virtual void open() = 0;
+    // The next frames of output, in order; `libsoxrClips`: what libsoxr clipped up to their end.
+    virtual void write(const AudioBlock& block, std::uint64_t libsoxrClips) = 0;
+    // All the output is written.
+    virtual void finish(std::uint64_t libsoxrClips) = 0;
 };
 
 // Blocks in flight between reading and writing when groups work on threads of their own: each
@@ -178,6 +194,7 @@ struct ChannelGroup {
         for (std::size_t i = 0; i < slotCount; ++i) {
             slots.emplace_back(AudioFormat{run.outputFormat.sampleType, run.targetRate, count}, run.outputLength);
         }
+        clipsAfter.assign(slotCount, 0);
     }
 
     // Resamples `frames` interleaved frames of all channels into `slot`; null input flushes.
@@ -185,7 +202,16 @@ struct ChannelGroup {
     {
         ResampledFrames& out = slots[slot];
         out.clear();
-        if (samples == nullptr) return resampler.flush(out);
+        if (samples == nullptr) {
+            resampler.flush(out);
+        } else {
+            resample(samples, frames, out);
+        }
+        clipsAfter[slot] = resampler.clips();
+    }
+
+    void resample(const float* samples, std::uint32_t frames, ResampledFrames& out)
+    {
         if (input) {
             float* own = input.get();
             for (std::uint32_t f = 0; f < frames; ++f) {
@@ -201,6 +227,7 @@ struct ChannelGroup {
     Resampler resampler;
     std::unique_ptr<float[]> input; // this group's channels of a block, when it has not all of them
     std::vector<ResampledFrames> slots;
+    std::vector<std::uint64_t> clipsAfter; // libsoxr's count once each slot was filled
 };
 
 // Works the groups through the blocks in order as they are posted. More than one group: one
@@ -336,7 +363,7 @@ void interleave(const std::vector<std::unique_ptr<ChannelGroup>>& groups, std::s
 
 // The channels split evenly into `groupCount` groups resampled side by side, while this thread
 // reads ahead and writes behind; or, for one group, read, resampled and written in turn.
-ClipReport convert(Run& run, unsigned groupCount)
+void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
 {
     const std::size_t depth = blocksInFlight(groupCount);
     std::vector<std::unique_ptr<ChannelGroup>> groups;
@@ -346,7 +373,7 @@ ClipReport convert(Run& run, unsigned groupCount)
     }
     std::unique_ptr<AudioBlock> inputs[kRing];
     for (std::size_t i = 0; i < depth; ++i) {
-        inputs[i] = AudioBlock::make(run.reader.blockFormat(), kInputBlockFrames);
+        inputs[i] = AudioBlock::make(ends.inputFormat(), kInputBlockFrames);
         if (!inputs[i]) throw ConversionError(kNoMemory);
     }
     // Where the groups' channels are put together; one group's slot is written as it is.
@@ -357,18 +384,15 @@ ClipReport convert(Run& run, unsigned groupCount)
     }
 
     // Only now, with everything the run needs in hand, is anything created at the destination.
-    AudioFileWriter writer = run.openWriter();
-    ClipMeter meter(run.format);
-    AudioFileReader& reader = run.reader;
+    ends.open();
     const bool int16 = run.outputFormat.sampleType == SampleType::int16;
+    const auto clipsAfter = [&](std::size_t slot) {
+        std::uint64_t clips = 0;
+        for (const auto& group : groups) clips += group->clipsAfter[slot];
+        return clips;
+    };
     const auto write = [&](std::size_t slot) {
-        if (!output) {
-            const AudioBlock& block = groups.front()->slots[slot].block();
-            if (block.frameLength() == 0) return;
-            writer.write(block);
-            meter.observe(block);
-            return;
-        }
+        if (!output) return ends.write(groups.front()->slots[slot].block(), clipsAfter(slot));
         const std::size_t frames = groups.front()->slots[slot].frames();
         for (const auto& group : groups) {
             if (group->slots[slot].frames() != frames) throw SoxrError("the channel groups fell out of step");
@@ -381,35 +405,30 @@ ClipReport convert(Run& run, unsigned groupCount)
                 interleave(groups, slot, done, n, output->floatSamples(), run.channels);
             }
             output->setFrameLength(static_cast<std::uint32_t>(n));
-            writer.write(*output);
-            meter.observe(*output);
+            ends.write(*output, clipsAfter(slot));
             done += n;
         }
     };
     // The next block, or nothing at the end.
-    const auto read = [&](AudioBlock& block) {
+    ReadMark marks[kRing] = {};
+    const auto read = [&](AudioBlock& block, ReadMark& mark) {
         if (run.control.stop.stop_requested()) throw ConversionCancelled();
-        block.setFrameLength(0);
-        if (reader.position() < reader.frames()) reader.read(block);
-        return block.frameLength() > 0;
+        return ends.read(block, mark);
     };
 
     std::optional<Crew> crew(std::in_place, groups);
-    // The source position after each block in flight, for its progress report once written.
-    std::int64_t positions[kRing] = {};
     bool more = true, flushed = false;
     for (std::uint64_t written = 0;; ++written) {
         while (!flushed && crew->posted() < written + depth) {
             const std::uint64_t index = crew->posted();
             AudioBlock& block = *inputs[index % depth];
-            if (more) more = read(block);
+            if (more) more = read(block, marks[index % depth]);
             if (!more) {
                 if (run.control.stop.stop_requested()) throw ConversionCancelled();
                 flushed = true;
                 crew->post(nullptr, 0);
                 break;
             }
-            positions[index % depth] = reader.position();
             crew->post(block.floatSamples(), block.frameLength());
         }
         if (written == crew->posted()) break;
@@ -418,20 +437,241 @@ ClipReport convert(Run& run, unsigned groupCount)
         if (run.control.stop.stop_requested()) throw ConversionCancelled();
         write(written % depth);
         const bool lastIsFlush = flushed && written + 1 == crew->posted();
-        if (!lastIsFlush && reader.frames() >= 1 && run.progress) {
-            run.progress(static_cast<double>(positions[written % depth]) / static_cast<double>(reader.frames()));
-        }
+        if (!lastIsFlush) ends.progressed(marks[written % depth]);
     }
     crew.reset();
 
     std::uint64_t clips = 0;
     for (const auto& group : groups) clips += group->resampler.clips();
-    const ClipReport report = meter.report(clips);
     for (auto& input : inputs) input.reset();
     output.reset();
     groups.clear();
-    run.finish(writer);
-    return report;
+    ends.finish(clips);
+}
+
+// One source converted into one file.
+class OneFile final : public StreamEnds {
+public:
+    OneFile(const Run& run, AudioFileReader& reader, PendingDestination& pending, const SourceMetadata& metadata,
+        const ProgressCallback& progress)
+        : run_(run), reader_(reader), pending_(pending), metadata_(metadata), progress_(progress), meter_(run.format)
+    {
+    }
+    AudioFormat inputFormat() const override { return reader_.blockFormat(); }
+    bool read(AudioBlock& block, ReadMark& mark) override
+    {
+        block.setFrameLength(0);
+        if (reader_.position() < reader_.frames()) reader_.read(block);
+        mark.position = reader_.position();
+        return block.frameLength() > 0;
+    }
+    void progressed(const ReadMark& mark) override
+    {
+        if (reader_.frames() >= 1 && progress_) {
+            progress_(static_cast<double>(mark.position) / static_cast<double>(reader_.frames()));
+        }
+    }
+    void open() override
+    {
+        writer_.emplace(openWriter(run_, pending_, metadata_, reader_.frames(), reader_.channelLayout()));
+    }
+    void write(const AudioBlock& block, std::uint64_t) override
+    {
+        if (block.frameLength() == 0) return;
+        writer_->write(block);
+        meter_.observe(block);
+    }
+    void finish(std::uint64_t libsoxrClips) override
+    {
+        clips = meter_.report(libsoxrClips);
+        reader_.close();
+        writer_->close();
+        pending_.commit();
+    }
+
+    ClipReport clips;
+
+private:
+    const Run& run_;
+    AudioFileReader& reader_;
+    PendingDestination& pending_;
+    const SourceMetadata& metadata_;
+    const ProgressCallback& progress_;
+    ClipMeter meter_;
+    std::optional<AudioFileWriter> writer_;
+};
+
+// An album's tracks read one after the other into one stream, whose output is cut at each
+// track's rescaled boundary into a file of its own. A track's boundary is known once its source
+// is read to its end, before anything of the next is fed; libsoxr never gives out more than
+// round(frames fed × target / source) frames, so the output cannot pass a boundary before it is known.
+class AlbumTracks final : public StreamEnds {
+public:
+    AlbumTracks(const Run& run, const std::vector<AlbumTrack>& tracks, AudioFormat inputFormat,
+        const AlbumProgress& progress, const TrackSaved& saved)
+        : run_(run), inputFormat_(inputFormat), progress_(progress), saved_(saved), meter_(run.format)
+    {
+        for (const AlbumTrack& track : tracks) {
+            Track& added = tracks_.emplace_back();
+            added.paths = &track;
+            added.pending = std::make_unique<PendingDestination>(track.destination, run.control.replaceExisting);
+        }
+    }
+    AudioFormat inputFormat() const override { return inputFormat_; }
+    bool read(AudioBlock& block, ReadMark& mark) override
+    {
+        while (reading_ < tracks_.size()) {
+            Track& track = tracks_[reading_];
+            if (!track.reader) openSource(track);
+            AudioFileReader& reader = *track.reader;
+            block.setFrameLength(0);
+            if (reader.position() < reader.frames()) reader.read(block);
+            inputFrames_ += block.frameLength();
+            mark = {reading_, reader.position()};
+            if (block.frameLength() == 0 || reader.position() >= reader.frames()) endSource(track);
+            if (block.frameLength() > 0) return true;
+        }
+        return false;
+    }
+    void progressed(const ReadMark& mark) override
+    {
+        const std::int64_t frames = tracks_[mark.source].frames;
+        if (frames >= 1 && progress_) {
+            progress_(mark.source, static_cast<double>(mark.position) / static_cast<double>(frames));
+        }
+    }
+    void open() override { }
+    void write(const AudioBlock& block, std::uint64_t libsoxrClips) override
+    {
+        const std::uint32_t frames = block.frameLength();
+        for (std::uint32_t done = 0; done < frames;) {
+            settle(libsoxrClips);
+            Track& track = tracks_[writing_];
+            const bool cut = track.ended && writing_ + 1 < tracks_.size();
+            const std::uint64_t room = cut ? track.outputEnd - outputFrames_ : frames - done;
+            const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(room, frames - done));
+            writePart(track, block, done, n);
+            outputFrames_ += n;
+            done += n;
+        }
+        settle(libsoxrClips);
+    }
+    void finish(std::uint64_t libsoxrClips) override
+    {
+        while (writing_ < tracks_.size()) finishTrack(libsoxrClips);
+    }
+
+    std::vector<ConversionReport> reports;
+
+private:
+    struct Track {
+        const AlbumTrack* paths = nullptr;
+        std::unique_ptr<PendingDestination> pending;
+        std::unique_ptr<AudioFileReader> reader; // open while it is read
+        SourceMetadata metadata;
+        ChannelLayout layout;
+        std::int64_t frames = 0;
+        bool ended = false;
+        std::uint64_t outputEnd = 0; // its boundary in the album's output, once ended
+        SourceDamage damage;
+    };
+
+    void openSource(Track& track)
+    {
+        track.reader = std::make_unique<AudioFileReader>(track.paths->source);
+        const AudioFileReader& reader = *track.reader;
+        if (reader.sampleRate() != run_.inputRate || reader.channelCount() != run_.channels) {
+            throw ConversionError(track.paths->source.filename().string()
+                + " no longer has the sample rate and channel count of the album's first file.");
+        }
+        if (run_.control.carryMetadata) track.metadata = readMetadata(reader.sndfile(), reader.flacComments());
+        track.layout = reader.channelLayout();
+        track.frames = reader.frames();
+    }
+    void endSource(Track& track)
+    {
+        track.ended = true;
+        track.outputEnd = rescalePosition(
+            inputFrames_, static_cast<std::int64_t>(run_.inputRate), static_cast<std::int64_t>(run_.targetRate));
+        track.damage = track.reader->damage();
+        track.reader.reset();
+        ++reading_;
+    }
+    // Finishes every track whose output is complete, up to the last, which takes the rest.
+    void settle(std::uint64_t libsoxrClips)
+    {
+        while (
+            writing_ + 1 < tracks_.size() && tracks_[writing_].ended && outputFrames_ >= tracks_[writing_].outputEnd) {
+            finishTrack(libsoxrClips);
+        }
+    }
+    void writePart(Track& track, const AudioBlock& block, std::uint32_t from, std::uint32_t frames)
+    {
+        if (!writer_) writer_.emplace(openWriter(run_, *track.pending, track.metadata, track.frames, track.layout));
+        if (frames == 0) return;
+        const AudioBlock* part = &block;
+        if (from != 0 || frames != block.frameLength()) {
+            if (!staging_ || staging_->frameCapacity() < frames) {
+                staging_ = AudioBlock::make(block.format(), block.frameCapacity());
+                if (!staging_) throw ConversionError(kNoMemory);
+            }
+            const std::size_t frameBytes = block.format().bytesPerFrame();
+            std::memcpy(
+                staging_->data(), static_cast<const std::byte*>(block.data()) + from * frameBytes, frames * frameBytes);
+            staging_->setFrameLength(frames);
+            part = staging_.get();
+        }
+        writer_->write(*part);
+        meter_.observe(*part);
+    }
+    // libsoxr's clips are counted by output block, so a block cut between two tracks counts
+    // towards the first.
+    void finishTrack(std::uint64_t libsoxrClips)
+    {
+        Track& track = tracks_[writing_];
+        if (!writer_) writer_.emplace(openWriter(run_, *track.pending, track.metadata, track.frames, track.layout));
+        writer_->close();
+        writer_.reset();
+        track.pending->commit();
+        reports.push_back({meter_.report(libsoxrClips - clipsBefore_), track.damage});
+        clipsBefore_ = libsoxrClips;
+        meter_ = ClipMeter(run_.format);
+        track.pending.reset();
+        if (saved_) saved_(writing_, reports.back());
+        ++writing_;
+    }
+
+    const Run& run_;
+    AudioFormat inputFormat_;
+    const AlbumProgress& progress_;
+    const TrackSaved& saved_;
+    std::vector<Track> tracks_;
+    std::size_t reading_ = 0, writing_ = 0;
+    std::uint64_t inputFrames_ = 0, outputFrames_ = 0; // of the whole album so far
+    std::optional<AudioFileWriter> writer_; // the file of tracks_[writing_], once opened
+    ClipMeter meter_;
+    std::uint64_t clipsBefore_ = 0; // libsoxr's count when the track being written began
+    std::unique_ptr<AudioBlock> staging_; // a part of a block cut between two tracks
+};
+
+Run makeRun(const SoxrApi& api, double inputRate, const ConversionSettings& settings, std::uint32_t channels,
+    const RunControl& control)
+{
+    const SampleType outputType = settings.format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32;
+    return {api, inputRate, settings.targetRate, channels, settings.format,
+        ioSpecFor(api, settings.format, settings.options), qualitySpecFor(api, settings.options),
+        api.soxr_runtime_spec(1), *outputBlockCapacity(inputRate, settings.targetRate),
+        AudioFormat{outputType, settings.targetRate, channels}, control};
+}
+
+// Channel groups hold two blocks of output each beside the one being written; a source that
+// needs blocks that large is converted on this thread alone rather than with three times the memory.
+unsigned wantedThreads(const Run& run)
+{
+    const bool roomForGroups
+        = 3 * outputBlockBytes(run.inputRate, run.targetRate, run.channels, run.outputFormat.sampleType)
+        <= kMaxOutputBlockBytes;
+    return roomForGroups ? std::min(run.channels, ThreadBudget::cores()) : 1;
 }
 
 } // namespace
@@ -454,17 +694,47 @@ ConversionReport convertWav(const std::filesystem::path& source, const std::file
         = control.carryMetadata ? readMetadata(reader.sndfile(), reader.flacComments()) : SourceMetadata{};
 
     const SoxrApi& api = SoxrApi::shared();
-    Run run{reader, pending, api, inputRate, targetRate, channels, format, ioSpecFor(api, format, settings.options),
-        qualitySpecFor(api, settings.options), api.soxr_runtime_spec(1), *outputBlockCapacity(inputRate, targetRate),
-        AudioFormat{outputType, targetRate, channels}, progress, control, metadata};
+    const Run run = makeRun(api, inputRate, settings, channels, control);
+    OneFile ends(run, reader, pending, metadata, progress);
+    const ThreadBudget budget(wantedThreads(run));
+    convert(run, budget.granted(), ends);
+    return {ends.clips, reader.damage()};
+}
 
-    // Channel groups hold two blocks of output each beside the one being written; a source that
-    // needs blocks that large is converted on this thread alone rather than with three times the memory.
-    const bool roomForGroups
-        = 3 * outputBlockBytes(inputRate, targetRate, channels, outputType) <= kMaxOutputBlockBytes;
-    const ThreadBudget budget(roomForGroups ? std::min(channels, ThreadBudget::cores()) : 1);
-    const ClipReport clips = convert(run, budget.granted());
-    return {clips, reader.damage()};
+std::vector<ConversionReport> convertAlbum(const std::vector<AlbumTrack>& tracks, const ConversionSettings& settings,
+    const AlbumProgress& progress, const RunControl& control, const TrackSaved& saved)
+{
+    if (tracks.empty()) return {};
+    std::vector<SourceFileInfo> infos;
+    for (const AlbumTrack& track : tracks) {
+        refuseUnwritableDestination(track.destination);
+        infos.push_back(readSourceFileInfo(track.source));
+        if (!fitsAlbum(infos.front(), infos.back())) {
+            throw ConversionError(
+                albumMismatchSentence(track.source.filename().string(), infos.back(), infos.front(), cNumberText));
+        }
+    }
+    const double inputRate = infos.front().sampleRate;
+    const std::uint32_t channels = infos.front().channelCount;
+    refuseUnusableRates(inputRate, settings.targetRate);
+    // The boundaries are rescaled in whole frames of whole-hertz rates.
+    if (inputRate != std::floor(inputRate)) {
+        throw ConversionError(
+            "An album's sample rate of " + formatRate(inputRate) + " is not a whole number of hertz.");
+    }
+    // A track written over a source not yet read would lose it.
+    for (const AlbumTrack& track : tracks) {
+        for (const AlbumTrack& other : tracks) refuseSourceAsDestination(other.source, track.destination);
+    }
+    const SampleType outputType = settings.format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32;
+    refuseOversizedOutputBlock(inputRate, settings.targetRate, channels, outputType);
+
+    const SoxrApi& api = SoxrApi::shared();
+    const Run run = makeRun(api, inputRate, settings, channels, control);
+    AlbumTracks ends(run, tracks, AudioFormat{SampleType::float32, inputRate, channels}, progress, saved);
+    const ThreadBudget budget(wantedThreads(run));
+    convert(run, budget.granted(), ends);
+    return std::move(ends.reports);
 }
 
 } // namespace fennick

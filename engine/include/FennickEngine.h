@@ -483,4 +483,49 @@ std::string batchSummary(const BatchCounts& counts, std::string_view version);
 // "FIRST and SECOND would both be written to OUTPUT"
 std::string clashSentence(std::string_view first, std::string_view second, std::string_view output);
 
+// ---- Gapless albums ------------------------------------------------------------------------
+
+// One track of an album: its source and the file its part of the album goes to.
+struct AlbumTrack {
+    std::filesystem::path source;
+    std::filesystem::path destination;
+};
+
+// `fraction` of track `track`'s source read so far.
+using AlbumProgress = std::function<void(std::size_t track, double fraction)>;
+// Track `track`'s file is complete and in place.
+using TrackSaved = std::function<void(std::size_t track, const ConversionReport& report)>;
+
+// Whether `other` can join an album that begins with `first`: the same sample rate and channel count.
+bool fitsAlbum(const SourceFileInfo& first, const SourceFileInfo& other);
+
+// "NAME has 48000 Hz, 2 channels; the album's first file has 44100 Hz, 2 channels."
+std::string albumMismatchSentence(
+    std::string_view name, const SourceFileInfo& info, const SourceFileInfo& first, const NumberText& number);
+
+// Converts the sources, in their order, as one continuous recording: one set of resamplers is fed
+// the tracks one after the other, its delay and tail are dealt with once for the whole album, and
+// the output is cut into one file per track. Track k's file ends at the rescaled boundary
+// round(input frames of tracks 0..k × target / source) (half up, in exact integer arithmetic); the
+// last ends where the album's output does. So the files put end to end are, sample for sample, the
+// conversion of the tracks put end to end, and no track's join rings or loses a sample.
+//
+// Each file is written as convertWav writes one: its own source's metadata rescaled, under a
+// temporary name renamed into place once complete, its own clip and damage report. `saved` is
+// called as each is in place, in order. All the sources must share one whole-hertz rate and one
+// channel count (ConversionError naming the first that differs, before anything is written).
+//
+// A failure or a stop ends the album at the track being written: the files already saved stay,
+// nothing else is left behind, and the error is raised as convertWav raises it; the track it
+// belongs to is the first one `saved` has not been called for. Returns every track's report.
+std::vector<ConversionReport> convertAlbum(const std::vector<AlbumTrack>& tracks, const ConversionSettings& settings,
+    const AlbumProgress& progress = {}, const RunControl& control = {}, const TrackSaved& saved = {});
+
+// What named files and folders stand for as an album: as findBatchSources, but with each folder's
+// files in natural name order, numbers by their value ("track 2" before "track 10").
+std::vector<BatchSource> findAlbumSources(const std::vector<std::filesystem::path>& named);
+
+// Natural name order: runs of digits compare by their value, the rest as it is.
+bool naturalNameLess(const std::string& a, const std::string& b);
+
 } // namespace fennick
