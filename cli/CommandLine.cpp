@@ -112,10 +112,13 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
     CLI::App app{"Resamples an audio file into a WAV file with libsoxr.", "fennick-convert"};
     app.set_version_flag("--version", std::string("fennick-convert ") + FENNICK_VERSION);
     app.footer("Many files: fennick-convert [OPTIONS] -o FOLDER SOURCE...\n"
-               "  A SOURCE folder stands for its wav, aiff, aif and flac files, subfolders mirrored in FOLDER.\n\n"
+               "  A SOURCE folder stands for its wav, aiff, aif and flac files, subfolders mirrored in FOLDER.\n"
+               "Gapless album: fennick-convert [OPTIONS] --gapless -o FOLDER SOURCE...\n"
+               "  The sources, in the order given (a folder's in natural name order), as one recording.\n\n"
                "Examples:\n"
                "  fennick-convert take.wav take_96000-32f.wav -r 96000 -f float32\n"
                "  fennick-convert -o album-48k -r 48000 -f int24 -j 2 album/\n"
+               "  fennick-convert --gapless -o live-48k -r 48000 -f int24 live/\n"
                "  fennick-convert mix.wav mix_48000-24.wav -r 48000 -f int24 -q bits32 --steep\n"
                "  fennick-convert voice.wav voice_44100-16.wav --no-dither --overwrite");
     // SOURCE DESTINATION, with --output-dir any number of sources, with --filter-report none: sorted
@@ -149,6 +152,8 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
         = single("-j,--jobs", jobs, "N", "files converted at the same time, with -o", "cores");
     app.add_flag(
         "--steep", request.settings.options.steepFilter, "steep filter, with libsoxr's own bandwidth for the quality");
+    app.add_flag("--gapless", request.gapless,
+        "with -o: convert the sources in their order as one continuous recording, cut into one file each");
     app.add_flag("--filter-report", request.filterReport,
         "print the figures of the filter from --source-rate to --rate and convert nothing");
     CLI::Option* const sourceRateOption
@@ -178,6 +183,9 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
         if (rolloffOption->count() > 0) parseChoice("--rolloff", rolloff, kRolloffs, request.settings.options.rolloff);
         if (bandwidthOption->count() > 0) request.settings.options.bandwidthPercent = parseBandwidth(bandwidth);
         request.jobs = jobsOption->count() > 0 ? parseJobs(jobs) : std::max(1u, std::thread::hardware_concurrency());
+        if (request.gapless && (request.filterReport || outputDirOption->count() == 0)) {
+            throw UsageError("--gapless needs -o FOLDER");
+        }
         if (request.filterReport) {
             if (!operands.empty() || outputDirOption->count() > 0) {
                 throw UsageError("--filter-report converts nothing; leave out the files");

@@ -39,7 +39,7 @@ _fennick_convert()
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '-r --rate -f --format -q --quality --phase --rolloff --bandwidth -o --output-dir -j --jobs
-            --steep --filter-report --source-rate --double-precision --no-dither --overwrite --quiet --no-metadata
+            --gapless --steep --filter-report --source-rate --double-precision --no-dither --overwrite --quiet --no-metadata
             -h --help --version' -- "$cur"))
         return
     fi

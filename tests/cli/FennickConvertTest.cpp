@@ -288,6 +288,24 @@ TEST_F(FennickConvert, ConvertsAFolderTreeAsOneFileRunsWould)
     }
 }
 
+// A folder's tracks in natural name order, cut at their rescaled boundaries: 1001 frames each at
+// 44.1 kHz end at 1090, 2179 and 3269 frames at 48 kHz.
+TEST_F(FennickConvert, GaplessTakesAFoldersTracksInNaturalOrderAsOneRecording)
+{
+    std::filesystem::create_directories(dir / "live");
+    for (const auto name : {"track 10.wav", "track 2.wav", "track 1.wav"})
+        writeAudioFile(dir / "live" / name, {}, 1001, sine(440, 44100));
+    const auto result = convert({"--gapless", "-o", (dir / "out").string(), "-r", "48000", (dir / "live").string()});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    std::string saved;
+    for (const auto& [track, frames] : {std::pair{"1", 1090}, {"2", 1089}, {"10", 1090}}) {
+        const std::string name = std::string("track ") + track + "_48000-16.wav";
+        saved += "Saved " + name + " (" + kVersion + ")\n";
+        EXPECT_EQ(readAudioFile(dir / "out" / name).frames(), frames) << name;
+    }
+    EXPECT_EQ(result.out, saved);
+}
+
 // Refusals come before anything is converted: the output folder holds what it held, as it held it.
 TEST_F(FennickConvert, ManyFileRunsRefuseBeforeConverting)
 {
@@ -296,7 +314,12 @@ TEST_F(FennickConvert, ManyFileRunsRefuseBeforeConverting)
     std::filesystem::copy_file(source, dir / "other/take.wav");
     std::filesystem::copy_file(source, dir / "kept.wav");
     std::ofstream(dir / "out/kept_44100-16.wav") << "kept";
+    writeAudioFile(dir / "mono.wav", {44100, 1}, 100, sine(440, 44100));
     const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
+        {{"--gapless", "take.wav", "x.wav"}, 2, "fennick-convert: --gapless needs -o FOLDER (see --help)\n"},
+        {{"--gapless", "-o", "out", "take.wav", "kept.wav", "mono.wav"}, 2,
+            "fennick-convert: mono.wav has 44100 Hz, 1 channel; the album's first file has 44100 Hz, 2 channels. (see "
+            "--help)\n"},
         {{"-o", "out", "take.wav", "other/take.wav"}, 2,
             "fennick-convert: take.wav and other/take.wav would both be written to out/take_44100-16.wav\n"},
         {{"-o", "out", "take.wav", "kept.wav"}, 1,
