@@ -42,6 +42,32 @@ template <typename Real> inline Real roundToStep(Real value)
 // brings a clipped value back inside, little enough that rounding stays exact.
 template <typename Real> constexpr Real kHeadroom = 1024;
 
+constexpr int kMaxShaperOrder = 16;
+
+// A shaper's last errors, each written twice so that the newest `order` always lie in a row.
+struct ShaperMemory {
+    std::int64_t errors[2 * kMaxShaperOrder] = {};
+    int at = 0;
+};
+
+// The shaper works in fixed point: its loop runs through one multiplication and a few integer
+// operations per sample, where floating point would wait on four dependent additions; and
+// integers give the same bytes on every machine. Samples carry kFraction<Real> fractional bits
+// (as many as keep full scale plus headroom inside 63 bits), the coefficients kCoefficientBits
+// and the remembered errors kFraction − kCoefficientBits, so that a product has the samples' scale.
+constexpr int kCoefficientBits = 20;
+template <typename Real> constexpr int kFraction = std::is_same_v<Real, float> ? 44 : 36;
+
+} // namespace
+
+// A shaper's coefficients in fixed point.
+struct ShaperCoefficients {
+    int order = 0;
+    std::int64_t fixed[kMaxShaperOrder] = {};
+};
+
+namespace {
+
 std::uint64_t splitMix64(std::uint64_t& state)
 {
     std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
@@ -78,8 +104,7 @@ public:
         }
     }
 
-    // The shaper's last errors, oldest first, ahead of the chunk's own.
-    std::vector<double> errors;
+    ShaperMemory shaper;
 
 private:
     // Marsaglia's xorshift128 in kLanes lanes. Each output word gives two 16-bit uniforms; their
@@ -109,9 +134,16 @@ Quantiser::Quantiser(QuantisedFormat format, Dither dither, double sampleRate, s
     : format_(format), dither_(dither), shaper_(noiseShaperFor(dither, sampleRate)), channelCount_(channels),
       inScratch_(kChunkFrames * channels), noiseScratch_(kChunkFrames * channels)
 {
+    if (shaper_ != nullptr) {
+        coefficients_ = std::make_unique<ShaperCoefficients>();
+        coefficients_->order = std::min(shaper_->order, kMaxShaperOrder);
+        for (int k = 0; k < coefficients_->order; ++k) {
+            coefficients_->fixed[k]
+                = std::llround(shaper_->feedback[static_cast<std::size_t>(k)] * (1 << kCoefficientBits));
+        }
+    }
     for (unsigned c = 0; c < channels; ++c) {
         channels_.push_back(std::make_unique<Channel>(seed, firstChannel + c));
-        if (shaper_ != nullptr) channels_.back()->errors.assign(static_cast<std::size_t>(shaper_->order), 0.0);
     }
     if (format == QuantisedFormat::int16) int16Scratch_.resize(kChunkFrames * channels);
     if (format == QuantisedFormat::int24) floatScratch_.resize(kChunkFrames * channels);
@@ -237,38 +269,59 @@ void quantiseFlatInt16(
 }
 #endif
 
-// Error feedback: the error each rounding made is filtered by H and taken from the next samples,
-// so the noise leaves shaped by 1 − H. The error fed back is the rounding's own, before clipping,
-// never more than 1.5 steps: a clipping signal cannot drive the loop, which stays as bounded as
-// the filter is short. `errors` holds the order's last errors ahead of room for `frames` more.
-template <typename Real, typename Out>
+// Error feedback: the error each rounding made (dither included) is filtered by H and taken from
+// the next samples, so the noise leaves shaped by 1 − H. The error fed back is the rounding's own,
+// before clipping, so never more than 1.5 steps: a clipping signal cannot drive the loop, which
+// stays as bounded as the filter is short.
+// `kOrder`: the shaper's order when known at compile time, so that its taps unroll; else 0.
+template <typename Real, typename Out, int kOrder>
 void quantiseShaped(const float* in, std::ptrdiff_t stride, const float* noise, Out* out, std::size_t frames,
-    const NoiseShaperDesign& shaper, double* errors, std::uint64_t& clips, float& peak)
+    const ShaperCoefficients& h, ShaperMemory& memory, std::uint64_t& clips, float& peak)
 {
-    const auto order = static_cast<std::size_t>(shaper.order);
-    Real h[16];
-    for (std::size_t k = 0; k < order; ++k) h[k] = static_cast<Real>(shaper.feedback[k]);
+    constexpr int fraction = kFraction<Real>;
+    constexpr std::int64_t half = std::int64_t{1} << (fraction - 1);
+    constexpr std::int64_t wholeSteps = -(std::int64_t{1} << fraction);
+    constexpr auto toFixed = static_cast<Real>(std::int64_t{1} << fraction);
+    constexpr auto lowest = static_cast<std::int64_t>(Grid<Real>::low),
+                   highest = static_cast<std::int64_t>(Grid<Real>::high);
+    const int order = kOrder > 0 ? kOrder : h.order;
+    std::int64_t* const past = memory.errors; // twice over: past[at + 1 … at + order] are the last, oldest first
+    int at = memory.at;
+    std::int64_t last = past[at + order];
+    std::uint64_t clipped = 0; // counted here rather than in `clips`, which the stores might alias
+    float top = peak;
     for (std::size_t f = 0; f < frames; ++f) {
         const float x = in[f * stride];
         const float magnitude = std::fabs(x);
-        peak = magnitude > peak ? magnitude : peak;
+        top = magnitude > top ? magnitude : top;
         const Real scaled = static_cast<Real>(x) * Grid<Real>::scale;
-        clips += scaled >= Grid<Real>::high + Real(0.5) || scaled < Grid<Real>::low - Real(0.5);
-        double* const past = errors + f; // past[order - k] is the error k samples back
-        if (!(magnitude > 0)) {
-            out[f * stride] = Out{0};
-            past[order] = 0; // the memory drains over silence
-            continue;
+        clipped += static_cast<unsigned>(scaled >= Grid<Real>::high + Real(0.5))
+            | static_cast<unsigned>(scaled < Grid<Real>::low - Real(0.5));
+        std::int64_t error = 0, level = 0; // silence: nothing, and the memory drains
+        if (magnitude > 0) {
+            const Real held
+                = std::min(std::max(scaled, Grid<Real>::low - kHeadroom<Real>), Grid<Real>::high + kHeadroom<Real>);
+            std::int64_t wanted = static_cast<std::int64_t>(held * toFixed);
+#pragma GCC unroll 16
+            for (int k = order; k >= 2; --k) wanted -= h.fixed[k - 1] * past[at + order + 1 - k];
+            wanted -= h.fixed[0] * last; // the one term that waits on the previous sample
+            const std::int64_t dithered
+                = wanted + static_cast<std::int64_t>(static_cast<Real>(noise[f * stride]) * toFixed);
+            const std::int64_t rounded = (dithered + half) & wholeSteps; // nearest step, halves up
+            error = rounded - wanted;
+            level = std::min(std::max(rounded >> fraction, lowest), highest);
         }
-        // The oldest errors first and the newest last, so that only the last product waits on
-        // the previous sample's rounding.
-        Real wanted = std::min(std::max(scaled, Grid<Real>::low - kHeadroom<Real>), Grid<Real>::high + kHeadroom<Real>);
-        for (std::size_t k = order; k >= 1; --k) wanted -= h[k - 1] * static_cast<Real>(past[order - k]);
-        const Real rounded = roundToStep(wanted + static_cast<Real>(noise[f * stride]));
-        past[order] = static_cast<double>(rounded - wanted);
-        out[f * stride] = store<Real, Out>(rounded);
+        if constexpr (std::is_same_v<Out, std::int16_t>)
+            out[f * stride] = static_cast<std::int16_t>(level);
+        else
+            out[f * stride] = static_cast<float>(static_cast<Real>(level) / Grid<Real>::scale);
+        last = error >> kCoefficientBits;
+        at = at + 1 == order ? 0 : at + 1;
+        past[at] = past[at + order] = last;
     }
-    std::memmove(errors, errors + frames, order * sizeof(double));
+    memory.at = at;
+    clips += clipped;
+    peak = top;
 }
 
 } // namespace
@@ -284,10 +337,29 @@ template <typename Real, typename Out> void Quantiser::quantiseChunk(const float
     }
     if (shaper_ != nullptr) {
         for (std::size_t c = 0; c < channels; ++c) {
-            std::vector<double>& errors = channels_[c]->errors;
-            errors.resize(static_cast<std::size_t>(shaper_->order) + frames);
-            quantiseShaped<Real>(in + c, static_cast<std::ptrdiff_t>(channels), noise + c, out + c, frames, *shaper_,
-                errors.data(), clips_, peak_);
+            const auto stride = static_cast<std::ptrdiff_t>(channels);
+            ShaperMemory& memory = channels_[c]->shaper;
+            switch (coefficients_->order) {
+            case 4:
+                quantiseShaped<Real, Out, 4>(
+                    in + c, stride, noise + c, out + c, frames, *coefficients_, memory, clips_, peak_);
+                break;
+            case 6:
+                quantiseShaped<Real, Out, 6>(
+                    in + c, stride, noise + c, out + c, frames, *coefficients_, memory, clips_, peak_);
+                break;
+            case 9:
+                quantiseShaped<Real, Out, 9>(
+                    in + c, stride, noise + c, out + c, frames, *coefficients_, memory, clips_, peak_);
+                break;
+            case 12:
+                quantiseShaped<Real, Out, 12>(
+                    in + c, stride, noise + c, out + c, frames, *coefficients_, memory, clips_, peak_);
+                break;
+            default:
+                quantiseShaped<Real, Out, 0>(
+                    in + c, stride, noise + c, out + c, frames, *coefficients_, memory, clips_, peak_);
+            }
         }
         return;
     }

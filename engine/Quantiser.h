@@ -37,6 +37,7 @@ template <typename Sample> struct SampleLayout {
 };
 
 struct NoiseShaperDesign;
+struct ShaperCoefficients;
 
 // Quantises one group of adjacent channels, block after block. Each channel has its own noise,
 // seeded from the source's seed and the channel's index in the whole file, so the output is the
@@ -77,6 +78,7 @@ private:
     QuantisedFormat format_;
     Dither dither_;
     const NoiseShaperDesign* shaper_ = nullptr;
+    std::unique_ptr<ShaperCoefficients> coefficients_;
     unsigned channelCount_;
     std::vector<std::unique_ptr<Channel>> channels_;
     std::vector<float> inScratch_, noiseScratch_;

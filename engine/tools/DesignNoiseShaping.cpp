@@ -33,13 +33,15 @@ struct Strength {
     const char* name; // the table's name in the header
     const char* comment;
     double peakLimitDb;
-    int orderAudioRates; // 44.1 and 48 kHz
+    // Orders: beyond these the figures gain less than a decibel while the quantiser's loop, which
+    // runs once per sample, slows with every coefficient.
+    int orderAudioRates; // 48 kHz and below
     int orderHighRates; // 88.2 kHz and above
 };
 
 constexpr Strength kStrengths[] = {
     {"kShapedLightShapers", "\"Shaped, light\": few coefficients and a small peak noise gain.", 14.5, 4, 6},
-    {"kShapedShapers", "\"Shaped\": the strongest shaping within a 30 dB peak noise gain.", 29.5, 12, 16},
+    {"kShapedShapers", "\"Shaped\": the strongest shaping within a 30 dB peak noise gain.", 29.5, 9, 12},
 };
 
 constexpr double kRates[] = {22050, 24000, 32000, 44100, 48000, 88200, 96000, 176400, 192000};
