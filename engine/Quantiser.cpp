@@ -42,28 +42,95 @@ template <typename Real> inline Real roundToStep(Real value)
 // brings a clipped value back inside, little enough that rounding stays exact.
 template <typename Real> constexpr Real kHeadroom = 1024;
 
-constexpr int kMaxShaperOrder = 16;
+// The shaper works in fixed point: its loop runs through one multiplication and a few integer
+// operations from sample to sample, where floating point would wait on four dependent additions,
+// and integers give the same bytes on every machine. The first tap, on that path, multiplies
+// 64-bit values: samples with kFraction fractional bits (as many as keep full scale and headroom
+// inside 63 bits), errors with kFraction − 20. The other taps are 16-bit products (pmaddwd),
+// coefficients with 11 fractional bits (as the tables hold them) and errors with 13, whose sum
+// (below 80 × 1.5 × 2^24) fits 32 bits.
+template <typename Real> constexpr int kFraction = std::is_same_v<Real, float> ? 44 : 36;
+// The held sample enters the loop as 32 bits with this many fractional bits; the dither with 16.
+template <typename Real> constexpr int kSampleBits = std::is_same_v<Real, float> ? 15 : 7;
+constexpr int kNoiseBits = 16;
+constexpr std::int32_t kSilent = INT32_MIN; // in place of the dither: the sample is exactly zero
+constexpr int kFirstTapErrorShift = 20;
+constexpr int kCoefficientBits = 11, kTapErrorBits = 13;
+constexpr int kMaxShaperOrder = 17; // the first tap and two rows of eight
 
-// A shaper's last errors, each written twice so that the newest `order` always lie in a row.
-struct ShaperMemory {
-    std::int64_t errors[2 * kMaxShaperOrder] = {};
-    int at = 0;
+// The errors before the last, newest first, as 16-bit values in two rows of eight lanes.
+class OlderErrors {
+public:
+    explicit OlderErrors(const std::int16_t* values)
+    {
+#if defined(__SSE2__)
+        rows_[0] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values));
+        rows_[1] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + 8));
+#else
+        std::copy(values, values + 16, values_);
+#endif
+    }
+    void save(std::int16_t* values) const
+    {
+#if defined(__SSE2__)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(values), rows_[0]);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(values + 8), rows_[1]);
+#else
+        std::copy(values_, values_ + 16, values);
+#endif
+    }
+
+    // Σ taps[i] · error[i] over the first `kRows` rows, exact in 32 bits.
+    template <int kRows> std::int32_t dot(const OlderErrors& taps) const
+    {
+#if defined(__SSE2__)
+        __m128i sum = _mm_madd_epi16(rows_[0], taps.rows_[0]);
+        if constexpr (kRows == 2) sum = _mm_add_epi32(sum, _mm_madd_epi16(rows_[1], taps.rows_[1]));
+        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(1, 0, 3, 2)));
+        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(2, 3, 0, 1)));
+        return _mm_cvtsi128_si32(sum);
+#else
+        std::int32_t sum = 0;
+        for (int i = 0; i < 8 * kRows; ++i) sum += std::int32_t{values_[i]} * taps.values_[i];
+        return sum;
+#endif
+    }
+
+    // `newest` enters at the front; the oldest leaves.
+    template <int kRows> void push(std::int16_t newest)
+    {
+#if defined(__SSE2__)
+        if constexpr (kRows == 2) {
+            rows_[1] = _mm_insert_epi16(_mm_slli_si128(rows_[1], 2), _mm_extract_epi16(rows_[0], 7), 0);
+        }
+        rows_[0] = _mm_insert_epi16(_mm_slli_si128(rows_[0], 2), newest, 0);
+#else
+        std::copy_backward(values_, values_ + 8 * kRows - 1, values_ + 8 * kRows);
+        values_[0] = newest;
+#endif
+    }
+
+private:
+#if defined(__SSE2__)
+    __m128i rows_[2];
+#else
+    std::int16_t values_[16];
+#endif
 };
 
-// The shaper works in fixed point: its loop runs through one multiplication and a few integer
-// operations per sample, where floating point would wait on four dependent additions; and
-// integers give the same bytes on every machine. Samples carry kFraction<Real> fractional bits
-// (as many as keep full scale plus headroom inside 63 bits), the coefficients kCoefficientBits
-// and the remembered errors kFraction − kCoefficientBits, so that a product has the samples' scale.
-constexpr int kCoefficientBits = 20;
-template <typename Real> constexpr int kFraction = std::is_same_v<Real, float> ? 44 : 36;
+// A shaper's memory: the last error in full, the sixteen before it as OlderErrors holds them.
+struct ShaperMemory {
+    std::int64_t last = 0;
+    std::int16_t older[16] = {};
+};
 
 } // namespace
 
-// A shaper's coefficients in fixed point.
+// A shaper's coefficients: h1 with 20 fractional bits, h2…h17 with 11.
 struct ShaperCoefficients {
     int order = 0;
-    std::int64_t fixed[kMaxShaperOrder] = {};
+    std::int64_t first = 0;
+    std::int16_t taps[16] = {};
 };
 
 namespace {
@@ -137,13 +204,18 @@ Quantiser::Quantiser(QuantisedFormat format, Dither dither, double sampleRate, s
     if (shaper_ != nullptr) {
         coefficients_ = std::make_unique<ShaperCoefficients>();
         coefficients_->order = std::min(shaper_->order, kMaxShaperOrder);
-        for (int k = 0; k < coefficients_->order; ++k) {
-            coefficients_->fixed[k]
-                = std::llround(shaper_->feedback[static_cast<std::size_t>(k)] * (1 << kCoefficientBits));
+        coefficients_->first = std::llround(shaper_->feedback[0] * (1 << kFirstTapErrorShift));
+        for (int k = 1; k < coefficients_->order; ++k) {
+            coefficients_->taps[k - 1] = static_cast<std::int16_t>(
+                std::lround(shaper_->feedback[static_cast<std::size_t>(k)] * (1 << kCoefficientBits)));
         }
     }
     for (unsigned c = 0; c < channels; ++c) {
         channels_.push_back(std::make_unique<Channel>(seed, firstChannel + c));
+    }
+    if (shaper_ != nullptr) {
+        heldScratch_.resize(kChunkFrames * channels);
+        ditherScratch_.resize(kChunkFrames * channels);
     }
     if (format == QuantisedFormat::int16) int16Scratch_.resize(kChunkFrames * channels);
     if (format == QuantisedFormat::int24) floatScratch_.resize(kChunkFrames * channels);
@@ -273,41 +345,88 @@ void quantiseFlatInt16(
 // the next samples, so the noise leaves shaped by 1 − H. The error fed back is the rounding's own,
 // before clipping, so never more than 1.5 steps: a clipping signal cannot drive the loop, which
 // stays as bounded as the filter is short.
-// `kOrder`: the shaper's order when known at compile time, so that its taps unroll; else 0.
-template <typename Real, typename Out, int kOrder>
-void quantiseShaped(const float* in, std::ptrdiff_t stride, const float* noise, Out* out, std::size_t frames,
-    const ShaperCoefficients& h, ShaperMemory& memory, std::uint64_t& clips, float& peak)
+// Everything of the shaper's work that does not wait on the previous sample, for a whole chunk:
+// the peak and clip count, the held sample and the dither in fixed point, silence marked.
+template <typename Real>
+void prepareShaped(const float* in, const float* noise, std::int32_t* held, std::int32_t* dither, std::size_t count,
+    std::uint64_t& clips, float& peak)
+{
+    constexpr auto toFixed = static_cast<Real>(1 << kSampleBits<Real>);
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    if constexpr (std::is_same_v<Real, float>) {
+        const __m128 scale = _mm_set1_ps(Grid<float>::scale);
+        const __m128 clipHigh = _mm_set1_ps(Grid<float>::high + 0.5f), clipLow = _mm_set1_ps(Grid<float>::low - 0.5f);
+        const __m128 low = _mm_set1_ps(Grid<float>::low - kHeadroom<float>);
+        const __m128 high = _mm_set1_ps(Grid<float>::high + kHeadroom<float>);
+        const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+        const __m128 heldScale = _mm_set1_ps(toFixed), noiseScale = _mm_set1_ps(1 << kNoiseBits);
+        const __m128i silent = _mm_set1_epi32(kSilent);
+        __m128 peaks = _mm_set1_ps(peak);
+        __m128i clipCounts = _mm_setzero_si128();
+        for (; i + 4 <= count; i += 4) {
+            const __m128 x = _mm_loadu_ps(in + i);
+            const __m128 magnitude = _mm_and_ps(x, absMask);
+            peaks = _mm_max_ps(magnitude, peaks);
+            const __m128 scaled = _mm_mul_ps(x, scale);
+            const __m128 clipped = _mm_or_ps(_mm_cmpge_ps(scaled, clipHigh), _mm_cmplt_ps(scaled, clipLow));
+            clipCounts = _mm_sub_epi32(clipCounts, _mm_castps_si128(clipped));
+            const __m128 kept = _mm_mul_ps(_mm_min_ps(_mm_max_ps(scaled, low), high), heldScale);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(held + i), _mm_cvttps_epi32(kept));
+            const __m128i sound = _mm_castps_si128(_mm_cmpgt_ps(magnitude, _mm_setzero_ps()));
+            const __m128i noiseSteps = _mm_cvttps_epi32(_mm_mul_ps(_mm_loadu_ps(noise + i), noiseScale));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dither + i),
+                _mm_or_si128(_mm_and_si128(sound, noiseSteps), _mm_andnot_si128(sound, silent)));
+        }
+        alignas(16) float peakLanes[4];
+        alignas(16) std::uint32_t clipLanes[4];
+        _mm_store_ps(peakLanes, peaks);
+        _mm_store_si128(reinterpret_cast<__m128i*>(clipLanes), clipCounts);
+        for (int lane = 0; lane < 4; ++lane) {
+            peak = std::max(peak, peakLanes[lane]);
+            clips += clipLanes[lane];
+        }
+    }
+#endif
+    for (; i < count; ++i) {
+        const float magnitude = std::fabs(in[i]);
+        peak = magnitude > peak ? magnitude : peak;
+        const Real scaled = static_cast<Real>(in[i]) * Grid<Real>::scale;
+        clips += scaled >= Grid<Real>::high + Real(0.5) || scaled < Grid<Real>::low - Real(0.5);
+        const Real kept
+            = std::min(std::max(scaled, Grid<Real>::low - kHeadroom<Real>), Grid<Real>::high + kHeadroom<Real>);
+        held[i] = static_cast<std::int32_t>(kept * toFixed);
+        dither[i] = magnitude > 0 ? static_cast<std::int32_t>(noise[i] * (1 << kNoiseBits)) : kSilent;
+    }
+}
+
+// `kRows`: how many rows of eight taps follow the first, one or two. `held` and `dither` as
+// prepareShaped leaves them.
+template <typename Real, typename Out, int kRows>
+void quantiseShaped(const std::int32_t* held, const std::int32_t* dither, std::ptrdiff_t stride, Out* out,
+    std::size_t frames, const ShaperCoefficients& h, ShaperMemory& memory)
 {
     constexpr int fraction = kFraction<Real>;
     constexpr std::int64_t half = std::int64_t{1} << (fraction - 1);
     constexpr std::int64_t wholeSteps = -(std::int64_t{1} << fraction);
-    constexpr auto toFixed = static_cast<Real>(std::int64_t{1} << fraction);
-    constexpr auto lowest = static_cast<std::int64_t>(Grid<Real>::low),
-                   highest = static_cast<std::int64_t>(Grid<Real>::high);
-    const int order = kOrder > 0 ? kOrder : h.order;
-    std::int64_t* const past = memory.errors; // twice over: past[at + 1 … at + order] are the last, oldest first
-    int at = memory.at;
-    std::int64_t last = past[at + order];
-    std::uint64_t clipped = 0; // counted here rather than in `clips`, which the stores might alias
-    float top = peak;
+    constexpr std::int64_t heldScale = std::int64_t{1} << (fraction - kSampleBits<Real>);
+    constexpr std::int64_t ditherScale = std::int64_t{1} << (fraction - kNoiseBits);
+    constexpr std::int64_t tapScale = std::int64_t{1} << (fraction - kCoefficientBits - kTapErrorBits);
+    constexpr int newestShift = fraction - kFirstTapErrorShift - kTapErrorBits;
+    constexpr auto lowest = static_cast<std::int64_t>(Grid<Real>::low);
+    constexpr auto highest = static_cast<std::int64_t>(Grid<Real>::high);
+    const OlderErrors taps(h.taps);
+    OlderErrors older(memory.older);
+    std::int64_t last = memory.last;
     for (std::size_t f = 0; f < frames; ++f) {
-        const float x = in[f * stride];
-        const float magnitude = std::fabs(x);
-        top = magnitude > top ? magnitude : top;
-        const Real scaled = static_cast<Real>(x) * Grid<Real>::scale;
-        clipped += static_cast<unsigned>(scaled >= Grid<Real>::high + Real(0.5))
-            | static_cast<unsigned>(scaled < Grid<Real>::low - Real(0.5));
+        // Taps 2 and on use errors from two samples back and more, ready a sample early.
+        const std::int64_t fromOlder = std::int64_t{older.dot<kRows>(taps)} * tapScale;
+        older.push<kRows>(static_cast<std::int16_t>(last >> newestShift));
+        const std::int32_t noise = dither[f * stride];
         std::int64_t error = 0, level = 0; // silence: nothing, and the memory drains
-        if (magnitude > 0) {
-            const Real held
-                = std::min(std::max(scaled, Grid<Real>::low - kHeadroom<Real>), Grid<Real>::high + kHeadroom<Real>);
-            std::int64_t wanted = static_cast<std::int64_t>(held * toFixed);
-#pragma GCC unroll 16
-            for (int k = order; k >= 2; --k) wanted -= h.fixed[k - 1] * past[at + order + 1 - k];
-            wanted -= h.fixed[0] * last; // the one term that waits on the previous sample
-            const std::int64_t dithered
-                = wanted + static_cast<std::int64_t>(static_cast<Real>(noise[f * stride]) * toFixed);
-            const std::int64_t rounded = (dithered + half) & wholeSteps; // nearest step, halves up
+        if (noise != kSilent) {
+            const std::int64_t wanted = std::int64_t{held[f * stride]} * heldScale - fromOlder - h.first * last;
+            const std::int64_t rounded = (wanted + noise * ditherScale + half) & wholeSteps; // nearest step, halves up
             error = rounded - wanted;
             level = std::min(std::max(rounded >> fraction, lowest), highest);
         }
@@ -315,13 +434,10 @@ void quantiseShaped(const float* in, std::ptrdiff_t stride, const float* noise, 
             out[f * stride] = static_cast<std::int16_t>(level);
         else
             out[f * stride] = static_cast<float>(static_cast<Real>(level) / Grid<Real>::scale);
-        last = error >> kCoefficientBits;
-        at = at + 1 == order ? 0 : at + 1;
-        past[at] = past[at + order] = last;
+        last = error >> kFirstTapErrorShift;
     }
-    memory.at = at;
-    clips += clipped;
-    peak = top;
+    older.save(memory.older);
+    memory.last = last;
 }
 
 } // namespace
@@ -336,29 +452,16 @@ template <typename Real, typename Out> void Quantiser::quantiseChunk(const float
         noise = noiseScratch_.data();
     }
     if (shaper_ != nullptr) {
+        std::int32_t* const held = heldScratch_.data();
+        std::int32_t* const dither = ditherScratch_.data();
+        prepareShaped<Real>(in, noise, held, dither, count, clips_, peak_);
         for (std::size_t c = 0; c < channels; ++c) {
             const auto stride = static_cast<std::ptrdiff_t>(channels);
             ShaperMemory& memory = channels_[c]->shaper;
-            switch (coefficients_->order) {
-            case 4:
-                quantiseShaped<Real, Out, 4>(
-                    in + c, stride, noise + c, out + c, frames, *coefficients_, memory, clips_, peak_);
-                break;
-            case 6:
-                quantiseShaped<Real, Out, 6>(
-                    in + c, stride, noise + c, out + c, frames, *coefficients_, memory, clips_, peak_);
-                break;
-            case 9:
-                quantiseShaped<Real, Out, 9>(
-                    in + c, stride, noise + c, out + c, frames, *coefficients_, memory, clips_, peak_);
-                break;
-            case 12:
-                quantiseShaped<Real, Out, 12>(
-                    in + c, stride, noise + c, out + c, frames, *coefficients_, memory, clips_, peak_);
-                break;
-            default:
-                quantiseShaped<Real, Out, 0>(
-                    in + c, stride, noise + c, out + c, frames, *coefficients_, memory, clips_, peak_);
+            if (coefficients_->order <= 9) {
+                quantiseShaped<Real, Out, 1>(held + c, dither + c, stride, out + c, frames, *coefficients_, memory);
+            } else {
+                quantiseShaped<Real, Out, 2>(held + c, dither + c, stride, out + c, frames, *coefficients_, memory);
             }
         }
         return;

@@ -84,6 +84,7 @@ private:
     std::vector<float> inScratch_, noiseScratch_;
     std::vector<std::int16_t> int16Scratch_;
     std::vector<float> floatScratch_;
+    std::vector<std::int32_t> heldScratch_, ditherScratch_; // the shaper's, per chunk
     std::uint64_t clips_ = 0;
     float peak_ = 0;
     bool reference_ = false;

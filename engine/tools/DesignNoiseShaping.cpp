@@ -100,7 +100,11 @@ std::vector<double> designWithinLimit(double sampleRate, int order, double peakL
         const auto h = design(sampleRate, order, peakWeight * std::pow(10.0, middle));
         (noiseShapingFigures(h, sampleRate).peakGainDb <= peakLimitDb ? high : low) = middle;
     }
-    return design(sampleRate, order, peakWeight * std::pow(10.0, high));
+    // The quantiser multiplies in 16-bit fixed point with 11 fractional bits: the table holds
+    // exactly the coefficients it uses.
+    std::vector<double> h = design(sampleRate, order, peakWeight * std::pow(10.0, high));
+    for (double& coefficient : h) coefficient = std::round(coefficient * 2048) / 2048;
+    return h;
 }
 
 } // namespace
@@ -124,6 +128,11 @@ int main()
             const int order = rate > 50000 ? strength.orderHighRates : strength.orderAudioRates;
             const auto h = designWithinLimit(rate, order, strength.peakLimitDb);
             const auto figures = noiseShapingFigures(h, rate);
+            // The quantiser sums the products of h2…hN with errors of 1.5 steps at most in 32 bits.
+            double sum = 0;
+            for (std::size_t k = 1; k < h.size(); ++k) sum += std::fabs(h[k]);
+            if (sum > 80)
+                std::fprintf(stderr, "%.0f Hz: |h2| + ... + |hN| = %.1f overflows the quantiser\n", rate, sum);
             std::printf("    {%.0f, %d,\n        {", rate, order);
             for (int k = 0; k < order; ++k)
                 std::printf("%s%.17g", k == 0 ? "" : (k % 4 == 0 ? ",\n            " : ", "), h[k]);
