@@ -16,7 +16,7 @@ namespace {
 
 constexpr std::size_t kChunkFrames = 128; // a block is taken this many frames at a time
 constexpr std::size_t kLanes = 8; // independent generators per channel, so that they vectorise
-constexpr std::size_t kNoiseBuffer = 8 * kLanes;
+constexpr std::size_t kNoiseBuffer = 32 * kLanes;
 
 // The 16-bit path computes in float, exactly as libsoxr's float-to-16-bit rounding sees it; the
 // 24-bit path needs double, whose step at 2^23 is still far below the dither's.
@@ -164,10 +164,33 @@ public:
     void takeNoise(float* out, std::size_t stride, std::size_t count)
     {
         while (count > 0) {
-            if (used_ == kNoiseBuffer) refill();
-            const std::size_t n = std::min(count, kNoiseBuffer - used_);
-            for (std::size_t i = 0; i < n; ++i) out[i * stride] = buffer_[used_ + i];
+            const std::size_t n = std::min(count, ready());
+            if (stride == 1)
+                std::copy(buffer_ + used_, buffer_ + used_ + n, out);
+            else
+                for (std::size_t i = 0; i < n; ++i) out[i * stride] = buffer_[used_ + i];
             used_ += n, out += n * stride, count -= n;
+        }
+    }
+
+    // Two channels' next `count` values, interleaved. The two have always taken as many.
+    static void takeNoise(Channel& first, Channel& second, float* out, std::size_t count)
+    {
+        while (count > 0) {
+            const std::size_t n = std::min(count, first.ready());
+            second.ready();
+            const float* a = first.buffer_ + first.used_;
+            const float* b = second.buffer_ + second.used_;
+            std::size_t i = 0;
+#if defined(__SSE2__)
+            for (; i + 4 <= n; i += 4) {
+                const __m128 left = _mm_loadu_ps(a + i), right = _mm_loadu_ps(b + i);
+                _mm_storeu_ps(out + 2 * i, _mm_unpacklo_ps(left, right));
+                _mm_storeu_ps(out + 2 * i + 4, _mm_unpackhi_ps(left, right));
+            }
+#endif
+            for (; i < n; ++i) out[2 * i] = a[i], out[2 * i + 1] = b[i];
+            first.used_ += n, second.used_ += n, out += 2 * n, count -= n;
         }
     }
 
@@ -178,6 +201,34 @@ private:
     // difference is triangular over (−1, 1) step, as libsoxr's dither is.
     void refill()
     {
+#if defined(__SSE2__)
+        // The same in two registers of four lanes, the state held in registers throughout.
+        __m128i x[2], y[2], z[2], w[2];
+        for (int half = 0; half < 2; ++half) {
+            x[half] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x_ + 4 * half));
+            y[half] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y_ + 4 * half));
+            z[half] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(z_ + 4 * half));
+            w[half] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w_ + 4 * half));
+        }
+        const __m128i lowHalf = _mm_set1_epi32(0xFFFF);
+        const __m128 scale = _mm_set1_ps(1.0f / 65536.0f);
+        for (std::size_t step = 0; step < kNoiseBuffer / kLanes; ++step) {
+            for (int half = 0; half < 2; ++half) {
+                const __m128i t = _mm_xor_si128(x[half], _mm_slli_epi32(x[half], 11));
+                x[half] = y[half], y[half] = z[half], z[half] = w[half];
+                w[half] = _mm_xor_si128(
+                    _mm_xor_si128(w[half], _mm_srli_epi32(w[half], 19)), _mm_xor_si128(t, _mm_srli_epi32(t, 8)));
+                const __m128i difference = _mm_sub_epi32(_mm_srli_epi32(w[half], 16), _mm_and_si128(w[half], lowHalf));
+                _mm_storeu_ps(buffer_ + step * kLanes + 4 * half, _mm_mul_ps(_mm_cvtepi32_ps(difference), scale));
+            }
+        }
+        for (int half = 0; half < 2; ++half) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(x_ + 4 * half), x[half]);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(y_ + 4 * half), y[half]);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(z_ + 4 * half), z[half]);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(w_ + 4 * half), w[half]);
+        }
+#else
         for (std::size_t step = 0; step < kNoiseBuffer / kLanes; ++step) {
             for (std::size_t lane = 0; lane < kLanes; ++lane) {
                 const std::uint32_t t = x_[lane] ^ (x_[lane] << 11);
@@ -188,12 +239,20 @@ private:
                 buffer_[step * kLanes + lane] = static_cast<float>(difference) * (1.0f / 65536.0f);
             }
         }
+#endif
         used_ = 0;
     }
 
     std::uint32_t x_[kLanes], y_[kLanes], z_[kLanes], w_[kLanes];
     float buffer_[kNoiseBuffer];
     std::size_t used_ = kNoiseBuffer;
+
+    // How many values are ready, refilling when none are.
+    std::size_t ready()
+    {
+        if (used_ == kNoiseBuffer) refill();
+        return kNoiseBuffer - used_;
+    }
 };
 
 Quantiser::Quantiser(QuantisedFormat format, Dither dither, double sampleRate, std::uint64_t seed,
@@ -448,7 +507,12 @@ template <typename Real, typename Out> void Quantiser::quantiseChunk(const float
     const std::size_t count = frames * channels;
     const float* noise = nullptr;
     if (dither_ != Dither::none) {
-        for (std::size_t c = 0; c < channels; ++c) channels_[c]->takeNoise(noiseScratch_.data() + c, channels, frames);
+        if (channels == 2) {
+            Channel::takeNoise(*channels_[0], *channels_[1], noiseScratch_.data(), frames);
+        } else {
+            for (std::size_t c = 0; c < channels; ++c)
+                channels_[c]->takeNoise(noiseScratch_.data() + c, channels, frames);
+        }
         noise = noiseScratch_.data();
     }
     if (shaper_ != nullptr) {
