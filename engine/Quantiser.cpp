@@ -44,19 +44,19 @@ template <typename Real> constexpr Real kHeadroom = 1024;
 
 // The shaper works in fixed point: its loop runs through one multiplication and a few integer
 // operations from sample to sample, where floating point would wait on four dependent additions,
-// and integers give the same bytes on every machine. The first tap, on that path, multiplies
-// 64-bit values: samples with kFraction fractional bits (as many as keep full scale and headroom
-// inside 63 bits), errors with kFraction − 20. The other taps are 16-bit products (pmaddwd),
-// coefficients with 11 fractional bits (as the tables hold them) and errors with 13, whose sum
-// (below 80 × 1.5 × 2^24) fits 32 bits.
+// and integers give the same bytes on every machine. Samples carry kFraction fractional bits (as
+// many as keep full scale and headroom inside 63 bits). The value to be rounded is cut to
+// kErrorBits fractional bits, so every error is exact in 16 bits of that precision and nothing of
+// the feedback escapes the shaping. The first two taps multiply 64-bit values; the rest are one
+// pmaddwd of those 16-bit errors with 16-bit coefficients of kCoefficientBits fractional bits
+// (as the tables hold them), whose sum, below 40 × 1.5 × 2^25, fits 32 bits.
 template <typename Real> constexpr int kFraction = std::is_same_v<Real, float> ? 44 : 36;
 // The held sample enters the loop as 32 bits with this many fractional bits; the dither with 16.
 template <typename Real> constexpr int kSampleBits = std::is_same_v<Real, float> ? 15 : 7;
 constexpr int kNoiseBits = 16;
 constexpr std::int32_t kSilent = INT32_MIN; // in place of the dither: the sample is exactly zero
-constexpr int kFirstTapErrorShift = 20;
-constexpr int kCoefficientBits = 11, kTapErrorBits = 13;
-constexpr int kMaxShaperOrder = 17; // the first tap and two rows of eight
+constexpr int kCoefficientBits = 11, kErrorBits = 14;
+constexpr int kMaxShaperOrder = 18; // two taps and two rows of eight
 
 // The errors before the last, newest first, as 16-bit values in two rows of eight lanes.
 class OlderErrors {
@@ -118,18 +118,18 @@ private:
 #endif
 };
 
-// A shaper's memory: the last error in full, the sixteen before it as OlderErrors holds them.
+// A shaper's memory: the last two errors in full, the sixteen before them as OlderErrors holds them.
 struct ShaperMemory {
-    std::int64_t last = 0;
+    std::int64_t last = 0, beforeLast = 0;
     std::int16_t older[16] = {};
 };
 
 } // namespace
 
-// A shaper's coefficients: h1 with 20 fractional bits, h2…h17 with 11.
+// A shaper's coefficients, all with kCoefficientBits fractional bits.
 struct ShaperCoefficients {
     int order = 0;
-    std::int64_t first = 0;
+    std::int64_t first = 0, second = 0;
     std::int16_t taps[16] = {};
 };
 
@@ -263,9 +263,10 @@ Quantiser::Quantiser(QuantisedFormat format, Dither dither, double sampleRate, s
     if (shaper_ != nullptr) {
         coefficients_ = std::make_unique<ShaperCoefficients>();
         coefficients_->order = std::min(shaper_->order, kMaxShaperOrder);
-        coefficients_->first = std::llround(shaper_->feedback[0] * (1 << kFirstTapErrorShift));
-        for (int k = 1; k < coefficients_->order; ++k) {
-            coefficients_->taps[k - 1] = static_cast<std::int16_t>(
+        coefficients_->first = std::llround(shaper_->feedback[0] * (1 << kCoefficientBits));
+        coefficients_->second = std::llround(shaper_->feedback[1] * (1 << kCoefficientBits));
+        for (int k = 2; k < coefficients_->order; ++k) {
+            coefficients_->taps[k - 2] = static_cast<std::int16_t>(
                 std::lround(shaper_->feedback[static_cast<std::size_t>(k)] * (1 << kCoefficientBits)));
         }
     }
@@ -459,7 +460,7 @@ void prepareShaped(const float* in, const float* noise, std::int32_t* held, std:
     }
 }
 
-// `kRows`: how many rows of eight taps follow the first, one or two. `held` and `dither` as
+// `kRows`: how many rows of eight taps follow the first two, one or two. `held` and `dither` as
 // prepareShaped leaves them.
 template <typename Real, typename Out, int kRows>
 void quantiseShaped(const std::int32_t* held, const std::int32_t* dither, std::ptrdiff_t stride, Out* out,
@@ -470,33 +471,38 @@ void quantiseShaped(const std::int32_t* held, const std::int32_t* dither, std::p
     constexpr std::int64_t wholeSteps = -(std::int64_t{1} << fraction);
     constexpr std::int64_t heldScale = std::int64_t{1} << (fraction - kSampleBits<Real>);
     constexpr std::int64_t ditherScale = std::int64_t{1} << (fraction - kNoiseBits);
-    constexpr std::int64_t tapScale = std::int64_t{1} << (fraction - kCoefficientBits - kTapErrorBits);
-    constexpr int newestShift = fraction - kFirstTapErrorShift - kTapErrorBits;
+    constexpr std::int64_t tapScale = std::int64_t{1} << (fraction - kCoefficientBits - kErrorBits);
+    constexpr std::int64_t grid = -(std::int64_t{1} << (fraction - kErrorBits));
+    const std::int64_t first = h.first * tapScale, second = h.second * tapScale;
     constexpr auto lowest = static_cast<std::int64_t>(Grid<Real>::low);
     constexpr auto highest = static_cast<std::int64_t>(Grid<Real>::high);
     const OlderErrors taps(h.taps);
     OlderErrors older(memory.older);
-    std::int64_t last = memory.last;
+    std::int64_t last = memory.last, beforeLast = memory.beforeLast;
     for (std::size_t f = 0; f < frames; ++f) {
-        // Taps 2 and on use errors from two samples back and more, ready a sample early.
+        // Taps 3 and on use errors from three samples back and more, ready two samples early.
         const std::int64_t fromOlder = std::int64_t{older.dot<kRows>(taps)} * tapScale;
-        older.push<kRows>(static_cast<std::int16_t>(last >> newestShift));
+        older.push<kRows>(static_cast<std::int16_t>(beforeLast));
         const std::int32_t noise = dither[f * stride];
         std::int64_t error = 0, level = 0; // silence: nothing, and the memory drains
         if (noise != kSilent) {
-            const std::int64_t wanted = std::int64_t{held[f * stride]} * heldScale - fromOlder - h.first * last;
+            const std::int64_t wanted
+                = (std::int64_t{held[f * stride]} * heldScale - fromOlder - second * beforeLast - first * last) & grid;
             const std::int64_t rounded = (wanted + noise * ditherScale + half) & wholeSteps; // nearest step, halves up
             error = rounded - wanted;
             level = std::min(std::max(rounded >> fraction, lowest), highest);
         }
-        if constexpr (std::is_same_v<Out, std::int16_t>)
+        if constexpr (std::is_same_v<Out, std::int16_t>) {
             out[f * stride] = static_cast<std::int16_t>(level);
-        else
+        } else {
             out[f * stride] = static_cast<float>(static_cast<Real>(level) / Grid<Real>::scale);
-        last = error >> kFirstTapErrorShift;
+        }
+        beforeLast = last;
+        last = error >> (fraction - kErrorBits); // exact
     }
     older.save(memory.older);
     memory.last = last;
+    memory.beforeLast = beforeLast;
 }
 
 } // namespace
@@ -522,7 +528,7 @@ template <typename Real, typename Out> void Quantiser::quantiseChunk(const float
         for (std::size_t c = 0; c < channels; ++c) {
             const auto stride = static_cast<std::ptrdiff_t>(channels);
             ShaperMemory& memory = channels_[c]->shaper;
-            if (coefficients_->order <= 9) {
+            if (coefficients_->order <= 10) {
                 quantiseShaped<Real, Out, 1>(held + c, dither + c, stride, out + c, frames, *coefficients_, memory);
             } else {
                 quantiseShaped<Real, Out, 2>(held + c, dither + c, stride, out + c, frames, *coefficients_, memory);

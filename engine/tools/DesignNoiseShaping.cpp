@@ -128,11 +128,11 @@ int main()
             const int order = rate > 50000 ? strength.orderHighRates : strength.orderAudioRates;
             const auto h = designWithinLimit(rate, order, strength.peakLimitDb);
             const auto figures = noiseShapingFigures(h, rate);
-            // The quantiser sums the products of h2…hN with errors of 1.5 steps at most in 32 bits.
+            // The quantiser sums the products of h3…hN with errors of 1.5 steps at most in 32 bits.
             double sum = 0;
-            for (std::size_t k = 1; k < h.size(); ++k) sum += std::fabs(h[k]);
-            if (sum > 80)
-                std::fprintf(stderr, "%.0f Hz: |h2| + ... + |hN| = %.1f overflows the quantiser\n", rate, sum);
+            for (std::size_t k = 2; k < h.size(); ++k) sum += std::fabs(h[k]);
+            if (sum > 40)
+                std::fprintf(stderr, "%.0f Hz: |h3| + ... + |hN| = %.1f overflows the quantiser\n", rate, sum);
             std::printf("    {%.0f, %d,\n        {", rate, order);
             for (int k = 0; k < order; ++k)
                 std::printf("%s%.17g", k == 0 ? "" : (k % 4 == 0 ? ",\n            " : ", "), h[k]);
