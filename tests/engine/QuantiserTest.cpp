@@ -10,6 +10,7 @@
 #include <soxr.h>
 
 #include <cmath>
+#include <memory>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -19,15 +20,15 @@ namespace {
 
 constexpr Dither kAllDithers[] = {Dither::none, Dither::tpdf, Dither::shapedLight, Dither::shaped};
 
+// The whole of `in` through a new quantiser into 16 bits; `used`, when given, is that quantiser.
 std::vector<std::int16_t> quantise16(Dither dither, double rate, const std::vector<float>& in, unsigned channels,
-    std::uint64_t seed = 7, unsigned firstChannel = 0, Quantiser** keep = nullptr)
+    std::uint64_t seed = 7, std::unique_ptr<Quantiser>* used = nullptr)
 {
-    static std::unique_ptr<Quantiser> last;
-    last = std::make_unique<Quantiser>(QuantisedFormat::int16, dither, rate, seed, firstChannel, channels);
+    auto quantiser = std::make_unique<Quantiser>(QuantisedFormat::int16, dither, rate, seed, 0, channels);
     std::vector<std::int16_t> out(in.size());
     const std::ptrdiff_t stride = channels;
-    last->process({in.data(), stride, 1}, {out.data(), stride, 1}, in.size() / channels);
-    if (keep != nullptr) *keep = last.get();
+    quantiser->process({in.data(), stride, 1}, {out.data(), stride, 1}, in.size() / channels);
+    if (used != nullptr) *used = std::move(quantiser);
     return out;
 }
 
@@ -279,8 +280,8 @@ TEST(QuantiserTest, FullScaleSquareWaveNeitherUpsetsTheShaperNorMiscountsClips)
     const std::vector<float> after = sine(44100, 1000, -60, 10000);
     std::copy(after.begin(), after.end(), in.begin() + 10000);
     for (const Dither dither : kAllDithers) {
-        Quantiser* quantiser = nullptr;
-        const auto out = quantise16(dither, 44100, in, 1, 7, 0, &quantiser);
+        std::unique_ptr<Quantiser> quantiser;
+        const auto out = quantise16(dither, 44100, in, 1, 7, &quantiser);
         EXPECT_EQ(quantiser->clips(), 5000u) << ditherName(dither); // +1.0 is 32768, one step beyond
         EXPECT_EQ(quantiser->peak(), 1.0f);
         double worst = 0, squares = 0;
