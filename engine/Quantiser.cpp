@@ -462,9 +462,11 @@ void prepareShaped(const float* in, const float* noise, std::int32_t* held, std:
 
 // `kRows`: how many rows of eight taps follow the first two, one or two. `held` and `dither` as
 // prepareShaped leaves them.
-template <typename Real, typename Out, int kRows>
+// `kChannels`: one channel, or two side by side, whose independent loops the processor then
+// overlaps. Channel c of frame f is at [f * stride + c].
+template <typename Real, typename Out, int kRows, int kChannels>
 void quantiseShaped(const std::int32_t* held, const std::int32_t* dither, std::ptrdiff_t stride, Out* out,
-    std::size_t frames, const ShaperCoefficients& h, ShaperMemory& memory)
+    std::size_t frames, const ShaperCoefficients& h, ShaperMemory* const* memories)
 {
     constexpr int fraction = kFraction<Real>;
     constexpr std::int64_t half = std::int64_t{1} << (fraction - 1);
@@ -477,32 +479,39 @@ void quantiseShaped(const std::int32_t* held, const std::int32_t* dither, std::p
     constexpr auto lowest = static_cast<std::int64_t>(Grid<Real>::low);
     constexpr auto highest = static_cast<std::int64_t>(Grid<Real>::high);
     const OlderErrors taps(h.taps);
-    OlderErrors older(memory.older);
-    std::int64_t last = memory.last, beforeLast = memory.beforeLast;
+    OlderErrors older[2] = {OlderErrors(memories[0]->older), OlderErrors(memories[kChannels - 1]->older)};
+    std::int64_t last[2] = {memories[0]->last, memories[kChannels - 1]->last};
+    std::int64_t beforeLast[2] = {memories[0]->beforeLast, memories[kChannels - 1]->beforeLast};
     for (std::size_t f = 0; f < frames; ++f) {
-        // Taps 3 and on use errors from three samples back and more, ready two samples early.
-        const std::int64_t fromOlder = std::int64_t{older.dot<kRows>(taps)} * tapScale;
-        older.push<kRows>(static_cast<std::int16_t>(beforeLast));
-        const std::int32_t noise = dither[f * stride];
-        std::int64_t error = 0, level = 0; // silence: nothing, and the memory drains
-        if (noise != kSilent) {
-            const std::int64_t wanted
-                = (std::int64_t{held[f * stride]} * heldScale - fromOlder - second * beforeLast - first * last) & grid;
-            const std::int64_t rounded = (wanted + noise * ditherScale + half) & wholeSteps; // nearest step, halves up
-            error = rounded - wanted;
-            level = std::min(std::max(rounded >> fraction, lowest), highest);
+        for (int c = 0; c < kChannels; ++c) {
+            const std::size_t at = f * static_cast<std::size_t>(stride) + static_cast<std::size_t>(c);
+            // Taps 3 and on use errors from three samples back and more, ready two samples early.
+            const std::int64_t fromOlder = std::int64_t{older[c].dot<kRows>(taps)} * tapScale;
+            older[c].push<kRows>(static_cast<std::int16_t>(beforeLast[c]));
+            const std::int32_t noise = dither[at];
+            std::int64_t error = 0, level = 0; // silence: nothing, and the memory drains
+            if (noise != kSilent) {
+                const std::int64_t wanted
+                    = (std::int64_t{held[at]} * heldScale - fromOlder - second * beforeLast[c] - first * last[c])
+                    & grid;
+                const std::int64_t rounded = (wanted + noise * ditherScale + half) & wholeSteps; // nearest, halves up
+                error = rounded - wanted;
+                level = std::min(std::max(rounded >> fraction, lowest), highest);
+            }
+            if constexpr (std::is_same_v<Out, std::int16_t>) {
+                out[at] = static_cast<std::int16_t>(level);
+            } else {
+                out[at] = static_cast<float>(static_cast<Real>(level) / Grid<Real>::scale);
+            }
+            beforeLast[c] = last[c];
+            last[c] = error >> (fraction - kErrorBits); // exact
         }
-        if constexpr (std::is_same_v<Out, std::int16_t>) {
-            out[f * stride] = static_cast<std::int16_t>(level);
-        } else {
-            out[f * stride] = static_cast<float>(static_cast<Real>(level) / Grid<Real>::scale);
-        }
-        beforeLast = last;
-        last = error >> (fraction - kErrorBits); // exact
     }
-    older.save(memory.older);
-    memory.last = last;
-    memory.beforeLast = beforeLast;
+    for (int c = 0; c < kChannels; ++c) {
+        older[c].save(memories[c]->older);
+        memories[c]->last = last[c];
+        memories[c]->beforeLast = beforeLast[c];
+    }
 }
 
 } // namespace
@@ -525,13 +534,24 @@ template <typename Real, typename Out> void Quantiser::quantiseChunk(const float
         std::int32_t* const held = heldScratch_.data();
         std::int32_t* const dither = ditherScratch_.data();
         prepareShaped<Real>(in, noise, held, dither, count, clips_, peak_);
-        for (std::size_t c = 0; c < channels; ++c) {
-            const auto stride = static_cast<std::ptrdiff_t>(channels);
-            ShaperMemory& memory = channels_[c]->shaper;
-            if (coefficients_->order <= 10) {
-                quantiseShaped<Real, Out, 1>(held + c, dither + c, stride, out + c, frames, *coefficients_, memory);
-            } else {
-                quantiseShaped<Real, Out, 2>(held + c, dither + c, stride, out + c, frames, *coefficients_, memory);
+        const auto stride = static_cast<std::ptrdiff_t>(channels);
+        const bool twoRows = coefficients_->order > 10;
+        if (channels == 2) {
+            ShaperMemory* const memories[] = {&channels_[0]->shaper, &channels_[1]->shaper};
+            if (twoRows)
+                quantiseShaped<Real, Out, 2, 2>(held, dither, stride, out, frames, *coefficients_, memories);
+            else
+                quantiseShaped<Real, Out, 1, 2>(held, dither, stride, out, frames, *coefficients_, memories);
+        } else {
+            for (std::size_t c = 0; c < channels; ++c) {
+                ShaperMemory* const memory = &channels_[c]->shaper;
+                if (twoRows) {
+                    quantiseShaped<Real, Out, 2, 1>(
+                        held + c, dither + c, stride, out + c, frames, *coefficients_, &memory);
+                } else {
+                    quantiseShaped<Real, Out, 1, 1>(
+                        held + c, dither + c, stride, out + c, frames, *coefficients_, &memory);
+                }
             }
         }
         return;
