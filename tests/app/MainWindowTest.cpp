@@ -2,7 +2,7 @@
 
 #include "MainWindow.h"
 #include "ContentView.h"
-#include "ConversionRun.h"
+#include "ConversionJob.h"
 #include "FennickApp.h"
 #include "TestAudio.h"
 

@@ -2,7 +2,7 @@
 // with one file half-way, per-row states, the question about existing outputs, cancel, the summary.
 
 #include "BatchView.h"
-#include "ConversionRun.h"
+#include "ConversionJob.h"
 #include "UiTestSupport.h"
 
 #include <QTreeWidget>

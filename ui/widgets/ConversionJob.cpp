@@ -1,10 +1,10 @@
-#include "ConversionRun.h"
+#include "ConversionJob.h"
 
 #include "FennickEngine.h"
 #include "LocaleFormat.h"
-#include "SourceFile.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QThreadPool>
@@ -70,15 +70,6 @@ std::stop_source startConversionJob(const ConversionRequest& request, Conversion
     return stop;
 }
 
-void finishConversion(ContentState& state, const QUrl& destination, const ClipReport& clips)
-{
-    state.conversionMessage
-        = QString::fromStdString(savedSentence(destination.fileName().toStdString(), soxrVersionText()));
-    state.conversionWarning = clipWarning(clips);
-    state.lastSavedURL = destination;
-    state.isConverting = false;
-}
-
 std::optional<QString> clipWarning(const ClipReport& clips, const QLocale& locale)
 {
     const auto warning = fennick::clipWarning(clips, localeNumberText(locale));
@@ -86,17 +77,9 @@ std::optional<QString> clipWarning(const ClipReport& clips, const QLocale& local
     return QString::fromStdString(*warning);
 }
 
-void cancelConversion(ContentState& state)
+std::filesystem::path localPath(const QUrl& url)
 {
-    state.conversionMessage = QStringLiteral("Conversion cancelled.");
-    state.conversionWarning.reset();
-    state.isConverting = false;
-}
-
-void failConversion(ContentState& state, const QString& description)
-{
-    state.errorMessage = QString::fromStdString(failedSentence(description.toStdString()));
-    state.isConverting = false;
+    return std::filesystem::path(QFile::encodeName(url.toLocalFile()).toStdString());
 }
 
 } // namespace fennick
