@@ -111,8 +111,8 @@ BatchClashes findClashes(const BatchState& state)
     return clashes;
 }
 
-std::vector<BatchJob> startRun(BatchState& state, const BatchRowPlan& planned,
-    const std::vector<std::size_t>& existing, bool skipExisting)
+std::vector<BatchJob> startRun(
+    BatchState& state, const BatchRowPlan& planned, const std::vector<std::size_t>& existing, bool skipExisting)
 {
     std::vector<BatchJob> jobs;
     for (std::size_t k = 0; k < planned.rows.size(); ++k) {

@@ -55,6 +55,9 @@ public:
     QTreeWidget* list() const { return list_; }
     DestinationSection* destinationSection() const { return destinationSection_; }
     QualitySection* qualitySection() const { return qualitySection_; }
+    QPushButton* addFilesButton() const { return addFilesButton_; }
+    QPushButton* addFolderButton() const { return addFolderButton_; }
+    QPushButton* chooseFolderButton() const { return chooseFolderButton_; }
     QPushButton* convertButton() const { return convertButton_; }
     QPushButton* removeButton() const { return removeButton_; }
     QPushButton* clearButton() const { return clearButton_; }
