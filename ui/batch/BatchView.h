@@ -56,7 +56,6 @@ public:
     DestinationSection* destinationSection() const { return destinationSection_; }
     QualitySection* qualitySection() const { return qualitySection_; }
     QPushButton* addFilesButton() const { return addFilesButton_; }
-    QPushButton* addFolderButton() const { return addFolderButton_; }
     QPushButton* chooseFolderButton() const { return chooseFolderButton_; }
     QPushButton* convertButton() const { return convertButton_; }
     QPushButton* removeButton() const { return removeButton_; }

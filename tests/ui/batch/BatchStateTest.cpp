@@ -60,7 +60,8 @@ TEST(BatchState, ProgressCountsTheRunsFilesByLengthAndTheSummaryHowTheyEnded)
     endRun(state);
     EXPECT_FALSE(state.isConverting);
     EXPECT_EQ(state.rows[4].status, Status::cancelled);
-    EXPECT_TRUE(state.summary->startsWith("Saved 1 file, 1 failed, 2 cancelled, 1 skipped (")) << state.summary->toStdString();
+    EXPECT_TRUE(state.summary->startsWith("Saved 1 file, 1 failed, 2 cancelled, 1 skipped ("))
+        << state.summary->toStdString();
 }
 
 TEST(BatchState, TwoRowsSavedAsOneFileNameEachOtherAndConvertAllWaits)

@@ -1,8 +1,7 @@
-// The main window's state without widgets: which line the bottom bar shows, when Convert can be
-// pressed, and what a run's end leaves behind.
+// The main window's state without widgets: which line the bottom bar shows and when Convert can be
+// pressed. What a run's end leaves behind is seen on screen in ConversionRunTest.
 
 #include "ContentState.h"
-#include "ConversionJob.h"
 
 #include <gtest/gtest.h>
 
@@ -31,29 +30,6 @@ TEST(ContentState, TheRunUnderWayThenAFailureThenTheLastOutcome)
         EXPECT_EQ(state.runLine(), line);
         EXPECT_EQ(state.canConvert(), canConvert);
     }
-}
-
-TEST(ContentState, ARunEndsSavedCancelledOrFailed)
-{
-    ContentState state;
-    state.isConverting = true;
-    state.errorMessage = "Could not read file: Format not recognised."; // a load during the run
-    conversionSaved(state, QUrl::fromLocalFile("/out/take.wav"), {3, 0, 0.5});
-    EXPECT_FALSE(state.isConverting);
-    EXPECT_TRUE(state.conversionMessage->startsWith("Saved take.wav ("));
-    EXPECT_EQ(state.conversionWarning, clipWarning({3, 0, 0.5}));
-    EXPECT_EQ(state.lastSavedURL, QUrl::fromLocalFile("/out/take.wav"));
-    EXPECT_EQ(state.runLine(), RunLine::error) << "the failed load stays in front";
-
-    state.isConverting = true;
-    conversionCancelled(state);
-    EXPECT_EQ(state.conversionMessage, "Conversion cancelled.");
-    EXPECT_FALSE(state.conversionWarning || state.isConverting);
-
-    state.isConverting = true;
-    conversionFailed(state, "Disk full.");
-    EXPECT_EQ(state.errorMessage, "Conversion failed: Disk full.");
-    EXPECT_FALSE(state.isConverting);
 }
 
 } // namespace
