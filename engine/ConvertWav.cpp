@@ -436,7 +436,7 @@ ClipReport convert(Run& run, unsigned groupCount)
 
 } // namespace
 
-ClipReport convertWav(const std::filesystem::path& source, const std::filesystem::path& destination,
+ConversionReport convertWav(const std::filesystem::path& source, const std::filesystem::path& destination,
     const ConversionSettings& settings, const ProgressCallback& progress, const RunControl& control)
 {
     const double targetRate = settings.targetRate;
@@ -463,7 +463,8 @@ ClipReport convertWav(const std::filesystem::path& source, const std::filesystem
     const bool roomForGroups
         = 3 * outputBlockBytes(inputRate, targetRate, channels, outputType) <= kMaxOutputBlockBytes;
     const ThreadBudget budget(roomForGroups ? std::min(channels, ThreadBudget::cores()) : 1);
-    return convert(run, budget.granted());
+    const ClipReport clips = convert(run, budget.granted());
+    return {clips, reader.damage()};
 }
 
 } // namespace fennick

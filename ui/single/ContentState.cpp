@@ -12,11 +12,11 @@ ContentState::RunLine ContentState::runLine() const
     return RunLine::empty;
 }
 
-void conversionSaved(ContentState& state, const QUrl& destination, const ClipReport& clips)
+void conversionSaved(ContentState& state, const QUrl& destination, const ConversionReport& report)
 {
     state.conversionMessage
         = QString::fromStdString(savedSentence(destination.fileName().toStdString(), soxrVersionText()));
-    state.conversionWarning = clipWarning(clips);
+    state.conversionWarning = runWarning(report);
     state.lastSavedURL = destination;
     state.isConverting = false;
 }

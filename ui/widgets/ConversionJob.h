@@ -34,7 +34,7 @@ struct ConversionRequest {
 // weakly (QPointer) and do nothing once it is gone.
 struct ConversionObserver {
     std::function<void(double fraction)> progressed;
-    std::function<void(const ClipReport& clips)> finished;
+    std::function<void(const ConversionReport& report)> finished;
     std::function<void(const QString& description)> failed;
 };
 
@@ -45,8 +45,9 @@ QThreadPool& conversionPool();
 // stops the run within one block. Every progress report is posted without waiting.
 std::stop_source startConversionJob(const ConversionRequest& request, ConversionObserver observer);
 
-// The engine's clip warning with the numbers in `locale`: "1.379 samples clipped (peak +0,31 dBFS)."
-std::optional<QString> clipWarning(const ClipReport& clips, const QLocale& locale = QLocale());
+// The engine's warnings of a run, one after the other, with the numbers in `locale`: "1.379 samples
+// clipped (peak +0,31 dBFS). 2 samples in the source were not numbers and were replaced by silence."
+std::optional<QString> runWarning(const ConversionReport& report, const QLocale& locale = QLocale());
 
 // Local path in the file system's own encoding, for the engine.
 std::filesystem::path localPath(const QUrl& url);
