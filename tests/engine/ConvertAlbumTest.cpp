@@ -171,15 +171,5 @@ TEST_F(ConvertAlbum, IsRefusedOrStoppedLeavingOnlyTheFinishedFiles)
     EXPECT_EQ(folderEntries(dir / "out"), std::vector<std::string>{"1.wav"});
 }
 
-TEST(AlbumSources, FolderFilesComeInNaturalNameOrder)
-{
-    std::vector<std::string> names{
-        "track 10.wav", "Track 1.wav", "track 2.wav", "track 02b.wav", "a.wav", "track 1.wav"};
-    std::sort(names.begin(), names.end(), naturalNameLess);
-    EXPECT_EQ(names,
-        (std::vector<std::string>{
-            "Track 1.wav", "a.wav", "track 1.wav", "track 2.wav", "track 02b.wav", "track 10.wav"}));
-}
-
 } // namespace
 } // namespace fennick
