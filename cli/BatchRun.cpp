@@ -62,8 +62,12 @@ private:
                 [this, index](double fraction) { progressed(index, fraction); },
                 {stop_, request_.overwrite, request_.carryMetadata});
             const std::string line = savedSentence(file.name.string(), soxrVersionText());
-            const auto warning = clipWarning(clips, cNumberText);
-            finished(index, line, warning ? "warning: " + file.name.string() + ": " + *warning : "", false);
+            std::string warnings;
+            for (const auto& warning : {clipWarning(clips, cNumberText), clips.notCarried}) {
+                if (warning)
+                    warnings += (warnings.empty() ? "" : "\n") + ("warning: " + file.name.string() + ": " + *warning);
+            }
+            finished(index, line, warnings, false);
         } catch (const ConversionCancelled&) {
             const std::lock_guard lock(mutex_);
             cancelled_ = true;

@@ -61,7 +61,7 @@ int convertMany(const fennick::cli::ConvertRequest& request, const StopOnSignal&
         return 2;
     }
     if (plan.outputs.empty()) {
-        std::cerr << "fennick-convert: no wav, aiff, aif or flac files in the sources given\n";
+        std::cerr << "fennick-convert: no audio files in the sources given\n";
         return 2;
     }
     if (!request.overwrite) {
@@ -143,5 +143,6 @@ int main(int argc, char** argv)
     bar.reset();
     std::cout << savedSentence(request.destination.filename().string(), soxrVersionText()) << std::endl;
     if (const auto warning = clipWarning(clips, cNumberText)) std::cerr << "warning: " << *warning << '\n';
+    if (clips.notCarried) std::cerr << "warning: " << *clips.notCarried << '\n';
     return 0;
 }

@@ -148,8 +148,9 @@ std::string AudioFileReader::sampleFormatDescription() const
 SourceFileInfo readSourceFileInfo(const std::filesystem::path& path)
 {
     AudioFileReader reader(path);
+    const SourceMetadata metadata = readMetadata(reader.sndfile(), reader.flacComments());
     SourceFileInfo info{reader.sampleRate(), reader.channelCount(), reader.frames(), reader.sampleFormatDescription(),
-        metadataSummary(readMetadata(reader.sndfile(), reader.flacComments()))};
+        metadataSummary(metadata), contentsOf(metadata)};
     reader.close();
     return info;
 }

@@ -1,5 +1,8 @@
 #include "FennickEngine.h"
 
+#include "Metadata.h"
+
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -30,6 +33,31 @@ std::optional<std::string> clipWarning(const ClipReport& clips, const NumberText
     const std::string peakText = " (peak " + std::string(peak > 0 ? "+" : "") + number(peak) + " dBFS).";
     if (clips.clippedSamples > 0) return samples + " clipped" + peakText;
     return "The file holds " + samples + " over full scale" + peakText;
+}
+
+std::optional<std::string> notCarriedWarning(const MetadataContents& contents, OutputType type)
+{
+    const bool riff = type == OutputType::wav || type == OutputType::rf64;
+    const auto counted = [](std::size_t count, const char* noun) {
+        return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+    };
+    std::vector<std::string> items;
+    if (contents.broadcastWav && !riff) items.emplace_back("Broadcast WAV (bext)");
+    if (contents.ixml && !riff) items.emplace_back("iXML");
+    if (contents.cart && !riff) items.emplace_back("cart");
+    const auto tags = static_cast<std::size_t>(std::count_if(
+        contents.tags.begin(), contents.tags.end(), [&](const std::string& id) { return !carriesTag(type, id); }));
+    if (tags > 0) items.push_back(counted(tags, "tag"));
+    if (contents.markers > 0 && !riff && type != OutputType::aiff) items.push_back(counted(contents.markers, "marker"));
+    const std::size_t loops = riff ? 0
+        : type == OutputType::aiff ? contents.loops - std::min<std::size_t>(contents.loops, 2)
+                                   : contents.loops;
+    if (loops > 0) items.push_back(counted(loops, "loop"));
+    if (contents.samplerData && !riff && type != OutputType::aiff) items.emplace_back("sampler data");
+    if (items.empty()) return std::nullopt;
+    std::string text = "Not carried into " + std::string(fileTypeName(type)) + ": " + items.front();
+    for (std::size_t i = 1; i < items.size(); ++i) text += ", " + items[i];
+    return text + ".";
 }
 
 std::string batchSummary(const BatchCounts& counts, std::string_view version)

@@ -175,9 +175,16 @@ TEST_F(FennickConvert, UsageErrorsExitWithOneLineNamingTheProblem)
         {{"--bogus", source.string(), never}, "unknown option '--bogus'"},
         {{source.string(), never, "extra"}, "unexpected argument 'extra'"},
         {{source.string(), never, "-r"}, "--rate needs a value"},
-        {{source.string(), (dir / "never.FLAC").string()},
-            "DESTINATION '" + (dir / "never.FLAC").string()
-                + "' names a type not written; it must end in .wav or have no extension"},
+        {{source.string(), (dir / "never.mp3").string()},
+            "DESTINATION '" + (dir / "never.mp3").string()
+                + "' names a type not written; it must end in .wav, .rf64, .w64, .aiff, .aif, .flac, .caf or have no "
+                  "extension"},
+        {{"-f", "float32", source.string(), (dir / "never.FLAC").string()},
+            "FLAC holds 16-bit and 24-bit integer samples, not 32-bit float."},
+        {{"--type", "wav", source.string(), (dir / "never.FLAC").string()},
+            "DESTINATION '" + (dir / "never.FLAC").string() + "' names a FLAC file, not --type wav"},
+        {{"-o", dir.path().string(), "--type", "flac", "-f", "float32", source.string()},
+            "FLAC holds 16-bit and 24-bit integer samples, not 32-bit float."},
     };
     for (const auto& [arguments, reason] : cases) {
         const auto result = convert(arguments);
@@ -187,6 +194,7 @@ TEST_F(FennickConvert, UsageErrorsExitWithOneLineNamingTheProblem)
     }
     EXPECT_FALSE(std::filesystem::exists(never));
     EXPECT_FALSE(std::filesystem::exists(dir / "never.FLAC"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "never.mp3"));
     // Any letter case of .wav, and no extension at all, are WAV files.
     EXPECT_EQ(convert({"--quiet", source.string(), (dir / "upper.WAV").string()}).exitCode, 0);
     EXPECT_EQ(convert({"--quiet", source.string(), (dir / "bare").string()}).exitCode, 0);

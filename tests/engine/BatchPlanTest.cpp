@@ -139,13 +139,13 @@ TEST(RunSentences, OneWordingInEitherNotation)
 {
     const std::string version = "libsoxr-0.1.3";
     const std::tuple<std::optional<std::string>, std::optional<std::string>> cases[] = {
-        {clipWarning({379, 0, 0.3104}, cNumberText), "379 samples clipped (peak +0.31 dBFS)."},
-        {clipWarning({1379, 0, 0.3104}, commaNumberText), "1.379 samples clipped (peak +0,31 dBFS)."},
-        {clipWarning({1234567, 0, 12.5}, cNumberText), "1234567 samples clipped (peak +12.5 dBFS)."},
-        {clipWarning({1, 0, -0.0003}, cNumberText), "1 sample clipped (peak 0 dBFS)."},
-        {clipWarning({0, 12, 0.8}, commaNumberText), "The file holds 12 samples over full scale (peak +0,8 dBFS)."},
-        {clipWarning({0, 1, -0.456}, cNumberText), "The file holds 1 sample over full scale (peak -0.46 dBFS)."},
-        {clipWarning({0, 0, -3.0}, cNumberText), std::nullopt},
+        {clipWarning({379, 0, 0.3104, {}}, cNumberText), "379 samples clipped (peak +0.31 dBFS)."},
+        {clipWarning({1379, 0, 0.3104, {}}, commaNumberText), "1.379 samples clipped (peak +0,31 dBFS)."},
+        {clipWarning({1234567, 0, 12.5, {}}, cNumberText), "1234567 samples clipped (peak +12.5 dBFS)."},
+        {clipWarning({1, 0, -0.0003, {}}, cNumberText), "1 sample clipped (peak 0 dBFS)."},
+        {clipWarning({0, 12, 0.8, {}}, commaNumberText), "The file holds 12 samples over full scale (peak +0,8 dBFS)."},
+        {clipWarning({0, 1, -0.456, {}}, cNumberText), "The file holds 1 sample over full scale (peak -0.46 dBFS)."},
+        {clipWarning({0, 0, -3.0, {}}, cNumberText), std::nullopt},
         {savedSentence("take_48000-24.wav", version), "Saved take_48000-24.wav (libsoxr-0.1.3)"},
         {failedSentence("No such file or directory"), "Conversion failed: No such file or directory"},
         {batchSummary({12, 0, 0, 0}, version), "Saved 12 files (libsoxr-0.1.3)"},

@@ -197,8 +197,8 @@ TEST(ConversionRun, ClipWarningsInTheUsersLocale)
 {
     const QLocale english(QLocale::English, QLocale::UnitedStates), german(QLocale::German, QLocale::Germany);
     const std::tuple<ClipReport, QLocale, QString> cases[]
-        = {{{1379, 0, 0.3104}, english, "1,379 samples clipped (peak +0.31 dBFS)."},
-            {{1379, 0, -0.8}, german, "1.379 samples clipped (peak -0,8 dBFS)."}};
+        = {{{1379, 0, 0.3104, {}}, english, "1,379 samples clipped (peak +0.31 dBFS)."},
+            {{1379, 0, -0.8, {}}, german, "1.379 samples clipped (peak -0,8 dBFS)."}};
     for (const auto& [clips, locale, text] : cases) EXPECT_EQ(clipWarning(clips, locale), text);
 }
 
