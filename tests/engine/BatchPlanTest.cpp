@@ -51,6 +51,9 @@ TEST(BatchPlan, MapsEverySourceToItsOutputAndNamesBothOfAClash)
         }
         EXPECT_EQ(plan.clashes, c.clashes) << c.what;
     }
+    // The suggested name takes the type's extension.
+    EXPECT_EQ(
+        defaultOutputFileName("take.wav", {44100, OutputFormat::int16, {}, OutputType::flac}), "take_44100-16.flac");
     EXPECT_EQ(clashSentence("take.wav", "other/take.wav", "out/take_44100-16.wav"),
         "take.wav and other/take.wav would both be written to out/take_44100-16.wav");
 }
