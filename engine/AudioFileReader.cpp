@@ -150,7 +150,7 @@ SourceFileInfo readSourceFileInfo(const std::filesystem::path& path)
     AudioFileReader reader(path);
     const SourceMetadata metadata = readMetadata(reader.sndfile(), reader.flacComments());
     SourceFileInfo info{reader.sampleRate(), reader.channelCount(), reader.frames(), reader.sampleFormatDescription(),
-        metadataSummary(metadata), contentsOf(metadata)};
+        metadataSummary(metadata), contentsOf(metadata, reader.channelLayout(), reader.channelCount())};
     reader.close();
     return info;
 }

@@ -441,7 +441,7 @@ ClipReport convert(Run& run, unsigned groupCount)
     std::uint64_t clips = 0;
     for (const auto& group : groups) clips += group->resampler.clips();
     ClipReport report = meter.report(clips);
-    report.notCarried = notCarriedWarning(contentsOf(run.metadata), run.type);
+    report.notCarried = notCarriedWarning(contentsOf(run.metadata, run.reader.channelLayout(), run.channels), run.type);
     for (auto& input : inputs) input.reset();
     output.reset();
     groups.clear();

@@ -459,7 +459,7 @@ std::string metadataSummary(const SourceMetadata& metadata)
     return text;
 }
 
-MetadataContents contentsOf(const SourceMetadata& metadata)
+MetadataContents contentsOf(const SourceMetadata& metadata, const ChannelLayout& layout, std::uint32_t channels)
 {
     MetadataContents contents;
     contents.broadcastWav = metadata.bext.has_value();
@@ -469,6 +469,7 @@ MetadataContents contentsOf(const SourceMetadata& metadata)
     contents.markers = metadata.cues.size();
     contents.loops = metadata.sampler ? load32(*metadata.sampler, 28) : 0;
     contents.samplerData = metadata.sampler && contents.loops == 0;
+    contents.channelLayout = channels > 2 && (layout.mask != 0 || layout.ambisonic);
     return contents;
 }
 

@@ -4,6 +4,7 @@
 // cue points with their labels, sampler loops, cart), read with strict bounds and written into a
 // new file with every sample position rescaled to its rate.
 
+#include "ChannelLayout.h"
 #include "FennickEngine.h"
 
 #include <sndfile.h>
@@ -70,8 +71,9 @@ struct MetadataTarget {
     OutputType type = OutputType::wav;
 };
 
-// The items of `metadata`, for the sentence that names what a type cannot hold.
-MetadataContents contentsOf(const SourceMetadata& metadata);
+// The items of `metadata` and whether `layout` of `channels` is one to carry, for the sentence
+// that names what a type cannot hold.
+MetadataContents contentsOf(const SourceMetadata& metadata, const ChannelLayout& layout, std::uint32_t channels);
 
 // Whether a file of `type` holds the LIST INFO tag `id` ("INAM") under a name of its own.
 bool carriesTag(OutputType type, std::string_view id);

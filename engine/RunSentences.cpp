@@ -54,6 +54,8 @@ std::optional<std::string> notCarriedWarning(const MetadataContents& contents, O
                                    : contents.loops;
     if (loops > 0) items.push_back(counted(loops, "loop"));
     if (contents.samplerData && !riff && type != OutputType::aiff) items.emplace_back("sampler data");
+    if (contents.channelLayout && (type == OutputType::w64 || type == OutputType::aiff))
+        items.emplace_back("channel layout");
     if (items.empty()) return std::nullopt;
     std::string text = "Not carried into " + std::string(fileTypeName(type)) + ": " + items.front();
     for (std::size_t i = 1; i < items.size(); ++i) text += ", " + items[i];
