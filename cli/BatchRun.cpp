@@ -58,14 +58,13 @@ private:
         try {
             if (const std::error_code error = createOutputFolder(file.output.parent_path()))
                 throw std::filesystem::filesystem_error(error.message(), file.output.parent_path(), error);
-            const ClipReport clips = convertWav(file.source, file.output, request_.settings,
+            const ConversionReport report = convertWav(file.source, file.output, request_.settings,
                 [this, index](double fraction) { progressed(index, fraction); },
                 {stop_, request_.overwrite, request_.carryMetadata});
             const std::string line = savedSentence(file.name.string(), soxrVersionText());
             std::string warnings;
-            for (const auto& warning : {clipWarning(clips, cNumberText), clips.notCarried}) {
-                if (warning)
-                    warnings += (warnings.empty() ? "" : "\n") + ("warning: " + file.name.string() + ": " + *warning);
+            for (const std::string& warning : runWarnings(report, cNumberText)) {
+                warnings += (warnings.empty() ? "" : "\n") + ("warning: " + file.name.string() + ": " + warning);
             }
             finished(index, line, warnings, false);
         } catch (const ConversionCancelled&) {

@@ -125,9 +125,9 @@ int main(int argc, char** argv)
     ProgressCallback progress;
     if (bar) progress = [&bar](double fraction) { bar->update(fraction); };
 
-    ClipReport clips;
+    ConversionReport report;
     try {
-        clips = convertWav(request.source, request.destination, request.settings, progress,
+        report = convertWav(request.source, request.destination, request.settings, progress,
             {stopOnSignal.token(), request.overwrite, request.carryMetadata});
     } catch (const ConversionCancelled&) {
         bar.reset();
@@ -142,7 +142,6 @@ int main(int argc, char** argv)
     }
     bar.reset();
     std::cout << savedSentence(request.destination.filename().string(), soxrVersionText()) << std::endl;
-    if (const auto warning = clipWarning(clips, cNumberText)) std::cerr << "warning: " << *warning << '\n';
-    if (clips.notCarried) std::cerr << "warning: " << *clips.notCarried << '\n';
+    for (const std::string& warning : runWarnings(report, cNumberText)) std::cerr << "warning: " << warning << '\n';
     return 0;
 }

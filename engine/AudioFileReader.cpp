@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <string_view>
 #include <sys/stat.h>
 
@@ -55,6 +56,36 @@ void unpackInt24(const unsigned char* in, std::size_t count, float* out)
     for (; out < end; ++out, in += 3) *out = static_cast<float>(loadInt24(in)) * kScale;
 }
 
+// Not-a-number and infinite samples (exponent all ones) become 0: libsoxr would spread one over the
+// whole filter length, and the writer would make full scale of it. Counted, for the report.
+// Works on the bits, in groups of a fixed size and with 32-bit counts per run, so that it vectorises.
+inline std::uint32_t silenceIfNonFinite(float* sample)
+{
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, sample, 4);
+    const std::uint32_t bad = (bits & 0x7F800000u) == 0x7F800000u;
+    bits &= bad - 1u; // all ones keeps the sample, zero makes it +0.0
+    std::memcpy(sample, &bits, 4);
+    return bad;
+}
+
+std::uint64_t silenceNonFinite(float* samples, std::size_t count)
+{
+    constexpr std::size_t kGroup = 8, kRun = std::size_t{1} << 20;
+    std::uint64_t found = 0;
+    std::size_t i = 0;
+    while (count - i >= kGroup) {
+        const std::size_t end = i + std::min(kRun, (count - i) / kGroup * kGroup);
+        std::uint32_t inRun = 0;
+        for (; i < end; i += kGroup) {
+            for (std::size_t k = 0; k < kGroup; ++k) inRun += silenceIfNonFinite(samples + i + k);
+        }
+        found += inRun;
+    }
+    for (; i < count; ++i) found += silenceIfNonFinite(samples + i);
+    return found;
+}
+
 } // namespace
 
 AudioFileReader::AudioFileReader(const std::filesystem::path& path)
@@ -68,8 +99,18 @@ AudioFileReader::AudioFileReader(const std::filesystem::path& path)
     if (!S_ISREG(status.st_mode)) throw AudioFileError("Not a regular file.");
     ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
 
+    // libsndfile takes an unwritten data size for no audio, and shortens one that runs past the end.
+    const std::optional<DataChunk> chunk = findDataChunk(fd.get(), status.st_size);
+    const bool unfinished = chunk && chunk->unfinished() && chunk->offset < status.st_size;
+    std::unique_ptr<MendedSizeView> view;
     SF_INFO info{};
-    SndfilePtr file = openSndfile(fd.get(), SFM_READ, info);
+    SndfilePtr file;
+    if (unfinished) {
+        view = std::make_unique<MendedSizeView>(fd.get(), status.st_size, *chunk);
+        file = view->open(info);
+    } else {
+        file = openSndfile(fd.get(), SFM_READ, info);
+    }
     if (!file) {
         // libsndfile words a header without a usable rate or channel count as its own internal error.
         if (std::string_view(sf_strerror(nullptr)).find("SF_INFO struct incomplete") != std::string_view::npos) {
@@ -81,11 +122,21 @@ AudioFileReader::AudioFileReader(const std::filesystem::path& path)
     if (info.frames < 0) throw AudioFileError("The file reports a negative length.");
 
     descriptor_ = std::move(fd);
+    mendedView_ = std::move(view);
     file_ = std::move(file);
     sampleRate_ = info.samplerate;
     channelCount_ = static_cast<std::uint32_t>(info.channels);
     sndfileFormat_ = info.format;
     frames_ = info.frames;
+    statedFrames_ = info.frames;
+    unfinishedHeader_ = unfinished;
+    if (chunk && !unfinished && chunk->blockAlign > 0) {
+        statedFrames_ = std::max<std::int64_t>(frames_,
+            static_cast<std::int64_t>(std::min<std::uint64_t>(
+                chunk->statedBytes / chunk->blockAlign, std::numeric_limits<std::int64_t>::max())));
+    }
+    const int encoding = info.format & SF_FORMAT_SUBMASK;
+    floatSource_ = encoding == SF_FORMAT_FLOAT || encoding == SF_FORMAT_DOUBLE;
     if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC) flacComments_ = readFlacComments(descriptor_.get());
     channelLayout_ = readChannelLayout(file_.get(), info.channels, flacComments_);
     if (holdsLittleEndianInt24(file_.get(), info)) {
@@ -104,6 +155,7 @@ void AudioFileReader::read(AudioBlock& block)
     if (wanted > 0)
         got = int24Staging_.empty() ? sf_readf_float(file_.get(), samples, wanted) : readInt24(samples, wanted);
     if (got < wanted && sf_error(file_.get()) != SF_ERR_NO_ERROR) throw sndfileError(file_.get());
+    if (floatSource_ && got > 0) nonFiniteSamples_ += silenceNonFinite(samples, std::size_t(got) * channelCount_);
     block.setFrameLength(static_cast<std::uint32_t>(got));
     position_ += got;
 }
@@ -145,12 +197,22 @@ std::string AudioFileReader::sampleFormatDescription() const
     return "Unknown encoding";
 }
 
+SourceDamage AudioFileReader::damage() const
+{
+    return {
+        sampleRate_, unfinishedHeader_ ? position_ : statedFrames_, position_, unfinishedHeader_, nonFiniteSamples_};
+}
+
 SourceFileInfo readSourceFileInfo(const std::filesystem::path& path)
 {
     AudioFileReader reader(path);
+    SourceDamage damage = reader.damage();
+    damage.framesRead = reader.frames(); // what a conversion will find
+    if (damage.unfinishedHeader) damage.framesStated = reader.frames();
     const SourceMetadata metadata = readMetadata(reader.sndfile(), reader.flacComments());
     SourceFileInfo info{reader.sampleRate(), reader.channelCount(), reader.frames(), reader.sampleFormatDescription(),
-        metadataSummary(metadata), contentsOf(metadata, reader.channelLayout(), reader.channelCount())};
+        metadataSummary(metadata), damageWarning(damage).value_or(""),
+        contentsOf(metadata, reader.channelLayout(), reader.channelCount())};
     reader.close();
     return info;
 }

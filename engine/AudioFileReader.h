@@ -2,11 +2,13 @@
 
 #include "AudioBlock.h"
 #include "ChannelLayout.h"
+#include "DataChunk.h"
 #include "FileDescriptor.h"
 #include "Sndfile.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,8 +23,17 @@ public:
 
     double sampleRate() const { return sampleRate_; }
     std::uint32_t channelCount() const { return channelCount_; }
-    // As the header states it; the data may end sooner.
+    // The frames the file holds: as the header states them, or fewer when the file ends sooner; for
+    // a WAV whose data size was never written, all those after its header.
     std::int64_t frames() const { return frames_; }
+    // As the header states it; for an unfinished header, frames().
+    std::int64_t statedFrames() const { return statedFrames_; }
+    // The data size was never written (0 or the all-ones placeholder) and audio follows the header.
+    bool unfinishedHeader() const { return unfinishedHeader_; }
+    // Samples read so far that were NaN or infinite; reads deliver them as 0.
+    std::uint64_t nonFiniteSamples() const { return nonFiniteSamples_; }
+    // What is wrong with the source so far: its length, and what has been read of it.
+    SourceDamage damage() const;
     // The next frame to be read.
     std::int64_t position() const { return position_; }
     // What reads deliver: interleaved float32 at the file's rate and channel count.
@@ -50,11 +61,16 @@ private:
     std::int64_t readInt24(float* samples, std::int64_t frames);
 
     FileDescriptor descriptor_;
+    std::unique_ptr<MendedSizeView> mendedView_; // an unfinished WAV is read through it; outlives file_
     SndfilePtr file_;
     double sampleRate_ = 0;
     std::uint32_t channelCount_ = 0;
     int sndfileFormat_ = 0;
     std::int64_t frames_ = 0;
+    std::int64_t statedFrames_ = 0;
+    bool unfinishedHeader_ = false;
+    bool floatSource_ = false;
+    std::uint64_t nonFiniteSamples_ = 0;
     std::int64_t position_ = 0;
     std::vector<std::pair<std::string, std::string>> flacComments_;
     ChannelLayout channelLayout_;

@@ -440,8 +440,7 @@ ClipReport convert(Run& run, unsigned groupCount)
 
     std::uint64_t clips = 0;
     for (const auto& group : groups) clips += group->resampler.clips();
-    ClipReport report = meter.report(clips);
-    report.notCarried = notCarriedWarning(contentsOf(run.metadata, run.reader.channelLayout(), run.channels), run.type);
+    const ClipReport report = meter.report(clips);
     for (auto& input : inputs) input.reset();
     output.reset();
     groups.clear();
@@ -451,7 +450,7 @@ ClipReport convert(Run& run, unsigned groupCount)
 
 } // namespace
 
-ClipReport convertWav(const std::filesystem::path& source, const std::filesystem::path& destination,
+ConversionReport convertWav(const std::filesystem::path& source, const std::filesystem::path& destination,
     const ConversionSettings& settings, const ProgressCallback& progress, const RunControl& control)
 {
     const double targetRate = settings.targetRate;
@@ -479,7 +478,9 @@ ClipReport convertWav(const std::filesystem::path& source, const std::filesystem
     const bool roomForGroups
         = 3 * outputBlockBytes(inputRate, targetRate, channels, outputType) <= kMaxOutputBlockBytes;
     const ThreadBudget budget(roomForGroups ? std::min(channels, ThreadBudget::cores()) : 1);
-    return convert(run, budget.granted());
+    const ClipReport clips = convert(run, budget.granted());
+    return {clips, reader.damage(),
+        notCarriedWarning(contentsOf(metadata, reader.channelLayout(), channels), settings.type)};
 }
 
 } // namespace fennick

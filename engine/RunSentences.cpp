@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 namespace fennick {
 
@@ -60,6 +61,51 @@ std::optional<std::string> notCarriedWarning(const MetadataContents& contents, O
     std::string text = "Not carried into " + std::string(fileTypeName(type)) + ": " + items.front();
     for (std::size_t i = 1; i < items.size(); ++i) text += ", " + items[i];
     return text + ".";
+}
+
+std::optional<std::string> nonFiniteWarning(std::uint64_t count, const NumberText& number)
+{
+    if (count == 0) return std::nullopt;
+    if (count == 1) return number(1) + " sample in the source was not a number and was replaced by silence.";
+    return number(static_cast<double>(count)) + " samples in the source were not numbers and were replaced by silence.";
+}
+
+std::optional<std::string> damageWarning(const SourceDamage& source)
+{
+    if (!(source.sampleRate > 0)) return std::nullopt;
+    const auto time
+        = [&](std::int64_t frames) { return preciseClockText(static_cast<double>(frames) / source.sampleRate); };
+    if (source.unfinishedHeader) {
+        return "The source's header gave no length (an unfinished recording); the " + time(source.framesRead)
+            + " of audio after it was converted.";
+    }
+    if (source.framesRead >= source.framesStated) return std::nullopt;
+    return "The source ended after " + time(source.framesRead) + " of its stated " + time(source.framesStated)
+        + "; the rest was missing.";
+}
+
+std::vector<std::string> runWarnings(const ConversionReport& report, const NumberText& number)
+{
+    std::vector<std::string> warnings;
+    for (auto& warning : {clipWarning(report.clips, number), nonFiniteWarning(report.source.nonFiniteSamples, number),
+             damageWarning(report.source), report.notCarried}) {
+        if (warning) warnings.push_back(*warning);
+    }
+    return warnings;
+}
+
+std::string preciseClockText(double seconds)
+{
+    const auto ms = static_cast<long long>(std::llround(std::max(seconds, 0.0) * 1000.0));
+    const long long whole = ms / 1000;
+    char text[48];
+    if (whole >= 3600) {
+        std::snprintf(
+            text, sizeof text, "%lld:%02lld:%02lld.%03lld", whole / 3600, whole / 60 % 60, whole % 60, ms % 1000);
+    } else {
+        std::snprintf(text, sizeof text, "%lld:%02lld.%03lld", whole / 60, whole % 60, ms % 1000);
+    }
+    return text;
 }
 
 std::string batchSummary(const BatchCounts& counts, std::string_view version)

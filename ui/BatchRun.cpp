@@ -48,9 +48,9 @@ void BatchRun::startNext()
                 [run, current, row](double fraction) {
                     if (current()) run->handlers_.progressed(row, fraction);
                 },
-                [run, current, row](const ClipReport& clips) {
+                [run, current, row](const ConversionReport& report) {
                     if (!current()) return;
-                    run->handlers_.saved(row, clips);
+                    run->handlers_.saved(row, report);
                     run->jobEnded(row);
                 },
                 [run, current, row](const QString& description) {

@@ -30,7 +30,7 @@ public:
     struct Handlers {
         std::function<void(std::size_t row)> started;
         std::function<void(std::size_t row, double fraction)> progressed;
-        std::function<void(std::size_t row, const ClipReport& clips)> saved;
+        std::function<void(std::size_t row, const ConversionReport& report)> saved;
         std::function<void(std::size_t row, const QString& description)> failed;
         std::function<void()> finished; // the last job ended
     };

@@ -271,9 +271,9 @@ BatchRun::Handlers BatchView::runHandlers()
             state_.rows[row].progress = fraction;
             render();
         },
-        [this](std::size_t row, const ClipReport& clips) {
+        [this](std::size_t row, const ConversionReport& report) {
             state_.rows[row].status = Status::saved;
-            state_.rows[row].warning = clipWarning(clips);
+            state_.rows[row].warning = runWarning(report);
             render();
         },
         [this](std::size_t row, const QString& description) {

@@ -19,12 +19,13 @@ struct ContentState {
     std::optional<double> sampleRate; // hertz, as stored in the file
     std::optional<QString> sourceFormat; // e.g. "24-bit integer"
     std::optional<QString> sourceMetadata; // what is carried across, e.g. "Broadcast WAV, iXML" or "None"
+    QString sourceNote; // what is wrong with the file's length; empty for a sound file
     std::optional<QString> errorMessage;
     ConversionSettings settings; // what steps 2 and 3 edit
     bool isConverting = false;
     double conversionProgress = 0.0; // fraction of the source read, 0…1
     std::optional<QString> conversionMessage;
-    std::optional<QString> conversionWarning; // what clipped, under the success line
+    std::optional<QString> conversionWarning; // what clipped or was damaged, under the success line
     std::optional<QUrl> lastSavedURL; // destination of the last successful conversion
     bool isDropTargeted = false;
     // Step 3's plot: the newest measurement that came back (shared, as it is large and never

@@ -199,10 +199,10 @@ void ContentView::startConversion()
                 view->state_.conversionProgress = fraction;
                 view->render();
             },
-            [view, current, destination = *destination](const ClipReport& clips) {
+            [view, current, destination = *destination](const ConversionReport& report) {
                 if (!current()) return;
                 view->runStop_.reset();
-                finishConversion(view->state_, destination, clips);
+                finishConversion(view->state_, destination, report);
                 view->render();
             },
             [view, current](const QString& description) {

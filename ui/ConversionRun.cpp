@@ -52,9 +52,9 @@ std::stop_source startConversionJob(const ConversionRequest& request, Conversion
         const auto progress = [&observer](double fraction) {
             postToMainThread([report = observer.progressed, fraction] { report(fraction); });
         };
-        ClipReport clips;
+        ConversionReport report;
         try {
-            clips = convertWav(localPath(request.source), localPath(request.destination), request.settings, progress,
+            report = convertWav(localPath(request.source), localPath(request.destination), request.settings, progress,
                 {stop, request.replaceExisting});
         } catch (const ConversionCancelled&) {
             return; // the window has said so already, or is gone
@@ -65,25 +65,27 @@ std::stop_source startConversionJob(const ConversionRequest& request, Conversion
             postToMainThread([failed = observer.failed] { failed(QStringLiteral("Unknown error.")); });
             return;
         }
-        postToMainThread([finished = observer.finished, clips] { finished(clips); });
+        postToMainThread([finished = observer.finished, report] { finished(report); });
     }));
     return stop;
 }
 
-void finishConversion(ContentState& state, const QUrl& destination, const ClipReport& clips)
+void finishConversion(ContentState& state, const QUrl& destination, const ConversionReport& report)
 {
     state.conversionMessage
         = QString::fromStdString(savedSentence(destination.fileName().toStdString(), soxrVersionText()));
-    state.conversionWarning = clipWarning(clips);
+    state.conversionWarning = runWarning(report);
     state.lastSavedURL = destination;
     state.isConverting = false;
 }
 
-std::optional<QString> clipWarning(const ClipReport& clips, const QLocale& locale)
+std::optional<QString> runWarning(const ConversionReport& report, const QLocale& locale)
 {
-    const auto warning = fennick::clipWarning(clips, localeNumberText(locale));
-    if (!warning) return std::nullopt;
-    return QString::fromStdString(*warning);
+    std::string text;
+    for (const std::string& warning : runWarnings(report, localeNumberText(locale)))
+        text += (text.empty() ? "" : " ") + warning;
+    if (text.empty()) return std::nullopt;
+    return QString::fromStdString(text);
 }
 
 void cancelConversion(ContentState& state)

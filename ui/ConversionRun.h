@@ -33,7 +33,7 @@ struct ConversionRequest {
 // weakly (QPointer) and do nothing once it is gone.
 struct ConversionObserver {
     std::function<void(double fraction)> progressed;
-    std::function<void(const ClipReport& clips)> finished;
+    std::function<void(const ConversionReport& report)> finished;
     std::function<void(const QString& description)> failed;
 };
 
@@ -45,12 +45,13 @@ QThreadPool& conversionPool();
 std::stop_source startConversionJob(const ConversionRequest& request, ConversionObserver observer);
 
 // "Saved NAME (VERSION)" into conversionMessage, with the bound libsoxr's version text, and what
-// clipped into conversionWarning; then the run is over. errorMessage is left alone, so a load
-// that failed during the run stays in front.
-void finishConversion(ContentState& state, const QUrl& destination, const ClipReport& clips);
+// clipped, was not a number or was missing into conversionWarning; then the run is over.
+// errorMessage is left alone, so a load that failed during the run stays in front.
+void finishConversion(ContentState& state, const QUrl& destination, const ConversionReport& report);
 
-// The engine's clip warning with the numbers in `locale`: "1.379 samples clipped (peak +0,31 dBFS)."
-std::optional<QString> clipWarning(const ClipReport& clips, const QLocale& locale = QLocale());
+// The engine's warnings of a run, one after the other, with the numbers in `locale`: "1.379 samples
+// clipped (peak +0,31 dBFS). 2 samples in the source were not numbers and were replaced by silence."
+std::optional<QString> runWarning(const ConversionReport& report, const QLocale& locale = QLocale());
 
 // The run was stopped: "Conversion cancelled." and the run is over at once.
 void cancelConversion(ContentState& state);

@@ -24,6 +24,7 @@ void loadSourceFile(ContentState& state, const QUrl& url)
         state.sampleRate = info.sampleRate;
         state.sourceFormat = QString::fromStdString(info.sampleFormat);
         state.sourceMetadata = QString::fromStdString(info.metadataSummary);
+        state.sourceNote = QString::fromStdString(info.note);
         state.errorMessage.reset();
         state.conversionMessage.reset();
         state.conversionWarning.reset();
@@ -33,6 +34,7 @@ void loadSourceFile(ContentState& state, const QUrl& url)
         state.sampleRate.reset();
         state.sourceFormat.reset();
         state.sourceMetadata.reset();
+        state.sourceNote.clear();
         state.errorMessage = QStringLiteral("Could not read file: ") + QString::fromUtf8(error.what());
     }
 }

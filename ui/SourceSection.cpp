@@ -48,6 +48,12 @@ SourceSection::SourceSection(QWidget* parent) : SectionBox(QStringLiteral("Step 
     addLabelledRow(form_, QStringLiteral("Format"), formatValue_, formatValue_);
     formatRow_ = form_->rowCount() - 1;
 
+    noteLabel_ = makeHelpText(QString(), this);
+    noteLabel_->setObjectName(QStringLiteral("sourceNote"));
+    noteLabel_->setTextFormat(Qt::PlainText);
+    form_->addRow(noteLabel_);
+    noteRow_ = form_->rowCount() - 1;
+
     metadataValue_ = new QLabel(this);
     metadataValue_->setObjectName(QStringLiteral("metadataValue"));
     metadataValue_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -74,6 +80,8 @@ void SourceSection::render(const ContentState& state)
     if (state.sampleRate) sampleRateValue_->setText(sampleRateText(*state.sampleRate));
     form_->setRowVisible(formatRow_, state.sourceFormat.has_value());
     if (state.sourceFormat) formatValue_->setText(*state.sourceFormat);
+    form_->setRowVisible(noteRow_, state.sourceFormat.has_value() && !state.sourceNote.isEmpty());
+    noteLabel_->setText(state.sourceNote);
     form_->setRowVisible(metadataRow_, state.sourceMetadata.has_value());
     if (state.sourceMetadata) metadataValue_->setText(*state.sourceMetadata);
 }

@@ -30,8 +30,10 @@ private:
     QLabel* sampleRateValue_;
     QLabel* formatValue_;
     QLabel* metadataValue_;
+    QLabel* noteLabel_; // under the format: what is wrong with the file's length
     int sampleRateRow_ = -1;
     int formatRow_ = -1;
+    int noteRow_ = -1;
     int metadataRow_ = -1;
 };
 

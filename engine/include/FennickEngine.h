@@ -270,7 +270,9 @@ struct SourceFileInfo {
     std::int64_t frames = 0;
     std::string sampleFormat; // "24-bit integer", "32-bit float", or libsndfile's name of the encoding
     std::string metadataSummary; // what a conversion carries across: "Broadcast WAV, iXML, 4 markers", or "None"
-    MetadataContents metadata; // the same, item by item
+    // What is wrong with the file's length, as damageWarning words it; empty for a sound file.
+    std::string note;
+    MetadataContents metadata; // what metadataSummary says, item by item
 };
 
 // Reads only the header; the file is closed again before this returns. Regular files only, so a
@@ -338,6 +340,28 @@ struct ClipReport {
     std::uint64_t clippedSamples = 0; // changed by clipping (integer output)
     std::uint64_t samplesOverFullScale = 0; // kept beyond ±1.0 (float output)
     double peakDbfs = -INFINITY; // the largest sample before any clipping; for 16-bit, as written
+};
+
+// What a conversion found wrong with its source and went past: a length the header never got (a
+// recorder that lost power), a file that ends before its stated length, samples that are not numbers.
+struct SourceDamage {
+    double sampleRate = 0; // the source's, for the times the sentences give
+    std::int64_t framesStated = 0; // as the header gives it; for an unfinished header, the frames after it
+    std::int64_t framesRead = 0; // the frames that were there and were converted
+    bool unfinishedHeader = false; // the data size was 0 or 0xFFFFFFFF: all the audio after the header was read
+    std::uint64_t nonFiniteSamples = 0; // NaN or infinite in a float source, converted as 0
+};
+
+// What a conversion reports besides the file it wrote.
+struct ConversionReport {
+    // Made like the plain record it is, {clips, source}, the last item given or not.
+    ConversionReport(ClipReport clips = {}, SourceDamage source = {}, std::optional<std::string> notCarried = {})
+        : clips(clips), source(source), notCarried(std::move(notCarried))
+    {
+    }
+
+    ClipReport clips;
+    SourceDamage source;
     // notCarriedWarning for the source's metadata and the output type, when the type could not
     // hold all of it.
     std::optional<std::string> notCarried;
@@ -369,9 +393,13 @@ struct ClipReport {
 // strings, the markers with their names and two loops; W64 none of it. What the type cannot hold is
 // named in the report's notCarried.
 //
+// A WAV or RF64 source whose data size was never written is converted as far as its audio goes,
+// and so is a source that ends before its stated length; samples that are not numbers become 0
+// before they reach libsoxr. The report says so (SourceDamage).
+//
 // Throws AudioFileError, SoxrError, ConversionError (DestinationExists among them) or, when
 // stopped, ConversionCancelled.
-ClipReport convertWav(const std::filesystem::path& source, const std::filesystem::path& destination,
+ConversionReport convertWav(const std::filesystem::path& source, const std::filesystem::path& destination,
     const ConversionSettings& settings, const ProgressCallback& progress = {}, const RunControl& control = {});
 
 // ---- The filter a conversion uses, measured ------------------------------------------------
@@ -503,6 +531,22 @@ std::string failedSentence(std::string_view description);
 // scale (peak +0.8 dBFS)." for float output (the peak to two decimals at most); nothing when
 // nothing went past full scale.
 std::optional<std::string> clipWarning(const ClipReport& clips, const NumberText& number);
+
+// "12 samples in the source were not numbers and were replaced by silence." (one: "1 sample in the
+// source was not a number and was replaced by silence."); nothing when there were none.
+std::optional<std::string> nonFiniteWarning(std::uint64_t count, const NumberText& number);
+
+// "The source ended after 0:00.500 of its stated 0:01.000; the rest was missing." or "The source's
+// header gave no length (an unfinished recording); the 0:01.000 of audio after it was converted.";
+// nothing for a source read to its stated end.
+std::optional<std::string> damageWarning(const SourceDamage& source);
+
+// Every warning of a run, each a sentence: what clipped, what was not a number, what was missing,
+// what the output type could not hold.
+std::vector<std::string> runWarnings(const ConversionReport& report, const NumberText& number);
+
+// A time to the millisecond as a clock shows it: "0:00.500", "12:05.250", "1:02:09.000".
+std::string preciseClockText(double seconds);
 
 // How a many-file run's files ended.
 struct BatchCounts {

@@ -228,12 +228,30 @@ TEST_F(FennickConvert, ClippingIsToldOnStderr)
         EXPECT_EQ(result.exitCode, 0);
         EXPECT_EQ(result.out, "Saved " + std::string(format) + " (" + kVersion + ")\n");
         const ClipReport clips
-            = convertWav(master, dir / "engine.wav", {48000.0, fromRawValue<OutputFormat>(format).value(), {}});
+            = convertWav(master, dir / "engine.wav", {48000.0, fromRawValue<OutputFormat>(format).value(), {}}).clips;
         const std::uint64_t count = clips.clippedSamples + clips.samplesOverFullScale;
         EXPECT_GT(count, 1000u);
         EXPECT_TRUE(result.err.starts_with("warning: " + std::string(before) + std::to_string(count) + after))
             << result.err;
     }
+}
+
+// A recording cut short converts with exit 0, its warning on stderr and stdout the Saved line alone;
+// in a many-file run the warning carries the file's name.
+TEST_F(FennickConvert, ADamagedSourceIsConvertedWithAWarning)
+{
+    const auto cut = dir / "cut.wav";
+    writeAudioFile(cut, {48000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16}, 48000, sine(440, 48000));
+    damageWav(cut, 0u, 48000);
+    const std::string said
+        = "The source's header gave no length (an unfinished recording); the 0:00.500 of audio after it was converted.";
+    const auto one = convert({"--quiet", "-r", "44100", cut.string(), (dir / "one.wav").string()});
+    EXPECT_EQ(one.exitCode, 0);
+    EXPECT_EQ(one.out, "Saved one.wav (" + kVersion + ")\n");
+    EXPECT_EQ(one.err, "warning: " + said + "\n");
+    const auto many = convert({"--quiet", "-o", (dir / "out").string(), "-r", "44100", cut.string(), source.string()});
+    EXPECT_EQ(many.exitCode, 0);
+    EXPECT_EQ(many.err, "warning: cut_44100-16.wav: " + said + "\n");
 }
 
 // A folder tree with two files that cannot be read, two at a time: every other file comes out as a

@@ -7,9 +7,12 @@
 #include "ConvertWav.h"
 #include "FennickEngine.h"
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cxxabi.h>
 #include <fstream>
+#include <limits>
 #include <random>
 #include <stop_token>
 #include <sys/resource.h>
@@ -47,17 +50,14 @@ fs::path fifo(const fs::path& path)
     return path;
 }
 
-// A 16-bit PCM WAV with a hand-made header; the data chunk holds `presentFrames` frames whatever
-// `declaredDataBytes` (default: the bytes present) claims.
-std::string handMadeWav(std::uint16_t channels, std::uint32_t sampleRate, std::uint32_t presentFrames,
-    std::optional<std::uint32_t> declaredDataBytes = std::nullopt)
+// A 16-bit PCM WAV with a hand-made header, holding `frames` frames.
+std::string handMadeWav(std::uint16_t channels, std::uint32_t sampleRate, std::uint32_t frames)
 {
     std::string data;
-    for (std::uint32_t i = 0; i < presentFrames * channels; ++i) data += le32((i * 977) & 0xFFFF).substr(0, 2);
+    for (std::uint32_t i = 0; i < frames * channels; ++i) data += le32((i * 977) & 0xFFFF).substr(0, 2);
     const std::string format = le32(1 | std::uint32_t(channels) << 16) + le32(sampleRate)
         + le32(sampleRate * 2u * channels) + le32((2u * channels & 0xFFFF) | 16u << 16); // integer PCM, 16 bits
-    const std::string body = "WAVEfmt " + le32(16) + format + "data"
-        + le32(declaredDataBytes.value_or(static_cast<std::uint32_t>(data.size())));
+    const std::string body = "WAVEfmt " + le32(16) + format + "data" + le32(static_cast<std::uint32_t>(data.size()));
     return "RIFF" + le32(static_cast<std::uint32_t>(body.size() + data.size())) + body + data;
 }
 
@@ -263,13 +263,61 @@ TEST_F(ConvertWavFailure, ADestinationThatAppearsMeanwhileIsNeverReplaced)
     EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"fresh.wav", "in.wav", "out.wav"}));
 }
 
-// A data chunk that claims more than the file holds: the frames that are there are converted.
-TEST_F(ConvertWavFailure, ADataChunkCutShortConvertsTheFramesThatAreThere)
+// One second at 48 kHz as a recorder that lost power or a cut download leaves it: the audio that is
+// there is resampled to 44.1 kHz, and the run says what happened, as step 1 does on choosing the file.
+TEST_F(ConvertWavFailure, DamagedSourcesConvertTheAudioThatIsThereAndSaySo)
 {
-    source = file(dir / "truncated.wav", handMadeWav(2, 44100, 3000, 4 * 1000000));
-    sourceBytes = snapshot(source);
-    EXPECT_EQ(failure(destination, 44100.0, {}), "no error");
-    EXPECT_EQ(readAudioFile(destination).frames(), 3000);
+    const std::string unfinished
+        = "The source's header gave no length (an unfinished recording); the 0:01.000 of audio after it was converted.";
+    const struct {
+        const char* name;
+        std::optional<std::uint32_t> dataSize;
+        std::optional<std::size_t> keptAudioBytes;
+        std::int64_t frames;
+        std::optional<std::string> warning;
+    } cases[] = {
+        {"sound", {}, {}, 44100, std::nullopt},
+        {"dataSizeNeverWritten", 0u, {}, 44100, unfinished},
+        {"dataSizeStillThePlaceholder", 0xFFFFFFFFu, {}, 44100, unfinished},
+        {"endsHalfway", {}, 48000, 22050,
+            "The source ended after 0:00.500 of its stated 0:01.000; the rest was missing."},
+        {"unfinishedAndCut", 0u, 48001, 22050,
+            "The source's header gave no length (an unfinished recording); the "
+            "0:00.500 of audio after it was converted."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        source = dir / (std::string(c.name) + ".wav");
+        writeAudioFile(source, {48000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16}, 48000, sine(440, 48000));
+        damageWav(source, c.dataSize, c.keptAudioBytes);
+        EXPECT_EQ(readSourceFileInfo(source).note, c.warning.value_or(""));
+        const ConversionReport report = convertWav(source, destination, {44100.0, OutputFormat::int16, {}});
+        EXPECT_EQ(readAudioFile(destination).frames(), c.frames);
+        EXPECT_EQ(runWarnings(report, cNumberText),
+            c.warning ? std::vector<std::string>{*c.warning} : std::vector<std::string>{});
+    }
+}
+
+// Not-a-number and infinite samples in a float source become silence before libsoxr spreads them:
+// no output format holds one, or the full-scale sample they would make of 16 bits.
+TEST_F(ConvertWavFailure, SamplesThatAreNotNumbersBecomeSilenceAndAreCounted)
+{
+    writeAudioFile(source, {48000, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT}, 48000, [](std::int64_t frame, int channel) {
+        if (frame == 1000 && channel == 0) return std::numeric_limits<float>::quiet_NaN();
+        if (frame == 30000 && channel == 1) return std::numeric_limits<float>::infinity();
+        return 0.25f * float(std::sin(frame * 0.05 + channel));
+    });
+    for (const OutputFormat format : {OutputFormat::int16, OutputFormat::float32}) {
+        SCOPED_TRACE(rawValue(format));
+        const ConversionReport report = convertWav(source, destination, {44100.0, format, {}});
+        const AudioData out = readAudioFile(destination);
+        EXPECT_EQ(out.frames(), 44100);
+        EXPECT_TRUE(std::all_of(out.samples.begin(), out.samples.end(),
+            [](float sample) { return std::isfinite(sample) && std::abs(sample) < 0.5f; }));
+        EXPECT_EQ(report.source.nonFiniteSamples, 2u);
+        EXPECT_EQ(runWarnings(report, cNumberText),
+            std::vector<std::string>{"2 samples in the source were not numbers and were replaced by silence."});
+    }
 }
 
 } // namespace

@@ -70,7 +70,8 @@ TEST_P(ConvertWav, IsLibsoxrsConversionOfTheSourceWithTheSettingsInLibsoxrsTerms
     std::optional<ThreadBudget> beside;
     if (c.heldBeside > 0) beside.emplace(c.heldBeside);
     const ClipReport clips = convertWav(
-        source, destination, {c.targetRate, c.format, c.options}, c.withProgress ? progress : ProgressCallback());
+        source, destination, {c.targetRate, c.format, c.options}, c.withProgress ? progress : ProgressCallback())
+                                 .clips;
     const auto groups = static_cast<int>(std::min<unsigned>(c.channels, ThreadBudget::cores() - c.heldBeside));
     for (std::int64_t read = kInputBlockFrames; c.withProgress && read < c.frames + kInputBlockFrames;
          read += kInputBlockFrames) {

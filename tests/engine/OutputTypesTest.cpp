@@ -101,7 +101,7 @@ TEST(OutputTypes, EveryTypeDecodesToTheWavOutputsSamplesAndCarriesWhatItHolds)
                     EXPECT_FALSE(std::filesystem::exists(dir / "refused.flac"));
                     continue;
                 }
-                const ClipReport report = convertWav(dir / "source.wav", dir / name, settings);
+                const ConversionReport report = convertWav(dir / "source.wav", dir / name, settings);
                 std::string expected = warning; // W64 and AIFF hold no layout
                 if (channels == 6 && (type == OutputType::w64 || type == OutputType::aiff))
                     expected.insert(expected.size() - 1, ", channel layout");

@@ -76,6 +76,16 @@ std::string fileBytes(const std::filesystem::path& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+void damageWav(
+    const std::filesystem::path& path, std::optional<std::uint32_t> dataSize, std::optional<std::size_t> keptAudioBytes)
+{
+    std::string bytes = fileBytes(path);
+    const std::size_t sizeField = bytes.find("data", 12) + 4;
+    if (dataSize) bytes.replace(sizeField, 4, le32(*dataSize));
+    if (keptAudioBytes) bytes.resize(std::min(bytes.size(), sizeField + 4 + *keptAudioBytes));
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
 void insertChunks(const std::filesystem::path& path, const std::string& chunks)
 {
     std::string bytes = fileBytes(path);

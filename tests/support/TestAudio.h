@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -67,6 +68,11 @@ inline std::string riffChunk(const std::string& id, const std::string& bytes)
 }
 // Puts `chunks` in the WAV at `path` just before its data chunk.
 void insertChunks(const std::filesystem::path& path, const std::string& chunks);
+
+// A WAV left as a recorder that stopped short leaves it: its data size replaced by `dataSize` (0:
+// never written), and the file cut after `keptAudioBytes` of audio.
+void damageWav(const std::filesystem::path& path, std::optional<std::uint32_t> dataSize,
+    std::optional<std::size_t> keptAudioBytes = std::nullopt);
 // The top-level chunks of a RIFF or RF64 file's bytes, in order: id and bytes (one cut short is
 // given as far as it goes).
 std::vector<std::pair<std::string, std::string>> riffChunks(const std::string& file);

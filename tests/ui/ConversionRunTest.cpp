@@ -186,20 +186,28 @@ TEST(ConversionRun, ClippingIsToldUnderTheSavedLine)
     choose(f.view->destinationSection()->sampleRatePicker(), TargetSampleRate::r48000);
     choose(f.view->destinationSection()->formatPicker(), OutputFormat::int24);
     convertTo(*f.view, f.url("out.wav"));
-    const ClipReport clips = convertWav(f.dir / "master.wav", f.dir / "engine.wav", {48000.0, OutputFormat::int24, {}});
+    const ConversionReport report
+        = convertWav(f.dir / "master.wav", f.dir / "engine.wav", {48000.0, OutputFormat::int24, {}});
     EXPECT_EQ(screen(*f.view),
         "master.wav | 44.1 kHz | 32-bit float | None || Saved out.wav (gated-libsoxr) (dimmed) / "
-            + clipWarning(clips).value() + " (amber) || Convert…");
+            + runWarning(report).value() + " (amber) || Convert…");
     saveScreenshot(*f.view, "content-clipped.png");
 }
 
-TEST(ConversionRun, ClipWarningsInTheUsersLocale)
+// Every warning of a run in one line, clipping first.
+TEST(ConversionRun, RunWarningsInTheUsersLocale)
 {
     const QLocale english(QLocale::English, QLocale::UnitedStates), german(QLocale::German, QLocale::Germany);
-    const std::tuple<ClipReport, QLocale, QString> cases[]
-        = {{{1379, 0, 0.3104, {}}, english, "1,379 samples clipped (peak +0.31 dBFS)."},
-            {{1379, 0, -0.8, {}}, german, "1.379 samples clipped (peak -0,8 dBFS)."}};
-    for (const auto& [clips, locale, text] : cases) EXPECT_EQ(clipWarning(clips, locale), text);
+    const SourceDamage sound{48000, 48000, 48000, false, 0};
+    const std::tuple<ConversionReport, QLocale, std::optional<QString>> cases[] = {
+        {{{1379, 0, 0.3104}, sound}, english, "1,379 samples clipped (peak +0.31 dBFS)."},
+        {{{1379, 0, -0.8}, sound}, german, "1.379 samples clipped (peak -0,8 dBFS)."},
+        {{{0, 0, -1.0}, {48000, 48000, 24000, false, 2500}}, german,
+            "2.500 samples in the source were not numbers and were replaced by silence. The source ended after "
+            "0:00.500 of its stated 0:01.000; the rest was missing."},
+        {{{0, 0, -1.0}, sound}, english, std::nullopt},
+    };
+    for (const auto& [report, locale, text] : cases) EXPECT_EQ(runWarning(report, locale), text);
 }
 
 } // namespace

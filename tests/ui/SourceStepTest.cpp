@@ -103,6 +103,22 @@ TEST(SourceStep, OpenDialogAnswersAndWhatAReadLeavesOfEarlierLines)
     saveScreenshot(*f.view, "content-metadata.png");
 }
 
+// A recording cut short is told under its format when chosen, and again under the Saved line.
+TEST(SourceStep, ADamagedFileIsToldOnChoosingAndAfterConverting)
+{
+    ViewFixture f;
+    const QUrl cut = f.audioFile("cut.wav", {48000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16}, 48000);
+    damageWav(f.dir / "cut.wav", std::nullopt, 48000);
+    f.view->loadSourceFile(cut);
+    const QString said = "The source ended after 0:00.500 of its stated 0:01.000; the rest was missing.";
+    EXPECT_EQ(screen(*f.view), "cut.wav | 48 kHz | 16-bit integer | " + said + " (dimmed) | None ||  || Convert…");
+    convertTo(*f.view, f.url("out.wav"));
+    EXPECT_EQ(screen(*f.view),
+        "cut.wav | 48 kHz | 16-bit integer | " + said + " (dimmed) | None || Saved out.wav (gated-libsoxr) (dimmed) / "
+            + said + " (amber) || Convert…");
+    saveScreenshot(*f.view, "content-damaged.png");
+}
+
 TEST(SourceStep, FormatAndSampleRateTextsFollowTheFileAndTheLocale)
 {
     ViewFixture f;

@@ -111,9 +111,9 @@ QString screen(const ContentView& view)
 {
     const auto* name = view.findChild<QLabel*>(QStringLiteral("fileName"));
     QStringList shown{styled(name, name->text())};
-    for (const char* field : {"sampleRateValue", "formatValue", "metadataValue"}) {
+    for (const char* field : {"sampleRateValue", "formatValue", "sourceNote", "metadataValue"}) {
         const auto* value = view.findChild<QLabel*>(QString::fromLatin1(field));
-        if (value->isVisibleTo(&view)) shown << value->text();
+        if (value->isVisibleTo(&view)) shown << styled(value, value->text());
     }
     const BottomBar& bar = *view.bottomBar();
     using Status = BottomBar::Status;
