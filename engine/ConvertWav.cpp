@@ -4,6 +4,7 @@
 #include "AudioFileReader.h"
 #include "AudioFileWriter.h"
 #include "ClipMeter.h"
+#include "FlacComments.h"
 #include "Metadata.h"
 #include "PendingDestination.h"
 #include "Resampler.h"
@@ -73,9 +74,16 @@ void refuseOversizedOutputBlock(double inputRate, double targetRate, std::uint32
     }
 }
 
-// A file whose name says FLAC or AIFF must not hold a WAV.
-void refuseUnwritableDestination(const std::filesystem::path& destination)
+// A file whose name says FLAC must not hold a WAV, and FLAC holds no float.
+void refuseUnwritableDestination(const std::filesystem::path& destination, const ConversionSettings& settings)
 {
+    if (!canHold(settings.type, settings.format))
+        throw ConversionError(cannotHoldSentence(settings.type, settings.format));
+    const std::optional<OutputType> named = outputTypeOf(destination);
+    if (named && *named != settings.type) {
+        throw ConversionError(destination.filename().string() + " names a " + std::string(fileTypeName(*named))
+            + " file, but the conversion writes " + std::string(fileTypeName(settings.type)) + ".");
+    }
     if (isWritableDestination(destination)) return;
     std::string types;
     for (const std::string& type : writableFileTypes()) types += (types.empty() ? "." : ", .") + type;
@@ -120,6 +128,7 @@ struct Run {
     double inputRate, targetRate;
     std::uint32_t channels;
     OutputFormat format;
+    OutputType type;
     soxr_io_spec_t io;
     soxr_quality_spec_t quality;
     soxr_runtime_spec_t runtime; // one thread: libsoxr's own threading stays off, whatever the environment says
@@ -137,13 +146,26 @@ AudioFileWriter openWriter(const Run& run, PendingDestination& pending, const So
         = static_cast<std::int64_t>(metadata.byteSize() / (run.channels * bitsPerSample(run.format) / 8));
     const std::int64_t audioFrames = expectedOutputFrames(sourceFrames, run.inputRate, run.targetRate);
     AudioFileWriter writer(pending.open(), run.targetRate, run.channels, run.format,
-        audioFrames + std::min(metadataFrames, std::numeric_limits<std::int64_t>::max() - audioFrames), layout);
+        audioFrames + std::min(metadataFrames, std::numeric_limits<std::int64_t>::max() - audioFrames), layout,
+        run.type);
     if (!metadata.empty()) {
         writeMetadata(writer.sndfile(), metadata,
             {static_cast<std::int64_t>(run.inputRate), static_cast<std::int64_t>(run.targetRate), sourceFrames,
-                run.channels, run.format});
+                run.channels, run.format, run.type});
     }
     return writer;
+}
+
+// Puts a complete, closed output in place. What libsndfile cannot write into a FLAC file goes into
+// the finished one first.
+void commitOutput(
+    const Run& run, PendingDestination& pending, const SourceMetadata& metadata, const ChannelLayout& layout)
+{
+    if (run.type == OutputType::flac && !pending.temporaryPath().empty()) {
+        const auto comments = vorbisComments(metadata, layout.mask, run.channels);
+        if (!comments.empty()) writeFlacComments(pending.temporaryPath(), comments);
+    }
+    pending.commit();
 }
 
 // Which source a block was read from, and how far that source had been read after it.
@@ -486,7 +508,7 @@ public:
         clips = meter_.report(libsoxrClips);
         reader_.close();
         writer_->close();
-        pending_.commit();
+        commitOutput(run_, pending_, metadata_, reader_.channelLayout());
     }
 
     ClipReport clips;
@@ -632,8 +654,9 @@ private:
         if (!writer_) writer_.emplace(openWriter(run_, *track.pending, track.metadata, track.frames, track.layout));
         writer_->close();
         writer_.reset();
-        track.pending->commit();
-        reports.push_back({meter_.report(libsoxrClips - clipsBefore_), track.damage});
+        commitOutput(run_, *track.pending, track.metadata, track.layout);
+        reports.push_back({meter_.report(libsoxrClips - clipsBefore_), track.damage,
+            notCarriedWarning(contentsOf(track.metadata, track.layout, run_.channels), run_.type)});
         clipsBefore_ = libsoxrClips;
         meter_ = ClipMeter(run_.format);
         track.pending.reset();
@@ -658,7 +681,7 @@ Run makeRun(const SoxrApi& api, double inputRate, const ConversionSettings& sett
     const RunControl& control)
 {
     const SampleType outputType = settings.format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32;
-    return {api, inputRate, settings.targetRate, channels, settings.format,
+    return {api, inputRate, settings.targetRate, channels, settings.format, settings.type,
         ioSpecFor(api, settings.format, settings.options), qualitySpecFor(api, settings.options),
         api.soxr_runtime_spec(1), *outputBlockCapacity(inputRate, settings.targetRate),
         AudioFormat{outputType, settings.targetRate, channels}, control};
@@ -681,7 +704,7 @@ ConversionReport convertWav(const std::filesystem::path& source, const std::file
 {
     const double targetRate = settings.targetRate;
     const OutputFormat format = settings.format;
-    refuseUnwritableDestination(destination);
+    refuseUnwritableDestination(destination, settings);
     AudioFileReader reader(source);
     const double inputRate = reader.sampleRate();
     const std::uint32_t channels = reader.channelCount();
@@ -698,7 +721,8 @@ ConversionReport convertWav(const std::filesystem::path& source, const std::file
     OneFile ends(run, reader, pending, metadata, progress);
     const ThreadBudget budget(wantedThreads(run));
     convert(run, budget.granted(), ends);
-    return {ends.clips, reader.damage()};
+    return {ends.clips, reader.damage(),
+        notCarriedWarning(contentsOf(metadata, reader.channelLayout(), channels), settings.type)};
 }
 
 std::vector<ConversionReport> convertAlbum(const std::vector<AlbumTrack>& tracks, const ConversionSettings& settings,
@@ -707,7 +731,7 @@ std::vector<ConversionReport> convertAlbum(const std::vector<AlbumTrack>& tracks
     if (tracks.empty()) return {};
     std::vector<SourceFileInfo> infos;
     for (const AlbumTrack& track : tracks) {
-        refuseUnwritableDestination(track.destination);
+        refuseUnwritableDestination(track.destination, settings);
         infos.push_back(readSourceFileInfo(track.source));
         if (!fitsAlbum(infos.front(), infos.back())) {
             throw ConversionError(

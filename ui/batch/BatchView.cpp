@@ -143,11 +143,12 @@ BatchView::BatchView(QWidget* parent)
     auto* content = new QVBoxLayout;
     content->setContentsMargins(16, 12, 16, 12);
     content->setSpacing(10);
-    content->addWidget(list_, 1);
-    content->addLayout(listButtons);
+    // Above the list whose order it gives meaning to.
     gaplessToggle_ = new QCheckBox(
         QStringLiteral("Gapless album: convert the files in list order as one continuous recording"), this);
     content->addWidget(gaplessToggle_);
+    content->addWidget(list_, 1);
+    content->addLayout(listButtons);
     content->addLayout(settings);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
