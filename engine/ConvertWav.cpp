@@ -3,7 +3,7 @@
 #include "AudioBlock.h"
 #include "AudioFileReader.h"
 #include "AudioFileWriter.h"
-#include "ClipMeter.h"
+#include "GroupQuantiser.h"
 #include "Metadata.h"
 #include "PendingDestination.h"
 #include "Resampler.h"
@@ -122,11 +122,14 @@ struct Run {
     double inputRate, targetRate;
     std::uint32_t channels;
     OutputFormat format;
+    Dither dither;
+    std::optional<std::uint64_t> ditherSeed;
     soxr_io_spec_t io;
     soxr_quality_spec_t quality;
     soxr_runtime_spec_t runtime; // one thread: libsoxr's own threading stays off, whatever the environment says
     std::uint32_t outputLength;
-    AudioFormat outputFormat;
+    AudioFormat outputFormat; // of the blocks written: int16 for 16-bit output, floats otherwise
+    SampleType resampledType; // what libsoxr hands back: doubles for 16-bit output, floats otherwise
     const ProgressCallback& progress;
     const RunControl& control;
     const SourceMetadata& metadata;
@@ -162,12 +165,13 @@ constexpr std::size_t kRing = 2;
 
 constexpr std::size_t blocksInFlight(std::size_t groupCount) { return groupCount > 1 ? kRing : 1; }
 
-// Some adjacent channels and the resampler that is theirs alone, with an output slot for each
-// block in flight.
+// Some adjacent channels with the resampler and the quantiser that are theirs alone, and an output
+// slot for each block in flight.
 struct ChannelGroup {
     ChannelGroup(const Run& run, std::uint32_t first, std::uint32_t count, std::size_t slotCount)
         : first(first), count(count), allChannels(run.channels),
-          resampler(run.api, run.inputRate, run.targetRate, count, run.io, run.quality, run.runtime)
+          resampler(run.api, run.inputRate, run.targetRate, count, run.io, run.quality, run.runtime),
+          quantiser(run.format, run.dither, run.targetRate, first, count, slotCount)
     {
         // A group of all the channels takes the block as it was read.
         if (count < allChannels) {
@@ -176,12 +180,23 @@ struct ChannelGroup {
         }
         slots.reserve(slotCount);
         for (std::size_t i = 0; i < slotCount; ++i) {
-            slots.emplace_back(AudioFormat{run.outputFormat.sampleType, run.targetRate, count}, run.outputLength);
+            slots.emplace_back(AudioFormat{run.resampledType, run.targetRate, count}, run.outputLength);
         }
+        written.resize(slotCount);
     }
 
-    // Resamples `frames` interleaved frames of all channels into `slot`; null input flushes.
+    // Resamples `frames` interleaved frames of all channels into `slot`, then quantises them; null
+    // input flushes.
     void process(const float* samples, std::uint32_t frames, std::size_t slot)
+    {
+        resample(samples, frames, slot);
+        written[slot] = &quantiser.quantise(slots[slot].block(), slot);
+    }
+
+    // The block `slot` is written from.
+    const AudioBlock& output(std::size_t slot) const { return *written[slot]; }
+
+    void resample(const float* samples, std::uint32_t frames, std::size_t slot)
     {
         ResampledFrames& out = slots[slot];
         out.clear();
@@ -199,8 +214,10 @@ struct ChannelGroup {
 
     std::uint32_t first, count, allChannels;
     Resampler resampler;
+    GroupQuantiser quantiser;
     std::unique_ptr<float[]> input; // this group's channels of a block, when it has not all of them
-    std::vector<ResampledFrames> slots;
+    std::vector<ResampledFrames> slots; // the resampled floats
+    std::vector<const AudioBlock*> written; // what each slot's floats became
 };
 
 // Works the groups through the blocks in order as they are posted. More than one group: one
@@ -325,7 +342,7 @@ void interleave(const std::vector<std::unique_ptr<ChannelGroup>>& groups, std::s
 {
     for (const auto& each : groups) {
         ChannelGroup& group = *each;
-        const auto* samples = static_cast<const Sample*>(group.slots[slot].block().data()) + from * group.count;
+        const auto* samples = static_cast<const Sample*>(group.output(slot).data()) + from * group.count;
         Sample* to = out + group.first;
         const std::uint32_t count = group.count;
         for (std::size_t f = 0; f < frames; ++f) {
@@ -358,15 +375,13 @@ ClipReport convert(Run& run, unsigned groupCount)
 
     // Only now, with everything the run needs in hand, is anything created at the destination.
     AudioFileWriter writer = run.openWriter();
-    ClipMeter meter(run.format);
     AudioFileReader& reader = run.reader;
     const bool int16 = run.outputFormat.sampleType == SampleType::int16;
     const auto write = [&](std::size_t slot) {
         if (!output) {
-            const AudioBlock& block = groups.front()->slots[slot].block();
+            const AudioBlock& block = groups.front()->output(slot);
             if (block.frameLength() == 0) return;
             writer.write(block);
-            meter.observe(block);
             return;
         }
         const std::size_t frames = groups.front()->slots[slot].frames();
@@ -382,7 +397,6 @@ ClipReport convert(Run& run, unsigned groupCount)
             }
             output->setFrameLength(static_cast<std::uint32_t>(n));
             writer.write(*output);
-            meter.observe(*output);
             done += n;
         }
     };
@@ -394,6 +408,15 @@ ClipReport convert(Run& run, unsigned groupCount)
         return block.frameLength() > 0;
     };
 
+    // The dither's seed, from the first block (or the empty source) before any group quantises.
+    const auto startQuantisers = [&](const AudioBlock* first) {
+        const std::uint64_t seed = run.ditherSeed
+            ? *run.ditherSeed
+            : sourceDitherSeed(reader.frames(), first ? static_cast<const float*>(first->data()) : nullptr,
+                first ? std::size_t{first->frameLength()} * run.channels : 0);
+        for (const auto& group : groups) group->quantiser.start(seed);
+    };
+
     std::optional<Crew> crew(std::in_place, groups);
     // The source position after each block in flight, for its progress report once written.
     std::int64_t positions[kRing] = {};
@@ -403,6 +426,7 @@ ClipReport convert(Run& run, unsigned groupCount)
             const std::uint64_t index = crew->posted();
             AudioBlock& block = *inputs[index % depth];
             if (more) more = read(block);
+            if (index == 0) startQuantisers(more ? &block : nullptr);
             if (!more) {
                 if (run.control.stop.stop_requested()) throw ConversionCancelled();
                 flushed = true;
@@ -424,9 +448,14 @@ ClipReport convert(Run& run, unsigned groupCount)
     }
     crew.reset();
 
-    std::uint64_t clips = 0;
-    for (const auto& group : groups) clips += group->resampler.clips();
-    const ClipReport report = meter.report(clips);
+    ClipReport report;
+    float peak = 0;
+    for (const auto& group : groups) {
+        report.clippedSamples += group->quantiser.clips();
+        report.samplesOverFullScale += group->quantiser.overFullScale();
+        peak = std::max(peak, group->quantiser.peak());
+    }
+    report.peakDbfs = peak > 0 ? 20.0 * std::log10(static_cast<double>(peak)) : -INFINITY;
     for (auto& input : inputs) input.reset();
     output.reset();
     groups.clear();
@@ -447,16 +476,19 @@ ConversionReport convertWav(const std::filesystem::path& source, const std::file
     const std::uint32_t channels = reader.channelCount();
     refuseUnusableRates(inputRate, targetRate);
     refuseSourceAsDestination(source, destination);
-    const SampleType outputType = format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32;
+    // libsoxr hands back floats, or doubles for 16-bit output, which adds a block of its own.
+    const SampleType outputType = format == OutputFormat::int16 ? SampleType::float64 : SampleType::float32;
     refuseOversizedOutputBlock(inputRate, targetRate, channels, outputType);
     PendingDestination pending(destination, control.replaceExisting);
     const SourceMetadata metadata
         = control.carryMetadata ? readMetadata(reader.sndfile(), reader.flacComments()) : SourceMetadata{};
 
     const SoxrApi& api = SoxrApi::shared();
-    Run run{reader, pending, api, inputRate, targetRate, channels, format, ioSpecFor(api, format, settings.options),
-        qualitySpecFor(api, settings.options), api.soxr_runtime_spec(1), *outputBlockCapacity(inputRate, targetRate),
-        AudioFormat{outputType, targetRate, channels}, progress, control, metadata};
+    Run run{reader, pending, api, inputRate, targetRate, channels, format, ditherFor(settings), settings.ditherSeed,
+        ioSpecFor(api, format), qualitySpecFor(api, settings.options), api.soxr_runtime_spec(1),
+        *outputBlockCapacity(inputRate, targetRate),
+        AudioFormat{format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32, targetRate, channels},
+        outputType, progress, control, metadata};
 
     // Channel groups hold two blocks of output each beside the one being written; a source that
     // needs blocks that large is converted on this thread alone rather than with three times the memory.
