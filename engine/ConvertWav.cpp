@@ -3,6 +3,7 @@
 #include "AudioBlock.h"
 #include "AudioFileReader.h"
 #include "AudioFileWriter.h"
+#include "FlacComments.h"
 #include "GroupQuantiser.h"
 #include "Metadata.h"
 #include "PendingDestination.h"
@@ -73,9 +74,16 @@ void refuseOversizedOutputBlock(double inputRate, double targetRate, std::uint32
     }
 }
 
-// A file whose name says FLAC or AIFF must not hold a WAV.
-void refuseUnwritableDestination(const std::filesystem::path& destination)
+// A file whose name says FLAC must not hold a WAV, and FLAC holds no float.
+void refuseUnwritableDestination(const std::filesystem::path& destination, const ConversionSettings& settings)
 {
+    if (!canHold(settings.type, settings.format))
+        throw ConversionError(cannotHoldSentence(settings.type, settings.format));
+    const std::optional<OutputType> named = outputTypeOf(destination);
+    if (named && *named != settings.type) {
+        throw ConversionError(destination.filename().string() + " names a " + std::string(fileTypeName(*named))
+            + " file, but the conversion writes " + std::string(fileTypeName(settings.type)) + ".");
+    }
     if (isWritableDestination(destination)) return;
     std::string types;
     for (const std::string& type : writableFileTypes()) types += (types.empty() ? "." : ", .") + type;
@@ -122,6 +130,7 @@ struct Run {
     double inputRate, targetRate;
     std::uint32_t channels;
     OutputFormat format;
+    OutputType type;
     Dither dither;
     std::optional<std::uint64_t> ditherSeed;
     soxr_io_spec_t io;
@@ -142,11 +151,11 @@ struct Run {
         const std::int64_t audioFrames = expectedOutputFrames(reader.frames(), inputRate, targetRate);
         AudioFileWriter writer(pending.open(), targetRate, channels, format,
             audioFrames + std::min(metadataFrames, std::numeric_limits<std::int64_t>::max() - audioFrames),
-            reader.channelLayout());
+            reader.channelLayout(), type);
         if (!metadata.empty()) {
             writeMetadata(writer.sndfile(), metadata,
                 {static_cast<std::int64_t>(inputRate), static_cast<std::int64_t>(targetRate), reader.frames(), channels,
-                    format});
+                    format, type});
         }
         return writer;
     }
@@ -154,6 +163,11 @@ struct Run {
     {
         reader.close();
         writer.close();
+        // What libsndfile cannot write into a FLAC file goes into the finished one, before it is in place.
+        if (type == OutputType::flac && !pending.temporaryPath().empty()) {
+            const auto comments = vorbisComments(metadata, reader.channelLayout().mask, channels);
+            if (!comments.empty()) writeFlacComments(pending.temporaryPath(), comments);
+        }
         pending.commit();
     }
 };
@@ -470,7 +484,7 @@ ConversionReport convertWav(const std::filesystem::path& source, const std::file
 {
     const double targetRate = settings.targetRate;
     const OutputFormat format = settings.format;
-    refuseUnwritableDestination(destination);
+    refuseUnwritableDestination(destination, settings);
     AudioFileReader reader(source);
     const double inputRate = reader.sampleRate();
     const std::uint32_t channels = reader.channelCount();
@@ -484,8 +498,8 @@ ConversionReport convertWav(const std::filesystem::path& source, const std::file
         = control.carryMetadata ? readMetadata(reader.sndfile(), reader.flacComments()) : SourceMetadata{};
 
     const SoxrApi& api = SoxrApi::shared();
-    Run run{reader, pending, api, inputRate, targetRate, channels, format, ditherFor(settings), settings.ditherSeed,
-        ioSpecFor(api, format), qualitySpecFor(api, settings.options), api.soxr_runtime_spec(1),
+    Run run{reader, pending, api, inputRate, targetRate, channels, format, settings.type, ditherFor(settings),
+        settings.ditherSeed, ioSpecFor(api, format), qualitySpecFor(api, settings.options), api.soxr_runtime_spec(1),
         *outputBlockCapacity(inputRate, targetRate),
         AudioFormat{format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32, targetRate, channels},
         outputType, progress, control, metadata};
@@ -496,7 +510,8 @@ ConversionReport convertWav(const std::filesystem::path& source, const std::file
         = 3 * outputBlockBytes(inputRate, targetRate, channels, outputType) <= kMaxOutputBlockBytes;
     const ThreadBudget budget(roomForGroups ? std::min(channels, ThreadBudget::cores()) : 1);
     const ClipReport clips = convert(run, budget.granted());
-    return {clips, reader.damage()};
+    return {clips, reader.damage(),
+        notCarriedWarning(contentsOf(metadata, reader.channelLayout(), channels), settings.type)};
 }
 
 } // namespace fennick

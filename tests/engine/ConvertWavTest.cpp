@@ -69,7 +69,8 @@ TEST_P(ConvertWav, IsLibsoxrsConversionOfTheSourceWithTheSettingsInLibsoxrsTerms
     ThreadBudget::setCores(c.cores);
     std::optional<ThreadBudget> beside;
     if (c.heldBeside > 0) beside.emplace(c.heldBeside);
-    const ConversionSettings settings{c.targetRate, c.format, c.options, c.dither};
+    const ConversionSettings settings{
+        .targetRate = c.targetRate, .format = c.format, .options = c.options, .dither = c.dither};
     const ClipReport clips
         = convertWav(source, destination, settings, c.withProgress ? progress : ProgressCallback()).clips;
     const auto groups = static_cast<int>(std::min<unsigned>(c.channels, ThreadBudget::cores() - c.heldBeside));

@@ -156,7 +156,8 @@ std::vector<double> conversionError(
     const std::filesystem::path& source, double rate, std::optional<Dither> dither, const test::TempDir& dir)
 {
     convertWav(source, dir / "float.wav", {rate, OutputFormat::float32, {}});
-    convertWav(source, dir / "int16.wav", {rate, OutputFormat::int16, {}, dither});
+    convertWav(source, dir / "int16.wav",
+        {.targetRate = rate, .format = OutputFormat::int16, .options = {}, .dither = dither});
     const std::vector<float> exact = test::readAudioFile(dir / "float.wav").samples;
     const std::vector<float> out = test::readAudioFile(dir / "int16.wav").samples;
     std::vector<double> error(out.size());
@@ -279,7 +280,8 @@ TEST_F(QuantiserConversion, AConversionThatChangesNoSampleIsBitExactAndSilenceSt
             {"zeros.wav", 48000, OutputFormat::int16}, {"zeros.wav", 48000, OutputFormat::int24}};
     for (const Dither dither : kAllDithers) {
         for (const auto& [name, rate, format] : cases) {
-            convertWav(dir / name, dir / "out.wav", {rate, format, {}, dither});
+            convertWav(
+                dir / name, dir / "out.wav", {.targetRate = rate, .format = format, .options = {}, .dither = dither});
             const std::vector<float> out = test::readAudioFile(dir / "out.wav").samples;
             std::vector<float> in = test::readAudioFile(dir / name).samples;
             if (rate == 48000) in.assign(out.size(), 0.0f); // resampled: of another length, all zeros
