@@ -31,11 +31,15 @@ _fennick_convert()
             COMPREPLY=($(compgen -W 'small medium none' -- "$cur"))
             return
             ;;
+        --dither)
+            COMPREPLY=($(compgen -W 'none tpdf shaped-light shaped' -- "$cur"))
+            return
+            ;;
         -o | --output-dir)
             _filedir -d
             return
             ;;
-        --bandwidth | -j | --jobs | -h | --help | --version)
+        --bandwidth | --dither-seed | -j | --jobs | -h | --help | --version)
             return
             ;;
     esac
@@ -43,7 +47,8 @@ _fennick_convert()
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '-r --rate -f --format -t --type -q --quality --phase --rolloff --bandwidth -o --output-dir -j --jobs
-            --gapless --steep --filter-report --source-rate --double-precision --no-dither --overwrite --quiet --no-metadata
+            --gapless --steep --filter-report --source-rate --double-precision --dither --dither-seed
+            --no-dither --overwrite --quiet --no-metadata
             -h --help --version' -- "$cur"))
         return
     fi

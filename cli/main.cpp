@@ -117,8 +117,13 @@ int main(int argc, char** argv)
     const cli::ConvertRequest& request = *parsed.request;
     if (request.filterReport) {
         try {
-            std::cout << cli::filterReport(measureFilterResponse(
-                static_cast<double>(request.sourceRate), request.settings.targetRate, request.settings.options));
+            const ConversionSettings& settings = request.settings;
+            std::cout << cli::filterReport(
+                measureFilterResponse(static_cast<double>(request.sourceRate), settings.targetRate, settings.options));
+            if (settings.format != OutputFormat::float32) {
+                std::cout << cli::ditherReport(
+                    ditherNoise(ditherFor(settings), settings.format, settings.targetRate, 64));
+            }
         } catch (const std::exception& error) {
             std::cerr << "Measurement failed: " << error.what() << '\n';
             return 1;

@@ -3,8 +3,8 @@
 #include "AudioBlock.h"
 #include "AudioFileReader.h"
 #include "AudioFileWriter.h"
-#include "ClipMeter.h"
 #include "FlacComments.h"
+#include "GroupQuantiser.h"
 #include "Metadata.h"
 #include "PendingDestination.h"
 #include "Resampler.h"
@@ -129,12 +129,21 @@ struct Run {
     std::uint32_t channels;
     OutputFormat format;
     OutputType type;
+    Dither dither;
+    std::optional<std::uint64_t> ditherSeed;
     soxr_io_spec_t io;
     soxr_quality_spec_t quality;
     soxr_runtime_spec_t runtime; // one thread: libsoxr's own threading stays off, whatever the environment says
     std::uint32_t outputLength;
-    AudioFormat outputFormat;
+    AudioFormat outputFormat; // of the blocks written: int16 for 16-bit output, floats otherwise
+    SampleType resampledType; // what libsoxr hands back: doubles for 16-bit output, floats otherwise
     const RunControl& control;
+};
+
+// What the quantisers measured up to a block: clips counted from the start, the block's own peak.
+struct ClipTally {
+    std::uint64_t clipped = 0, overFullScale = 0;
+    float peak = 0;
 };
 
 // The output file of one source, with its metadata rescaled.
@@ -185,12 +194,38 @@ public:
     virtual bool read(AudioBlock& block, ReadMark& mark) = 0;
     // The block read with `mark` is written.
     virtual void progressed(const ReadMark& mark) = 0;
+    // The length of the first source, which seeds the dither; known once its first block is read.
+    virtual std::int64_t firstSourceFrames() const = 0;
     // Called once everything the run needs is in hand, before the first write.
     virtual void open() = 0;
-    // The next frames of output, in order; `libsoxrClips`: what libsoxr clipped up to their end.
-    virtual void write(const AudioBlock& block, std::uint64_t libsoxrClips) = 0;
+    // The next frames of output, in order; `tally`: what the quantisers measured of them.
+    virtual void write(const AudioBlock& block, const ClipTally& tally) = 0;
     // All the output is written.
-    virtual void finish(std::uint64_t libsoxrClips) = 0;
+    virtual void finish() = 0;
+};
+
+// The clip report of the blocks written to one file.
+class ClipCount {
+public:
+    explicit ClipCount(const ClipTally& start = {}) : start_(start), last_(start) { }
+    void observe(const ClipTally& tally)
+    {
+        last_ = tally;
+        peak_ = std::max(peak_, tally.peak);
+    }
+    ClipReport report() const
+    {
+        ClipReport report;
+        report.clippedSamples = last_.clipped - start_.clipped;
+        report.samplesOverFullScale = last_.overFullScale - start_.overFullScale;
+        report.peakDbfs = peak_ > 0 ? 20.0 * std::log10(static_cast<double>(peak_)) : -INFINITY;
+        return report;
+    }
+    const ClipTally& last() const { return last_; }
+
+private:
+    ClipTally start_, last_;
+    float peak_ = 0;
 };
 
 // Blocks in flight between reading and writing when groups work on threads of their own: each
@@ -200,12 +235,13 @@ constexpr std::size_t kRing = 2;
 
 constexpr std::size_t blocksInFlight(std::size_t groupCount) { return groupCount > 1 ? kRing : 1; }
 
-// Some adjacent channels and the resampler that is theirs alone, with an output slot for each
-// block in flight.
+// Some adjacent channels with the resampler and the quantiser that are theirs alone, and an output
+// slot for each block in flight.
 struct ChannelGroup {
     ChannelGroup(const Run& run, std::uint32_t first, std::uint32_t count, std::size_t slotCount)
         : first(first), count(count), allChannels(run.channels),
-          resampler(run.api, run.inputRate, run.targetRate, count, run.io, run.quality, run.runtime)
+          resampler(run.api, run.inputRate, run.targetRate, count, run.io, run.quality, run.runtime),
+          quantiser(run.format, run.dither, run.targetRate, first, count, slotCount)
     {
         // A group of all the channels takes the block as it was read.
         if (count < allChannels) {
@@ -214,12 +250,14 @@ struct ChannelGroup {
         }
         slots.reserve(slotCount);
         for (std::size_t i = 0; i < slotCount; ++i) {
-            slots.emplace_back(AudioFormat{run.outputFormat.sampleType, run.targetRate, count}, run.outputLength);
+            slots.emplace_back(AudioFormat{run.resampledType, run.targetRate, count}, run.outputLength);
         }
-        clipsAfter.assign(slotCount, 0);
+        written.resize(slotCount);
+        tallies.resize(slotCount);
     }
 
-    // Resamples `frames` interleaved frames of all channels into `slot`; null input flushes.
+    // Resamples `frames` interleaved frames of all channels into `slot`, then quantises them; null
+    // input flushes.
     void process(const float* samples, std::uint32_t frames, std::size_t slot)
     {
         ResampledFrames& out = slots[slot];
@@ -229,8 +267,13 @@ struct ChannelGroup {
         } else {
             resample(samples, frames, out);
         }
-        clipsAfter[slot] = resampler.clips();
+        written[slot] = &quantiser.quantise(out.block(), slot);
+        tallies[slot] = {quantiser.clips(), quantiser.overFullScale(), quantiser.peak()};
+        quantiser.restartPeak();
     }
+
+    // The block `slot` is written from.
+    const AudioBlock& output(std::size_t slot) const { return *written[slot]; }
 
     void resample(const float* samples, std::uint32_t frames, ResampledFrames& out)
     {
@@ -247,9 +290,11 @@ struct ChannelGroup {
 
     std::uint32_t first, count, allChannels;
     Resampler resampler;
+    GroupQuantiser quantiser;
     std::unique_ptr<float[]> input; // this group's channels of a block, when it has not all of them
-    std::vector<ResampledFrames> slots;
-    std::vector<std::uint64_t> clipsAfter; // libsoxr's count once each slot was filled
+    std::vector<ResampledFrames> slots; // the resampled values
+    std::vector<const AudioBlock*> written; // what each slot's values became
+    std::vector<ClipTally> tallies; // the quantiser's figures once each slot was filled
 };
 
 // Works the groups through the blocks in order as they are posted. More than one group: one
@@ -374,7 +419,7 @@ void interleave(const std::vector<std::unique_ptr<ChannelGroup>>& groups, std::s
 {
     for (const auto& each : groups) {
         ChannelGroup& group = *each;
-        const auto* samples = static_cast<const Sample*>(group.slots[slot].block().data()) + from * group.count;
+        const auto* samples = static_cast<const Sample*>(group.output(slot).data()) + from * group.count;
         Sample* to = out + group.first;
         const std::uint32_t count = group.count;
         for (std::size_t f = 0; f < frames; ++f) {
@@ -408,13 +453,18 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
     // Only now, with everything the run needs in hand, is anything created at the destination.
     ends.open();
     const bool int16 = run.outputFormat.sampleType == SampleType::int16;
-    const auto clipsAfter = [&](std::size_t slot) {
-        std::uint64_t clips = 0;
-        for (const auto& group : groups) clips += group->clipsAfter[slot];
-        return clips;
+    const auto tallyOf = [&](std::size_t slot) {
+        ClipTally tally;
+        for (const auto& group : groups) {
+            const ClipTally& each = group->tallies[slot];
+            tally.clipped += each.clipped;
+            tally.overFullScale += each.overFullScale;
+            tally.peak = std::max(tally.peak, each.peak);
+        }
+        return tally;
     };
     const auto write = [&](std::size_t slot) {
-        if (!output) return ends.write(groups.front()->slots[slot].block(), clipsAfter(slot));
+        if (!output) return ends.write(groups.front()->output(slot), tallyOf(slot));
         const std::size_t frames = groups.front()->slots[slot].frames();
         for (const auto& group : groups) {
             if (group->slots[slot].frames() != frames) throw SoxrError("the channel groups fell out of step");
@@ -427,7 +477,7 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
                 interleave(groups, slot, done, n, output->floatSamples(), run.channels);
             }
             output->setFrameLength(static_cast<std::uint32_t>(n));
-            ends.write(*output, clipsAfter(slot));
+            ends.write(*output, tallyOf(slot));
             done += n;
         }
     };
@@ -438,6 +488,15 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
         return ends.read(block, mark);
     };
 
+    // The dither's seed, from the first block (or the empty source) before any group quantises.
+    const auto startQuantisers = [&](const AudioBlock* first) {
+        const std::uint64_t seed = run.ditherSeed
+            ? *run.ditherSeed
+            : sourceDitherSeed(ends.firstSourceFrames(), first ? static_cast<const float*>(first->data()) : nullptr,
+                first ? std::size_t{first->frameLength()} * run.channels : 0);
+        for (const auto& group : groups) group->quantiser.start(seed);
+    };
+
     std::optional<Crew> crew(std::in_place, groups);
     bool more = true, flushed = false;
     for (std::uint64_t written = 0;; ++written) {
@@ -445,6 +504,7 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
             const std::uint64_t index = crew->posted();
             AudioBlock& block = *inputs[index % depth];
             if (more) more = read(block, marks[index % depth]);
+            if (index == 0) startQuantisers(more ? &block : nullptr);
             if (!more) {
                 if (run.control.stop.stop_requested()) throw ConversionCancelled();
                 flushed = true;
@@ -463,12 +523,10 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
     }
     crew.reset();
 
-    std::uint64_t clips = 0;
-    for (const auto& group : groups) clips += group->resampler.clips();
     for (auto& input : inputs) input.reset();
     output.reset();
     groups.clear();
-    ends.finish(clips);
+    ends.finish();
 }
 
 // One source converted into one file.
@@ -476,7 +534,7 @@ class OneFile final : public StreamEnds {
 public:
     OneFile(const Run& run, AudioFileReader& reader, PendingDestination& pending, const SourceMetadata& metadata,
         const ProgressCallback& progress)
-        : run_(run), reader_(reader), pending_(pending), metadata_(metadata), progress_(progress), meter_(run.format)
+        : run_(run), reader_(reader), pending_(pending), metadata_(metadata), progress_(progress)
     {
     }
     AudioFormat inputFormat() const override { return reader_.blockFormat(); }
@@ -493,19 +551,20 @@ public:
             progress_(static_cast<double>(mark.position) / static_cast<double>(reader_.frames()));
         }
     }
+    std::int64_t firstSourceFrames() const override { return reader_.frames(); }
     void open() override
     {
         writer_.emplace(openWriter(run_, pending_, metadata_, reader_.frames(), reader_.channelLayout()));
     }
-    void write(const AudioBlock& block, std::uint64_t) override
+    void write(const AudioBlock& block, const ClipTally& tally) override
     {
+        count_.observe(tally);
         if (block.frameLength() == 0) return;
         writer_->write(block);
-        meter_.observe(block);
     }
-    void finish(std::uint64_t libsoxrClips) override
+    void finish() override
     {
-        clips = meter_.report(libsoxrClips);
+        clips = count_.report();
         reader_.close();
         writer_->close();
         commitOutput(run_, pending_, metadata_, reader_.channelLayout());
@@ -519,7 +578,7 @@ private:
     PendingDestination& pending_;
     const SourceMetadata& metadata_;
     const ProgressCallback& progress_;
-    ClipMeter meter_;
+    ClipCount count_;
     std::optional<AudioFileWriter> writer_;
 };
 
@@ -531,7 +590,7 @@ class AlbumTracks final : public StreamEnds {
 public:
     AlbumTracks(const Run& run, const std::vector<AlbumTrack>& tracks, AudioFormat inputFormat,
         const AlbumProgress& progress, const TrackSaved& saved)
-        : run_(run), inputFormat_(inputFormat), progress_(progress), saved_(saved), meter_(run.format)
+        : run_(run), inputFormat_(inputFormat), progress_(progress), saved_(saved)
     {
         for (const AlbumTrack& track : tracks) {
             Track& added = tracks_.emplace_back();
@@ -562,12 +621,15 @@ public:
             progress_(mark.source, static_cast<double>(mark.position) / static_cast<double>(frames));
         }
     }
+    std::int64_t firstSourceFrames() const override { return tracks_.front().frames; }
     void open() override { }
-    void write(const AudioBlock& block, std::uint64_t libsoxrClips) override
+    // A block cut between two tracks counts its clips and peak towards the first.
+    void write(const AudioBlock& block, const ClipTally& tally) override
     {
+        count_.observe(tally);
         const std::uint32_t frames = block.frameLength();
         for (std::uint32_t done = 0; done < frames;) {
-            settle(libsoxrClips);
+            settle();
             Track& track = tracks_[writing_];
             const bool cut = track.ended && writing_ + 1 < tracks_.size();
             const std::uint64_t room = cut ? track.outputEnd - outputFrames_ : frames - done;
@@ -576,11 +638,11 @@ public:
             outputFrames_ += n;
             done += n;
         }
-        settle(libsoxrClips);
+        settle();
     }
-    void finish(std::uint64_t libsoxrClips) override
+    void finish() override
     {
-        while (writing_ < tracks_.size()) finishTrack(libsoxrClips);
+        while (writing_ < tracks_.size()) finishTrack();
     }
 
     std::vector<ConversionReport> reports;
@@ -620,11 +682,11 @@ private:
         ++reading_;
     }
     // Finishes every track whose output is complete, up to the last, which takes the rest.
-    void settle(std::uint64_t libsoxrClips)
+    void settle()
     {
         while (
             writing_ + 1 < tracks_.size() && tracks_[writing_].ended && outputFrames_ >= tracks_[writing_].outputEnd) {
-            finishTrack(libsoxrClips);
+            finishTrack();
         }
     }
     void writePart(Track& track, const AudioBlock& block, std::uint32_t from, std::uint32_t frames)
@@ -644,21 +706,17 @@ private:
             part = staging_.get();
         }
         writer_->write(*part);
-        meter_.observe(*part);
     }
-    // libsoxr's clips are counted by output block, so a block cut between two tracks counts
-    // towards the first.
-    void finishTrack(std::uint64_t libsoxrClips)
+    void finishTrack()
     {
         Track& track = tracks_[writing_];
         if (!writer_) writer_.emplace(openWriter(run_, *track.pending, track.metadata, track.frames, track.layout));
         writer_->close();
         writer_.reset();
         commitOutput(run_, *track.pending, track.metadata, track.layout);
-        reports.push_back({meter_.report(libsoxrClips - clipsBefore_), track.damage,
+        reports.push_back({count_.report(), track.damage,
             notCarriedWarning(contentsOf(track.metadata, track.layout, run_.channels), run_.type)});
-        clipsBefore_ = libsoxrClips;
-        meter_ = ClipMeter(run_.format);
+        count_ = ClipCount(count_.last());
         track.pending.reset();
         if (saved_) saved_(writing_, reports.back());
         ++writing_;
@@ -672,19 +730,19 @@ private:
     std::size_t reading_ = 0, writing_ = 0;
     std::uint64_t inputFrames_ = 0, outputFrames_ = 0; // of the whole album so far
     std::optional<AudioFileWriter> writer_; // the file of tracks_[writing_], once opened
-    ClipMeter meter_;
-    std::uint64_t clipsBefore_ = 0; // libsoxr's count when the track being written began
+    ClipCount count_; // of the track being written
     std::unique_ptr<AudioBlock> staging_; // a part of a block cut between two tracks
 };
 
 Run makeRun(const SoxrApi& api, double inputRate, const ConversionSettings& settings, std::uint32_t channels,
     const RunControl& control)
 {
-    const SampleType outputType = settings.format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32;
-    return {api, inputRate, settings.targetRate, channels, settings.format, settings.type,
-        ioSpecFor(api, settings.format, settings.options), qualitySpecFor(api, settings.options),
+    const bool int16 = settings.format == OutputFormat::int16;
+    return {api, inputRate, settings.targetRate, channels, settings.format, settings.type, ditherFor(settings),
+        settings.ditherSeed, ioSpecFor(api, settings.format), qualitySpecFor(api, settings.options),
         api.soxr_runtime_spec(1), *outputBlockCapacity(inputRate, settings.targetRate),
-        AudioFormat{outputType, settings.targetRate, channels}, control};
+        AudioFormat{int16 ? SampleType::int16 : SampleType::float32, settings.targetRate, channels},
+        int16 ? SampleType::float64 : SampleType::float32, control};
 }
 
 // Channel groups hold two blocks of output each beside the one being written; a source that
@@ -692,8 +750,7 @@ Run makeRun(const SoxrApi& api, double inputRate, const ConversionSettings& sett
 unsigned wantedThreads(const Run& run)
 {
     const bool roomForGroups
-        = 3 * outputBlockBytes(run.inputRate, run.targetRate, run.channels, run.outputFormat.sampleType)
-        <= kMaxOutputBlockBytes;
+        = 3 * outputBlockBytes(run.inputRate, run.targetRate, run.channels, run.resampledType) <= kMaxOutputBlockBytes;
     return roomForGroups ? std::min(run.channels, ThreadBudget::cores()) : 1;
 }
 
@@ -710,7 +767,8 @@ ConversionReport convertWav(const std::filesystem::path& source, const std::file
     const std::uint32_t channels = reader.channelCount();
     refuseUnusableRates(inputRate, targetRate);
     refuseSourceAsDestination(source, destination);
-    const SampleType outputType = format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32;
+    // libsoxr hands back floats, or doubles for 16-bit output, which adds a block of its own.
+    const SampleType outputType = format == OutputFormat::int16 ? SampleType::float64 : SampleType::float32;
     refuseOversizedOutputBlock(inputRate, targetRate, channels, outputType);
     PendingDestination pending(destination, control.replaceExisting);
     const SourceMetadata metadata
@@ -750,7 +808,7 @@ std::vector<ConversionReport> convertAlbum(const std::vector<AlbumTrack>& tracks
     for (const AlbumTrack& track : tracks) {
         for (const AlbumTrack& other : tracks) refuseSourceAsDestination(other.source, track.destination);
     }
-    const SampleType outputType = settings.format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32;
+    const SampleType outputType = settings.format == OutputFormat::int16 ? SampleType::float64 : SampleType::float32;
     refuseOversizedOutputBlock(inputRate, settings.targetRate, channels, outputType);
 
     const SoxrApi& api = SoxrApi::shared();
