@@ -44,25 +44,6 @@ bool naturalNameLess(const std::string& a, const std::string& b)
     return a.size() - i < b.size() - j;
 }
 
-std::vector<BatchSource> findAlbumSources(const std::vector<fs::path>& named)
-{
-    std::vector<BatchSource> sources;
-    std::set<fs::path> visited;
-    for (const fs::path& each : named) {
-        std::error_code error;
-        if (!fs::is_directory(each, error)) {
-            sources.push_back({each, {}});
-            continue;
-        }
-        std::vector<FoundAudioFile> found = findAudioFiles(each, visited);
-        const auto key = [](const FoundAudioFile& file) { return (file.subfolder / file.file.filename()).string(); };
-        std::stable_sort(found.begin(), found.end(),
-            [&](const FoundAudioFile& a, const FoundAudioFile& b) { return naturalNameLess(key(a), key(b)); });
-        for (FoundAudioFile& file : found) sources.push_back({std::move(file.file), std::move(file.subfolder)});
-    }
-    return sources;
-}
-
 bool fitsAlbum(const SourceFileInfo& first, const SourceFileInfo& other)
 {
     return other.sampleRate == first.sampleRate && other.channelCount == first.channelCount;

@@ -1,5 +1,6 @@
 #include "FennickEngine.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <utility>
@@ -8,7 +9,11 @@ namespace fennick {
 
 namespace fs = std::filesystem;
 
-std::vector<BatchSource> findBatchSources(const std::vector<fs::path>& named)
+namespace {
+
+// What named files and folders stand for; a folder's files in name order, or in natural name
+// order (track 2 before track 10) for an album.
+std::vector<BatchSource> findSources(const std::vector<fs::path>& named, bool naturalOrder)
 {
     std::vector<BatchSource> sources;
     std::set<fs::path> visited;
@@ -18,12 +23,23 @@ std::vector<BatchSource> findBatchSources(const std::vector<fs::path>& named)
             sources.push_back({each, {}});
             continue;
         }
-        for (FoundAudioFile& found : findAudioFiles(each, visited)) {
-            sources.push_back({std::move(found.file), std::move(found.subfolder)});
+        std::vector<FoundAudioFile> found = findAudioFiles(each, visited);
+        if (naturalOrder) {
+            const auto key
+                = [](const FoundAudioFile& file) { return (file.subfolder / file.file.filename()).string(); };
+            std::stable_sort(found.begin(), found.end(),
+                [&](const FoundAudioFile& a, const FoundAudioFile& b) { return naturalNameLess(key(a), key(b)); });
         }
+        for (FoundAudioFile& file : found) sources.push_back({std::move(file.file), std::move(file.subfolder)});
     }
     return sources;
 }
+
+} // namespace
+
+std::vector<BatchSource> findBatchSources(const std::vector<fs::path>& named) { return findSources(named, false); }
+
+std::vector<BatchSource> findAlbumSources(const std::vector<fs::path>& named) { return findSources(named, true); }
 
 BatchPlan planBatch(
     const std::vector<BatchSource>& sources, const BatchDestination& destination, const ConversionSettings& settings)

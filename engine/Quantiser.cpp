@@ -338,6 +338,21 @@ void Quantiser::processBlock(SampleLayout<const float> in, SampleLayout<Out> out
 
 namespace {
 
+#if defined(__SSE2__)
+// Folds four lanes of peaks and clip counts into the running figures.
+inline void addLanes(__m128 peaks, __m128i clipCounts, float& peak, std::uint64_t& clips)
+{
+    alignas(16) float peakLanes[4];
+    alignas(16) std::uint32_t clipLanes[4];
+    _mm_store_ps(peakLanes, peaks);
+    _mm_store_si128(reinterpret_cast<__m128i*>(clipLanes), clipCounts);
+    for (int lane = 0; lane < 4; ++lane) {
+        peak = std::max(peak, peakLanes[lane]);
+        clips += clipLanes[lane];
+    }
+}
+#endif
+
 template <typename Real, typename Out> inline Out store(Real rounded)
 {
     const Real clipped = std::min(std::max(rounded, Grid<Real>::low), Grid<Real>::high);
@@ -401,14 +416,7 @@ void quantiseFlatInt16(
         const __m128i first = one(i), second = one(i + 4);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(first, second));
     }
-    alignas(16) float peakLanes[4];
-    alignas(16) std::uint32_t clipLanes[4];
-    _mm_store_ps(peakLanes, peaks);
-    _mm_store_si128(reinterpret_cast<__m128i*>(clipLanes), clipCounts);
-    for (int lane = 0; lane < 4; ++lane) {
-        peak = std::max(peak, peakLanes[lane]);
-        clips += clipLanes[lane];
-    }
+    addLanes(peaks, clipCounts, peak, clips);
     quantiseFlat<float>(in + i, noise != nullptr ? noise + i : nullptr, out + i, count - i, clips, peak);
 }
 #endif
@@ -454,14 +462,7 @@ void prepareShaped(const float* in, const float* noise, std::int32_t* held, std:
             _mm_storeu_si128(reinterpret_cast<__m128i*>(dither + i),
                 _mm_or_si128(_mm_and_si128(sound, noiseSteps), _mm_andnot_si128(sound, silent)));
         }
-        alignas(16) float peakLanes[4];
-        alignas(16) std::uint32_t clipLanes[4];
-        _mm_store_ps(peakLanes, peaks);
-        _mm_store_si128(reinterpret_cast<__m128i*>(clipLanes), clipCounts);
-        for (int lane = 0; lane < 4; ++lane) {
-            peak = std::max(peak, peakLanes[lane]);
-            clips += clipLanes[lane];
-        }
+        addLanes(peaks, clipCounts, peak, clips);
     }
 #endif
     for (; i < count; ++i) {
