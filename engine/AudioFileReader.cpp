@@ -210,7 +210,8 @@ SourceFileInfo readSourceFileInfo(const std::filesystem::path& path)
     damage.framesRead = reader.frames(); // what a conversion will find
     if (damage.unfinishedHeader) damage.framesStated = reader.frames();
     SourceFileInfo info{reader.sampleRate(), reader.channelCount(), reader.frames(), reader.sampleFormatDescription(),
-        metadataSummary(readMetadata(reader.sndfile(), reader.flacComments())), damageWarning(damage).value_or("")};
+        metadataSummary(readMetadata(reader.sndfile(), reader.flacComments())), damageWarning(damage).value_or(""),
+        channelLayoutName(reader.channelLayout(), static_cast<int>(reader.channelCount()))};
     reader.close();
     return info;
 }

@@ -227,7 +227,14 @@ struct SourceFileInfo {
     std::string metadataSummary; // what a conversion carries across: "Broadcast WAV, iXML, 4 markers", or "None"
     // What is wrong with the file's length, as damageWarning words it; empty for a sound file.
     std::string note;
+    // The speaker layout its header states, by its usual name ("stereo", "5.1"); empty when it
+    // states none that has one.
+    std::string channelLayout;
 };
+
+// The file types a source may be, by their extension in lower case without the dot, "wav"
+// first: every type libsndfile reads that has a header to read it by.
+std::vector<std::string> readableFileTypes();
 
 // Reads only the header; the file is closed again before this returns. Regular files only, so a
 // FIFO can never make it wait. Throws AudioFileError.
