@@ -7,6 +7,7 @@
 #include "LocaleFormat.h"
 #include "QualitySection.h"
 #include "TextStyles.h"
+#include "WheelGuard.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>
@@ -17,6 +18,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QProgressBar>
@@ -27,6 +29,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace fennick {
 
@@ -64,8 +67,8 @@ BatchView::BatchView(QWidget* parent)
     auto* hintLayout = new QVBoxLayout(list_->viewport());
     hintLayout->addWidget(emptyHint_, 0, Qt::AlignCenter);
 
-    addFilesButton_ = new QPushButton(QStringLiteral("Add Files\u2026"), this);
-    addFolderButton_ = new QPushButton(QStringLiteral("Add Folder\u2026"), this);
+    addFilesButton_ = new QPushButton(QStringLiteral("&Add Files\u2026"), this);
+    addFolderButton_ = new QPushButton(QStringLiteral("Add Fol&der\u2026"), this);
     removeButton_ = new QPushButton(QStringLiteral("Remove"), this);
     clearButton_ = new QPushButton(QStringLiteral("Clear"), this);
     auto* listButtons = new QHBoxLayout;
@@ -86,14 +89,14 @@ BatchView::BatchView(QWidget* parent)
     saveFolderLabel_->setObjectName(QStringLiteral("saveFolder"));
     saveFolderLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     saveFolderLabel_->setWordWrap(true);
-    chooseFolderButton_ = new QPushButton(QStringLiteral("Choose\u2026"), saveBox);
+    chooseFolderButton_ = new QPushButton(QStringLiteral("&Choose\u2026"), saveBox);
     auto* folderRow = new QWidget(saveBox);
     auto* folderLayout = new QHBoxLayout(folderRow);
     folderLayout->setContentsMargins(0, 0, 0, 0);
     folderLayout->addWidget(saveFolderLabel_, 1);
     folderLayout->addWidget(chooseFolderButton_);
     addLabelledRow(saveForm, QStringLiteral("Save into:"), folderRow, chooseFolderButton_);
-    nextToSourceToggle_ = new QCheckBox(QStringLiteral("Next to each source file"), saveBox);
+    nextToSourceToggle_ = new QCheckBox(QStringLiteral("&Next to each source file"), saveBox);
     saveForm->addRow(QString(), nextToSourceToggle_);
 
     auto* leftColumn = new QVBoxLayout;
@@ -158,7 +161,16 @@ BatchView::BatchView(QWidget* parent)
         }
     });
     connect(nextToSourceToggle_, &QCheckBox::toggled, this, &BatchView::setSaveNextToSource);
-    connect(convertButton_, &QPushButton::clicked, this, [this] { state_.isConverting ? cancel() : convertAll(); });
+    // One button is Convert All and Cancel: a press made while it read Cancel never starts a run,
+    // even when the run ends before the button is let go.
+    connect(convertButton_, &QPushButton::pressed, this, [this] { pressedAsCancel_ = state_.isConverting; });
+    connect(convertButton_, &QPushButton::clicked, this, [this] {
+        if (state_.isConverting) {
+            cancel();
+        } else if (!std::exchange(pressedAsCancel_, false)) {
+            convertAll();
+        }
+    });
     connect(list_, &QTreeWidget::itemSelectionChanged, this, &BatchView::render);
     connect(list_, &QTreeWidget::itemDoubleClicked, this,
         [this](QTreeWidgetItem* item) { revealOutput(list_->indexOfTopLevelItem(item)); });
@@ -169,6 +181,7 @@ BatchView::BatchView(QWidget* parent)
     connect(destinationSection_, &DestinationSection::settingsEdited, this, editSettings);
     connect(qualitySection_, &QualitySection::settingsEdited, this, editSettings);
 
+    guardWheel(this, nullptr);
     render();
     alignLabelColumns({static_cast<QFormLayout*>(destinationSection_->layout()), saveForm});
 }
@@ -235,6 +248,13 @@ void BatchView::clear()
 void BatchView::setSaveFolder(const QUrl& folder)
 {
     state_.saveFolder = folder;
+    render();
+}
+
+void BatchView::setSettings(const ConversionSettings& settings)
+{
+    if (state_.isConverting) return;
+    state_.settings = settings;
     render();
 }
 
@@ -328,7 +348,9 @@ void BatchView::render()
     removeButton_->setEnabled(!converting && !list_->selectedItems().isEmpty());
     clearButton_->setEnabled(!converting && !rows.empty());
     destinationSection_->render(state_.settings);
-    qualitySection_->render(state_.settings);
+    destinationSection_->setEnabled(!converting);
+    qualitySection_->render(state_.settings, !converting);
+    qualitySection_->setEnabled(!converting);
     saveFolderLabel_->setText(state_.saveFolder ? QDir::toNativeSeparators(state_.saveFolder->toLocalFile())
                                                 : QStringLiteral("The folder of the first file added"));
     setSecondaryStyle(saveFolderLabel_, !state_.saveFolder || state_.saveNextToSource);
@@ -352,6 +374,20 @@ void BatchView::render()
     convertButton_->setText(converting ? QStringLiteral("Cancel") : QStringLiteral("Convert All"));
     convertButton_->setEnabled(converting || canConvertAll(state_, clashes));
     emit stateChanged();
+}
+
+void BatchView::keyPressEvent(QKeyEvent* event)
+{
+    const bool removes = event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace;
+    if (removes && !state_.isConverting && !list_->selectedItems().isEmpty()) {
+        removeSelected();
+    } else if (event->key() == Qt::Key_Escape && state_.isConverting) {
+        cancel();
+    } else {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
 }
 
 void BatchView::dragEnterEvent(QDragEnterEvent* event)

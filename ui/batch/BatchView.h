@@ -47,6 +47,7 @@ public:
     void removeSelected();
     void clear();
     void setSaveFolder(const QUrl& folder);
+    void setSettings(const ConversionSettings& settings); // steps 2 and 3, not during a run
     void setSaveNextToSource(bool nextToSource);
     void convertAll();
     void cancel();
@@ -68,6 +69,7 @@ signals:
     void stateChanged();
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override; // Delete and Backspace remove, Escape cancels
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -82,6 +84,7 @@ private:
     ExistingOutputsQuestion question_ = askAboutExistingOutputs;
     int maxJobs_;
     BatchQueue run_; // stopped with the window
+    bool pressedAsCancel_ = false;
 
     QTreeWidget* list_;
     QLabel* emptyHint_;

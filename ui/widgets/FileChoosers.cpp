@@ -1,5 +1,7 @@
 #include "FileChoosers.h"
 
+#include "FennickEngine.h"
+
 #include <QFileDialog>
 #include <QFileInfo>
 
@@ -15,13 +17,28 @@ QFileDialog::Options dialogOptions()
 
 } // namespace
 
-OpenResult chooseFileToOpen(QWidget* parent)
+QStringList audioNameFilters()
+{
+    QStringList all;
+    QStringList each;
+    for (const std::string& type : readableFileTypes()) {
+        const QString extension = QString::fromStdString(type);
+        // Both cases, as names from other systems come in capitals and the dialog's match is exact.
+        const QString patterns = QStringLiteral("*.%1 *.%2").arg(extension, extension.toUpper());
+        all << patterns;
+        each << QStringLiteral("%1 (%2)").arg(extension.toUpper(), patterns);
+    }
+    return QStringList(QStringLiteral("All audio files (%1)").arg(all.join(QLatin1Char(' ')))) + each;
+}
+
+OpenResult chooseFileToOpen(QWidget* parent, const QString& folder)
 {
     QFileDialog dialog(parent);
     dialog.setOptions(dialogOptions());
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(kWavNameFilter);
+    dialog.setNameFilters(audioNameFilters());
+    if (!folder.isEmpty()) dialog.setDirectory(folder);
     if (dialog.exec() != QDialog::Accepted) return OpenCancelled{};
     const QList<QUrl> urls = dialog.selectedUrls();
     if (urls.isEmpty()) return OpenCancelled{};
