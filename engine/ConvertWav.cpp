@@ -4,6 +4,7 @@
 #include "AudioFileReader.h"
 #include "AudioFileWriter.h"
 #include "ClipMeter.h"
+#include "FlacComments.h"
 #include "Metadata.h"
 #include "PendingDestination.h"
 #include "Resampler.h"
@@ -73,9 +74,16 @@ void refuseOversizedOutputBlock(double inputRate, double targetRate, std::uint32
     }
 }
 
-// A file whose name says FLAC or AIFF must not hold a WAV.
-void refuseUnwritableDestination(const std::filesystem::path& destination)
+// A file whose name says FLAC must not hold a WAV, and FLAC holds no float.
+void refuseUnwritableDestination(const std::filesystem::path& destination, const ConversionSettings& settings)
 {
+    if (!canHold(settings.type, settings.format))
+        throw ConversionError(cannotHoldSentence(settings.type, settings.format));
+    const std::optional<OutputType> named = outputTypeOf(destination);
+    if (named && *named != settings.type) {
+        throw ConversionError(destination.filename().string() + " names a " + std::string(fileTypeName(*named))
+            + " file, but the conversion writes " + std::string(fileTypeName(settings.type)) + ".");
+    }
     if (isWritableDestination(destination)) return;
     std::string types;
     for (const std::string& type : writableFileTypes()) types += (types.empty() ? "." : ", .") + type;
@@ -122,6 +130,7 @@ struct Run {
     double inputRate, targetRate;
     std::uint32_t channels;
     OutputFormat format;
+    OutputType type;
     soxr_io_spec_t io;
     soxr_quality_spec_t quality;
     soxr_runtime_spec_t runtime; // one thread: libsoxr's own threading stays off, whatever the environment says
@@ -139,11 +148,11 @@ struct Run {
         const std::int64_t audioFrames = expectedOutputFrames(reader.frames(), inputRate, targetRate);
         AudioFileWriter writer(pending.open(), targetRate, channels, format,
             audioFrames + std::min(metadataFrames, std::numeric_limits<std::int64_t>::max() - audioFrames),
-            reader.channelLayout());
+            reader.channelLayout(), type);
         if (!metadata.empty()) {
             writeMetadata(writer.sndfile(), metadata,
                 {static_cast<std::int64_t>(inputRate), static_cast<std::int64_t>(targetRate), reader.frames(), channels,
-                    format});
+                    format, type});
         }
         return writer;
     }
@@ -151,6 +160,11 @@ struct Run {
     {
         reader.close();
         writer.close();
+        // What libsndfile cannot write into a FLAC file goes into the finished one, before it is in place.
+        if (type == OutputType::flac && !pending.temporaryPath().empty()) {
+            const auto comments = vorbisComments(metadata, reader.channelLayout().mask, channels);
+            if (!comments.empty()) writeFlacComments(pending.temporaryPath(), comments);
+        }
         pending.commit();
     }
 };
@@ -441,7 +455,7 @@ ConversionReport convertWav(const std::filesystem::path& source, const std::file
 {
     const double targetRate = settings.targetRate;
     const OutputFormat format = settings.format;
-    refuseUnwritableDestination(destination);
+    refuseUnwritableDestination(destination, settings);
     AudioFileReader reader(source);
     const double inputRate = reader.sampleRate();
     const std::uint32_t channels = reader.channelCount();
@@ -454,9 +468,10 @@ ConversionReport convertWav(const std::filesystem::path& source, const std::file
         = control.carryMetadata ? readMetadata(reader.sndfile(), reader.flacComments()) : SourceMetadata{};
 
     const SoxrApi& api = SoxrApi::shared();
-    Run run{reader, pending, api, inputRate, targetRate, channels, format, ioSpecFor(api, format, settings.options),
-        qualitySpecFor(api, settings.options), api.soxr_runtime_spec(1), *outputBlockCapacity(inputRate, targetRate),
-        AudioFormat{outputType, targetRate, channels}, progress, control, metadata};
+    Run run{reader, pending, api, inputRate, targetRate, channels, format, settings.type,
+        ioSpecFor(api, format, settings.options), qualitySpecFor(api, settings.options), api.soxr_runtime_spec(1),
+        *outputBlockCapacity(inputRate, targetRate), AudioFormat{outputType, targetRate, channels}, progress, control,
+        metadata};
 
     // Channel groups hold two blocks of output each beside the one being written; a source that
     // needs blocks that large is converted on this thread alone rather than with three times the memory.
@@ -464,7 +479,8 @@ ConversionReport convertWav(const std::filesystem::path& source, const std::file
         = 3 * outputBlockBytes(inputRate, targetRate, channels, outputType) <= kMaxOutputBlockBytes;
     const ThreadBudget budget(roomForGroups ? std::min(channels, ThreadBudget::cores()) : 1);
     const ClipReport clips = convert(run, budget.granted());
-    return {clips, reader.damage()};
+    return {clips, reader.damage(),
+        notCarriedWarning(contentsOf(metadata, reader.channelLayout(), channels), settings.type)};
 }
 
 } // namespace fennick

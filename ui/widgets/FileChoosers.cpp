@@ -19,16 +19,15 @@ QFileDialog::Options dialogOptions()
 
 QStringList audioNameFilters()
 {
-    QStringList all;
-    QStringList each;
-    for (const std::string& type : readableFileTypes()) {
-        const QString extension = QString::fromStdString(type);
+    QStringList filters;
+    for (const OpenDialogFilter& filter : openDialogFilters()) {
+        QStringList patterns;
         // Both cases, as names from other systems come in capitals and the dialog's match is exact.
-        const QString patterns = QStringLiteral("*.%1 *.%2").arg(extension, extension.toUpper());
-        all << patterns;
-        each << QStringLiteral("%1 (%2)").arg(extension.toUpper(), patterns);
+        for (const std::string& pattern : filter.patterns)
+            patterns << QString::fromStdString(pattern) << QString::fromStdString(pattern).toUpper();
+        filters << QStringLiteral("%1 (%2)").arg(QString::fromStdString(filter.name), patterns.join(QLatin1Char(' ')));
     }
-    return QStringList(QStringLiteral("All audio files (%1)").arg(all.join(QLatin1Char(' ')))) + each;
+    return filters;
 }
 
 OpenResult chooseFileToOpen(QWidget* parent, const QString& folder)

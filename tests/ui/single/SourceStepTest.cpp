@@ -167,8 +167,8 @@ TEST(SourceStep, DetailsOfTheSourceAndTheOutputAndAnyOtherRate)
         EXPECT_EQ(rates->currentText(), "22.05 kHz");
     }
     const QStringList types = audioNameFilters();
-    EXPECT_TRUE(types.first().startsWith("All audio files (*.wav *.WAV ") && types.first().contains("*.flac *.FLAC")
-        && types.first().contains("*.aif *.AIF") && types.contains("FLAC (*.flac *.FLAC)"))
+    EXPECT_TRUE(types.first().startsWith("All audio files (") && types.first().contains("*.wav *.WAV")
+        && types.first().contains("*.flac *.FLAC") && types.first().contains("*.aif *.AIF"))
         << types.join('\n').toStdString();
     EXPECT_EQ(parseKilohertz("384"), 384000.0);
     EXPECT_EQ(parseKilohertz("11.025 kHz"), 11025.0);
