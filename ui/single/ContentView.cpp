@@ -163,6 +163,10 @@ void ContentView::loadSourceFile(const QUrl& url)
 {
     fennick::loadSourceFile(state_, url);
     render();
+    // The next thing to do is to convert it: Return does, unless the user has moved on elsewhere.
+    QWidget* focused = focusWidget();
+    if (state_.hasSource() && (focused == nullptr || focused == sourceSection_->chooseButton()))
+        bottomBar_->convertButton()->setFocus();
 }
 
 void ContentView::chooseSourceFile()
