@@ -27,6 +27,9 @@ signals:
     void newWindowRequested();
     void batchWindowRequested();
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     BatchView* batchView_;
 };

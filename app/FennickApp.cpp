@@ -1,7 +1,9 @@
 #include "FennickApp.h"
 
+#include "BatchView.h"
 #include "BatchWindow.h"
 #include "BuildConfig.h"
+#include "ContentView.h"
 #include "ConversionJob.h"
 #include "MainWindow.h"
 
@@ -50,6 +52,7 @@ MainWindow* FennickApp::newWindow()
     });
     connect(window, &MainWindow::batchWindowRequested, this, [this, window] {
         BatchWindow* opened = newBatchWindow();
+        opened->batchView().setSettings(window->contentView().state().settings); // from where it was asked for
         opened->move(window->pos() + cascadeOffset);
     });
     windows_.append(window);

@@ -1,9 +1,13 @@
 #pragma once
 
+#include "FennickEngine.h"
 #include "FileChoosers.h"
 
 #include <QMainWindow>
 #include <QSize>
+#include <QUrl>
+
+#include <optional>
 
 namespace fennick {
 
@@ -32,6 +36,8 @@ signals:
 
 private:
     ContentView* contentView_;
+    ConversionSettings rememberedSettings_; // as last written to the user's settings
+    std::optional<QUrl> rememberedSource_;
     SaveFileChooser saveDialog_ = chooseFileToSave;
 };
 

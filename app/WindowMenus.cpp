@@ -12,6 +12,10 @@ namespace fennick {
 void addWindowMenus(QMainWindow& window, Updater& updater, WindowRequests requests)
 {
     QMenu* file = window.menuBar()->addMenu(QStringLiteral("&File"));
+    if (requests.open) {
+        QAction* open = file->addAction(QStringLiteral("Open\u2026"), &window, std::move(requests.open));
+        open->setShortcut(QKeySequence::Open);
+    }
     QAction* newWindow = file->addAction(QStringLiteral("New Window"), &window, std::move(requests.newWindow));
     newWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
     QAction* batch

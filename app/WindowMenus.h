@@ -13,9 +13,13 @@ class Updater;
 struct WindowRequests {
     std::function<void()> newWindow;
     std::function<void()> batchWindow;
+    std::function<void()> open = {}; // File → Open… (Ctrl+O), in windows that have one source
 };
 
-// The menu bar every window has: File (New Window, Convert Several Files…, Close Window, Quit) and
+// Room left on the screen for a window manager's title bar when a window first opens.
+inline constexpr int kTitleBarAllowance = 40;
+
+// The menu bar every window has: File ([Open…,] New Window, Convert Several Files…, Close Window, Quit) and
 // Help (About Fennick, Check for Updates…). `updater` must outlive the window.
 void addWindowMenus(QMainWindow& window, Updater& updater, WindowRequests requests);
 

@@ -212,7 +212,8 @@ SourceFileInfo readSourceFileInfo(const std::filesystem::path& path)
     const SourceMetadata metadata = readMetadata(reader.sndfile(), reader.flacComments());
     SourceFileInfo info{reader.sampleRate(), reader.channelCount(), reader.frames(), reader.sampleFormatDescription(),
         metadataSummary(metadata), damageWarning(damage).value_or(""),
-        contentsOf(metadata, reader.channelLayout(), reader.channelCount())};
+        contentsOf(metadata, reader.channelLayout(), reader.channelCount()),
+        channelLayoutName(reader.channelLayout(), static_cast<int>(reader.channelCount()))};
     reader.close();
     return info;
 }

@@ -147,4 +147,19 @@ int storeChannelMask(int fd, std::uint32_t mask)
     return 0;
 }
 
+std::string channelLayoutName(const ChannelLayout& layout, int channels)
+{
+    if (layout.ambisonic) return "Ambisonic B-format";
+    if (layout.mask == 0) return channels == 1 ? "mono" : channels == 2 ? "stereo" : "";
+    // WAVE_FORMAT_EXTENSIBLE's named layouts, side and back surrounds alike.
+    static constexpr std::pair<std::uint32_t, const char*> names[]{{0x4, "mono"}, {0x3, "stereo"}, {0xB, "2.1"},
+        {0x7, "3.0"}, {0xF, "3.1"}, {0x33, "quad"}, {0x603, "quad"}, {0x37, "5.0"}, {0x607, "5.0"}, {0x3F, "5.1"},
+        {0x60F, "5.1"}, {0x70F, "6.1"}, {0x13F, "6.1"}, {0x63F, "7.1"}, {0xFF, "7.1"}, {0x2D63F, "7.1.4"},
+        {0x5A63F, "7.1.4"}};
+    for (const auto& [mask, name] : names) {
+        if (mask == layout.mask && std::popcount(mask) == channels) return name;
+    }
+    return "";
+}
+
 } // namespace fennick

@@ -26,6 +26,10 @@ struct ChannelLayout {
 ChannelLayout readChannelLayout(
     SNDFILE* file, int channels, const std::vector<std::pair<std::string, std::string>>& flacComments);
 
+// The usual name of a layout ("mono", "stereo", "5.1", "7.1", "Ambisonic B-format"); two channels
+// with no mask are stereo, one is mono, as every player takes them. Empty for any other.
+std::string channelLayoutName(const ChannelLayout& layout, int channels);
+
 // The mask of a libsndfile channel map whose positions each have a bit and come in the bits'
 // order; 0 for any other.
 std::uint32_t channelMaskFromMap(const std::vector<int>& map);

@@ -315,6 +315,9 @@ struct SourceFileInfo {
     // What is wrong with the file's length, as damageWarning words it; empty for a sound file.
     std::string note;
     MetadataContents metadata; // what metadataSummary says, item by item
+    // The speaker layout its header states, by its usual name ("stereo", "5.1"); empty when it
+    // states none that has one.
+    std::string channelLayout;
 };
 
 // Reads only the header; the file is closed again before this returns. Regular files only, so a

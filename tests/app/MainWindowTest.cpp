@@ -7,11 +7,15 @@
 #include "ConversionJob.h"
 #include "FennickApp.h"
 #include "TestAudio.h"
+#include "WindowMenus.h"
 
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QScreen>
+#include <QSettings>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -47,15 +51,21 @@ TEST(MainWindow, OpensAtTheDefaultContentSizeWithTheFennickMenusAndNewWindowsOfI
     test::writeAudioFile(folder / "take.wav", {}, 4410, test::sine(440, 44100));
     const auto path = [&](const char* name) { return (folder / name).string(); };
     const auto url = [&](const char* name) { return QUrl::fromLocalFile(QString::fromStdString(path(name))); };
+    // The user's own settings stay out of it.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(folder / "settings"));
     FennickApp app;
     QPointer<MainWindow> first = app.newWindow();
     EXPECT_EQ(first->windowTitle(), "Fennick");
-    EXPECT_EQ(first->centralWidget()->size(), QSize(560, 880));
+    // The default size, on this 800×600 screen no taller than the room it leaves.
+    EXPECT_EQ(first->centralWidget()->width(), 560);
+    EXPECT_LE(first->height(), first->screen()->availableSize().height() - kTitleBarAllowance);
     EXPECT_FALSE(QApplication::windowIcon().isNull()) << "the SVG icon did not load";
     EXPECT_EQ(menusOf(*first),
-        QStringList({QStringLiteral("&File: New Window Ctrl+N | Convert Several Files\u2026 Ctrl+Shift+N | Close "
-                                    "Window Ctrl+W | --- | Quit Ctrl+Q"),
-            QStringLiteral("&Help: About Fennick | Check for Updates\u2026")}));
+        QStringList(
+            {QStringLiteral(
+                 "&File: Open\u2026 Ctrl+O | New Window Ctrl+N | Convert Several Files\u2026 Ctrl+Shift+N | Close "
+                 "Window Ctrl+W | --- | Quit Ctrl+Q"),
+                QStringLiteral("&Help: About Fennick | Check for Updates\u2026")}));
 
     // Convert Several Files… opens a batch window with the same menus, whose own New Window opens a
     // main window.
@@ -64,20 +74,37 @@ TEST(MainWindow, OpensAtTheDefaultContentSizeWithTheFennickMenusAndNewWindowsOfI
     for (QWidget* widget : QApplication::topLevelWidgets())
         if (auto* window = qobject_cast<BatchWindow*>(widget)) batch = window;
     ASSERT_TRUE(batch && batch->isVisible());
-    EXPECT_EQ(batch->windowTitle(), "Convert Several Files");
+    EXPECT_EQ(batch->windowTitle(), "Convert Several Files — Fennick");
     EXPECT_EQ(batch->centralWidget(), &batch->batchView());
-    EXPECT_EQ(batch->centralWidget()->size(), QSize(960, 860));
-    EXPECT_EQ(menusOf(*batch), menusOf(*first));
+    EXPECT_LE(batch->height(), batch->screen()->availableSize().height() - kTitleBarAllowance);
+    EXPECT_EQ(menusOf(*batch).join('\n'), menusOf(*first).join('\n').remove("Open\u2026 Ctrl+O | "));
     triggerItem(*batch, "Close Window");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(batch);
 
+    // Kept for the next window, and the batch window opened from this one starts from them.
+    ConversionSettings chosen{96000, OutputFormat::float32, {}};
+    chosen.options.phase = ConversionOptions::Phase::minimum;
+    first->contentView().setSettings(chosen);
+    triggerItem(*first, QStringLiteral("Convert Several Files\u2026"));
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* window = qobject_cast<BatchWindow*>(widget)) {
+            EXPECT_EQ(window->batchView().state().settings, chosen);
+        }
+    }
     triggerItem(*first, "New Window");
     QPointer<MainWindow> second;
     for (QWidget* widget : QApplication::topLevelWidgets())
         if (auto* window = qobject_cast<MainWindow*>(widget); window && window != first) second = window;
     ASSERT_TRUE(second && second->isVisible());
-    first->contentView().loadSourceFile(url("take.wav"));
+    EXPECT_EQ(second->contentView().state().settings, chosen);
+    first->contentView().setSettings({});
+    // Ctrl+O is the open dialog.
+    first->contentView().setOpenFileChooser([&](QWidget*) -> OpenResult { return url("take.wav"); });
+    first->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(first));
+    QTest::keyClick(first, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(first->windowTitle(), "take.wav — Fennick");
     EXPECT_TRUE(first->contentView().state().hasSource() && !second->contentView().state().hasSource());
     triggerItem(*second, "Close Window");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -94,8 +121,16 @@ TEST(MainWindow, OpensAtTheDefaultContentSizeWithTheFennickMenusAndNewWindowsOfI
         conversionPool().waitForDone();
         QCoreApplication::sendPostedEvents(); // the run's reports
     }
-    EXPECT_EQ(
-        asked, std::vector({path("take_44100-16.wav"), path("out/take_44100-16.wav"), path("out/take_44100-16.wav")}));
+    // A source from another folder: beside it, not where the other folder's outputs went.
+    std::filesystem::create_directory(folder / "b");
+    test::writeAudioFile(folder / "b/song.wav", {}, 4410, test::sine(440, 44100));
+    first->contentView().loadSourceFile(url("b/song.wav"));
+    first->contentView().startConversion();
+    conversionPool().waitForDone();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(asked,
+        std::vector({path("take_44100-16.wav"), path("out/take_44100-16.wav"), path("out/take_44100-16.wav"),
+            path("b/song_44100-16.wav")}));
 }
 
 } // namespace

@@ -40,13 +40,15 @@ wait_for 20 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xv
 DISPLAY=":$(head -n1 "$work/display")"
 # Qt's own save dialog, which xdotool drives, whatever desktop this runs on.
 export DISPLAY QT_QPA_PLATFORM=xcb FENNICK_WIDGET_DIALOGS=1
+# Remembered settings go to a folder of the run's own, never the user's.
+export XDG_CONFIG_HOME="$work/config"
 unset WAYLAND_DISPLAY
 
 start_fennick() {
   env "${@:2}" "$fennick" "$1" >"$work/fennick.log" 2>&1 &
   app_pid=$!
   # Xvfb runs no window manager: windowactivate would fail, windowfocus sets the input focus directly.
-  main_window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Fennick$' | head -n1) ||
+  main_window=$(timeout 30 xdotool search --sync --onlyvisible --name 'Fennick$' | head -n1) ||
     fail "the Fennick window did not appear"
   xdotool windowfocus --sync "$main_window"
 }
@@ -118,7 +120,7 @@ sox -n -r 48000 -c 2 -b 24 "$work/album/one.wav" synth 2 sine 440 gain -6
 sox -n -r 96000 -c 2 -b 24 "$work/album/disc 2/two.wav" synth 2 sine 440 gain -6
 start_fennick "$work/take.wav"
 xdotool key ctrl+shift+n
-batch=$(timeout 30 xdotool search --sync --onlyvisible --name '^Convert Several Files$' | head -n1) ||
+batch=$(timeout 30 xdotool search --sync --onlyvisible --name '^Convert Several Files — Fennick$' | head -n1) ||
   fail "the batch window did not open"
 xdotool windowfocus --sync "$batch"
 sleep 1

@@ -7,6 +7,7 @@
 #include "LocaleFormat.h"
 #include "QualitySection.h"
 #include "TextStyles.h"
+#include "WheelGuard.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>
@@ -17,6 +18,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QProgressBar>
@@ -27,6 +29,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace fennick {
 
@@ -67,8 +70,8 @@ BatchView::BatchView(QWidget* parent)
     auto* hintLayout = new QVBoxLayout(list_->viewport());
     hintLayout->addWidget(emptyHint_, 0, Qt::AlignCenter);
 
-    addFilesButton_ = new QPushButton(QStringLiteral("Add Files\u2026"), this);
-    addFolderButton_ = new QPushButton(QStringLiteral("Add Folder\u2026"), this);
+    addFilesButton_ = new QPushButton(QStringLiteral("&Add Files\u2026"), this);
+    addFolderButton_ = new QPushButton(QStringLiteral("Add Fol&der\u2026"), this);
     removeButton_ = new QPushButton(QStringLiteral("Remove"), this);
     clearButton_ = new QPushButton(QStringLiteral("Clear"), this);
     moveUpButton_ = new QPushButton(QStringLiteral("Move Up"), this);
@@ -93,14 +96,14 @@ BatchView::BatchView(QWidget* parent)
     saveFolderLabel_->setObjectName(QStringLiteral("saveFolder"));
     saveFolderLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     saveFolderLabel_->setWordWrap(true);
-    chooseFolderButton_ = new QPushButton(QStringLiteral("Choose\u2026"), saveBox);
+    chooseFolderButton_ = new QPushButton(QStringLiteral("&Choose\u2026"), saveBox);
     auto* folderRow = new QWidget(saveBox);
     auto* folderLayout = new QHBoxLayout(folderRow);
     folderLayout->setContentsMargins(0, 0, 0, 0);
     folderLayout->addWidget(saveFolderLabel_, 1);
     folderLayout->addWidget(chooseFolderButton_);
     addLabelledRow(saveForm, QStringLiteral("Save into:"), folderRow, chooseFolderButton_);
-    nextToSourceToggle_ = new QCheckBox(QStringLiteral("Next to each source file"), saveBox);
+    nextToSourceToggle_ = new QCheckBox(QStringLiteral("&Next to each source file"), saveBox);
     saveForm->addRow(QString(), nextToSourceToggle_);
 
     auto* leftColumn = new QVBoxLayout;
@@ -172,7 +175,16 @@ BatchView::BatchView(QWidget* parent)
         }
     });
     connect(nextToSourceToggle_, &QCheckBox::toggled, this, &BatchView::setSaveNextToSource);
-    connect(convertButton_, &QPushButton::clicked, this, [this] { state_.isConverting ? cancel() : convertAll(); });
+    // One button is Convert All and Cancel: a press made while it read Cancel never starts a run,
+    // even when the run ends before the button is let go.
+    connect(convertButton_, &QPushButton::pressed, this, [this] { pressedAsCancel_ = state_.isConverting; });
+    connect(convertButton_, &QPushButton::clicked, this, [this] {
+        if (state_.isConverting) {
+            cancel();
+        } else if (!std::exchange(pressedAsCancel_, false)) {
+            convertAll();
+        }
+    });
     connect(list_, &QTreeWidget::itemSelectionChanged, this, &BatchView::render);
     connect(list_, &QTreeWidget::itemDoubleClicked, this,
         [this](QTreeWidgetItem* item) { revealOutput(list_->indexOfTopLevelItem(item)); });
@@ -183,6 +195,7 @@ BatchView::BatchView(QWidget* parent)
     connect(destinationSection_, &DestinationSection::settingsEdited, this, editSettings);
     connect(qualitySection_, &QualitySection::settingsEdited, this, editSettings);
 
+    guardWheel(this, nullptr);
     render();
     alignLabelColumns({static_cast<QFormLayout*>(destinationSection_->layout()), saveForm});
 }
@@ -250,6 +263,13 @@ void BatchView::clear()
 void BatchView::setSaveFolder(const QUrl& folder)
 {
     state_.saveFolder = folder;
+    render();
+}
+
+void BatchView::setSettings(const ConversionSettings& settings)
+{
+    if (state_.isConverting) return;
+    state_.settings = settings;
     render();
 }
 
@@ -387,7 +407,9 @@ void BatchView::render()
     gaplessToggle_->setEnabled(!converting);
     list_->setDragEnabled(!converting);
     destinationSection_->render(state_.settings);
-    qualitySection_->render(state_.settings);
+    destinationSection_->setEnabled(!converting);
+    qualitySection_->render(state_.settings, !converting);
+    qualitySection_->setEnabled(!converting);
     saveFolderLabel_->setText(state_.saveFolder ? QDir::toNativeSeparators(state_.saveFolder->toLocalFile())
                                                 : QStringLiteral("The folder of the first file added"));
     setSecondaryStyle(saveFolderLabel_, !state_.saveFolder || state_.saveNextToSource);
@@ -452,6 +474,20 @@ bool BatchView::eventFilter(QObject* watched, QEvent* event)
     drop->setDropAction(Qt::IgnoreAction); // the list keeps its items; render() redraws them from the state
     drop->accept();
     return true;
+}
+
+void BatchView::keyPressEvent(QKeyEvent* event)
+{
+    const bool removes = event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace;
+    if (removes && !state_.isConverting && !list_->selectedItems().isEmpty()) {
+        removeSelected();
+    } else if (event->key() == Qt::Key_Escape && state_.isConverting) {
+        cancel();
+    } else {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
 }
 
 void BatchView::dragEnterEvent(QDragEnterEvent* event)

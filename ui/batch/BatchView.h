@@ -47,6 +47,7 @@ public:
     void removeSelected();
     void clear();
     void setSaveFolder(const QUrl& folder);
+    void setSettings(const ConversionSettings& settings); // steps 2 and 3, not during a run
     void setSaveNextToSource(bool nextToSource);
     void setGapless(bool gapless);
     void moveSelected(int offset); // the selected row, up (-1) or down (+1)
@@ -75,6 +76,7 @@ signals:
 protected:
     // A row dragged within the list is dropped at its new place in the state.
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override; // Delete and Backspace remove, Escape cancels
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -90,6 +92,7 @@ private:
     ExistingOutputsQuestion question_ = askAboutExistingOutputs;
     int maxJobs_;
     BatchQueue run_; // stopped with the window
+    bool pressedAsCancel_ = false;
 
     QTreeWidget* list_;
     QLabel* emptyHint_;

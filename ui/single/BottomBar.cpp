@@ -87,11 +87,18 @@ BottomBar::BottomBar(QWidget* parent) : QWidget(parent)
     convertButton_->setDefault(true);
     convertButton_->setAutoDefault(true);
 
+    showInFolderButton_ = new QPushButton(QStringLiteral("Show in Folder"), this);
+    showInFolderButton_->setObjectName(QStringLiteral("showInFolderButton"));
+    showInFolderButton_->setAutoDefault(true); // Return presses it while it has focus
+    showInFolderButton_->hide();
+
     layout->addWidget(statusArea_, 1, Qt::AlignVCenter);
+    layout->addWidget(showInFolderButton_, 0, Qt::AlignVCenter);
     layout->addWidget(convertButton_, 0, Qt::AlignVCenter);
 
     connect(convertButton_, &QPushButton::clicked, this, &BottomBar::convertRequested);
     connect(cancelButton_, &QPushButton::clicked, this, &BottomBar::cancelRequested);
+    connect(showInFolderButton_, &QPushButton::clicked, this, &BottomBar::showInFolderRequested);
 }
 
 void BottomBar::render(const ContentState& state)
@@ -110,6 +117,7 @@ void BottomBar::render(const ContentState& state)
     errorLine_->setVisible(status_ == Status::error);
     resultPage_->setVisible(status_ == Status::message);
     warningLine_->setVisible(state.conversionWarning.has_value());
+    showInFolderButton_->setVisible(status_ == Status::message && state.lastRunSaved && state.lastSavedURL);
     convertButton_->setEnabled(state.canConvert());
 }
 

@@ -32,6 +32,7 @@ public:
     QProgressBar* progressBar() const { return progressBar_; }
     QLabel* percentageLabel() const { return percentageLabel_; }
     QPushButton* cancelButton() const { return cancelButton_; }
+    QPushButton* showInFolderButton() const { return showInFolderButton_; }
     MessageLabel* errorLine() const { return errorLine_; }
     MessageLabel* messageLine() const { return messageLine_; }
     MessageLabel* warningLine() const { return warningLine_; }
@@ -39,6 +40,7 @@ public:
 signals:
     void convertRequested();
     void cancelRequested();
+    void showInFolderRequested();
 
 private:
     Status status_ = Status::empty;
@@ -51,6 +53,7 @@ private:
     QWidget* resultPage_;
     MessageLabel* messageLine_;
     MessageLabel* warningLine_;
+    QPushButton* showInFolderButton_;
     QPushButton* convertButton_;
 };
 

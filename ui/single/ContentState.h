@@ -9,6 +9,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 
@@ -21,6 +22,11 @@ struct ContentState {
     std::optional<QString> sourceFormat; // e.g. "24-bit integer"
     std::optional<QString> sourceMetadata; // what is carried across, e.g. "Broadcast WAV, iXML" or "None"
     QString sourceNote; // what is wrong with the file's length; empty for a sound file
+    std::optional<QString> sourceChannels; // the count and the layout's name: "6 · 5.1"
+    std::optional<double> sourceSeconds; // duration
+    std::optional<qint64> sourceBytes; // the file's size
+    std::int64_t sourceFrames = 0;
+    int sourceChannelCount = 0;
     std::optional<QString> errorMessage;
     ConversionSettings settings; // what steps 2 and 3 edit
     bool isConverting = false;
@@ -28,6 +34,8 @@ struct ContentState {
     std::optional<QString> conversionMessage;
     std::optional<QString> conversionWarning; // what clipped or was damaged, under the success line
     std::optional<QUrl> lastSavedURL; // destination of the last successful conversion
+    std::optional<QUrl> lastSavedSourceURL; // and its source
+    bool lastRunSaved = false; // the success line is about a saved file, which can be shown in its folder
     bool isDropTargeted = false;
     // Step 3's plot: the newest measurement that came back (shared, as it is large and never
     // changes), whether it failed, and which of its two views is shown.
@@ -44,6 +52,10 @@ struct ContentState {
     RunLine runLine() const;
     friend bool operator==(const ContentState&, const ContentState&) = default;
 };
+
+// About how large the output of the loaded source will be with the settings: its samples at the
+// new rate and width, and a header; nothing without a source.
+std::optional<qint64> estimatedOutputBytes(const ContentState& state);
 
 // "Saved NAME (VERSION)" into conversionMessage, with the bound libsoxr's version text, and what
 // clipped, was not a number or was missing into conversionWarning; then the run is over.

@@ -9,11 +9,15 @@
 #include "QualitySection.h"
 #include "SourceFile.h"
 #include "SourceSection.h"
+#include "WheelGuard.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QFrame>
 #include <QKeyEvent>
@@ -29,10 +33,13 @@
 namespace fennick {
 
 ContentView::ContentView(QWidget* parent)
-    : QWidget(parent), openFileChooser_(chooseFileToOpen), saveFileChooser_(chooseFileToSave)
+    : QWidget(parent), openFileChooser_([](QWidget* dialogParent) { return chooseFileToOpen(dialogParent); }),
+      saveFileChooser_(chooseFileToSave)
 {
     setObjectName(QStringLiteral("contentView"));
-    setMinimumSize(520, 680);
+    // Small enough for a 1024×600 screen at scale 1 and 1600×1000 at scale 2: the steps scroll,
+    // the bottom bar stays.
+    setMinimumSize(480, 360);
     setAcceptDrops(true);
 
     auto* form = new QWidget;
@@ -45,15 +52,15 @@ ContentView::ContentView(QWidget* parent)
     qualitySection_ = new QualitySection(form);
     formLayout->addWidget(sourceSection_);
     formLayout->addWidget(destinationSection_);
-    formLayout->addWidget(qualitySection_);
-    formLayout->addStretch(1);
+    formLayout->addWidget(qualitySection_, 1); // its plot takes the height to spare
 
     scrollArea_ = new QScrollArea(this);
     scrollArea_->setObjectName(QStringLiteral("scrollArea"));
     scrollArea_->setWidget(form);
     scrollArea_->setWidgetResizable(true);
     scrollArea_->setFrameShape(QFrame::NoFrame);
-    scrollArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Only when large fonts make the form wider than the window: never cut off without a way to it.
+    scrollArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     // Not a stop of its own in the Tab chain: focus goes straight to the controls, and the
     // area scrolls to whichever has it.
     scrollArea_->setFocusPolicy(Qt::NoFocus);
@@ -99,13 +106,18 @@ ContentView::ContentView(QWidget* parent)
     });
     connect(bottomBar_, &BottomBar::convertRequested, this, &ContentView::startConversion);
     connect(bottomBar_, &BottomBar::cancelRequested, this, &ContentView::cancelConversion);
+    folderRevealer_ = [](const QUrl& folder) { QDesktopServices::openUrl(folder); };
+    connect(bottomBar_, &BottomBar::showInFolderRequested, this, [this] {
+        if (state_.lastSavedURL && state_.lastSavedURL->isLocalFile())
+            folderRevealer_(QUrl::fromLocalFile(QFileInfo(state_.lastSavedURL->toLocalFile()).absolutePath()));
+    });
 
+    guardWheel(form, scrollArea_);
     setUpTabOrder();
     render();
     // After the first render, so that the bandwidth label has its text.
-    alignLabelColumns(
-        {static_cast<QFormLayout*>(sourceSection_->layout()), static_cast<QFormLayout*>(destinationSection_->layout()),
-            static_cast<QFormLayout*>(qualitySection_->layout())});
+    alignLabelColumns({static_cast<QFormLayout*>(sourceSection_->layout()),
+        static_cast<QFormLayout*>(destinationSection_->layout()), qualitySection_->form()});
 }
 
 // A closed window takes its run with it: it stops within one block and leaves nothing behind.
@@ -130,6 +142,7 @@ void ContentView::setUpTabOrder()
         qualitySection_->doublePrecisionToggle(),
         qualitySection_->filterPlot()->viewPicker(),
         bottomBar_->cancelButton(),
+        bottomBar_->showInFolderButton(),
         bottomBar_->convertButton(),
     };
     for (qsizetype i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
@@ -139,14 +152,26 @@ void ContentView::setOpenFileChooser(OpenFileChooser chooser) { openFileChooser_
 
 void ContentView::setSaveFileChooser(SaveFileChooser chooser) { saveFileChooser_ = std::move(chooser); }
 
+void ContentView::setSettings(const ConversionSettings& settings)
+{
+    if (state_.isConverting) return;
+    state_.settings = settings;
+    render();
+}
+
 void ContentView::loadSourceFile(const QUrl& url)
 {
     fennick::loadSourceFile(state_, url);
     render();
+    // The next thing to do is to convert it: Return does, unless the user has moved on elsewhere.
+    QWidget* focused = focusWidget();
+    if (state_.hasSource() && (focused == nullptr || focused == sourceSection_->chooseButton()))
+        bottomBar_->convertButton()->setFocus();
 }
 
 void ContentView::chooseSourceFile()
 {
+    if (state_.isConverting) return;
     const OpenResult result = openFileChooser_(this);
     if (const auto* url = std::get_if<QUrl>(&result)) {
         loadSourceFile(*url);
@@ -158,7 +183,8 @@ void ContentView::chooseSourceFile()
 
 bool ContentView::handleDrop(const QList<QUrl>& urls)
 {
-    const std::optional<QUrl> url = firstWavUrl(urls);
+    if (state_.isConverting) return false;
+    const std::optional<QUrl> url = firstAudioUrl(urls);
     if (!url) return false;
     loadSourceFile(*url);
     return true;
@@ -239,9 +265,14 @@ void ContentView::render()
     requestFilterMeasurement();
     const bool hasSource = state_.hasSource();
     sourceSection_->render(state_);
+    // What is shown is what the run writes: nothing that would change it is editable meanwhile.
     destinationSection_->render(state_.settings);
-    destinationSection_->setEnabled(hasSource);
-    qualitySection_->render(state_.settings);
+    const std::optional<qint64> estimate = estimatedOutputBytes(state_);
+    destinationSection_->setEstimatedSize(estimate
+            ? QStringLiteral("About ") + QLocale().formattedDataSize(*estimate, 1, QLocale::DataSizeSIFormat)
+            : QString());
+    destinationSection_->setEnabled(hasSource && !state_.isConverting);
+    qualitySection_->render(state_.settings, !state_.isConverting);
     qualitySection_->filterPlot()->render(state_.filterResponse, state_.filterError, state_.showsImpulseResponse);
     qualitySection_->setEnabled(hasSource);
     bottomBar_->render(state_);
@@ -252,7 +283,7 @@ void ContentView::render()
 
 void ContentView::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!event->mimeData()->hasUrls()) {
+    if (!event->mimeData()->hasUrls() || state_.isConverting) {
         event->ignore();
         return;
     }
@@ -262,7 +293,7 @@ void ContentView::dragEnterEvent(QDragEnterEvent* event)
 
 void ContentView::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (event->mimeData()->hasUrls()) {
+    if (event->mimeData()->hasUrls() && !state_.isConverting) {
         event->acceptProposedAction();
     } else {
         event->ignore();
@@ -287,11 +318,12 @@ void ContentView::dropEvent(QDropEvent* event)
 
 void ContentView::keyPressEvent(QKeyEvent* event)
 {
-    // Return and Enter are the window's default action, whichever control has focus; a
-    // disabled Convert button ignores them like its click.
+    // Return and Enter are the window's default action, unless another push button has focus
+    // (that one takes them itself); a disabled Convert button ignores them like its click.
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
         QPushButton* convert = bottomBar_->convertButton();
-        if (convert->isEnabled()) {
+        const auto* focused = qobject_cast<QPushButton*>(QApplication::focusWidget());
+        if (convert->isEnabled() && (focused == nullptr || focused == convert)) {
             convert->click();
             event->accept();
             return;

@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stop_token>
 
@@ -34,11 +35,15 @@ public:
     // Reads the file's header and shows it as the source, or the reason it cannot be read.
     void loadSourceFile(const QUrl& url);
     bool isConverting() const { return state_.isConverting; }
+    // Steps 2 and 3 as given, as if chosen there (not during a run).
+    void setSettings(const ConversionSettings& settings);
     const ContentState& state() const { return state_; }
 
     // The dialogs behind "Choose…" and "Convert…"; chooseFileToOpen and chooseFileToSave unless replaced.
     void setOpenFileChooser(OpenFileChooser chooser);
     void setSaveFileChooser(SaveFileChooser chooser);
+    // What "Show in Folder" does with the saved file's folder; the desktop's file manager unless replaced.
+    void setFolderRevealer(std::function<void(const QUrl& folder)> revealer) { folderRevealer_ = std::move(revealer); }
 
     // What the user can do, as the controls do it.
     void chooseSourceFile();
@@ -76,6 +81,7 @@ private:
     std::uint64_t runNumber_ = 0; // reports of an earlier run are dropped
     OpenFileChooser openFileChooser_;
     SaveFileChooser saveFileChooser_;
+    std::function<void(const QUrl& folder)> folderRevealer_;
 
     QScrollArea* scrollArea_;
     SourceSection* sourceSection_;

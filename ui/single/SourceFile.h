@@ -19,7 +19,8 @@ namespace fennick {
 // Never throws; the file is closed again before it returns.
 void loadSourceFile(ContentState& state, const QUrl& url);
 
-// The first URL whose last extension, lower-cased, is exactly "wav"; nothing when none is.
-std::optional<QUrl> firstWavUrl(const QList<QUrl>& urls);
+// The first URL whose last extension, lower-cased, is exactly one of readableFileTypes() ("wav",
+// "flac", "aiff"…); nothing when none is.
+std::optional<QUrl> firstAudioUrl(const QList<QUrl>& urls);
 
 } // namespace fennick

@@ -3,6 +3,8 @@
 #include "LocaleFormat.h"
 #include "TextStyles.h"
 
+#include <QDir>
+#include <QEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -24,9 +26,9 @@ SourceSection::SourceSection(QWidget* parent) : SectionBox(QStringLiteral("Step 
     fileNameLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     fileNameLabel_->setTextFormat(Qt::PlainText);
     fileNameLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    chooseButton_ = new QPushButton(QStringLiteral("Choose…"), fileRow);
+    chooseButton_ = new QPushButton(QStringLiteral("&Choose…"), fileRow);
     chooseButton_->setObjectName(QStringLiteral("chooseButton"));
-    chooseButton_->setAutoDefault(false);
+    chooseButton_->setAutoDefault(true); // Return presses it while it has focus
     fileLayout->addStretch(0);
     fileLayout->addWidget(fileNameLabel_, 1);
     fileLayout->addWidget(chooseButton_);
@@ -48,6 +50,17 @@ SourceSection::SourceSection(QWidget* parent) : SectionBox(QStringLiteral("Step 
     addLabelledRow(form_, QStringLiteral("Format"), formatValue_, formatValue_);
     formatRow_ = form_->rowCount() - 1;
 
+    // What an engineer checks before converting: 5.1 is not stereo, and how long and large it is.
+    QLabel** details[] = {&channelsValue_, &durationValue_, &sizeValue_};
+    const char* detailNames[] = {"Channels", "Duration", "Size"};
+    for (int i = 0; i < 3; ++i) {
+        *details[i] = new QLabel(this);
+        (*details[i])->setObjectName(QString::fromLatin1(detailNames[i]).toLower() + QStringLiteral("Value"));
+        (*details[i])->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        addLabelledRow(form_, QString::fromLatin1(detailNames[i]), *details[i], *details[i]);
+        detailRows_[i] = form_->rowCount() - 1;
+    }
+
     noteLabel_ = makeHelpText(QString(), this);
     noteLabel_->setObjectName(QStringLiteral("sourceNote"));
     noteLabel_->setTextFormat(Qt::PlainText);
@@ -61,20 +74,35 @@ SourceSection::SourceSection(QWidget* parent) : SectionBox(QStringLiteral("Step 
     addLabelledRow(form_, QStringLiteral("Metadata"), metadataValue_, metadataValue_);
     metadataRow_ = form_->rowCount() - 1;
 
-    auto* footer = makeHelpText(QStringLiteral("You can also drop a WAV file anywhere in this window."), this);
+    auto* footer = makeHelpText(QStringLiteral("You can also drop an audio file anywhere in this window."), this);
     footer->setObjectName(QStringLiteral("sourceFooter"));
     form_->addRow(footer);
 
     connect(chooseButton_, &QPushButton::clicked, this, &SourceSection::chooseRequested);
+    fileNameLabel_->installEventFilter(this);
+}
+
+bool SourceSection::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == fileNameLabel_ && event->type() == QEvent::Resize) elideFileName();
+    return SectionBox::eventFilter(watched, event);
+}
+
+void SourceSection::elideFileName()
+{
+    fileNameLabel_->setText(
+        fileNameLabel_->fontMetrics().elidedText(fileName_, Qt::ElideMiddle, fileNameLabel_->contentsRect().width()));
 }
 
 void SourceSection::render(const ContentState& state)
 {
-    const QString name = state.fileName.value_or(QStringLiteral("No file selected"));
-    fileNameLabel_->setText(name);
-    fileNameLabel_->setToolTip(state.fileName.value_or(QString()));
-    fileNameLabel_->setAccessibleName(name);
+    fileName_ = state.fileName.value_or(QStringLiteral("No file selected"));
+    elideFileName();
+    fileNameLabel_->setToolTip(state.sourceURL ? QDir::toNativeSeparators(state.sourceURL->toLocalFile())
+                                               : state.fileName.value_or(QString()));
+    fileNameLabel_->setAccessibleName(fileName_);
     setSecondaryStyle(fileNameLabel_, !state.hasSource());
+    chooseButton_->setEnabled(!state.isConverting); // the run's source stays the one shown
 
     form_->setRowVisible(sampleRateRow_, state.sampleRate.has_value());
     if (state.sampleRate) sampleRateValue_->setText(sampleRateText(*state.sampleRate));
@@ -82,6 +110,16 @@ void SourceSection::render(const ContentState& state)
     if (state.sourceFormat) formatValue_->setText(*state.sourceFormat);
     form_->setRowVisible(noteRow_, state.sourceFormat.has_value() && !state.sourceNote.isEmpty());
     noteLabel_->setText(state.sourceNote);
+    const QLocale locale;
+    const std::optional<QString> details[] = {state.sourceChannels,
+        state.sourceSeconds ? std::optional(QString::fromStdString(clockText(*state.sourceSeconds))) : std::nullopt,
+        state.sourceBytes ? std::optional(locale.formattedDataSize(*state.sourceBytes, 1, QLocale::DataSizeSIFormat))
+                          : std::nullopt};
+    QLabel* values[] = {channelsValue_, durationValue_, sizeValue_};
+    for (int i = 0; i < 3; ++i) {
+        form_->setRowVisible(detailRows_[i], details[i].has_value());
+        values[i]->setText(details[i].value_or(QString()));
+    }
     form_->setRowVisible(metadataRow_, state.sourceMetadata.has_value());
     if (state.sourceMetadata) metadataValue_->setText(*state.sourceMetadata);
 }

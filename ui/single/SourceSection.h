@@ -1,6 +1,7 @@
 #pragma once
 
-// Step 1: the chosen file, its sample rate and format, and the "Choose…" button.
+// Step 1: the chosen file, its sample rate, format, channels, duration and size, and the
+// "Choose…" button.
 
 #include "ContentState.h"
 #include "FormParts.h"
@@ -23,13 +24,22 @@ public:
 signals:
     void chooseRequested();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void elideFileName(); // in the middle, so that both the start and the extension show
+    QString fileName_; // whole, as last rendered
     QFormLayout* form_;
     QLabel* fileNameLabel_;
     QPushButton* chooseButton_;
     QLabel* sampleRateValue_;
     QLabel* formatValue_;
     QLabel* metadataValue_;
+    QLabel* channelsValue_;
+    QLabel* durationValue_;
+    QLabel* sizeValue_;
+    int detailRows_[3] = {-1, -1, -1}; // channels, duration, size
     QLabel* noteLabel_; // under the format: what is wrong with the file's length
     int sampleRateRow_ = -1;
     int formatRow_ = -1;

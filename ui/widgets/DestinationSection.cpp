@@ -1,5 +1,7 @@
 #include "DestinationSection.h"
 
+#include "LocaleFormat.h"
+
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGraphicsOpacityEffect>
@@ -53,16 +55,24 @@ DestinationSection::DestinationSection(QWidget* parent)
 
     sampleRatePicker_ = new QComboBox(this);
     sampleRatePicker_->setObjectName(QStringLiteral("sampleRatePicker"));
-    for (auto rate : allCases<TargetSampleRate>()) sampleRatePicker_->addItem(pickerLabel(rate));
-    addLabelledRow(form, QStringLiteral("Sample rate"), sampleRatePicker_, sampleRatePicker_);
+    // The six common rates, then the rate chosen through "Other…" when it is none of them, then "Other…".
+    for (auto rate : allCases<TargetSampleRate>()) sampleRatePicker_->addItem(pickerLabel(rate), rawValue(rate));
+    sampleRatePicker_->addItem(QStringLiteral("Other\u2026"));
+    addLabelledRow(form, QStringLiteral("Sample &rate"), sampleRatePicker_, sampleRatePicker_);
 
     formatPicker_ = new QComboBox(this);
     formatPicker_->setObjectName(QStringLiteral("formatPicker"));
     for (auto format : allCases<OutputFormat>()) formatPicker_->addItem(pickerLabel(format));
-    addLabelledRow(form, QStringLiteral("Format"), formatPicker_, formatPicker_);
+    addLabelledRow(form, QStringLiteral("F&ormat"), formatPicker_, formatPicker_);
     // Pickers keep their natural width, as in step 3.
     for (QComboBox* picker : {sampleRatePicker_, formatPicker_})
         picker->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+
+    estimateValue_ = new QLabel(this);
+    estimateValue_->setObjectName(QStringLiteral("estimateValue"));
+    addLabelledRow(form, QStringLiteral("Estimated size"), estimateValue_, estimateValue_);
+    estimateRow_ = form->rowCount() - 1;
+    form->setRowVisible(estimateRow_, false);
 
     ditherPicker_ = new QComboBox(this);
     ditherPicker_->setObjectName(QStringLiteral("ditherPicker"));
@@ -85,9 +95,17 @@ DestinationSection::DestinationSection(QWidget* parent)
     form->addRow(QString(), ditherGroup_);
 
     connect(sampleRatePicker_, &QComboBox::activated, this, [this](int index) {
-        edit([index](ConversionSettings& s) {
-            s.targetRate = rawValue(allCases<TargetSampleRate>().at(static_cast<std::size_t>(index)));
-        });
+        std::optional<double> rate;
+        if (const QVariant data = sampleRatePicker_->itemData(index); data.isValid()) {
+            rate = data.toDouble();
+        } else {
+            rate = otherRateDialog_(this, settings_.targetRate);
+        }
+        if (!rate) {
+            render(settings_); // back to the rate that was chosen
+            return;
+        }
+        edit([rate](ConversionSettings& s) { s.targetRate = *rate; });
     });
     connect(formatPicker_, &QComboBox::activated, this, [this](int index) {
         edit([index](
@@ -119,9 +137,12 @@ void DestinationSection::render(const ConversionSettings& settings)
     const QSignalBlocker rateBlocker(sampleRatePicker_);
     const QSignalBlocker formatBlocker(formatPicker_);
     const QSignalBlocker ditherBlocker(ditherPicker_);
-    // The window only ever sets one of the picker's rates; any other shows none.
-    const std::optional<TargetSampleRate> rate = fromRawValue<TargetSampleRate>(settings.targetRate);
-    sampleRatePicker_->setCurrentIndex(rate ? static_cast<int>(ordinal(*rate)) : -1);
+    // A rate from "Other…" has a row of its own just above it, for as long as it is chosen.
+    const int common = static_cast<int>(allCases<TargetSampleRate>().size());
+    const bool isCommon = fromRawValue<TargetSampleRate>(settings.targetRate).has_value();
+    if (sampleRatePicker_->count() > common + 1) sampleRatePicker_->removeItem(common);
+    if (!isCommon) sampleRatePicker_->insertItem(common, sampleRateText(settings.targetRate), settings.targetRate);
+    sampleRatePicker_->setCurrentIndex(static_cast<int>(sampleRatePicker_->findData(settings.targetRate)));
     formatPicker_->setCurrentIndex(static_cast<int>(ordinal(settings.format)));
 
     // Float output is never dithered: there the picker shows None without forgetting the choice.
@@ -131,6 +152,12 @@ void DestinationSection::render(const ConversionSettings& settings)
     ditherHelp_->setText(ditherHelpText(dither));
     ditherPicker_->setEnabled(ditherApplies);
     ditherOpacity_->setOpacity(ditherApplies ? 1.0 : kInapplicableOpacity);
+}
+
+void DestinationSection::setEstimatedSize(const QString& text)
+{
+    estimateValue_->setText(text);
+    static_cast<QFormLayout*>(layout())->setRowVisible(estimateRow_, !text.isEmpty());
 }
 
 } // namespace fennick

@@ -5,12 +5,14 @@
 
 #include "FennickEngine.h"
 #include "FormParts.h"
+#include "OtherRateDialog.h"
 
 #include <functional>
 
 class QComboBox;
 class QLabel;
 class QGraphicsOpacityEffect;
+class QLabel;
 
 namespace fennick {
 
@@ -23,6 +25,10 @@ public:
     explicit DestinationSection(QWidget* parent = nullptr);
 
     void render(const ConversionSettings& settings);
+    // "About 12.3 MB", under the format; hidden when empty.
+    void setEstimatedSize(const QString& text);
+    // The dialog behind "Other…"; askForOtherRate unless replaced.
+    void setOtherRateDialog(OtherRateDialog dialog) { otherRateDialog_ = std::move(dialog); }
 
     QComboBox* sampleRatePicker() const { return sampleRatePicker_; }
     QComboBox* formatPicker() const { return formatPicker_; }
@@ -43,6 +49,9 @@ private:
     QComboBox* ditherPicker_;
     QLabel* ditherHelp_;
     QWidget* ditherGroup_;
+    QLabel* estimateValue_;
+    int estimateRow_ = -1;
+    OtherRateDialog otherRateDialog_ = askForOtherRate;
     QGraphicsOpacityEffect* ditherOpacity_;
 };
 

@@ -1,5 +1,7 @@
 #include "FileChoosers.h"
 
+#include "FennickEngine.h"
+
 #include <QFileDialog>
 #include <QFileInfo>
 
@@ -15,13 +17,27 @@ QFileDialog::Options dialogOptions()
 
 } // namespace
 
-OpenResult chooseFileToOpen(QWidget* parent)
+QStringList audioNameFilters()
+{
+    QStringList filters;
+    for (const OpenDialogFilter& filter : openDialogFilters()) {
+        QStringList patterns;
+        // Both cases, as names from other systems come in capitals and the dialog's match is exact.
+        for (const std::string& pattern : filter.patterns)
+            patterns << QString::fromStdString(pattern) << QString::fromStdString(pattern).toUpper();
+        filters << QStringLiteral("%1 (%2)").arg(QString::fromStdString(filter.name), patterns.join(QLatin1Char(' ')));
+    }
+    return filters;
+}
+
+OpenResult chooseFileToOpen(QWidget* parent, const QString& folder)
 {
     QFileDialog dialog(parent);
     dialog.setOptions(dialogOptions());
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(kWavNameFilter);
+    dialog.setNameFilters(audioNameFilters());
+    if (!folder.isEmpty()) dialog.setDirectory(folder);
     if (dialog.exec() != QDialog::Accepted) return OpenCancelled{};
     const QList<QUrl> urls = dialog.selectedUrls();
     if (urls.isEmpty()) return OpenCancelled{};

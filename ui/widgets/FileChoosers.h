@@ -7,6 +7,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <functional>
@@ -34,8 +35,11 @@ using FilesChooser = std::function<QList<QUrl>(QWidget* parent)>;
 // The folder chosen, or nothing when the dialog was cancelled.
 using FolderChooser = std::function<std::optional<QUrl>(QWidget* parent, const QString& title, const QUrl& start)>;
 
-// One existing WAV file.
-OpenResult chooseFileToOpen(QWidget* parent);
+// The open dialog's types: "All audio files (…)" first, then each type the engine reads.
+QStringList audioNameFilters();
+
+// One existing audio file of a type the engine reads, starting in `folder` when given.
+OpenResult chooseFileToOpen(QWidget* parent, const QString& folder = {});
 
 // Pre-filled with `suggestedName`, in its folder when it is a path; the dialog asks before an
 // existing file is replaced.

@@ -39,7 +39,7 @@ QString minusText(double value, int decimals, const QLocale& locale)
 FilterChart::FilterChart(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("filterChart"));
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     setFont(captionFont(font()));
 }
 
@@ -117,12 +117,23 @@ void FilterChart::paintEvent(QPaintEvent*)
             painter.drawLine(QPointF(area.left(), yAt(db)), QPointF(area.right(), yAt(db)));
             if (db % 90 == 0) drawYLabel(yAt(db), minusText(db, 0, locale));
         }
+        drawYLabel(yAt(kBottomDb / 4.0), QStringLiteral("dB")); // the unit, between the first two levels
         drawXAxis(0, topHz / 1000, [&](double khz) { return xAt(khz * 1000); });
         if (r == nullptr) return;
         painter.setClipRect(area.adjusted(-1, -1, 1, 1));
-        // The passband edge dotted, the output's Nyquist frequency dashed and named.
-        painter.setPen(QPen(dim, 0, Qt::DotLine));
-        painter.drawLine(QPointF(xAt(r->passbandEndHz), area.top()), QPointF(xAt(r->passbandEndHz), area.bottom()));
+        // Where the response is 3 dB down dotted and named at its foot, the output's Nyquist
+        // frequency dashed and named.
+        if (std::isfinite(r->minus3DbHz)) {
+            const double edge = xAt(r->minus3DbHz);
+            painter.setPen(QPen(dim, 0, Qt::DotLine));
+            painter.drawLine(QPointF(edge, area.top()), QPointF(edge, area.bottom()));
+            const QString edgeName = QStringLiteral("\u22123 dB");
+            const double edgeWidth = metrics.horizontalAdvance(edgeName) + 4;
+            painter.setPen(dim);
+            painter.drawText(
+                QRectF(edge - edgeWidth - 2, area.bottom() - metrics.height() - 2, edgeWidth, metrics.height()),
+                Qt::AlignRight | Qt::AlignVCenter, edgeName);
+        }
         const double nyquist = xAt(r->targetRate / 2);
         painter.setPen(QPen(text, 0, Qt::DashLine));
         painter.drawLine(QPointF(nyquist, area.top()), QPointF(nyquist, area.bottom()));

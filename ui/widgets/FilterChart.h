@@ -21,8 +21,9 @@ public:
     const FilterResponse* response() const { return response_.get(); }
     bool showsImpulse() const { return showsImpulse_; }
 
-    QSize sizeHint() const override { return {420, 78}; }
-    QSize minimumSizeHint() const override { return {240, 78}; }
+    // Readable at its minimum; it takes the height a large window has to spare.
+    QSize sizeHint() const override { return {420, 150}; }
+    QSize minimumSizeHint() const override { return {240, 110}; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -16,6 +16,7 @@ FilterPlot::FilterPlot(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("filterPlot"));
     chart_ = new FilterChart(this);
+    chart_->setAccessibleName(QStringLiteral("Filter response"));
     viewPicker_ = new QTabBar(this);
     viewPicker_->setObjectName(QStringLiteral("filterViewPicker"));
     viewPicker_->addTab(QStringLiteral("Magnitude"));
@@ -54,10 +55,14 @@ void FilterPlot::render(
     if (error) {
         caption_->setText(QStringLiteral("The filter cannot be measured: ") + *error);
     } else if (response) {
-        caption_->setText(filterCaption(*response));
+        caption_->setText(filterCaption(*response, showsImpulse));
     } else {
         caption_->setText(QStringLiteral("Measuring the filter\u2026"));
     }
+    // A screen reader has the figures the chart is drawn from.
+    chart_->setAccessibleDescription(
+        (showsImpulse ? QStringLiteral("Impulse response. ") : QStringLiteral("Magnitude response. "))
+        + caption_->text());
 }
 
 } // namespace fennick

@@ -47,10 +47,9 @@ QLabel* makeHelpText(const QString& text, QWidget* parent)
     return label;
 }
 
-QWidget* makeControlGroup(QWidget* control, QLabel* help, QWidget* parent)
+QLayout* makeControlColumn(QWidget* control, QLabel* help)
 {
-    auto* group = new QWidget(parent);
-    auto* layout = new QVBoxLayout(group);
+    auto* layout = new QVBoxLayout;
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
     layout->addWidget(control, 0, Qt::AlignLeft);
@@ -58,15 +57,40 @@ QWidget* makeControlGroup(QWidget* control, QLabel* help, QWidget* parent)
     // Any height the form gives beyond what the wrapped text needs goes below the pair, so
     // the help text stays right under its control.
     layout->addStretch(1);
+    control->setAccessibleDescription(help->text());
+    return layout;
+}
+
+QWidget* makeControlGroup(QWidget* control, QLabel* help, QWidget* parent)
+{
+    auto* group = new QWidget(parent);
+    group->setLayout(makeControlColumn(control, help));
     setSecondaryStyle(help); // again, now that it inherits from the group
     return group;
 }
 
-QLabel* addLabelledRow(QFormLayout* form, const QString& text, QWidget* field, QWidget* control)
+namespace {
+
+QLabel* makeBuddyLabel(const QString& text, QWidget* control)
 {
     auto* label = new QLabel(text);
     label->setBuddy(control);
-    control->setAccessibleName(text);
+    control->setAccessibleName(QString(text).remove(QLatin1Char('&'))); // the name without its mnemonic
+    return label;
+}
+
+} // namespace
+
+QLabel* addLabelledRow(QFormLayout* form, const QString& text, QWidget* field, QWidget* control)
+{
+    QLabel* label = makeBuddyLabel(text, control);
+    form->addRow(label, field);
+    return label;
+}
+
+QLabel* addLabelledRow(QFormLayout* form, const QString& text, QLayout* field, QWidget* control)
+{
+    QLabel* label = makeBuddyLabel(text, control);
     form->addRow(label, field);
     return label;
 }

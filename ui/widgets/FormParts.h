@@ -9,6 +9,7 @@
 #include <QLabel>
 
 class QFormLayout;
+class QLayout;
 
 namespace fennick {
 
@@ -34,10 +35,14 @@ QLabel* makeHelpText(const QString& text, QWidget* parent = nullptr);
 
 // A control with its help text under it, left-aligned, 2 px apart.
 QWidget* makeControlGroup(QWidget* control, QLabel* help, QWidget* parent = nullptr);
+// The same as a layout, for a labelled row: the control stays a sibling of its label, which is
+// how assistive technology on Linux finds a picker's name (QComboBox reports none of its own).
+QLayout* makeControlColumn(QWidget* control, QLabel* help);
 
 // A form row whose label is the buddy of `control`, so that assistive technology announces it
 // and its mnemonic focuses it.
 QLabel* addLabelledRow(QFormLayout* form, const QString& text, QWidget* field, QWidget* control);
+QLabel* addLabelledRow(QFormLayout* form, const QString& text, QLayout* field, QWidget* control);
 
 // Gives the label column of every form the width of the widest label, so that the controls of
 // all sections line up.

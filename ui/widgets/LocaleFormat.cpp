@@ -17,9 +17,15 @@ QString bandwidthText(double percent, const QLocale& locale)
     return QStringLiteral("Bandwidth: ") + locale.toString(percent, 'f', 1) + QStringLiteral("%");
 }
 
-QString filterCaption(const FilterResponse& response, const QLocale& locale)
+QString filterCaption(const FilterResponse& response, bool impulse, const QLocale& locale)
 {
     if (!std::isfinite(response.minus3DbHz)) return QStringLiteral("Equal rates: the samples pass through unfiltered.");
+    if (impulse) {
+        const auto ms
+            = [&locale](double seconds) { return locale.toString(seconds * 1000.0, 'f', 1) + QStringLiteral(" ms"); };
+        return QStringLiteral("Rings ") + ms(response.preRingSeconds) + QStringLiteral(" before the peak, ")
+            + ms(response.postRingSeconds) + QStringLiteral(" after");
+    }
     // A typographic minus, as the figures are read, not typed.
     const auto decibels = [&locale](double level) {
         return (level < 0 ? QStringLiteral("\u2212") : QString()) + locale.toString(std::abs(level), 'f', 0)
@@ -28,8 +34,7 @@ QString filterCaption(const FilterResponse& response, const QLocale& locale)
     QString text = QStringLiteral("\u22123 dB at ") + locale.toString(response.minus3DbHz / 1000.0, 'f', 1)
         + QStringLiteral(" kHz");
     if (std::isfinite(response.stopbandDb)) text += QStringLiteral(" \u00b7 stopband ") + decibels(response.stopbandDb);
-    return text + QStringLiteral(" \u00b7 latency ") + locale.toString(response.latencySeconds() * 1000.0, 'f', 1)
-        + QStringLiteral(" ms");
+    return text;
 }
 
 NumberText localeNumberText(const QLocale& locale)

@@ -16,9 +16,11 @@ QString sampleRateText(double hertz, const QLocale& locale = QLocale());
 // "Bandwidth: 91.3%", always exactly one fraction digit.
 QString bandwidthText(double percent, const QLocale& locale = QLocale());
 
-// The measured filter's figures in one line: "−3 dB at 20.1 kHz · stopband −170 dB · latency 1.2 ms";
-// between equal rates, that nothing filters the samples.
-QString filterCaption(const FilterResponse& response, const QLocale& locale = QLocale());
+// The measured filter's figures in one line: "−3 dB at 20.1 kHz · stopband −170 dB"; for its
+// impulse response, how long it rings either side of the peak: "Rings 1.2 ms before the peak,
+// 3.4 ms after" (the output is delay-compensated, so no latency is shown); between equal rates,
+// that nothing filters the samples.
+QString filterCaption(const FilterResponse& response, bool impulse = false, const QLocale& locale = QLocale());
 
 // The engine's NumberText in `locale`: "1,234", "0.31"; "1.234", "0,31" in German.
 NumberText localeNumberText(const QLocale& locale = QLocale());

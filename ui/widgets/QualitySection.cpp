@@ -1,5 +1,6 @@
 #include "QualitySection.h"
 
+#include "BandwidthSlider.h"
 #include "FilterPlot.h"
 #include "LocaleFormat.h"
 #include "TextStyles.h"
@@ -11,6 +12,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -70,62 +72,58 @@ template <typename E> E caseAt(int index) { return allCases<E>().at(static_cast<
 
 } // namespace
 
-double QualitySection::bandwidthPercent(int sliderValue)
-{
-    // Dividing the exact integer count of hundredths gives the double nearest to the decimal,
-    // so the ends are exactly 74.0 and 99.7.
-    return (7400 + std::clamp(sliderValue, 0, kBandwidthSteps)) / 100.0;
-}
+double QualitySection::bandwidthPercent(int sliderValue) { return BandwidthSlider::percent(sliderValue); }
 
-int QualitySection::sliderValue(double bandwidthPercent)
-{
-    return std::clamp(static_cast<int>(std::lround(bandwidthPercent * 100.0)) - 7400, 0, kBandwidthSteps);
-}
+int QualitySection::sliderValue(double bandwidthPercent) { return BandwidthSlider::value(bandwidthPercent); }
 
 QualitySection::QualitySection(QWidget* parent)
     : SectionBox(QStringLiteral("Step 3 — Resampling quality (libsoxr)"), parent)
 {
     setObjectName(QStringLiteral("qualitySection"));
 
-    resetButton_ = new QPushButton(QStringLiteral("Reset to defaults"));
+    resetButton_ = new QPushButton(QStringLiteral("R&eset to defaults"));
     resetButton_->setObjectName(QStringLiteral("resetButton"));
-    resetButton_->setAutoDefault(false);
+    resetButton_->setAutoDefault(true); // Return presses it while it has focus
     resetButton_->setFont(captionFont(resetButton_->font()));
     setHeaderAccessory(resetButton_);
 
-    auto* form = makeSectionForm(this);
+    // The settings' form, then the plot, which takes whatever height the window has to spare.
+    auto* column = new QVBoxLayout(this);
+    auto* form = makeSectionForm(nullptr);
+    column->addLayout(form);
+    form_ = form;
 
     qualityPicker_ = makePicker<Precision>(QStringLiteral("qualityPicker"), this);
-    addLabelledRow(form, QStringLiteral("Quality"),
-        makeControlGroup(qualityPicker_,
+    addLabelledRow(form, QStringLiteral("&Quality"),
+        makeControlColumn(qualityPicker_,
             makeHelpText(QStringLiteral("Precision of the conversion — higher settings push aliasing and imaging "
-                                        "artifacts further below the noise floor, at the cost of compute time.")),
-            this),
+                                        "artifacts further below the noise floor, at the cost of compute time."))),
         qualityPicker_);
 
+    quickNote_ = makeHelpText(QStringLiteral("Quick interpolates without a filter: phase, rolloff, bandwidth and "
+                                             "steepness do not apply."),
+        this);
+    quickNote_->setObjectName(QStringLiteral("quickNote"));
+    form->addRow(QString(), quickNote_);
+    quickNoteRow_ = form->rowCount() - 1;
+
     phasePicker_ = makePicker<Phase>(QStringLiteral("phasePicker"), this);
-    addLabelledRow(form, QStringLiteral("Phase response"),
-        makeControlGroup(phasePicker_,
+    addLabelledRow(form, QStringLiteral("&Phase response"),
+        makeControlColumn(phasePicker_,
             makeHelpText(QStringLiteral("How the filter distributes its time-domain ringing. Linear keeps timing "
                                         "perfectly intact but pre-rings before transients; minimum eliminates "
-                                        "pre-ringing at the cost of slight phase shift in the top octave.")),
-            this),
+                                        "pre-ringing at the cost of slight phase shift in the top octave."))),
         phasePicker_);
 
     rolloffPicker_ = makePicker<Rolloff>(QStringLiteral("rolloffPicker"), this);
-    addLabelledRow(form, QStringLiteral("Passband rolloff"),
-        makeControlGroup(rolloffPicker_,
+    addLabelledRow(form, QStringLiteral("Passband ro&lloff"),
+        makeControlColumn(rolloffPicker_,
             makeHelpText(QStringLiteral("How much high-frequency level loss is tolerated just below the cutoff. "
-                                        "Smaller rolloff preserves the top end flatter but needs a longer filter.")),
-            this),
+                                        "Smaller rolloff preserves the top end flatter but needs a longer filter."))),
         rolloffPicker_);
 
-    bandwidthSlider_ = new QSlider(Qt::Horizontal, this);
+    bandwidthSlider_ = new BandwidthSlider(this);
     bandwidthSlider_->setObjectName(QStringLiteral("bandwidthSlider"));
-    bandwidthSlider_->setRange(0, kBandwidthSteps);
-    bandwidthSlider_->setSingleStep(10);
-    bandwidthSlider_->setPageStep(100);
-    bandwidthSlider_->setTickPosition(QSlider::NoTicks);
     bandwidthSlider_->setAccessibleName(QStringLiteral("Bandwidth"));
     auto* bandwidthGroup = makeControlGroup(bandwidthSlider_,
         makeHelpText(QStringLiteral("How much of the output's frequency range is preserved before the filter begins "
@@ -139,7 +137,7 @@ QualitySection::QualitySection(QWidget* parent)
     bandwidthLabel_->setBuddy(bandwidthSlider_);
     form->addRow(bandwidthLabel_, bandwidthGroup);
 
-    steepFilterToggle_ = new QCheckBox(QStringLiteral("Steep filter"), this);
+    steepFilterToggle_ = new QCheckBox(QStringLiteral("S&teep filter"), this);
     steepFilterToggle_->setObjectName(QStringLiteral("steepFilterToggle"));
     form->addRow(QString(),
         makeControlGroup(steepFilterToggle_,
@@ -147,7 +145,7 @@ QualitySection::QualitySection(QWidget* parent)
                                         "more ringing near Nyquist.")),
             this));
 
-    doublePrecisionToggle_ = new QCheckBox(QStringLiteral("64-bit float internal processing"), this);
+    doublePrecisionToggle_ = new QCheckBox(QStringLiteral("&64-bit float internal processing"), this);
     doublePrecisionToggle_->setObjectName(QStringLiteral("doublePrecisionToggle"));
     form->addRow(QString(),
         makeControlGroup(doublePrecisionToggle_,
@@ -156,7 +154,7 @@ QualitySection::QualitySection(QWidget* parent)
             this));
 
     filterPlot_ = new FilterPlot(this);
-    form->addRow(filterPlot_);
+    column->addWidget(filterPlot_, 1);
 
     connect(filterPlot_, &FilterPlot::showsImpulseEdited, this, &QualitySection::showsImpulseEdited);
     connect(resetButton_, &QPushButton::clicked, this, [this] { edit([](ConversionOptions& o) { o = {}; }); });
@@ -181,7 +179,7 @@ void QualitySection::edit(const std::function<void(ConversionOptions&)>& change)
     emit settingsEdited(settings);
 }
 
-void QualitySection::render(const ConversionSettings& settings)
+void QualitySection::render(const ConversionSettings& settings, bool editable)
 {
     const ConversionOptions& options = settings.options;
     settings_ = settings;
@@ -202,14 +200,22 @@ void QualitySection::render(const ConversionSettings& settings)
     // for when it is turned off.
     const double shown = options.steepFilter ? steepBandwidthPercent(options.precision) : options.bandwidthPercent;
     if (bandwidthPercent(bandwidthSlider_->value()) != shown) bandwidthSlider_->setValue(sliderValue(shown));
-    bandwidthSlider_->setEnabled(!options.steepFilter);
-    bandwidthLabel_->setText(bandwidthText(shown));
+    // Quick is a cubic interpolator: the filter's settings change nothing, and look it.
+    const bool filtered = options.precision != Precision::quick;
+    form_->setRowVisible(quickNoteRow_, !filtered);
+    bandwidthSlider_->setEnabled(editable && filtered && !options.steepFilter);
+    bandwidthLabel_->setText(QLatin1Char('&') + bandwidthText(shown)); // its mnemonic focuses the slider
     steepFilterToggle_->setChecked(options.steepFilter);
 
     // Above 20 bits libsoxr computes in double precision anyway: show it on, keep the stored choice.
     const bool forced = requiresDoublePrecision(options.precision);
     doublePrecisionToggle_->setChecked(forced || options.doublePrecision);
-    doublePrecisionToggle_->setEnabled(!forced);
+    doublePrecisionToggle_->setEnabled(editable && !forced);
+    for (QWidget* control : {static_cast<QWidget*>(resetButton_), static_cast<QWidget*>(qualityPicker_)})
+        control->setEnabled(editable);
+    for (QWidget* control : {static_cast<QWidget*>(phasePicker_), static_cast<QWidget*>(rolloffPicker_),
+             static_cast<QWidget*>(steepFilterToggle_)})
+        control->setEnabled(editable && filtered);
 }
 
 } // namespace fennick

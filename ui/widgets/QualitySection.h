@@ -9,6 +9,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
 class QLabel;
 class QPushButton;
 class QSlider;
@@ -23,12 +24,13 @@ class QualitySection : public SectionBox {
     Q_OBJECT
 public:
     // The slider works in hundredths of a percent so that both ends are exact.
-    static constexpr int kBandwidthSteps = 2570; // 74.00 … 99.70
+    static constexpr int kBandwidthSteps = 2570; // 74.00 … 99.70, as BandwidthSlider
 
     explicit QualitySection(QWidget* parent = nullptr);
 
-    // The plot is drawn by its owner (filterPlot()), from the measurement it keeps.
-    void render(const ConversionSettings& settings);
+    // The plot is drawn by its owner (filterPlot()), from the measurement it keeps. While a run
+    // is under way nothing that would change it is `editable`; the plot's views stay live.
+    void render(const ConversionSettings& settings, bool editable = true);
 
     static double bandwidthPercent(int sliderValue);
     static int sliderValue(double bandwidthPercent);
@@ -41,6 +43,8 @@ public:
     QLabel* bandwidthLabel() const { return bandwidthLabel_; }
     QCheckBox* steepFilterToggle() const { return steepFilterToggle_; }
     QCheckBox* doublePrecisionToggle() const { return doublePrecisionToggle_; }
+    QLabel* quickNote() const { return quickNote_; }
+    QFormLayout* form() const { return form_; }
     FilterPlot* filterPlot() const { return filterPlot_; }
 
 signals:
@@ -60,6 +64,9 @@ private:
     QLabel* bandwidthLabel_;
     QCheckBox* steepFilterToggle_;
     QCheckBox* doublePrecisionToggle_;
+    QFormLayout* form_;
+    QLabel* quickNote_; // why the filter's settings are dimmed
+    int quickNoteRow_ = -1;
     FilterPlot* filterPlot_;
 };
 

@@ -2,6 +2,12 @@
 // pressed. What a run's end leaves behind is seen on screen in ConversionRunTest.
 
 #include "ContentState.h"
+#include "RememberedSettings.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSettings>
 
 #include <gtest/gtest.h>
 
@@ -30,6 +36,28 @@ TEST(ContentState, TheRunUnderWayThenAFailureThenTheLastOutcome)
         EXPECT_EQ(state.runLine(), line);
         EXPECT_EQ(state.canConvert(), canConvert);
     }
+}
+
+// Kept settings come back as they were; a value the window does not offer (edited by hand, or
+// from another version) falls back to its default alone.
+TEST(ContentState, RememberedSettingsComeBackAndOddValuesFallBackAlone)
+{
+    QSettings store(QDir::temp().filePath(QStringLiteral("fennick-%1.ini").arg(QCoreApplication::applicationPid())),
+        QSettings::IniFormat);
+    store.clear();
+    EXPECT_EQ(rememberedSettings(store), ConversionSettings{});
+    const ConversionSettings chosen{22050, OutputFormat::float32,
+        {ConversionOptions::Precision::bits16, ConversionOptions::Phase::minimum, true,
+            ConversionOptions::Rolloff::none, 80.5, true, false}};
+    rememberSettings(store, chosen);
+    EXPECT_EQ(rememberedSettings(store), chosen);
+    for (const auto& [key, odd] : {std::pair{"output/rate", QVariant(44100.5)}, {"output/format", QVariant(3)},
+             {"quality/phase", QVariant("linear")}, {"quality/bandwidth", QVariant(99.8)}}) {
+        store.setValue(key, odd);
+        EXPECT_NE(rememberedSettings(store), chosen) << key;
+        rememberSettings(store, chosen);
+    }
+    QFile::remove(store.fileName());
 }
 
 } // namespace

@@ -2,7 +2,12 @@
 // on the main thread, the result line, and windows that go away or run side by side.
 
 #include "ConversionJob.h"
+#include "FilterPlot.h"
 #include "UiTestSupport.h"
+
+#include <QCheckBox>
+#include <QSlider>
+#include <QTabBar>
 
 #include <QProgressBar>
 #include <QThread>
@@ -48,14 +53,24 @@ TEST(ConversionRun, ReturnConvertsWithEveryReportShownAndTheFileAsChosenAfterAFa
         suggested = name;
         return answer;
     });
-    // Return presses Convert… whatever has focus, and only while it is enabled.
-    QWidget* focused = f.view->sourceSection()->chooseButton();
+    // Return presses Convert… while it is enabled, unless another button has focus: that one is pressed.
+    QWidget* focused = f.view->qualitySection()->qualityPicker();
     QTest::keyClick(focused, Qt::Key_Return);
     EXPECT_TRUE(suggested.isEmpty());
 
     constexpr std::int64_t frames = 3 * kBlock + 1234;
     // The suggested name drops only the last extension.
     f.view->loadSourceFile(f.audioFile("mix.final.wav", {44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24}, frames));
+    int opened = 0;
+    f.view->setOpenFileChooser([&opened](QWidget*) -> OpenResult {
+        ++opened;
+        return OpenCancelled{};
+    });
+    focused->setFocus();
+    QTest::keyClick(f.view->sourceSection()->chooseButton(), Qt::Key_Return);
+    QTest::keyClick(f.view->qualitySection()->resetButton(), Qt::Key_Return);
+    EXPECT_EQ(opened, 1);
+    EXPECT_TRUE(suggested.isEmpty());
     // A failed run, then a cancelled dialog, which changes nothing; the runs below clear the failure.
     answer = f.url("no such folder/out.wav");
     QTest::keyClick(focused, Qt::Key_Return);
@@ -63,6 +78,7 @@ TEST(ConversionRun, ReturnConvertsWithEveryReportShownAndTheFileAsChosenAfterAFa
     const QString failed = "mix.final.wav | 44.1 kHz | 24-bit integer | None || !Conversion failed: No such file or "
                            "directory || Convert…";
     EXPECT_EQ(screen(*f.view), failed);
+    EXPECT_FALSE(f.view->bottomBar()->showInFolderButton()->isVisible());
     answer.reset();
     const ContentState before = f.view->state();
     QTest::keyClick(focused, Qt::Key_Return);
@@ -95,9 +111,13 @@ TEST(ConversionRun, ReturnConvertsWithEveryReportShownAndTheFileAsChosenAfterAFa
         EXPECT_NEAR(written.frames(), frames * hertz(rate) / 44100.0, 1.0);
     }
     saveScreenshot(*f.view, "content-finished.png");
+    QUrl revealed;
+    f.view->setFolderRevealer([&revealed](const QUrl& folder) { revealed = folder; });
+    click(f.view->bottomBar()->showInFolderButton());
+    EXPECT_EQ(revealed, QUrl::fromLocalFile(QString::fromStdString(f.dir.path())));
 }
 
-TEST(ConversionRun, TheWindowStaysLiveDuringARunAndNothingDoneThereReachesItsFile)
+TEST(ConversionRun, DuringARunNothingThatWouldChangeItCanBeEditedAndTheFileIsMadeAsStarted)
 {
     ViewFixture f;
     LibsoxrGate gate;
@@ -107,22 +127,32 @@ TEST(ConversionRun, TheWindowStaysLiveDuringARunAndNothingDoneThereReachesItsFil
     EXPECT_EQ(screen(*f.view), "Field Recording 07.wav | 48 kHz | 24-bit integer | None || 0% (dimmed) || (Convert…)");
     saveScreenshot(*f.view, "content-converting.png");
 
-    // Settings and a failed load during the run: shown at once, but the file is made as started.
-    choose(f.view->destinationSection()->sampleRatePicker(), TargetSampleRate::r96000);
-    choose(f.view->destinationSection()->formatPicker(), OutputFormat::float32);
-    EXPECT_EQ(f.view->state().settings.format, OutputFormat::float32);
-    EXPECT_TRUE(drop(*f.view, {f.textFile("broken.wav")}));
-    EXPECT_EQ(f.view->bottomBar()->status(), BottomBar::Status::progress);
+    const DestinationSection* destination = f.view->destinationSection();
+    const QualitySection* quality = f.view->qualitySection();
+    const QList<QWidget*> settings{f.view->sourceSection()->chooseButton(), destination->sampleRatePicker(),
+        destination->formatPicker(), destination->ditherPicker(), quality->resetButton(), quality->qualityPicker(),
+        quality->phasePicker(), quality->rolloffPicker(), quality->bandwidthSlider(), quality->steepFilterToggle()};
+    for (QWidget* control : settings) EXPECT_FALSE(control->isEnabled()) << control->objectName().toStdString();
+    EXPECT_TRUE(f.view->bottomBar()->cancelButton()->isEnabled());
+    EXPECT_TRUE(quality->filterPlot()->viewPicker()->isEnabled());
+    QTest::keyClick(destination->sampleRatePicker(), Qt::Key_Down);
+    EXPECT_FALSE(drop(*f.view, {f.audioFile("other.wav")}));
+    bool asked = false;
+    f.view->setOpenFileChooser([&asked](QWidget*) -> OpenResult {
+        asked = true;
+        return OpenCancelled{};
+    });
+    f.view->chooseSourceFile();
+    EXPECT_FALSE(asked);
+    EXPECT_EQ(f.view->state().settings, ConversionSettings{});
+    EXPECT_EQ(f.view->state().fileName, "Field Recording 07.wav");
     gate.open();
     ASSERT_TRUE(runEnded(*f.view));
 
-    // The failed load stays in front of the run's success line.
     EXPECT_EQ(f.view->state().conversionMessage, "Saved out.wav (gated-libsoxr)");
-    EXPECT_EQ(f.view->bottomBar()->status(), BottomBar::Status::error);
-    EXPECT_FALSE(f.view->bottomBar()->convertButton()->isEnabled());
+    for (QWidget* control : settings) EXPECT_TRUE(control->isEnabled()) << control->objectName().toStdString();
     const AudioData written = readAudioFile(f.dir / "out.wav");
     EXPECT_EQ(written.info.samplerate, 44100);
-    EXPECT_EQ(written.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
     EXPECT_NEAR(written.frames(), 2.0 * kBlock * 44100 / 48000, 1.0);
 }
 
@@ -175,23 +205,6 @@ TEST(ConversionRun, CancelAndEscapeStopTheRunAtOnceAndLeaveTheEarlierFileAlone)
         EXPECT_EQ(fileBytes(f.dir / "out.wav"), "the take the user already had");
         EXPECT_EQ(folderEntries(f.dir.path()), (std::vector<std::string>{"out.wav", "take.wav"}));
     }
-}
-
-// A quiet source's run has no such line: every other case's screen shows none.
-TEST(ConversionRun, ClippingIsToldUnderTheSavedLine)
-{
-    ViewFixture f;
-    writeAudioFile(f.dir / "master.wav", {44100, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT}, 44100, square(1000, 44100));
-    f.view->loadSourceFile(f.url("master.wav"));
-    choose(f.view->destinationSection()->sampleRatePicker(), TargetSampleRate::r48000);
-    choose(f.view->destinationSection()->formatPicker(), OutputFormat::int24);
-    convertTo(*f.view, f.url("out.wav"));
-    const ConversionReport report
-        = convertWav(f.dir / "master.wav", f.dir / "engine.wav", {48000.0, OutputFormat::int24, {}});
-    EXPECT_EQ(screen(*f.view),
-        "master.wav | 44.1 kHz | 32-bit float | None || Saved out.wav (gated-libsoxr) (dimmed) / "
-            + runWarning(report).value() + " (amber) || Convert…");
-    saveScreenshot(*f.view, "content-clipped.png");
 }
 
 // Every warning of a run in one line, clipping first.

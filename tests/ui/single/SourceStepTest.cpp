@@ -2,7 +2,10 @@
 // shows about the file.
 
 #include "DropHighlight.h"
+#include "OtherRateDialog.h"
 #include "UiTestSupport.h"
+
+#include <QTimer>
 
 namespace fennick::test {
 namespace {
@@ -36,12 +39,12 @@ TEST(SourceStep, DropsTakeTheFirstWavAndAnUnreadableOneShowsWhy)
     EXPECT_TRUE(dragEnter(*f.view, {f.url("notes.txt")}) && highlighted());
     EXPECT_FALSE(drop(*f.view, {f.url("notes.txt")}) || highlighted());
 
-    // No .wav among them, or nothing at all: refused, and nothing changes, an error line included.
+    // No audio file among them, or nothing at all: refused, and nothing changes, an error line included.
     f.view->setOpenFileChooser([](QWidget*) -> OpenResult { return OpenFailed{"Folder unavailable."}; });
     f.view->chooseSourceFile();
     const ContentState before = f.view->state();
-    EXPECT_FALSE(
-        drop(*f.view, {f.audioFile("a.wave"), f.audioFile("b.aiff", {44100, 2, SF_FORMAT_AIFF | SF_FORMAT_PCM_16})}));
+    EXPECT_FALSE(drop(
+        *f.view, {f.audioFile("a.wave"), f.audioFile("b.aiff.mp4", {44100, 2, SF_FORMAT_AIFF | SF_FORMAT_PCM_16})}));
     EXPECT_FALSE(drop(*f.view, {}));
     EXPECT_EQ(before, f.view->state());
     EXPECT_EQ(screen(*f.view), "Take.WAV | 48 kHz | 24-bit integer | None || !Folder unavailable. || Convert…");
@@ -119,21 +122,64 @@ TEST(SourceStep, ADamagedFileIsToldOnChoosingAndAfterConverting)
     saveScreenshot(*f.view, "content-damaged.png");
 }
 
-TEST(SourceStep, FormatAndSampleRateTextsFollowTheFileAndTheLocale)
+// Channels with their layout, duration and size, the whole path in the tooltip, a long name cut in
+// the middle; step 2's estimate of the output; a rate from "Other…", the real dialog included.
+TEST(SourceStep, DetailsOfTheSourceAndTheOutputAndAnyOtherRate)
 {
     ViewFixture f;
     // 16 and 24 bits and 32-bit float are on other screens.
-    const std::tuple<int, int, QString> cases[] = {{SF_FORMAT_PCM_U8, 11025, "11.025 kHz | 8-bit integer"},
-        {SF_FORMAT_PCM_32, 22050, "22.05 kHz | 32-bit integer"},
-        {SF_FORMAT_DOUBLE, 176400, "176.4 kHz | 64-bit float"}};
-    for (const auto& [subtype, hertz, shown] : cases) {
+    const std::tuple<int, int, int, QString, QString> cases[]
+        = {{SF_FORMAT_PCM_U8, 11025, 1, "11.025 kHz | 8-bit integer", "1 · mono | About 88.3 kB"},
+            {SF_FORMAT_PCM_32, 22050, 2, "22.05 kHz | 32-bit integer", "2 · stereo | About 176.5 kB"},
+            {SF_FORMAT_DOUBLE, 176400, 6, "176.4 kHz | 64-bit float", "6 · 5.1 | About 529.3 kB"}};
+    for (const auto& [subtype, hertz, channels, shown, details] : cases) {
         switchLocale(*f.view, QLocale(QLocale::English, QLocale::UnitedStates));
-        f.view->loadSourceFile(f.audioFile("source.wav", {hertz, 1, SF_FORMAT_WAV | subtype}, 100));
+        f.view->loadSourceFile(f.audioFile("source.wav", {hertz, channels, SF_FORMAT_WAVEX | subtype}, hertz));
         EXPECT_EQ(screen(*f.view), "source.wav | " + shown + " | None ||  || Convert…");
+        EXPECT_EQ(f.view->findChild<QLabel*>("channelsValue")->text() + " | "
+                + f.view->findChild<QLabel*>("estimateValue")->text(),
+            details);
+        EXPECT_EQ(f.view->findChild<QLabel*>("durationValue")->text(), "0:01");
         // The user switches to German: the window follows without reloading.
         switchLocale(*f.view, QLocale(QLocale::German, QLocale::Germany));
         EXPECT_EQ(screen(*f.view), "source.wav | " + QString(shown).replace('.', ',') + " | None ||  || Convert…");
     }
+    switchLocale(*f.view, QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_EQ(f.view->findChild<QLabel*>("sizeValue")->text(),
+        QLocale().formattedDataSize(std::filesystem::file_size(f.dir / "source.wav"), 1, QLocale::DataSizeSIFormat));
+    saveScreenshot(*f.view, "source-5.1.png");
+    const QString name = "A very long name of a field recording made on the first day of the session.wav";
+    f.view->loadSourceFile(f.audioFile(name.toStdString()));
+    const auto* label = f.view->findChild<QLabel*>("fileName");
+    EXPECT_TRUE(label->text().startsWith("A very") && label->text().contains("…") && label->text().endsWith(".wav"))
+        << label->text().toStdString();
+    EXPECT_EQ(label->toolTip(), QString::fromStdString(f.dir / name.toStdString()));
+
+    // "Other…": what the dialog answers is the rate; a cancelled one leaves the rate as it was.
+    QComboBox* rates = f.view->destinationSection()->sampleRatePicker();
+    std::optional<double> answer = 22050;
+    f.view->destinationSection()->setOtherRateDialog([&answer](QWidget*, double) { return answer; });
+    for (const auto& [given, rate] : {std::pair{answer, 22050.0}, std::pair{std::optional<double>(), 22050.0}}) {
+        answer = given;
+        rates->setCurrentIndex(rates->count() - 1);
+        emit rates->activated(rates->count() - 1);
+        EXPECT_EQ(f.view->state().settings.targetRate, rate);
+        EXPECT_EQ(rates->currentText(), "22.05 kHz");
+    }
+    const QStringList types = audioNameFilters();
+    EXPECT_TRUE(types.first().startsWith("All audio files (") && types.first().contains("*.wav *.WAV")
+        && types.first().contains("*.flac *.FLAC") && types.first().contains("*.aif *.AIF"))
+        << types.join('\n').toStdString();
+    EXPECT_EQ(parseKilohertz("384"), 384000.0);
+    EXPECT_EQ(parseKilohertz("11.025 kHz"), 11025.0);
+    for (const char* refused : {"0.5", "769", "44.1001", "fast"}) EXPECT_FALSE(parseKilohertz(refused)) << refused;
+    QTimer::singleShot(0, [] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (dialog == nullptr) return;
+        saveScreenshot(*dialog, "other-rate-dialog.png");
+        dialog->close();
+    });
+    EXPECT_FALSE(askForOtherRate(f.view.get(), 22050));
 }
 
 } // namespace

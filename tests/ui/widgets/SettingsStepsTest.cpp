@@ -7,6 +7,7 @@
 #include "FilterPlot.h"
 #include "LocaleFormat.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QGraphicsOpacityEffect>
 #include <QScrollArea>
@@ -90,21 +91,21 @@ TEST(SettingsSteps, ResetRestoresTheQualitySettingsOnlyAndTheSliderEndsAreExact)
         (ConversionOptions{Precision::bits16, ConversionOptions::Phase::minimum, true, ConversionOptions::Rolloff::none,
             74.0, true, false}));
     // Steep brings libsoxr's own bandwidth, fixed; turned off, the user's is back.
-    EXPECT_EQ(f.step3().bandwidthLabel()->text(), bandwidthText(steepBandwidthPercent(Precision::bits16)));
+    EXPECT_EQ(f.step3().bandwidthLabel()->text().remove('&'), bandwidthText(steepBandwidthPercent(Precision::bits16)));
     EXPECT_FALSE(f.step3().bandwidthSlider()->isEnabled());
     click(f.step3().steepFilterToggle());
-    EXPECT_EQ(f.step3().bandwidthLabel()->text(), "Bandwidth: 74.0%");
+    EXPECT_EQ(f.step3().bandwidthLabel()->text().remove('&'), "Bandwidth: 74.0%");
     QTest::keyClick(f.step3().bandwidthSlider(), Qt::Key_End);
     EXPECT_EQ(f.view->state().settings.options.bandwidthPercent, 99.7);
     switchLocale(*f.view, QLocale(QLocale::German, QLocale::Germany));
-    EXPECT_EQ(f.step3().bandwidthLabel()->text(), "Bandwidth: 99,7%");
+    EXPECT_EQ(f.step3().bandwidthLabel()->text().remove('&'), "Bandwidth: 99,7%");
 
     click(f.step3().resetButton());
     EXPECT_EQ(f.view->state().settings.options, ConversionOptions{});
     EXPECT_EQ(f.view->state().settings.targetRate, 96000.0);
     EXPECT_EQ(f.view->state().settings.format, OutputFormat::int24);
     const QStringList onScreen{f.step3().qualityPicker()->currentText(), f.step3().phasePicker()->currentText(),
-        f.step3().rolloffPicker()->currentText(), f.step3().bandwidthLabel()->text(),
+        f.step3().rolloffPicker()->currentText(), f.step3().bandwidthLabel()->text().remove('&'),
         shown(f.step3().steepFilterToggle()), f.step2().sampleRatePicker()->currentText()};
     EXPECT_EQ(onScreen.join(" | "),
         "Very High (28-bit) | Linear (no phase distortion, pre-ring) | Small (≤ 0.01 dB) | "
@@ -143,8 +144,97 @@ TEST(SettingsSteps, ThePlotShowsTheNewestMeasurementOfTheSettings)
 
     QTest::mouseClick(plot->viewPicker(), Qt::LeftButton, {}, plot->viewPicker()->tabRect(1).center());
     EXPECT_TRUE(f.view->state().showsImpulseResponse && plot->chart()->showsImpulse());
-    // Everything, plot included, fits the default window.
-    EXPECT_EQ(f.view->findChild<QScrollArea*>()->verticalScrollBar()->maximum(), 0);
+}
+
+// On a small screen, at scale 2 (800×500 points), in a 12 pt font, on a wide screen and in a dark
+// palette, the bottom bar is whole and the steps scroll above it; the plot takes the height to
+// spare. The wheel over a control without focus scrolls the page and leaves the setting.
+TEST(SettingsSteps, TheWindowFitsAnyScreenAndTheWheelScrollsPastTheSettings)
+{
+    LoadedView f;
+    QPalette dark(QColor(0x3a, 0x3a, 0x3a), QColor(0x2b, 0x2b, 0x2b));
+    const std::tuple<QSize, int, const char*> cases[] = {{{1024, 540}, 0, "fit-1024x600.png"},
+        {{800, 440}, 0, "fit-scale2-points.png"}, {{560, 540}, 12, "fit-12pt.png"}, {{480, 360}, 0, "fit-minimum.png"},
+        {{1600, 940}, 0, "fit-wide.png"}, {{560, 880}, -1, "fit-dark.png"}};
+    int plotHeight = 0;
+    for (const auto& [size, points, screenshot] : cases) {
+        QFont font = QApplication::font();
+        if (points > 0) font.setPointSize(points);
+        f.view->setFont(font);
+        f.view->setPalette(points < 0 ? dark : QPalette());
+        f.view->resize(size);
+        for (int pass = 0; pass < 3; ++pass) QCoreApplication::processEvents(); // the wrapped texts' heights
+        saveScreenshot(*f.view, screenshot);
+        const QWidget* convert = f.view->bottomBar()->convertButton();
+        EXPECT_TRUE(f.view->rect().contains(QRect(convert->mapTo(f.view.get(), QPoint()), convert->size())));
+        const int height = f.step3().filterPlot()->chart()->height();
+        EXPECT_GE(height, f.step3().filterPlot()->chart()->minimumSizeHint().height()) << screenshot;
+        if (size.width() == 1024) plotHeight = height;
+        if (size.width() == 1600) {
+            EXPECT_GT(height, plotHeight + 40) << "the plot grows with the window";
+        }
+    }
+    f.view->setPalette(QPalette());
+    f.view->resize(1024, 540);
+    QCoreApplication::processEvents();
+    QScrollBar* page = f.view->findChild<QScrollArea*>()->verticalScrollBar();
+    ASSERT_GT(page->maximum(), 0);
+    const auto wheel = [](QWidget* control) {
+        QWheelEvent down(QPointF(5, 5), control->mapToGlobal(QPointF(5, 5)), {}, {0, -120}, Qt::NoButton,
+            Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(control, &down);
+    };
+    for (QWidget* control :
+        QList<QWidget*>{f.step3().rolloffPicker(), f.step3().bandwidthSlider(), f.step2().sampleRatePicker()}) {
+        page->setValue(0);
+        wheel(control);
+        EXPECT_GT(page->value(), 0) << control->objectName().toStdString();
+    }
+    EXPECT_EQ(f.view->state().settings, ConversionSettings{});
+    f.view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(f.view.get()));
+    f.step3().rolloffPicker()->setFocus(); // a focused picker takes the wheel
+    wheel(f.step3().rolloffPicker());
+    EXPECT_NE(f.view->state().settings, ConversionSettings{});
+}
+
+// What a screen reader finds walking the window: every control named by its label (a picker, as
+// Linux reads it, through its label relation), the slider's value in percent, the plot named and
+// described with its figures.
+TEST(SettingsSteps, TheAccessibleTreeNamesEveryControlByItsLabel)
+{
+    LoadedView f;
+    settleFilterPlot();
+    QHash<QObject*, QAccessibleInterface*> tree;
+    const std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
+        tree.insert(node->object(), node);
+        for (int i = 0; i < node->childCount(); ++i) walk(node->child(i));
+    };
+    walk(QAccessible::queryAccessibleInterface(f.view.get()));
+    const auto name = [&tree](QWidget* control) {
+        QAccessibleInterface* node = tree.value(control);
+        if (node == nullptr) return QStringLiteral("(not in the tree)");
+        if (node->role() != QAccessible::ComboBox) return node->text(QAccessible::Name);
+        const auto labels = node->relations(QAccessible::Label);
+        return labels.isEmpty() ? QStringLiteral("(no label)") : labels.first().first->text(QAccessible::Name);
+    };
+    const std::pair<QWidget*, const char*> expected[]{{f.view->sourceSection()->chooseButton(), "Choose…"},
+        {f.step2().sampleRatePicker(), "Sample rate"}, {f.step2().formatPicker(), "Format"},
+        {f.step2().ditherPicker(), "Dither"}, {f.step3().resetButton(), "Reset to defaults"},
+        {f.step3().qualityPicker(), "Quality"}, {f.step3().phasePicker(), "Phase response"},
+        {f.step3().rolloffPicker(), "Passband rolloff"}, {f.step3().bandwidthSlider(), "Bandwidth"},
+        {f.step3().steepFilterToggle(), "Steep filter"},
+        {f.step3().doublePrecisionToggle(), "64-bit float internal processing"},
+        {f.step3().filterPlot()->chart(), "Filter response"}, {f.view->bottomBar()->convertButton(), "Convert…"}};
+    for (const auto& [control, text] : expected) EXPECT_EQ(name(control), text);
+    QAccessibleInterface* slider = tree.value(f.step3().bandwidthSlider());
+    ASSERT_TRUE(slider && slider->valueInterface());
+    EXPECT_EQ(slider->text(QAccessible::Value), "91.3 %");
+    EXPECT_EQ(slider->valueInterface()->currentValue().toDouble(), 91.3);
+    EXPECT_EQ(tree.value(f.step2().sampleRatePicker())->text(QAccessible::Value), "44.1 kHz");
+    const QString plot = tree.value(f.step3().filterPlot()->chart())->text(QAccessible::Description);
+    EXPECT_TRUE(plot.startsWith("Magnitude response. ")) << plot.toStdString();
+    EXPECT_TRUE(plot.endsWith(f.step3().filterPlot()->caption()->text()));
 }
 
 } // namespace
