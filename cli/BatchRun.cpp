@@ -1,5 +1,6 @@
 #include "BatchRun.h"
 
+#include "JsonReport.h"
 #include "ProgressBar.h"
 
 #include <algorithm>
@@ -58,10 +59,20 @@ private:
         try {
             if (const std::error_code error = createOutputFolder(file.output.parent_path()))
                 throw std::filesystem::filesystem_error(error.message(), file.output.parent_path(), error);
+            const auto started = Clock::now();
             const ConversionReport report = convertWav(file.source, file.output, request_.settings,
                 [this, index](double fraction) { progressed(index, fraction); },
                 {stop_, request_.overwrite, request_.carryMetadata});
-            const std::string line = savedSentence(file.name.string(), soxrVersionText());
+            if (request_.jsonReport) {
+                const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+                finished(index,
+                    jsonLine(conversionResult(file.source, file.output, request_.settings, report, seconds), false), "",
+                    false);
+                return;
+            }
+            std::string line = savedSentence(file.name.string(), soxrVersionText());
+            if (const auto gain = gainSentence(report.gain, cDecimalText))
+                line += "\n" + file.name.string() + ": " + *gain;
             std::string warnings;
             for (const std::string& warning : runWarnings(report, cNumberText)) {
                 warnings += (warnings.empty() ? "" : "\n") + ("warning: " + file.name.string() + ": " + warning);

@@ -23,6 +23,8 @@ struct ConvertRequest {
     bool carryMetadata = true; // false: fmt and data only
     bool filterReport = false; // print the filter's figures for sourceRate -> rate instead
     std::int64_t sourceRate = 0;
+    bool jsonReport = false; // one JSON object per file on stdout instead of the "Saved" lines
+    bool analyze = false; // measure `sources` and convert nothing
 };
 
 // Outcome of parsing: a request to run, or an exit code after help, version or a usage error

@@ -27,11 +27,23 @@ _fennick_convert()
             COMPREPLY=($(compgen -W 'small medium none' -- "$cur"))
             return
             ;;
+        --ceiling)
+            COMPREPLY=($(compgen -W '-1dBTP -2dBTP -0.1dBFS -1dBFS' -- "$cur"))
+            return
+            ;;
+        --loudness)
+            COMPREPLY=($(compgen -W '-14LUFS -16LUFS -23LUFS' -- "$cur"))
+            return
+            ;;
+        --report)
+            COMPREPLY=($(compgen -W 'json' -- "$cur"))
+            return
+            ;;
         -o | --output-dir)
             _filedir -d
             return
             ;;
-        --bandwidth | -j | --jobs | -h | --help | --version)
+        --bandwidth | --gain | -j | --jobs | -h | --help | --version)
             return
             ;;
     esac
@@ -39,8 +51,8 @@ _fennick_convert()
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '-r --rate -f --format -q --quality --phase --rolloff --bandwidth -o --output-dir -j --jobs
-            --steep --filter-report --source-rate --double-precision --no-dither --overwrite --quiet --no-metadata
-            -h --help --version' -- "$cur"))
+            --steep --filter-report --source-rate --gain --ceiling --loudness --report --analyze --double-precision
+            --no-dither --overwrite --quiet --no-metadata -h --help --version' -- "$cur"))
         return
     fi
     _filedir

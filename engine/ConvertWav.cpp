@@ -1,9 +1,13 @@
 #include "ConvertWav.h"
 
+#include "AnalyzeFile.h"
 #include "AudioBlock.h"
 #include "AudioFileReader.h"
 #include "AudioFileWriter.h"
+#include "BackgroundMeter.h"
 #include "ClipMeter.h"
+#include "Gain.h"
+#include "LevelMeter.h"
 #include "Metadata.h"
 #include "PendingDestination.h"
 #include "Resampler.h"
@@ -130,6 +134,7 @@ struct Run {
     const ProgressCallback& progress;
     const RunControl& control;
     const SourceMetadata& metadata;
+    bool measureOnly = false; // resample and measure, write nothing
 
     AudioFileWriter openWriter() const
     {
@@ -147,10 +152,11 @@ struct Run {
         }
         return writer;
     }
-    void finish(AudioFileWriter& writer)
+    void finish(std::optional<AudioFileWriter>& writer, const LevelFigures& figures)
     {
         reader.close();
-        writer.close();
+        if (!writer) return;
+        writer->close(metadata.bext ? &figures : nullptr);
         pending.commit();
     }
 };
@@ -334,9 +340,53 @@ void interleave(const std::vector<std::unique_ptr<ChannelGroup>>& groups, std::s
     }
 }
 
+// What happens to every block on its way to the file: the one gain, then the clip meter and the
+// level meter, which sees the samples as they are written (before 16-bit quantising where this
+// pipeline does it). libsoxr quantises 16-bit output itself, so there the gain goes on the input
+// instead; resampling is linear, so it is the same gain.
+class OutputStage {
+public:
+    OutputStage(OutputFormat format, float gain, std::optional<BackgroundMeter>& meter)
+        : int16_(format == OutputFormat::int16), gain_(gain), clips_(format), meter_(meter)
+    {
+    }
+
+    void input(AudioBlock& block)
+    {
+        if (int16_ && gain_ != 1.0f)
+            applyGain(block.floatSamples(), std::size_t{block.frameLength()} * block.format().channelCount, gain_);
+    }
+
+    void output(AudioBlock& block)
+    {
+        const std::size_t frames = block.frameLength();
+        if (block.format().sampleType == SampleType::float32) {
+            if (!int16_ && gain_ != 1.0f) applyGain(block.floatSamples(), frames * block.format().channelCount, gain_);
+            if (meter_) meter_->add(block.floatSamples(), frames);
+        } else if (meter_) {
+            meter_->add(static_cast<const std::int16_t*>(block.data()), frames);
+        }
+        clips_.observe(block);
+    }
+
+    const ClipMeter& clips() const { return clips_; }
+    std::shared_ptr<LevelMeter> finishMeter() { return meter_ ? meter_->finish() : nullptr; }
+
+private:
+    bool int16_;
+    float gain_;
+    ClipMeter clips_;
+    std::optional<BackgroundMeter>& meter_;
+};
+
 // The channels split evenly into `groupCount` groups resampled side by side, while this thread
 // reads ahead and writes behind; or, for one group, read, resampled and written in turn.
-ClipReport convert(Run& run, unsigned groupCount)
+struct Converted {
+    ClipReport clips;
+    std::shared_ptr<LevelMeter> meter; // null when the run had none
+};
+
+Converted convert(Run& run, unsigned groupCount, OutputStage& stage)
 {
     const std::size_t depth = blocksInFlight(groupCount);
     std::vector<std::unique_ptr<ChannelGroup>> groups;
@@ -357,16 +407,16 @@ ClipReport convert(Run& run, unsigned groupCount)
     }
 
     // Only now, with everything the run needs in hand, is anything created at the destination.
-    AudioFileWriter writer = run.openWriter();
-    ClipMeter meter(run.format);
+    std::optional<AudioFileWriter> writer;
+    if (!run.measureOnly) writer.emplace(run.openWriter());
     AudioFileReader& reader = run.reader;
     const bool int16 = run.outputFormat.sampleType == SampleType::int16;
     const auto write = [&](std::size_t slot) {
         if (!output) {
-            const AudioBlock& block = groups.front()->slots[slot].block();
+            AudioBlock& block = groups.front()->slots[slot].block();
             if (block.frameLength() == 0) return;
-            writer.write(block);
-            meter.observe(block);
+            stage.output(block);
+            if (writer) writer->write(block);
             return;
         }
         const std::size_t frames = groups.front()->slots[slot].frames();
@@ -381,8 +431,8 @@ ClipReport convert(Run& run, unsigned groupCount)
                 interleave(groups, slot, done, n, output->floatSamples(), run.channels);
             }
             output->setFrameLength(static_cast<std::uint32_t>(n));
-            writer.write(*output);
-            meter.observe(*output);
+            stage.output(*output);
+            if (writer) writer->write(*output);
             done += n;
         }
     };
@@ -391,6 +441,7 @@ ClipReport convert(Run& run, unsigned groupCount)
         if (run.control.stop.stop_requested()) throw ConversionCancelled();
         block.setFrameLength(0);
         if (reader.position() < reader.frames()) reader.read(block);
+        stage.input(block);
         return block.frameLength() > 0;
     };
 
@@ -426,12 +477,43 @@ ClipReport convert(Run& run, unsigned groupCount)
 
     std::uint64_t clips = 0;
     for (const auto& group : groups) clips += group->resampler.clips();
-    const ClipReport report = meter.report(clips);
+    const ClipReport report = stage.clips().report(clips);
     for (auto& input : inputs) input.reset();
     output.reset();
     groups.clear();
-    run.finish(writer);
-    return report;
+    Converted converted{report, stage.finishMeter()};
+    run.finish(writer, converted.meter ? converted.meter->figures() : LevelFigures{});
+    return converted;
+}
+
+} // namespace
+
+namespace {
+
+// The gain of a run that sets it from what a first pass measured; raises nothing.
+GainReport chooseGain(
+    const ConversionSettings& settings, const LevelFigures& measured, std::optional<double> ceilingPeak)
+{
+    GainReport gain;
+    double wanted = settings.gainDb;
+    if (settings.loudnessTargetLufs && std::isfinite(measured.integratedLufs))
+        wanted = *settings.loudnessTargetLufs - measured.integratedLufs;
+    wanted = std::clamp(wanted, kMinGainDb, kMaxGainDb);
+    gain.appliedDb = wanted;
+    gain.loudnessTargetLufs = settings.loudnessTargetLufs;
+    if (settings.ceiling) {
+        // The sample peak of 16- and 24-bit output moves by a rounding step, of dithered 16-bit output
+        // by two: a thousandth of a dB keeps it under.
+        const bool truePeak = settings.ceiling->kind == PeakCeiling::Kind::truePeak;
+        const double peak = truePeak ? ceilingPeak.value_or(measured.truePeakDbtp) : measured.samplePeakDbfs + 0.001;
+        const double allowed = settings.ceiling->level - peak;
+        if (std::isfinite(peak) && wanted > allowed) {
+            gain.appliedDb = std::max(allowed, kMinGainDb);
+            gain.loweredByDb = wanted - gain.appliedDb;
+            gain.ceiling = settings.ceiling;
+        }
+    }
+    return gain;
 }
 
 } // namespace
@@ -454,17 +536,58 @@ ConversionReport convertWav(const std::filesystem::path& source, const std::file
         = control.carryMetadata ? readMetadata(reader.sndfile(), reader.flacComments()) : SourceMetadata{};
 
     const SoxrApi& api = SoxrApi::shared();
-    Run run{reader, pending, api, inputRate, targetRate, channels, format, ioSpecFor(api, format, settings.options),
-        qualitySpecFor(api, settings.options), api.soxr_runtime_spec(1), *outputBlockCapacity(inputRate, targetRate),
-        AudioFormat{outputType, targetRate, channels}, progress, control, metadata};
-
+    const std::vector<int> channelMap = meteredChannelMap(reader);
     // Channel groups hold two blocks of output each beside the one being written; a source that
     // needs blocks that large is converted on this thread alone rather than with three times the memory.
     const bool roomForGroups
         = 3 * outputBlockBytes(inputRate, targetRate, channels, outputType) <= kMaxOutputBlockBytes;
     const ThreadBudget budget(roomForGroups ? std::min(channels, ThreadBudget::cores()) : 1);
-    const ClipReport clips = convert(run, budget.granted());
-    return {clips, reader.damage()};
+
+    // A ceiling or a loudness target needs the output's figures before the gain can be chosen: a
+    // first pass resamples the whole source as float and measures it, writing nothing.
+    const bool twoPasses = settings.ceiling || settings.loudnessTargetLufs;
+    const auto half = [&](double offset) -> ProgressCallback {
+        if (!progress) return {};
+        return [&progress, offset](double fraction) { progress(offset + fraction / 2); };
+    };
+    GainReport gain;
+    gain.appliedDb = std::clamp(settings.gainDb, kMinGainDb, kMaxGainDb);
+    if (twoPasses) {
+        AudioFileReader firstReader(source);
+        const SourceMetadata none;
+        const ProgressCallback firstHalf = half(0);
+        Run first{firstReader, pending, api, inputRate, targetRate, channels, OutputFormat::float32,
+            ioSpecFor(api, OutputFormat::float32, settings.options), qualitySpecFor(api, settings.options),
+            api.soxr_runtime_spec(1), *outputBlockCapacity(inputRate, targetRate),
+            AudioFormat{SampleType::float32, targetRate, channels}, firstHalf, control, none, true};
+        std::optional<BackgroundMeter> meter;
+        try {
+            meter.emplace(channels, targetRate, channelMap, LevelMeter::CeilingPeak::on);
+        } catch (const std::invalid_argument&) {
+            throw ConversionError("A ceiling or loudness target needs an output rate of at least 16 Hz.");
+        }
+        OutputStage stage(OutputFormat::float32, 1.0f, meter);
+        const Converted measured = convert(first, budget.granted(), stage);
+        gain = chooseGain(settings, measured.meter->figures(), measured.meter->truePeakForCeiling());
+    }
+
+    const ProgressCallback secondHalf = twoPasses ? half(0.5) : progress;
+    Run run{reader, pending, api, inputRate, targetRate, channels, format, ioSpecFor(api, format, settings.options),
+        qualitySpecFor(api, settings.options), api.soxr_runtime_spec(1), *outputBlockCapacity(inputRate, targetRate),
+        AudioFormat{outputType, targetRate, channels}, secondHalf, control, metadata};
+    std::optional<BackgroundMeter> meter;
+    try {
+        meter.emplace(channels, targetRate, channelMap, LevelMeter::CeilingPeak::off);
+    } catch (const std::invalid_argument&) {
+        // A rate no loudness meter takes: converted all the same, its figures unknown.
+    }
+    OutputStage stage(format, gain.appliedDb == 0 ? 1.0f : linearGain(gain.appliedDb), meter);
+    const Converted converted = convert(run, budget.granted(), stage);
+    ConversionReport report{converted.clips, reader.damage(), {}, gain, converted.meter};
+    if (converted.meter) report.level = converted.meter->figures();
+    if (settings.loudnessTargetLufs && std::isfinite(report.level.integratedLufs))
+        report.gain.offTargetLu = report.level.integratedLufs - *settings.loudnessTargetLufs;
+    return report;
 }
 
 } // namespace fennick

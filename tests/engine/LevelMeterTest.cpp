@@ -2,7 +2,6 @@
 // ffmpeg's ebur128 filter reading the same files; its ceiling peak against sines of known crest.
 
 #include "LevelMeter.h"
-#include "AnalyzeFile.h"
 #include "FennickEngine.h"
 #include "OversampledPeak.h"
 #include "TestAudio.h"
