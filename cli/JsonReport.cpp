@@ -13,9 +13,11 @@ std::size_t utf8Length(std::string_view text, std::size_t at)
 {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(at);
-    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
-        : lead >= 0xF0 && lead < 0xF5                                                          ? 4
-                                                                                               : 0;
+    const std::size_t length = lead < 0x80 ? 1
+        : lead >= 0xC2 && lead < 0xE0      ? 2
+        : lead >= 0xE0 && lead < 0xF0      ? 3
+        : lead >= 0xF0 && lead < 0xF5      ? 4
+                                           : 0;
     if (length == 0 || at + length > text.size()) return 0;
     for (std::size_t i = 1; i < length; ++i) {
         if ((byte(at + i) & 0xC0) != 0x80) return 0;
@@ -83,9 +85,8 @@ std::string jsonLine(const FileResult& result, bool analyzed)
     line += ",\"format\":" + jsonString(result.format) + ",\"channels\":" + std::to_string(result.channels)
         + ",\"frames\":" + std::to_string(result.frames);
     if (!analyzed) line += ",\"seconds\":" + number(result.seconds) + ",\"gainDb\":" + number(result.gainDb);
-    line += ",\"samplePeakDbfs\":" + number(result.level.samplePeakDbfs)
-        + ",\"truePeakDbtp\":" + number(result.level.truePeakDbtp)
-        + ",\"integratedLufs\":" + number(result.level.integratedLufs)
+    line += ",\"samplePeakDbfs\":" + number(result.level.samplePeakDbfs) + ",\"truePeakDbtp\":"
+        + number(result.level.truePeakDbtp) + ",\"integratedLufs\":" + number(result.level.integratedLufs)
         + ",\"loudnessRangeLu\":" + number(result.level.loudnessRangeLu);
     if (!analyzed) {
         line += ",\"clippedSamples\":" + std::to_string(result.clippedSamples) + ",\"warnings\":[";

@@ -16,8 +16,8 @@ constexpr std::size_t kSlotFrames = 65536;
 
 } // namespace
 
-BackgroundMeter::BackgroundMeter(std::uint32_t channels, double sampleRate, std::span<const int> channelMap,
-    LevelMeter::CeilingPeak ceilingPeak)
+BackgroundMeter::BackgroundMeter(
+    std::uint32_t channels, double sampleRate, std::span<const int> channelMap, LevelMeter::CeilingPeak ceilingPeak)
     : meter_(std::make_shared<LevelMeter>(channels, sampleRate, channelMap, ceilingPeak)), channels_(channels),
       slots_(kSlots)
 {
