@@ -577,7 +577,7 @@ ConversionReport convertWav(const std::filesystem::path& source, const std::file
         AudioFormat{outputType, targetRate, channels}, secondHalf, control, metadata};
     std::optional<BackgroundMeter> meter;
     try {
-        meter.emplace(channels, targetRate, channelMap, LevelMeter::CeilingPeak::off);
+        if (control.measureLevel) meter.emplace(channels, targetRate, channelMap, LevelMeter::CeilingPeak::off);
     } catch (const std::invalid_argument&) {
         // A rate no loudness meter takes: converted all the same, its figures unknown.
     }
