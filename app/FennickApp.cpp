@@ -1,8 +1,8 @@
 #include "FennickApp.h"
 
-#include "BatchView.h"
+#include "BatchWindow.h"
 #include "BuildConfig.h"
-#include "ConversionRun.h"
+#include "ConversionJob.h"
 #include "MainWindow.h"
 
 #include <QApplication>
@@ -35,7 +35,7 @@ FennickApp::FennickApp()
 FennickApp::~FennickApp()
 {
     for (const QPointer<MainWindow>& window : std::as_const(windows_)) delete window.data();
-    for (const QPointer<BatchView>& window : std::as_const(batchWindows_)) delete window.data();
+    for (const QPointer<BatchWindow>& window : std::as_const(batchWindows_)) delete window.data();
     // Each window stopped its run as it went; what is left of them ends within one block.
     conversionPool().waitForDone();
 }
@@ -49,7 +49,7 @@ MainWindow* FennickApp::newWindow()
         opened->move(window->pos() + cascadeOffset);
     });
     connect(window, &MainWindow::batchWindowRequested, this, [this, window] {
-        BatchView* opened = newBatchWindow();
+        BatchWindow* opened = newBatchWindow();
         opened->move(window->pos() + cascadeOffset);
     });
     windows_.append(window);
@@ -57,15 +57,18 @@ MainWindow* FennickApp::newWindow()
     return window;
 }
 
-BatchView* FennickApp::newBatchWindow()
+BatchWindow* FennickApp::newBatchWindow()
 {
     batchWindows_.removeAll(nullptr);
-    // A window of its own, not a dialog: it may run while the main windows are used. Closing it
-    // deletes it, which cancels its run.
-    auto* window = new BatchView;
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    window->setWindowTitle(QStringLiteral("Convert Several Files"));
-    window->resize(960, 860);
+    auto* window = new BatchWindow(updater_);
+    connect(window, &BatchWindow::newWindowRequested, this, [this, window] {
+        MainWindow* opened = newWindow();
+        opened->move(window->pos() + cascadeOffset);
+    });
+    connect(window, &BatchWindow::batchWindowRequested, this, [this, window] {
+        BatchWindow* opened = newBatchWindow();
+        opened->move(window->pos() + cascadeOffset);
+    });
     batchWindows_.append(window);
     window->show();
     return window;

@@ -8,7 +8,7 @@
 
 namespace fennick {
 
-class BatchView;
+class BatchWindow;
 class MainWindow;
 
 // The application object: one per process, created after QApplication. It sets the application's
@@ -25,12 +25,12 @@ public:
     // Opens a new main window with its own ContentView and shows it.
     MainWindow* newWindow();
     // Opens a window of its own for converting many files, one per call.
-    BatchView* newBatchWindow();
+    BatchWindow* newBatchWindow();
 
 private:
     Updater updater_;
     QList<QPointer<MainWindow>> windows_;
-    QList<QPointer<BatchView>> batchWindows_;
+    QList<QPointer<BatchWindow>> batchWindows_;
 };
 
 } // namespace fennick

@@ -1,13 +1,11 @@
 #include "MainWindow.h"
 
 #include "ContentView.h"
-#include "Updater.h"
+#include "WindowMenus.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QMenuBar>
-#include <QMessageBox>
 
 namespace fennick {
 
@@ -25,48 +23,9 @@ MainWindow::MainWindow(Updater& updater, QWidget* parent) : QMainWindow(parent),
         if (!near || !near->isLocalFile()) return saveDialog_(parent, suggestedName);
         return saveDialog_(parent, QFileInfo(near->toLocalFile()).dir().filePath(suggestedName));
     });
-    buildMenus(updater);
+    addWindowMenus(*this, updater, {[this] { emit newWindowRequested(); }, [this] { emit batchWindowRequested(); }});
     // The menu bar sits inside the window here, so it adds to the default content height.
     resize(defaultContentSize + QSize(0, menuBar()->sizeHint().height()));
-}
-
-void MainWindow::buildMenus(Updater& updater)
-{
-    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-    QAction* newWindow = file->addAction(QStringLiteral("New Window"), this, &MainWindow::newWindowRequested);
-    newWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
-    QAction* batch
-        = file->addAction(QStringLiteral("Convert Several Files\u2026"), this, &MainWindow::batchWindowRequested);
-    batch->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N));
-    QAction* closeWindow = file->addAction(QStringLiteral("Close Window"), this, &QWidget::close);
-    closeWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
-    file->addSeparator();
-    // Closing every window ends the event loop, and each window's run is cancelled with it.
-    QAction* quit = file->addAction(QStringLiteral("Quit"), qApp, &QApplication::closeAllWindows);
-    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    quit->setMenuRole(QAction::QuitRole);
-
-    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-    QAction* about = help->addAction(QStringLiteral("About Fennick"), this, &MainWindow::showAbout);
-    about->setMenuRole(QAction::AboutRole);
-    QAction* checkForUpdates
-        = help->addAction(QStringLiteral("Check for Updates\u2026"), &updater, &Updater::checkForUpdates);
-    // On macOS this places the command in the application menu, next to About.
-    checkForUpdates->setMenuRole(QAction::ApplicationSpecificRole);
-    // Enabled exactly while a check may start.
-    checkForUpdates->setEnabled(updater.canCheckForUpdates());
-    connect(&updater, &Updater::canCheckForUpdatesChanged, checkForUpdates, &QAction::setEnabled);
-}
-
-void MainWindow::showAbout()
-{
-    QMessageBox::about(this, QStringLiteral("About Fennick"),
-        QStringLiteral("<h3>Fennick %1</h3>"
-                       "<p>Converts an audio file into a WAV file of another sample rate and sample encoding, "
-                       "resampled with libsoxr.</p>"
-                       "<p>For many files at once, use File \u2192 Convert Several Files\u2026 or the "
-                       "command-line converter <tt>fennick-convert</tt>.</p>")
-            .arg(QApplication::applicationVersion()));
 }
 
 } // namespace fennick

@@ -31,9 +31,6 @@ signals:
     void batchWindowRequested();
 
 private:
-    void buildMenus(Updater& updater);
-    void showAbout();
-
     ContentView* contentView_;
     SaveFileChooser saveDialog_ = chooseFileToSave;
 };

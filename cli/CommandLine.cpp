@@ -30,6 +30,8 @@ struct UsageError : std::runtime_error {
 template <typename E> using Choices = std::vector<std::pair<std::string, E>>;
 const Choices<OutputFormat> kFormats{
     {"int16", OutputFormat::int16}, {"int24", OutputFormat::int24}, {"float32", OutputFormat::float32}};
+const Choices<OutputType> kTypes{{"wav", OutputType::wav}, {"rf64", OutputType::rf64}, {"w64", OutputType::w64},
+    {"aiff", OutputType::aiff}, {"flac", OutputType::flac}, {"caf", OutputType::caf}};
 const Choices<Precision> kPrecisions{{"quick", Precision::quick}, {"low", Precision::low},
     {"medium", Precision::medium}, {"bits16", Precision::bits16}, {"high", Precision::high},
     {"bits24", Precision::bits24}, {"veryHigh", Precision::veryHigh}, {"bits32", Precision::bits32}};
@@ -139,13 +141,16 @@ std::string describe(const CLI::ParseError& error)
 ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err)
 {
     ConvertRequest request;
-    CLI::App app{"Resamples an audio file into a WAV file with libsoxr.", "fennick-convert"};
+    CLI::App app{
+        "Resamples an audio file into a WAV, RF64, W64, AIFF, FLAC or CAF file with libsoxr.", "fennick-convert"};
     app.set_version_flag("--version", std::string("fennick-convert ") + FENNICK_VERSION);
     app.footer("Many files: fennick-convert [OPTIONS] -o FOLDER SOURCE...\n"
-               "  A SOURCE folder stands for its wav, aiff, aif and flac files, subfolders mirrored in FOLDER.\n\n"
+               "  A SOURCE folder stands for the audio files libsndfile reads in it, subfolders mirrored in FOLDER.\n"
+               "  One file: the type is DESTINATION's extension (.wav .rf64 .w64 .aif .aiff .flac .caf).\n\n"
                "Examples:\n"
                "  fennick-convert take.wav take_96000-32f.wav -r 96000 -f float32\n"
                "  fennick-convert -o album-48k -r 48000 -f int24 -j 2 album/\n"
+               "  fennick-convert -o delivery --type flac -r 44100 -f int24 masters/\n"
                "  fennick-convert mix.wav mix_48000-24.wav -r 48000 -f int24 -q bits32 --steep\n"
                "  fennick-convert voice.wav voice_44100-16.wav --no-dither --overwrite\n"
                "  fennick-convert master.wav master_48000-24.wav -r 48000 -f int24 --ceiling -1dBTP\n"
@@ -153,13 +158,13 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
     // SOURCE DESTINATION, with --output-dir any number of sources, with --filter-report none: sorted
     // out after parsing.
     std::vector<std::string> operands;
-    app.add_option("SOURCE DESTINATION", operands, "audio file to read and WAV file to write")
+    app.add_option("SOURCE DESTINATION", operands, "audio file to read and file to write")
         ->type_name("")
         ->expected(0, -1);
 
     // Every value is taken as text and checked below, so that each complaint names its option in
     // our words; a repeated option takes its last value, as getopt tools do.
-    std::string rate, format, quality, phase, rolloff, bandwidth, sourceRate, outputDir, jobs;
+    std::string rate, format, type, quality, phase, rolloff, bandwidth, sourceRate, outputDir, jobs;
     const auto single = [&app](const std::string& flags, std::string& target, const std::string& type,
                             const std::string& help, const std::string& fallback) {
         return app.add_option(flags, target, help)
@@ -170,13 +175,15 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
     CLI::Option* const rateOption = single(
         "-r,--rate", rate, "HZ", "target rate in Hz: 44100, 48000, 88200, 96000, 176400, 192000 or any other", "44100");
     CLI::Option* const formatOption = single("-f,--format", format, "FORMAT", listOf(kFormats), "int16");
+    CLI::Option* const typeOption = single("-t,--type", type, "TYPE",
+        "output file type: " + listOf(kTypes) + "; with one file, DESTINATION's extension", "wav");
     CLI::Option* const qualityOption = single("-q,--quality", quality, "LEVEL", listOf(kPrecisions), "veryHigh");
     CLI::Option* const phaseOption = single("--phase", phase, "P", listOf(kPhases), "linear");
     CLI::Option* const rolloffOption = single("--rolloff", rolloff, "R", listOf(kRolloffs), "small");
     CLI::Option* const bandwidthOption
         = single("--bandwidth", bandwidth, "PCT", "passband end in percent, 74.0 to 99.7", "91.3");
     CLI::Option* const outputDirOption = single("-o,--output-dir", outputDir, "FOLDER",
-        "write each output into FOLDER under its suggested name, BASE_RATE-16|24|32f.wav", "");
+        "write each output into FOLDER under its suggested name, BASE_RATE-16|24|32f.TYPE", "");
     CLI::Option* const jobsOption
         = single("-j,--jobs", jobs, "N", "files converted at the same time, with -o", "cores");
     app.add_flag(
@@ -215,6 +222,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
             throw UsageError("--source-rate is only for --filter-report");
         }
         if (formatOption->count() > 0) parseChoice("--format", format, kFormats, request.settings.format);
+        if (typeOption->count() > 0) parseChoice("--type", type, kTypes, request.settings.type);
         if (qualityOption->count() > 0)
             parseChoice("--quality", quality, kPrecisions, request.settings.options.precision);
         if (phaseOption->count() > 0) parseChoice("--phase", phase, kPhases, request.settings.options.phase);
@@ -265,6 +273,17 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
                 throw UsageError("DESTINATION '" + operands[1] + "' names a type not written; it must end in " + types
                     + " or have no extension");
             }
+            // The name says what it holds; --type, if given, must agree with it.
+            if (const std::optional<OutputType> named = outputTypeOf(request.destination)) {
+                if (typeOption->count() > 0 && *named != request.settings.type) {
+                    throw UsageError("DESTINATION '" + operands[1] + "' names a " + std::string(fileTypeName(*named))
+                        + " file, not --type " + type);
+                }
+                request.settings.type = *named;
+            }
+        }
+        if (!request.filterReport && !canHold(request.settings.type, request.settings.format)) {
+            throw UsageError(cannotHoldSentence(request.settings.type, request.settings.format));
         }
         if (request.settings.options.steepFilter && bandwidthOption->count() > 0) {
             throw UsageError("--steep sets its own bandwidth; leave out --bandwidth");

@@ -15,6 +15,10 @@ _fennick_convert()
             COMPREPLY=($(compgen -W 'int16 int24 float32' -- "$cur"))
             return
             ;;
+        -t | --type)
+            COMPREPLY=($(compgen -W 'wav rf64 w64 aiff flac caf' -- "$cur"))
+            return
+            ;;
         -q | --quality)
             COMPREPLY=($(compgen -W 'quick low medium bits16 high bits24 veryHigh bits32' -- "$cur"))
             return
@@ -50,7 +54,7 @@ _fennick_convert()
     $split && return
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '-r --rate -f --format -q --quality --phase --rolloff --bandwidth -o --output-dir -j --jobs
+        COMPREPLY=($(compgen -W '-r --rate -f --format -t --type -q --quality --phase --rolloff --bandwidth -o --output-dir -j --jobs
             --steep --filter-report --source-rate --gain --ceiling --loudness --report --analyze --double-precision
             --no-dither --overwrite --quiet --no-metadata -h --help --version' -- "$cur"))
         return

@@ -63,7 +63,7 @@ int convertMany(const fennick::cli::ConvertRequest& request, const StopOnSignal&
         return 2;
     }
     if (plan.outputs.empty()) {
-        std::cerr << "fennick-convert: no wav, aiff, aif or flac files in the sources given\n";
+        std::cerr << "fennick-convert: no audio files in the sources given\n";
         return 2;
     }
     if (!request.overwrite) {

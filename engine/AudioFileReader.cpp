@@ -209,8 +209,10 @@ SourceFileInfo readSourceFileInfo(const std::filesystem::path& path)
     SourceDamage damage = reader.damage();
     damage.framesRead = reader.frames(); // what a conversion will find
     if (damage.unfinishedHeader) damage.framesStated = reader.frames();
+    const SourceMetadata metadata = readMetadata(reader.sndfile(), reader.flacComments());
     SourceFileInfo info{reader.sampleRate(), reader.channelCount(), reader.frames(), reader.sampleFormatDescription(),
-        metadataSummary(readMetadata(reader.sndfile(), reader.flacComments())), damageWarning(damage).value_or("")};
+        metadataSummary(metadata), damageWarning(damage).value_or(""),
+        contentsOf(metadata, reader.channelLayout(), reader.channelCount())};
     reader.close();
     return info;
 }

@@ -103,10 +103,41 @@ int subtypeFor(OutputFormat format)
     return 0;
 }
 
+int majorFormatFor(OutputType type, bool rf64, bool extensible)
+{
+    switch (type) {
+    case OutputType::wav: return rf64 ? SF_FORMAT_RF64 : extensible ? SF_FORMAT_WAVEX : SF_FORMAT_WAV;
+    case OutputType::rf64: return SF_FORMAT_RF64;
+    case OutputType::w64: return SF_FORMAT_W64;
+    case OutputType::aiff: return SF_FORMAT_AIFF;
+    case OutputType::flac: return SF_FORMAT_FLAC;
+    case OutputType::caf: return SF_FORMAT_CAF;
+    }
+    return 0;
+}
+
+// A CAF channel layout chunk naming the speakers by the mask's bits, which Core Audio's channel
+// bitmap shares; libsndfile writes none.
+void writeCafLayout(SNDFILE* file, std::uint32_t mask)
+{
+    constexpr std::uint32_t kUseChannelBitmap = 1u << 16;
+    unsigned char bytes[12] = {};
+    for (int i = 0; i < 4; ++i) {
+        bytes[i] = static_cast<unsigned char>(kUseChannelBitmap >> (24 - 8 * i));
+        bytes[4 + i] = static_cast<unsigned char>(mask >> (24 - 8 * i));
+    }
+    SF_CHUNK_INFO info{};
+    std::memcpy(info.id, "chan", 4);
+    info.id_size = 4;
+    info.datalen = sizeof bytes;
+    info.data = bytes;
+    if (sf_set_chunk(file, &info) != SF_ERR_NO_ERROR) throw sndfileError(file);
+}
+
 } // namespace
 
 AudioFileWriter::AudioFileWriter(FileDescriptor file, double sampleRate, std::uint32_t channelCount,
-    OutputFormat format, std::int64_t expectedFrames, ChannelLayout layout)
+    OutputFormat format, std::int64_t expectedFrames, ChannelLayout layout, OutputType type)
 {
     // A WAV header holds whole hertz.
     if (channelCount == 0 || !(sampleRate >= 1 && sampleRate <= 0x7FFFFFFF) || sampleRate != std::floor(sampleRate)) {
@@ -115,10 +146,16 @@ AudioFileWriter::AudioFileWriter(FileDescriptor file, double sampleRate, std::ui
     bytesPerFileSample_ = bitsPerSample(format) / 8;
     const long double expectedBytes
         = static_cast<long double>(std::max<std::int64_t>(expectedFrames, 0)) * channelCount * bytesPerFileSample_;
-    rf64_ = expectedBytes > static_cast<long double>(kPlainWavDataLimit);
+    const bool riff = type == OutputType::wav || type == OutputType::rf64;
+    rf64_ = type == OutputType::rf64
+        || (type == OutputType::wav && expectedBytes > static_cast<long double>(kPlainWavDataLimit));
+    littleEndianRaw_ = riff || type == OutputType::w64;
+    // AIFF's sizes are 32 bits as a plain WAV's are.
+    dataLimit_ = (type == OutputType::wav && !rf64_) || type == OutputType::aiff ? kPlainWavDataLimit : 0;
 
     // RF64's format chunk is always the extensible one.
-    extensible_ = rf64_ || channelCount > 2 || format != OutputFormat::int16 || layout.mask != 0 || layout.ambisonic;
+    extensible_
+        = riff && (rf64_ || channelCount > 2 || format != OutputFormat::int16 || layout.mask != 0 || layout.ambisonic);
     channelMask_ = layout.mask != 0 || layout.ambisonic ? layout.mask
         : channelCount == 1                             ? kSpeakerFrontCenter
         : channelCount == 2                             ? kSpeakerFrontLeft | kSpeakerFrontRight
@@ -127,17 +164,15 @@ AudioFileWriter::AudioFileWriter(FileDescriptor file, double sampleRate, std::ui
     SF_INFO info{};
     info.samplerate = static_cast<int>(sampleRate);
     info.channels = static_cast<int>(channelCount);
-    info.format = (rf64_                ? SF_FORMAT_RF64
-                          : extensible_ ? SF_FORMAT_WAVEX
-                                        : SF_FORMAT_WAV)
-        | subtypeFor(format) | SF_ENDIAN_FILE;
+    info.format = majorFormatFor(type, rf64_, extensible_) | subtypeFor(format) | SF_ENDIAN_FILE;
     if (!sf_format_check(&info)) throw AudioFileError("Unsupported output format.");
     // The descriptor stays ours, so that closing it, the last close of the file, is checked.
     SndfilePtr sndfile = openSndfile(file.get(), SFM_WRITE, info);
     if (!sndfile) throw sndfileError(nullptr);
     // A PEAK chunk costs a pass over every sample and says nothing the data does not.
     sf_command(sndfile.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
-    if (rf64_) sf_command(sndfile.get(), SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+    if (rf64_ && type == OutputType::wav) sf_command(sndfile.get(), SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+    if (type == OutputType::caf && layout.mask != 0 && !layout.ambisonic) writeCafLayout(sndfile.get(), layout.mask);
     if (extensible_) {
         // libsndfile writes the mask of a map it can express; close() stores any other.
         std::vector<int> map = channelMapFromMask(channelMask_, info.channels);
@@ -149,7 +184,10 @@ AudioFileWriter::AudioFileWriter(FileDescriptor file, double sampleRate, std::ui
     descriptor_ = std::move(file);
     file_ = std::move(sndfile);
     blockFormat_ = {format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32, sampleRate, channelCount};
-    if (format == OutputFormat::int24) conversion_.resize(int24ChunkFrames(channelCount) * 3 * channelCount + 2);
+    if (format == OutputFormat::int24 && littleEndianRaw_)
+        conversion_.resize(int24ChunkFrames(channelCount) * 3 * channelCount + 2);
+    if (format == OutputFormat::int24 && !littleEndianRaw_)
+        wideConversion_.resize(int24ChunkFrames(channelCount) * channelCount);
 }
 
 void AudioFileWriter::write(const AudioBlock& block)
@@ -161,15 +199,20 @@ void AudioFileWriter::write(const AudioBlock& block)
     const sf_count_t frames = block.frameLength();
     if (frames == 0) return;
     const std::uint64_t bytes = static_cast<std::uint64_t>(frames) * blockFormat_.channelCount * bytesPerFileSample_;
-    if (!rf64_ && dataBytes_ + bytes > kPlainWavDataLimit) {
-        throw AudioFileError("The output is too large for a WAV file.");
+    if (dataLimit_ != 0 && dataBytes_ + bytes > dataLimit_) {
+        throw AudioFileError(
+            std::string("The output is too large for ") + (littleEndianRaw_ ? "a WAV" : "an AIFF") + " file.");
     }
 
     sf_count_t written = 0;
     if (blockFormat_.sampleType == SampleType::int16) {
         written = sf_writef_short(file_.get(), static_cast<const short*>(block.data()), frames);
     } else if (bytesPerFileSample_ == 3) {
-        writeInt24(static_cast<const float*>(block.data()), frames);
+        if (littleEndianRaw_) {
+            writeInt24(static_cast<const float*>(block.data()), frames);
+        } else {
+            writeInt24AsInt(static_cast<const float*>(block.data()), frames);
+        }
         written = frames;
     } else {
         written = sf_writef_float(file_.get(), static_cast<const float*>(block.data()), frames);
@@ -194,6 +237,22 @@ void AudioFileWriter::writeInt24(const float* samples, std::int64_t frames)
         if (sf_write_raw(file_.get(), conversion_.data(), bytes) != bytes) {
             throw sndfileError(file_.get());
         }
+        done += chunk;
+    }
+}
+
+// The same steps as whole ints with the 24 bits at the top, which libsndfile stores exactly in the
+// type's own byte order (and FLAC encodes losslessly).
+void AudioFileWriter::writeInt24AsInt(const float* samples, std::int64_t frames)
+{
+    const std::size_t channels = blockFormat_.channelCount;
+    const std::size_t framesPerChunk = int24ChunkFrames(channels);
+    for (std::int64_t done = 0; done < frames;) {
+        const auto chunk = static_cast<std::int64_t>(std::min<std::size_t>(framesPerChunk, frames - done));
+        const float* from = samples + done * channels;
+        const std::size_t count = static_cast<std::size_t>(chunk) * channels;
+        for (std::size_t i = 0; i < count; ++i) wideConversion_[i] = static_cast<int>(toInt24(from[i]) * 256);
+        if (sf_writef_int(file_.get(), wideConversion_.data(), chunk) != chunk) throw sndfileError(file_.get());
         done += chunk;
     }
 }

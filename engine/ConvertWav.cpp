@@ -6,6 +6,7 @@
 #include "AudioFileWriter.h"
 #include "BackgroundMeter.h"
 #include "ClipMeter.h"
+#include "FlacComments.h"
 #include "Gain.h"
 #include "LevelMeter.h"
 #include "Metadata.h"
@@ -77,9 +78,16 @@ void refuseOversizedOutputBlock(double inputRate, double targetRate, std::uint32
     }
 }
 
-// A file whose name says FLAC or AIFF must not hold a WAV.
-void refuseUnwritableDestination(const std::filesystem::path& destination)
+// A file whose name says FLAC must not hold a WAV, and FLAC holds no float.
+void refuseUnwritableDestination(const std::filesystem::path& destination, const ConversionSettings& settings)
 {
+    if (!canHold(settings.type, settings.format))
+        throw ConversionError(cannotHoldSentence(settings.type, settings.format));
+    const std::optional<OutputType> named = outputTypeOf(destination);
+    if (named && *named != settings.type) {
+        throw ConversionError(destination.filename().string() + " names a " + std::string(fileTypeName(*named))
+            + " file, but the conversion writes " + std::string(fileTypeName(settings.type)) + ".");
+    }
     if (isWritableDestination(destination)) return;
     std::string types;
     for (const std::string& type : writableFileTypes()) types += (types.empty() ? "." : ", .") + type;
@@ -126,6 +134,7 @@ struct Run {
     double inputRate, targetRate;
     std::uint32_t channels;
     OutputFormat format;
+    OutputType type;
     soxr_io_spec_t io;
     soxr_quality_spec_t quality;
     soxr_runtime_spec_t runtime; // one thread: libsoxr's own threading stays off, whatever the environment says
@@ -144,11 +153,11 @@ struct Run {
         const std::int64_t audioFrames = expectedOutputFrames(reader.frames(), inputRate, targetRate);
         AudioFileWriter writer(pending.open(), targetRate, channels, format,
             audioFrames + std::min(metadataFrames, std::numeric_limits<std::int64_t>::max() - audioFrames),
-            reader.channelLayout());
+            reader.channelLayout(), type);
         if (!metadata.empty()) {
             writeMetadata(writer.sndfile(), metadata,
                 {static_cast<std::int64_t>(inputRate), static_cast<std::int64_t>(targetRate), reader.frames(), channels,
-                    format});
+                    format, type});
         }
         return writer;
     }
@@ -157,6 +166,11 @@ struct Run {
         reader.close();
         if (!writer) return;
         writer->close(metadata.bext ? &figures : nullptr);
+        // What libsndfile cannot write into a FLAC file goes into the finished one, before it is in place.
+        if (type == OutputType::flac && !pending.temporaryPath().empty()) {
+            const auto comments = vorbisComments(metadata, reader.channelLayout().mask, channels);
+            if (!comments.empty()) writeFlacComments(pending.temporaryPath(), comments);
+        }
         pending.commit();
     }
 };
@@ -523,7 +537,7 @@ ConversionReport convertWav(const std::filesystem::path& source, const std::file
 {
     const double targetRate = settings.targetRate;
     const OutputFormat format = settings.format;
-    refuseUnwritableDestination(destination);
+    refuseUnwritableDestination(destination, settings);
     AudioFileReader reader(source);
     const double inputRate = reader.sampleRate();
     const std::uint32_t channels = reader.channelCount();
@@ -556,7 +570,7 @@ ConversionReport convertWav(const std::filesystem::path& source, const std::file
         AudioFileReader firstReader(source);
         const SourceMetadata none;
         const ProgressCallback firstHalf = half(0);
-        Run first{firstReader, pending, api, inputRate, targetRate, channels, OutputFormat::float32,
+        Run first{firstReader, pending, api, inputRate, targetRate, channels, OutputFormat::float32, settings.type,
             ioSpecFor(api, OutputFormat::float32, settings.options), qualitySpecFor(api, settings.options),
             api.soxr_runtime_spec(1), *outputBlockCapacity(inputRate, targetRate),
             AudioFormat{SampleType::float32, targetRate, channels}, firstHalf, control, none, true};
@@ -572,9 +586,10 @@ ConversionReport convertWav(const std::filesystem::path& source, const std::file
     }
 
     const ProgressCallback secondHalf = twoPasses ? half(0.5) : progress;
-    Run run{reader, pending, api, inputRate, targetRate, channels, format, ioSpecFor(api, format, settings.options),
-        qualitySpecFor(api, settings.options), api.soxr_runtime_spec(1), *outputBlockCapacity(inputRate, targetRate),
-        AudioFormat{outputType, targetRate, channels}, secondHalf, control, metadata};
+    Run run{reader, pending, api, inputRate, targetRate, channels, format, settings.type,
+        ioSpecFor(api, format, settings.options), qualitySpecFor(api, settings.options), api.soxr_runtime_spec(1),
+        *outputBlockCapacity(inputRate, targetRate), AudioFormat{outputType, targetRate, channels}, secondHalf, control,
+        metadata};
     std::optional<BackgroundMeter> meter;
     try {
         if (control.measureLevel) meter.emplace(channels, targetRate, channelMap, LevelMeter::CeilingPeak::off);
@@ -583,7 +598,10 @@ ConversionReport convertWav(const std::filesystem::path& source, const std::file
     }
     OutputStage stage(format, gain.appliedDb == 0 ? 1.0f : linearGain(gain.appliedDb), meter);
     const Converted converted = convert(run, budget.granted(), stage);
-    ConversionReport report{converted.clips, reader.damage(), {}, gain, converted.meter};
+    ConversionReport report{converted.clips, reader.damage(),
+        notCarriedWarning(contentsOf(metadata, reader.channelLayout(), channels), settings.type)};
+    report.gain = gain;
+    report.meter = converted.meter;
     if (converted.meter) report.level = converted.meter->figures();
     if (settings.loudnessTargetLufs && std::isfinite(report.level.integratedLufs))
         report.gain.offTargetLu = report.level.integratedLufs - *settings.loudnessTargetLufs;

@@ -11,17 +11,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// What libsndfile reads among the names users give their audio files.
-bool isAudioFileName(const fs::path& path)
+// Whether libsndfile reads files named so.
+bool isAudioFileName(const fs::path& path, const std::vector<std::string>& readable)
 {
     std::string extension = path.extension().string();
+    if (extension.size() < 2) return false;
     std::transform(extension.begin(), extension.end(), extension.begin(),
         [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension == ".wav" || extension == ".aiff" || extension == ".aif" || extension == ".flac";
+    return std::binary_search(readable.begin(), readable.end(), extension.substr(1));
 }
 
-void collect(
-    const fs::path& root, const fs::path& folder, std::set<fs::path>& visited, std::vector<FoundAudioFile>& found)
+void collect(const fs::path& root, const fs::path& folder, const std::vector<std::string>& readable,
+    std::set<fs::path>& visited, std::vector<FoundAudioFile>& found)
 {
     std::error_code error;
     const fs::path real = fs::canonical(folder, error);
@@ -34,8 +35,8 @@ void collect(
     std::sort(entries.begin(), entries.end());
     for (const fs::path& entry : entries) {
         if (fs::is_directory(entry, error)) {
-            collect(root, entry, visited, found);
-        } else if (fs::is_regular_file(entry, error) && isAudioFileName(entry)) {
+            collect(root, entry, readable, visited, found);
+        } else if (fs::is_regular_file(entry, error) && isAudioFileName(entry, readable)) {
             found.push_back({entry, entry.parent_path().lexically_relative(root)});
         }
     }
@@ -46,7 +47,7 @@ void collect(
 std::vector<FoundAudioFile> findAudioFiles(const fs::path& folder, std::set<fs::path>& visited)
 {
     std::vector<FoundAudioFile> found;
-    collect(folder, folder, visited, found);
+    collect(folder, folder, readableFileTypes(), visited, found);
     return found;
 }
 

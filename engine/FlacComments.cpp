@@ -1,5 +1,7 @@
 #include "FlacComments.h"
 
+#include "FennickEngine.h"
+
 #include <FLAC/metadata.h>
 #include <unistd.h>
 
@@ -7,6 +9,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 namespace fennick {
@@ -99,6 +102,43 @@ std::vector<std::pair<std::string, std::string>> readFlacComments(int fd)
     }
     if (kept >= 0) ::lseek(fd, kept, SEEK_SET);
     return comments;
+}
+
+void writeFlacComments(
+    const std::filesystem::path& path, const std::vector<std::pair<std::string, std::string>>& comments)
+{
+    std::unique_ptr<FLAC__Metadata_Chain, ChainDeleter> chain(FLAC__metadata_chain_new());
+    std::unique_ptr<FLAC__Metadata_Iterator, IteratorDeleter> iterator(FLAC__metadata_iterator_new());
+    const auto fail = [&](const char* what) {
+        const char* reason = chain ? FLAC__Metadata_ChainStatusString[FLAC__metadata_chain_status(chain.get())] : "";
+        throw AudioFileError(std::string("Could not ") + what + " the FLAC comments: " + reason);
+    };
+    if (!chain || !iterator || !FLAC__metadata_chain_read(chain.get(), path.c_str())) fail("read");
+    FLAC__metadata_iterator_init(iterator.get(), chain.get());
+    FLAC__StreamMetadata* block = nullptr;
+    do {
+        FLAC__StreamMetadata* each = FLAC__metadata_iterator_get_block(iterator.get());
+        if (each != nullptr && each->type == FLAC__METADATA_TYPE_VORBIS_COMMENT) block = each;
+    } while (block == nullptr && FLAC__metadata_iterator_next(iterator.get()));
+    if (block == nullptr) {
+        block = FLAC__metadata_object_new(FLAC__METADATA_TYPE_VORBIS_COMMENT);
+        if (block == nullptr || !FLAC__metadata_iterator_insert_block_after(iterator.get(), block)) {
+            if (block != nullptr) FLAC__metadata_object_delete(block);
+            fail("add");
+        }
+    }
+    FLAC__metadata_object_vorbiscomment_resize_comments(block, 0);
+    for (const auto& [name, value] : comments) {
+        FLAC__StreamMetadata_VorbisComment_Entry entry{};
+        if (!FLAC__metadata_object_vorbiscomment_entry_from_name_value_pair(&entry, name.c_str(), value.c_str())
+            || !FLAC__metadata_object_vorbiscomment_append_comment(block, entry, /*copy=*/false)) {
+            std::free(entry.entry);
+            fail("set");
+        }
+    }
+    FLAC__metadata_chain_sort_padding(chain.get());
+    // Stats kept: the temporary file's mode and owner are the destination's.
+    if (!FLAC__metadata_chain_write(chain.get(), /*use_padding=*/true, /*preserve_file_stats=*/true)) fail("write");
 }
 
 } // namespace fennick

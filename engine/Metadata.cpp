@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -53,6 +54,37 @@ constexpr std::pair<const char*, const char*> kCommentTags[]
         {"TOTALDISCS", "IFRM"}, {"TRACKNUMBER", "ITRK"}, {"DATE", "ICRD"}, {"GENRE", "IGNR"}, {"COMMENT", "ICMT"},
         {"DESCRIPTION", "ICMT"}, {"COPYRIGHT", "ICOP"}, {"ISRC", "ISRC"}, {"LANGUAGE", "ILNG"}, {"ENCODED-BY", "ITCH"},
         {"ENCODEDBY", "ITCH"}, {"ENCODER", "ISFT"}};
+
+// What FLAC's Vorbis comments and CAF's information strings call each INFO tag they hold.
+struct TagName {
+    const char* id;
+    const char* vorbis;
+    const char* caf; // null: CAF has no key for it
+};
+constexpr TagName kTagNames[] = {{"INAM", "TITLE", "title"}, {"IART", "ARTIST", "artist"}, {"IPRD", "ALBUM", "album"},
+    {"IAAR", "ALBUMARTIST", nullptr}, {"IMUS", "COMPOSER", "composer"}, {"IWRI", "LYRICIST", "lyricist"},
+    {"IPRO", "PRODUCER", nullptr}, {"IPRT", "DISCNUMBER", nullptr}, {"IFRM", "DISCTOTAL", nullptr},
+    {"ITRK", "TRACKNUMBER", "track number"}, {"ICRD", "DATE", "recorded date"}, {"IGNR", "GENRE", "genre"},
+    {"ICMT", "COMMENT", "comments"}, {"ICOP", "COPYRIGHT", "copyright"}, {"ISRC", "ISRC", "ISRC"},
+    {"ILNG", "LANGUAGE", nullptr}, {"ITCH", "ENCODED-BY", nullptr}, {"ISFT", "ENCODER", "encoding application"},
+    {"IENG", "ENGINEER", nullptr}};
+
+// AIFF's four text chunks, which libsndfile writes from these strings.
+constexpr std::pair<const char*, int> kAiffStrings[]
+    = {{"INAM", SF_STR_TITLE}, {"IART", SF_STR_ARTIST}, {"ICOP", SF_STR_COPYRIGHT}, {"ICMT", SF_STR_COMMENT}};
+
+// AIFF's instrument chunk has a sustain and a release loop.
+constexpr std::size_t kAiffLoops = 2;
+
+const TagName* tagName(std::string_view id)
+{
+    for (const TagName& each : kTagNames) {
+        if (id == each.id) return &each;
+    }
+    return nullptr;
+}
+
+std::string fourccText(std::uint32_t id) { return {char(id), char(id >> 8), char(id >> 16), char(id >> 24)}; }
 
 // Little-endian fields of a chunk whose size has been checked.
 std::uint32_t load32(std::string_view bytes, std::size_t at)
@@ -218,6 +250,96 @@ std::string listChunk(const char* kind, std::vector<std::pair<std::uint32_t, std
     return list;
 }
 
+void setChunk(SNDFILE* file, const char (&id)[5], const std::string& bytes);
+
+void appendBigEndian(std::string& bytes, std::uint32_t value, int size)
+{
+    for (int i = size - 1; i >= 0; --i) bytes += static_cast<char>(value >> (8 * i));
+}
+
+// The label a cue point's labl entry gives it, without its NULs.
+std::string cueLabel(const SourceMetadata& metadata, std::uint32_t id)
+{
+    for (const CueText& text : metadata.cueTexts) {
+        if (text.type == fourcc("labl") && text.cueId == id)
+            return text.body.substr(0, ::strnlen(text.body.data(), text.body.size()));
+    }
+    return {};
+}
+
+// AIFF: the four strings, the markers with their names and the first two loops of the sampler
+// chunk as the instrument chunk's sustain and release loops, each loop's ends being markers of
+// their own. libsndfile takes cue points and an instrument for AIFF but writes neither, so MARK
+// and INST are written here.
+template <typename Position> void writeAiffMetadata(SNDFILE* file, const SourceMetadata& metadata, Position position)
+{
+    for (const auto& [id, type] : kAiffStrings) {
+        for (const auto& [tag, text] : metadata.tags) {
+            if (tag == fourcc(id)) sf_set_string(file, type, text.c_str());
+        }
+    }
+    std::vector<std::pair<std::uint32_t, std::string>> markers; // position, name
+    for (const CuePoint& cue : metadata.cues)
+        markers.emplace_back(position(cue.sampleOffset), cueLabel(metadata, cue.id));
+    std::string instrument;
+    if (metadata.sampler) {
+        const std::string& sampler = *metadata.sampler;
+        const std::uint32_t note = std::min<std::uint32_t>(load32(sampler, 12), 127);
+        // The pitch fraction is of a semitone; AIFF's detune is in cents, −50 to +50.
+        const auto cents = static_cast<int>(
+            std::min<std::uint64_t>((std::uint64_t(load32(sampler, 16)) * 100 + (1ull << 31)) >> 32, 50));
+        instrument += static_cast<char>(note);
+        instrument += static_cast<char>(cents);
+        instrument += std::string{char(0), char(127), char(1), char(127), char(0), char(0)}; // notes, velocities, gain
+        const std::size_t loops = std::min<std::size_t>(load32(sampler, 28), kAiffLoops);
+        for (std::size_t i = 0; i < kAiffLoops; ++i) {
+            if (i >= loops) {
+                appendBigEndian(instrument, 0, 6);
+                continue;
+            }
+            const std::size_t at = kSamplerFixedBytes + i * kLoopBytes;
+            // smpl's forward and alternating loops; backward has no AIFF mode, forward is nearest.
+            appendBigEndian(instrument, load32(sampler, at + 4) == 1 ? 2 : 1, 2);
+            markers.emplace_back(position(load32(sampler, at + 8)), "");
+            appendBigEndian(instrument, static_cast<std::uint32_t>(markers.size()), 2);
+            markers.emplace_back(position(load32(sampler, at + 12)), "");
+            appendBigEndian(instrument, static_cast<std::uint32_t>(markers.size()), 2);
+        }
+    }
+    // AIFF marker ids are 16 bits; ids are given anew, 1 up.
+    if (!markers.empty() && markers.size() <= 0x7FFF) {
+        std::string mark;
+        appendBigEndian(mark, static_cast<std::uint32_t>(markers.size()), 2);
+        for (std::size_t i = 0; i < markers.size(); ++i) {
+            const std::string name = markers[i].second.substr(0, 255);
+            appendBigEndian(mark, static_cast<std::uint32_t>(i + 1), 2);
+            appendBigEndian(mark, markers[i].first, 4);
+            mark += static_cast<char>(name.size());
+            mark += name;
+            if (name.size() % 2 == 0) mark += '\0'; // the count and text take an even number of bytes
+        }
+        setChunk(file, "MARK", mark);
+    }
+    if (!instrument.empty()) setChunk(file, "INST", instrument);
+}
+
+// CAF: the tags as its information strings, a count and then key and value with NULs.
+void writeCafStrings(SNDFILE* file, const SourceMetadata& metadata)
+{
+    std::string strings;
+    std::uint32_t count = 0;
+    for (const auto& [id, text] : metadata.tags) {
+        const TagName* name = tagName(fourccText(id));
+        if (name == nullptr || name->caf == nullptr) continue;
+        strings += std::string(name->caf) + '\0' + text + '\0';
+        ++count;
+    }
+    if (count == 0) return;
+    std::string chunk;
+    appendBigEndian(chunk, count, 4);
+    setChunk(file, "info", chunk + strings);
+}
+
 void setChunk(SNDFILE* file, const char (&id)[5], const std::string& bytes)
 {
     SF_CHUNK_INFO info{};
@@ -342,6 +464,54 @@ std::string metadataSummary(const SourceMetadata& metadata)
     return text;
 }
 
+MetadataContents contentsOf(const SourceMetadata& metadata, const ChannelLayout& layout, std::uint32_t channels)
+{
+    MetadataContents contents;
+    contents.broadcastWav = metadata.bext.has_value();
+    contents.ixml = metadata.ixml.has_value();
+    contents.cart = metadata.cart != nullptr;
+    for (const auto& [id, text] : metadata.tags) contents.tags.push_back(fourccText(id));
+    contents.markers = metadata.cues.size();
+    contents.loops = metadata.sampler ? load32(*metadata.sampler, 28) : 0;
+    contents.samplerData = metadata.sampler && contents.loops == 0;
+    contents.channelLayout = channels > 2 && (layout.mask != 0 || layout.ambisonic);
+    return contents;
+}
+
+bool carriesTag(OutputType type, std::string_view id)
+{
+    const TagName* name = tagName(id);
+    switch (type) {
+    case OutputType::wav:
+    case OutputType::rf64: return true;
+    case OutputType::w64: return false;
+    case OutputType::flac: return name != nullptr;
+    case OutputType::caf: return name != nullptr && name->caf != nullptr;
+    case OutputType::aiff:
+        return std::any_of(
+            std::begin(kAiffStrings), std::end(kAiffStrings), [&](const auto& each) { return id == each.first; });
+    }
+    return false;
+}
+
+std::vector<std::pair<std::string, std::string>> vorbisComments(
+    const SourceMetadata& metadata, std::uint32_t mask, std::uint32_t channels)
+{
+    std::vector<std::pair<std::string, std::string>> comments;
+    for (const auto& [id, text] : metadata.tags) {
+        if (const TagName* name = tagName(fourccText(id))) comments.emplace_back(name->vorbis, text);
+    }
+    // FLAC's own speakers for one and two channels need no comment. For more, readers differ in
+    // what they assume (ffmpeg takes six channels for side surrounds), so a known layout is stated.
+    const std::uint32_t plain = channels == 1 ? 0x4 : channels == 2 ? 0x3 : 0;
+    if (mask != 0 && mask != plain) {
+        char text[16];
+        std::snprintf(text, sizeof text, "0x%X", mask);
+        comments.emplace_back("WAVEFORMATEXTENSIBLE_CHANNEL_MASK", text);
+    }
+    return comments;
+}
+
 void writeMetadata(SNDFILE* file, const SourceMetadata& metadata, const MetadataTarget& target)
 {
     const auto scale
@@ -353,6 +523,14 @@ void writeMetadata(SNDFILE* file, const SourceMetadata& metadata, const Metadata
     const auto position = [&](std::uint32_t value) {
         return static_cast<std::uint32_t>(std::min({scale(value), lastFrame, std::uint64_t{0xFFFFFFFF}}));
     };
+    switch (target.type) {
+    case OutputType::wav:
+    case OutputType::rf64: break;
+    case OutputType::aiff: return writeAiffMetadata(file, metadata, position);
+    case OutputType::caf: return writeCafStrings(file, metadata);
+    case OutputType::w64:
+    case OutputType::flac: return; // FLAC's comments go into the finished file
+    }
 
     // libsndfile knows only nine tags and would append its own name to the software string, so
     // LIST INFO is written here, and libsndfile given no string to write a second one of its own.

@@ -4,6 +4,7 @@
 // cue points with their labels, sampler loops, cart), read with strict bounds and written into a
 // new file with every sample position rescaled to its rate.
 
+#include "ChannelLayout.h"
 #include "FennickEngine.h"
 
 #include <sndfile.h>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -66,10 +68,24 @@ struct MetadataTarget {
     std::int64_t sourceFrames = 0; // positions past it clamp to its rescaled value
     std::uint32_t channels = 0;
     OutputFormat format = OutputFormat::int16;
+    OutputType type = OutputType::wav;
 };
 
-// Into a file opened for writing, before its first sample. Throws AudioFileError when libsndfile
-// refuses a chunk.
+// The items of `metadata` and whether `layout` of `channels` is one to carry, for the sentence
+// that names what a type cannot hold.
+MetadataContents contentsOf(const SourceMetadata& metadata, const ChannelLayout& layout, std::uint32_t channels);
+
+// Whether a file of `type` holds the LIST INFO tag `id` ("INAM") under a name of its own.
+bool carriesTag(OutputType type, std::string_view id);
+
+// The tags as a FLAC file's Vorbis comments, with the layout's WAVEFORMATEXTENSIBLE_CHANNEL_MASK
+// for a known layout of more than two channels, or of one or two other than FLAC's own.
+std::vector<std::pair<std::string, std::string>> vorbisComments(
+    const SourceMetadata& metadata, std::uint32_t mask, std::uint32_t channels);
+
+// Into a file of `target.type` opened for writing, before its first sample: what the type holds
+// of it (FLAC's comments are written into the finished file, see FlacComments.h). Throws
+// AudioFileError when libsndfile refuses a chunk.
 void writeMetadata(SNDFILE* file, const SourceMetadata& metadata, const MetadataTarget& target);
 
 // The iXML document with the values that describe the file or depend on its rate rewritten;

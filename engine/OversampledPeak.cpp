@@ -73,11 +73,9 @@ std::vector<std::vector<float>> ceilingPhases(std::size_t& taps)
 
 // The largest magnitude of `count` interpolated points: point i is the dot product of the taps
 // with x[i] … x[i + taps − 1]. Eight points at a time, so that the compiler keeps them in
-// registers across the taps; wider registers where the processor has them.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-float interpolatedPeak(const float* x, std::size_t count, const float* taps, std::size_t tapCount)
+// registers across the taps.
+[[gnu::always_inline]] inline float interpolatedPeakOf(
+    const float* x, std::size_t count, const float* taps, std::size_t tapCount)
 {
     constexpr std::size_t kLanes = 8;
     float peak[kLanes] = {};
@@ -97,6 +95,37 @@ float interpolatedPeak(const float* x, std::size_t count, const float* taps, std
         result = std::max(result, std::fabs(sum));
     }
     return result;
+}
+
+using InterpolatedPeak = float (*)(const float*, std::size_t, const float*, std::size_t);
+
+float interpolatedPeakBaseline(const float* x, std::size_t count, const float* taps, std::size_t tapCount)
+{
+    return interpolatedPeakOf(x, count, taps, tapCount);
+}
+
+// Wider registers where the processor has them, chosen on first use rather than by an ifunc
+// resolver, which runs before the sanitizers' runtimes are ready. No FMA: the same sums either way.
+#if defined(__x86_64__) && defined(__GNUC__)
+[[gnu::target("avx2")]] float interpolatedPeakAvx2(
+    const float* x, std::size_t count, const float* taps, std::size_t tapCount)
+{
+    return interpolatedPeakOf(x, count, taps, tapCount);
+}
+
+InterpolatedPeak chooseInterpolatedPeak()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? interpolatedPeakAvx2 : interpolatedPeakBaseline;
+}
+#else
+InterpolatedPeak chooseInterpolatedPeak() { return interpolatedPeakBaseline; }
+#endif
+
+float interpolatedPeak(const float* x, std::size_t count, const float* taps, std::size_t tapCount)
+{
+    static const InterpolatedPeak chosen = chooseInterpolatedPeak();
+    return chosen(x, count, taps, tapCount);
 }
 
 float largestMagnitude(const float* x, std::size_t count)

@@ -31,6 +31,9 @@ public:
     // be replaced appeared meanwhile, AudioFileError when the rename fails.
     void commit();
 
+    // The temporary file open() made, to finish it by name before commit(); empty for a device.
+    const std::filesystem::path& temporaryPath() const { return temporary_; }
+
 private:
     std::filesystem::path final_;
     std::filesystem::path temporary_;

@@ -1,5 +1,7 @@
 #include "FennickEngine.h"
 
+#include "Metadata.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -34,6 +36,33 @@ std::optional<std::string> clipWarning(const ClipReport& clips, const NumberText
     return "The file holds " + samples + " over full scale" + peakText;
 }
 
+std::optional<std::string> notCarriedWarning(const MetadataContents& contents, OutputType type)
+{
+    const bool riff = type == OutputType::wav || type == OutputType::rf64;
+    const auto counted = [](std::size_t count, const char* noun) {
+        return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+    };
+    std::vector<std::string> items;
+    if (contents.broadcastWav && !riff) items.emplace_back("Broadcast WAV (bext)");
+    if (contents.ixml && !riff) items.emplace_back("iXML");
+    if (contents.cart && !riff) items.emplace_back("cart");
+    const auto tags = static_cast<std::size_t>(std::count_if(
+        contents.tags.begin(), contents.tags.end(), [&](const std::string& id) { return !carriesTag(type, id); }));
+    if (tags > 0) items.push_back(counted(tags, "tag"));
+    if (contents.markers > 0 && !riff && type != OutputType::aiff) items.push_back(counted(contents.markers, "marker"));
+    const std::size_t loops = riff ? 0
+        : type == OutputType::aiff ? contents.loops - std::min<std::size_t>(contents.loops, 2)
+                                   : contents.loops;
+    if (loops > 0) items.push_back(counted(loops, "loop"));
+    if (contents.samplerData && !riff && type != OutputType::aiff) items.emplace_back("sampler data");
+    if (contents.channelLayout && (type == OutputType::w64 || type == OutputType::aiff))
+        items.emplace_back("channel layout");
+    if (items.empty()) return std::nullopt;
+    std::string text = "Not carried into " + std::string(fileTypeName(type)) + ": " + items.front();
+    for (std::size_t i = 1; i < items.size(); ++i) text += ", " + items[i];
+    return text + ".";
+}
+
 std::optional<std::string> nonFiniteWarning(std::uint64_t count, const NumberText& number)
 {
     if (count == 0) return std::nullopt;
@@ -59,7 +88,7 @@ std::vector<std::string> runWarnings(const ConversionReport& report, const Numbe
 {
     std::vector<std::string> warnings;
     for (auto& warning : {clipWarning(report.clips, number), nonFiniteWarning(report.source.nonFiniteSamples, number),
-             damageWarning(report.source)}) {
+             damageWarning(report.source), report.notCarried}) {
         if (warning) warnings.push_back(*warning);
     }
     return warnings;

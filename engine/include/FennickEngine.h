@@ -73,6 +73,10 @@ enum class TargetSampleRate { r44100, r48000, r88200, r96000, r176400, r192000 }
 
 enum class OutputFormat { int16, int24, float32 };
 
+// The kind of file written. wav turns into RF64 by itself past 4 GiB; rf64 is RF64 at any size;
+// aiff is AIFF-C for float; flac holds int16 and int24 only.
+enum class OutputType { wav, rf64, w64, aiff, flac, caf };
+
 struct ConversionOptions {
     enum class Precision { quick, low, medium, bits16, high, bits24, veryHigh, bits32 };
     enum class Phase { linear, intermediate, minimum };
@@ -117,6 +121,19 @@ template <> struct RawValueTable<OutputFormat> {
     }};
 };
 
+// The raw value is the type's file name extension, without the dot.
+template <> struct RawValueTable<OutputType> {
+    using Raw = std::string_view;
+    static constexpr std::array<std::pair<OutputType, Raw>, 6> table{{
+        {OutputType::wav, "wav"},
+        {OutputType::rf64, "rf64"},
+        {OutputType::w64, "w64"},
+        {OutputType::aiff, "aiff"},
+        {OutputType::flac, "flac"},
+        {OutputType::caf, "caf"},
+    }};
+};
+
 template <> struct RawValueTable<ConversionOptions::Precision> {
     using Raw = std::uint64_t;
     using P = ConversionOptions::Precision;
@@ -158,10 +175,18 @@ constexpr std::int64_t hertz(TargetSampleRate rate) { return static_cast<std::in
 // 16, 24 or 32: 16 plus 8 times the format's position.
 constexpr int bitsPerSample(OutputFormat format) { return 16 + 8 * static_cast<int>(ordinal(format)); }
 
-// What a conversion makes of its source, whichever front end asks for it: the window's panels edit
-// one, the batch window converts every file with one, the converter builds one from its options.
-// A setting a conversion gains (a dither choice, gain and ceiling, the output type) is a field
-// here, so that it reaches all three and convertWav at once.
+// "WAV", "RF64", "W64", "AIFF", "FLAC", "CAF": the type as sentences name it.
+std::string_view fileTypeName(OutputType type);
+
+// Whether a file of `type` can hold samples of `format`: FLAC holds no float.
+constexpr bool canHold(OutputType type, OutputFormat format)
+{
+    return !(type == OutputType::flac && format == OutputFormat::float32);
+}
+
+// "FLAC holds 16-bit and 24-bit integer samples, not 32-bit float.", for a format the type cannot hold.
+std::string cannotHoldSentence(OutputType type, OutputFormat format);
+
 // A level the output's peaks must stay below: true peak (dBTP, ITU-R BS.1770-4) or sample peak (dBFS).
 struct PeakCeiling {
     enum class Kind { truePeak, samplePeak };
@@ -174,12 +199,18 @@ struct PeakCeiling {
 // The range a gain may be asked for, in dB.
 inline constexpr double kMinGainDb = -60.0, kMaxGainDb = 24.0;
 
+// What a conversion makes of its source, whichever front end asks for it: the window's panels edit
+// one, the batch window converts every file with one, the converter builds one from its options.
+// A setting a conversion gains (a dither choice, gain and ceiling, the output type) is a field
+// here, so that it reaches all three and convertWav at once.
 struct ConversionSettings {
     // Hertz. A double, as any rate may be asked for: convertWav refuses one that is not a whole,
     // finite, positive number of hertz, or too far from the source's, before anything is written.
     double targetRate = 44100;
     OutputFormat format = OutputFormat::int16;
     ConversionOptions options;
+    // The kind of file written; a destination whose extension names another type is refused.
+    OutputType type = OutputType::wav;
     // One linear gain on the resampled samples before they are quantised; 0 dB leaves every byte
     // as it is. Clamped to kMinGainDb…kMaxGainDb.
     double gainDb = 0;
@@ -239,6 +270,20 @@ public:
 
 // ---- Sources -------------------------------------------------------------------------------
 
+// The metadata of a source that a conversion carries across, item by item.
+struct MetadataContents {
+    bool broadcastWav = false, ixml = false, cart = false;
+    std::vector<std::string> tags; // LIST INFO ids, "INAM", in the source's order
+    std::size_t markers = 0;
+    std::size_t loops = 0;
+    bool samplerData = false; // a sampler chunk without loops
+    bool channelLayout = false; // a known speaker layout of more than two channels
+};
+
+// "Not carried into FLAC: Broadcast WAV (bext), iXML, 4 markers.": what a file of `type` cannot
+// hold of `contents`; nothing when it holds all of it. What a run left out, and what it will.
+std::optional<std::string> notCarriedWarning(const MetadataContents& contents, OutputType type);
+
 // What a source file's header says.
 struct SourceFileInfo {
     double sampleRate = 0; // hertz, as stored
@@ -248,6 +293,7 @@ struct SourceFileInfo {
     std::string metadataSummary; // what a conversion carries across: "Broadcast WAV, iXML, 4 markers", or "None"
     // What is wrong with the file's length, as damageWarning words it; empty for a sound file.
     std::string note;
+    MetadataContents metadata; // what metadataSummary says, item by item
 };
 
 // Reads only the header; the file is closed again before this returns. Regular files only, so a
@@ -257,20 +303,36 @@ SourceFileInfo readSourceFileInfo(const std::filesystem::path& path);
 // ---- Naming --------------------------------------------------------------------------------
 
 // The name an output is offered under: the source's base name (without its last extension) + "_"
-// + rate in hertz + "-" + "16", "24" or "32f" + ".wav"; "take 3.wav" at 96 kHz, 32-bit float gives
-// "take 3_96000-32f.wav". The window and the converter offer the same name.
+// + rate in hertz + "-" + "16", "24" or "32f" + "." + the type's extension; "take 3.wav" at 96 kHz,
+// 32-bit float, WAV gives "take 3_96000-32f.wav". The window and the converter offer the same name.
 std::filesystem::path defaultOutputFileName(const std::filesystem::path& source, const ConversionSettings& settings);
 
-// The file types a conversion writes, by their extension in lower case without the dot: "wav".
+// The file types a conversion writes, by their extension in lower case without the dot: "wav",
+// "rf64", "w64", "aiff", "aif", "flac", "caf".
 std::vector<std::string> writableFileTypes();
 
-// Whether the extension of `destination`'s name (in any letter case) is one of writableFileTypes();
-// a name without one is written as WAV. Any other is refused before anything is written: its
-// contents would not be what its name says.
+// The type the extension of `destination`'s name names, in any letter case (.aif and .aiff are
+// AIFF); nothing for a name without an extension or with one that is not written.
+std::optional<OutputType> outputTypeOf(const std::filesystem::path& destination);
+
+// Whether `destination`'s name has no extension or one of writableFileTypes(). Any other is
+// refused before anything is written: its contents would not be what its name says.
 bool isWritableDestination(const std::filesystem::path& destination);
 
-// The audio files a folder stands for: every file in it and its subfolders whose extension is wav,
-// aiff, aif or flac in any letter case, in name order, each with its folder relative to `folder`.
+// The extensions of every file type the installed libsndfile reads, lower case without the dot,
+// sorted: "aif", "aiff", "caf", "flac", "mp3", "ogg", "opus", "wav"…
+std::vector<std::string> readableFileTypes();
+
+// The filters an open dialog lists: "All audio files" with every readable extension first, then
+// one per type libsndfile names ("AIFF (Apple/SGI)", {"aiff", "aif"}).
+struct OpenDialogFilter {
+    std::string name;
+    std::vector<std::string> patterns; // "*.wav"
+};
+std::vector<OpenDialogFilter> openDialogFilters();
+
+// The audio files a folder stands for: every file in it and its subfolders whose extension is one
+// of readableFileTypes() in any letter case, in name order, each with its folder relative to `folder`.
 // Links are followed, each folder visited once, so a link back up cannot loop; folders that cannot
 // be read are passed over. `visited` carries the folders already walked from one call to the next.
 struct FoundAudioFile {
@@ -342,12 +404,21 @@ class LevelMeter; // the engine's own
 
 // What a conversion reports besides the file it wrote.
 struct ConversionReport {
+    // Made like the plain record it is, {clips, source}, the last item given or not.
+    ConversionReport(ClipReport clips = {}, SourceDamage source = {}, std::optional<std::string> notCarried = {})
+        : clips(clips), source(source), notCarried(std::move(notCarried))
+    {
+    }
+
     ClipReport clips;
     SourceDamage source;
     LevelFigures level; // of the output, as written (before quantising)
     GainReport gain;
     // The output's meter, for albumLoudness over several outputs.
     std::shared_ptr<const LevelMeter> meter;
+    // notCarriedWarning for the source's metadata and the output type, when the type could not
+    // hold all of it.
+    std::optional<std::string> notCarried;
 };
 
 // Measures a whole audio file's loudness and peaks as it is, read as float. Throws
@@ -359,7 +430,9 @@ LevelFigures analyzeFile(const std::filesystem::path& path);
 double albumLoudness(const std::vector<std::shared_ptr<const LevelMeter>>& meters);
 
 // Reads `source`, resamples it with libsoxr to `settings.targetRate` with `settings.options` and
-// writes a WAV file of `settings.format` with the source's channel count to `destination`. Blocks the calling thread
+// writes a file of `settings.type` and `settings.format` with the source's channel count to
+// `destination`. A format the type cannot hold (float FLAC), or a destination whose extension names
+// another type, is refused with ConversionError before anything is written. Blocks the calling thread
 // until the file is complete.
 //
 // The file is written under a temporary name beside the destination and renamed over it only once
@@ -377,7 +450,10 @@ double albumLoudness(const std::vector<std::shared_ptr<const LevelMeter>>& meter
 //
 // The source's metadata (bext, iXML, strings, cue points, sampler loops, cart) is carried across
 // with its sample positions rescaled, unless `control.carryMetadata` is false; what is malformed is
-// left out and the audio converted all the same.
+// left out and the audio converted all the same. WAV and RF64 hold all of it; FLAC the tags as
+// Vorbis comments and a layout other than FLAC's own; CAF the tags and the layout; AIFF its four
+// strings, the markers with their names and two loops; W64 none of it. What the type cannot hold is
+// named in the report's notCarried.
 //
 // A WAV or RF64 source whose data size was never written is converted as far as its audio goes,
 // and so is a source that ends before its stated length; samples that are not numbers become 0
@@ -527,7 +603,8 @@ std::optional<std::string> nonFiniteWarning(std::uint64_t count, const NumberTex
 // nothing for a source read to its stated end.
 std::optional<std::string> damageWarning(const SourceDamage& source);
 
-// Every warning of a run, each a sentence: what clipped, what was not a number, what was missing.
+// Every warning of a run, each a sentence: what clipped, what was not a number, what was missing,
+// what the output type could not hold.
 std::vector<std::string> runWarnings(const ConversionReport& report, const NumberText& number);
 
 // A number with a fixed count of decimals in the reader's notation, without a sign: (14.25, 1)

@@ -1,8 +1,10 @@
 // The application's windows as a user meets them: size, menus, and windows that do not share state.
 
 #include "MainWindow.h"
+#include "BatchView.h"
+#include "BatchWindow.h"
 #include "ContentView.h"
-#include "ConversionRun.h"
+#include "ConversionJob.h"
 #include "FennickApp.h"
 #include "TestAudio.h"
 
@@ -17,7 +19,7 @@ namespace fennick {
 namespace {
 
 // Each menu as one line: "&File: New Window Ctrl+N | … | Quit Ctrl+Q", separators as "---".
-QStringList menusOf(const MainWindow& window)
+QStringList menusOf(const QMainWindow& window)
 {
     QStringList menus;
     for (const QAction* menu : window.menuBar()->actions()) {
@@ -30,7 +32,7 @@ QStringList menusOf(const MainWindow& window)
 }
 
 // Triggers a menu item as a click on it would.
-void triggerItem(const MainWindow& window, const QString& text)
+void triggerItem(const QMainWindow& window, const QString& text)
 {
     for (QAction* action : window.findChildren<QAction*>())
         if (action->text() == text) action->trigger();
@@ -54,6 +56,21 @@ TEST(MainWindow, OpensAtTheDefaultContentSizeWithTheFennickMenusAndNewWindowsOfI
         QStringList({QStringLiteral("&File: New Window Ctrl+N | Convert Several Files\u2026 Ctrl+Shift+N | Close "
                                     "Window Ctrl+W | --- | Quit Ctrl+Q"),
             QStringLiteral("&Help: About Fennick | Check for Updates\u2026")}));
+
+    // Convert Several Files… opens a batch window with the same menus, whose own New Window opens a
+    // main window.
+    triggerItem(*first, QStringLiteral("Convert Several Files\u2026"));
+    QPointer<BatchWindow> batch;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* window = qobject_cast<BatchWindow*>(widget)) batch = window;
+    ASSERT_TRUE(batch && batch->isVisible());
+    EXPECT_EQ(batch->windowTitle(), "Convert Several Files");
+    EXPECT_EQ(batch->centralWidget(), &batch->batchView());
+    EXPECT_EQ(batch->centralWidget()->size(), QSize(960, 860));
+    EXPECT_EQ(menusOf(*batch), menusOf(*first));
+    triggerItem(*batch, "Close Window");
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(batch);
 
     triggerItem(*first, "New Window");
     QPointer<MainWindow> second;

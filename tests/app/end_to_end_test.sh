@@ -122,7 +122,7 @@ batch=$(timeout 30 xdotool search --sync --onlyvisible --name '^Convert Several 
   fail "the batch window did not open"
 xdotool windowfocus --sync "$batch"
 sleep 1
-xdotool mousemove --window "$batch" 147 337 click 1 # Add Folder…
+xdotool mousemove --window "$batch" 147 356 click 1 # Add Folder…, below the 19-pixel menu bar
 dialog=$(timeout 30 xdotool search --sync --onlyvisible --name '^Add Folder$' | head -n1) ||
   fail "the Add Folder dialog did not open"
 xdotool windowfocus --sync "$dialog" type --delay 20 "$work/album"
@@ -130,7 +130,7 @@ sleep 0.5
 xdotool key Escape Return # the completion popup, then the dialog's Choose
 wait_for 10 bash -c "! xdotool search --onlyvisible --name '^Add Folder$' >/dev/null" || fail "the dialog stayed open"
 xdotool windowfocus --sync "$batch"
-xdotool mousemove --window "$batch" 892 836 click 1 # Convert All
+xdotool mousemove --window "$batch" 892 855 click 1 # Convert All
 for take in "album/one_44100-16.wav" "album/disc 2/two_44100-16.wav"; do
   wait_for 60 bash -c "[ \"\$(soxi -s '$work/$take' 2>/dev/null)\" = $((2 * 44100)) ]" ||
     fail "no complete $take appeared"

@@ -210,9 +210,16 @@ TEST_F(FennickConvert, UsageErrorsExitWithOneLineNamingTheProblem)
         {{"--bogus", source.string(), never}, "unknown option '--bogus'"},
         {{source.string(), never, "extra"}, "unexpected argument 'extra'"},
         {{source.string(), never, "-r"}, "--rate needs a value"},
-        {{source.string(), (dir / "never.FLAC").string()},
-            "DESTINATION '" + (dir / "never.FLAC").string()
-                + "' names a type not written; it must end in .wav or have no extension"},
+        {{source.string(), (dir / "never.mp3").string()},
+            "DESTINATION '" + (dir / "never.mp3").string()
+                + "' names a type not written; it must end in .wav, .rf64, .w64, .aiff, .aif, .flac, .caf or have no "
+                  "extension"},
+        {{"-f", "float32", source.string(), (dir / "never.FLAC").string()},
+            "FLAC holds 16-bit and 24-bit integer samples, not 32-bit float."},
+        {{"--type", "wav", source.string(), (dir / "never.FLAC").string()},
+            "DESTINATION '" + (dir / "never.FLAC").string() + "' names a FLAC file, not --type wav"},
+        {{"-o", dir.path().string(), "--type", "flac", "-f", "float32", source.string()},
+            "FLAC holds 16-bit and 24-bit integer samples, not 32-bit float."},
     };
     for (const auto& [arguments, reason] : cases) {
         const auto result = convert(arguments);
@@ -222,6 +229,7 @@ TEST_F(FennickConvert, UsageErrorsExitWithOneLineNamingTheProblem)
     }
     EXPECT_FALSE(std::filesystem::exists(never));
     EXPECT_FALSE(std::filesystem::exists(dir / "never.FLAC"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "never.mp3"));
     // Any letter case of .wav, and no extension at all, are WAV files.
     EXPECT_EQ(convert({"--quiet", source.string(), (dir / "upper.WAV").string()}).exitCode, 0);
     EXPECT_EQ(convert({"--quiet", source.string(), (dir / "bare").string()}).exitCode, 0);
@@ -320,6 +328,30 @@ TEST_F(FennickConvert, ConvertsAFolderTreeAsOneFileRunsWould)
         const auto output = outputName(name);
         EXPECT_NE(result.out.find("Saved " + output.string() + " (" + kVersion + ")\n"), std::string::npos);
         EXPECT_TRUE(fileBytes(dir / "out" / output) == fileBytes(dir / "alone" / output)) << output;
+    }
+}
+
+// A folder of every kind of source into FLAC: each one saved and sound, the Broadcast WAV's chunk
+// named as what FLAC cannot hold.
+TEST_F(FennickConvert, ConvertsMixedSourcesIntoFlacNamingWhatItCannotHold)
+{
+    if (!haveTool("ffmpeg") || !haveTool("flac")) GTEST_SKIP() << "ffmpeg or flac not installed";
+    std::filesystem::create_directories(dir / "mixed");
+    runProcess({"ffmpeg", "-f", "lavfi", "-i", "sine=r=48000:d=1", "-write_bext", "1", "-metadata", "title=Take 3",
+                   (dir / "mixed/bwf.wav").string()},
+        dir.path());
+    const std::pair<std::string, int> others[]
+        = {{"a.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24}, {"b.caf", SF_FORMAT_CAF | SF_FORMAT_FLOAT},
+            {"c.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16}, {"d.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16}};
+    for (const auto& [name, format] : others)
+        writeAudioFile(dir / "mixed" / name, {96000, 2, format}, 9600, sine(440, 96000));
+    const auto result = convert({"-o", "out", "--type", "flac", "-f", "int24", "mixed"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err, "warning: bwf_44100-24.flac: Not carried into FLAC: Broadcast WAV (bext).\n");
+    for (const char* name : {"a", "b", "bwf", "c", "d"}) {
+        const std::string output = std::string(name) + "_44100-24.flac";
+        EXPECT_NE(result.out.find("Saved " + output), std::string::npos) << result.out;
+        EXPECT_EQ(runProcess({"flac", "-t", "-s", (dir / "out" / output).string()}, dir.path()).exitCode, 0) << output;
     }
 }
 

@@ -31,6 +31,7 @@ expect() { # WORDS OFFERS
 expect "-q " "quick low medium bits16 high bits24 veryHigh bits32"
 expect "--quality b" "bits16 bits24 bits32"
 expect "-f " "int16 int24 float32"
+expect "--type " "wav rf64 w64 aiff flac caf"
 expect "-r 4" "44100 48000"
 expect "--phase " "linear intermediate minimum"
 expect "--rolloff " "small medium none"

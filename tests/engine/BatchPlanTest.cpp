@@ -51,6 +51,9 @@ TEST(BatchPlan, MapsEverySourceToItsOutputAndNamesBothOfAClash)
         }
         EXPECT_EQ(plan.clashes, c.clashes) << c.what;
     }
+    // The suggested name takes the type's extension.
+    EXPECT_EQ(
+        defaultOutputFileName("take.wav", {44100, OutputFormat::int16, {}, OutputType::flac}), "take_44100-16.flac");
     EXPECT_EQ(clashSentence("take.wav", "other/take.wav", "out/take_44100-16.wav"),
         "take.wav and other/take.wav would both be written to out/take_44100-16.wav");
 }
@@ -151,6 +154,9 @@ TEST(RunSentences, OneWordingInEitherNotation)
         {damageWarning({44100, 44100LL * 3723, 44100LL * 3723 - 11025, false, 0}),
             "The source ended after 1:02:02.750 of its stated 1:02:03.000; the rest was missing."},
         {damageWarning({96000, 96000, 96000, false, 0}), std::nullopt},
+        {notCarriedWarning({true, true, false, {"INAM", "IKEY"}, 4, 0, false, false}, OutputType::flac),
+            "Not carried into FLAC: Broadcast WAV (bext), iXML, 1 tag, 4 markers."},
+        {notCarriedWarning({true, true, true, {"IKEY"}, 4, 1, false, true}, OutputType::rf64), std::nullopt},
         {savedSentence("take_48000-24.wav", version), "Saved take_48000-24.wav (libsoxr-0.1.3)"},
         {failedSentence("No such file or directory"), "Conversion failed: No such file or directory"},
         {batchSummary({12, 0, 0, 0}, version), "Saved 12 files (libsoxr-0.1.3)"},

@@ -1,6 +1,6 @@
 #include "UiTestSupport.h"
 
-#include "ConversionRun.h"
+#include "ConversionJob.h"
 #include "FilterMeasurement.h"
 #include "TextStyles.h"
 

@@ -1,5 +1,6 @@
 #include "SourceFile.h"
 
+#include "ConversionJob.h"
 #include "FennickEngine.h"
 
 #include <QFile>
@@ -8,11 +9,6 @@
 #include <exception>
 
 namespace fennick {
-
-std::filesystem::path localPath(const QUrl& url)
-{
-    return std::filesystem::path(QFile::encodeName(url.toLocalFile()).toStdString());
-}
 
 void loadSourceFile(ContentState& state, const QUrl& url)
 {

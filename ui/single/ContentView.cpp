@@ -1,7 +1,7 @@
 #include "ContentView.h"
 
 #include "BottomBar.h"
-#include "ConversionRun.h"
+#include "ConversionJob.h"
 #include "DestinationSection.h"
 #include "DropHighlight.h"
 #include "FilterPlot.h"
@@ -202,13 +202,13 @@ void ContentView::startConversion()
             [view, current, destination = *destination](const ConversionReport& report) {
                 if (!current()) return;
                 view->runStop_.reset();
-                finishConversion(view->state_, destination, report);
+                conversionSaved(view->state_, destination, report);
                 view->render();
             },
             [view, current](const QString& description) {
                 if (!current()) return;
                 view->runStop_.reset();
-                failConversion(view->state_, description);
+                conversionFailed(view->state_, description);
                 view->render();
             },
         });
@@ -220,7 +220,7 @@ void ContentView::cancelConversion()
     runStop_->request_stop();
     runStop_.reset();
     ++runNumber_;
-    fennick::cancelConversion(state_);
+    conversionCancelled(state_);
     render();
 }
 
@@ -242,7 +242,7 @@ void ContentView::render()
     destinationSection_->render(state_.settings);
     destinationSection_->setEnabled(hasSource);
     qualitySection_->render(state_.settings);
-    qualitySection_->filterPlot()->render(state_);
+    qualitySection_->filterPlot()->render(state_.filterResponse, state_.filterError, state_.showsImpulseResponse);
     qualitySection_->setEnabled(hasSource);
     bottomBar_->render(state_);
     dropHighlight_->setVisible(state_.isDropTargeted);

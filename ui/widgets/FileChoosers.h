@@ -29,6 +29,10 @@ using OpenResult = std::variant<QUrl, OpenCancelled, OpenFailed>;
 using OpenFileChooser = std::function<OpenResult(QWidget* parent)>;
 // The destination, or nothing when the dialog was cancelled.
 using SaveFileChooser = std::function<std::optional<QUrl>(QWidget* parent, const QString& suggestedName)>;
+// The files chosen; none when the dialog was cancelled.
+using FilesChooser = std::function<QList<QUrl>(QWidget* parent)>;
+// The folder chosen, or nothing when the dialog was cancelled.
+using FolderChooser = std::function<std::optional<QUrl>(QWidget* parent, const QString& title, const QUrl& start)>;
 
 // One existing WAV file.
 OpenResult chooseFileToOpen(QWidget* parent);

@@ -1,7 +1,8 @@
 #pragma once
 
-// Everything the main window knows, in one plain value. ContentView owns one and redraws
-// from it after every change; only the main thread reads or writes it.
+// Everything the main window knows, in one plain value, and what a run's outcome does to it.
+// ContentView owns one and redraws from it after every change; only the main thread reads or
+// writes it.
 
 #include "FennickEngine.h"
 
@@ -34,8 +35,25 @@ struct ContentState {
     std::optional<QString> filterError;
     bool showsImpulseResponse = false;
 
+    // Which of its four things the bottom bar's status area shows.
+    enum class RunLine { empty, progress, error, message };
+
     bool hasSource() const { return sourceURL.has_value(); }
+    bool canConvert() const { return hasSource() && !isConverting; }
+    // The run under way before a failure, a failure before the last run's outcome.
+    RunLine runLine() const;
     friend bool operator==(const ContentState&, const ContentState&) = default;
 };
+
+// "Saved NAME (VERSION)" into conversionMessage, with the bound libsoxr's version text, and what
+// clipped, was not a number or was missing into conversionWarning; then the run is over.
+// errorMessage is left alone, so a load that failed during the run stays in front.
+void conversionSaved(ContentState& state, const QUrl& destination, const ConversionReport& report);
+
+// The run was stopped: "Conversion cancelled." and the run is over at once.
+void conversionCancelled(ContentState& state);
+
+// "Conversion failed: DESCRIPTION" into errorMessage; then the run is over.
+void conversionFailed(ContentState& state, const QString& description);
 
 } // namespace fennick

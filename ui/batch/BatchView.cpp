@@ -1,12 +1,11 @@
 #include "BatchView.h"
 
-#include "ConversionRun.h"
+#include "ConversionJob.h"
 #include "DestinationSection.h"
 #include "FileChoosers.h"
 #include "FilterPlot.h"
 #include "LocaleFormat.h"
 #include "QualitySection.h"
-#include "SourceFile.h"
 #include "TextStyles.h"
 
 #include <QCheckBox>
@@ -19,7 +18,6 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
@@ -29,8 +27,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <exception>
-#include <map>
 
 namespace fennick {
 
@@ -38,90 +34,7 @@ namespace {
 
 using Status = BatchRow::Status;
 
-// The runnable rows (unreadable ones are left out) and the outputs they map to; nothing while
-// there is nowhere to save.
-struct RowPlan {
-    std::vector<std::size_t> rows;
-    BatchPlan plan;
-};
-
-std::optional<RowPlan> planRows(const BatchState& state)
-{
-    if (!state.saveNextToSource && !state.saveFolder) return std::nullopt;
-    RowPlan planned;
-    std::vector<BatchSource> sources;
-    for (std::size_t i = 0; i < state.rows.size(); ++i) {
-        if (state.rows[i].status == Status::unreadable) continue;
-        planned.rows.push_back(i);
-        sources.push_back({localPath(state.rows[i].source), state.rows[i].subfolder});
-    }
-    const BatchDestination destination{
-        state.saveFolder ? localPath(*state.saveFolder) : std::filesystem::path(), state.saveNextToSource};
-    planned.plan = planBatch(sources, destination, state.settings);
-    return planned;
-}
-
-// The deepest folder both files are in.
-std::filesystem::path commonFolder(const std::filesystem::path& a, const std::filesystem::path& b)
-{
-    const std::filesystem::path aFolder = a.parent_path(), bFolder = b.parent_path();
-    std::filesystem::path common;
-    for (auto i = aFolder.begin(), j = bFolder.begin(); i != aFolder.end() && j != bFolder.end() && *i == *j;
-         ++i, ++j) {
-        common /= *i;
-    }
-    return common;
-}
-
-// A path as short as it can be said: below `base`, relative to it, as the list names its files.
-QString shortPath(const std::filesystem::path& path, const std::filesystem::path& base)
-{
-    const std::filesystem::path relative = path.lexically_relative(base);
-    const bool below = !relative.empty() && *relative.begin() != "..";
-    return QDir::toNativeSeparators(QFile::decodeName((below ? relative : path).c_str()));
-}
-
-QString clockQText(double seconds) { return QString::fromStdString(clockText(seconds)); }
-
-QString statusText(const BatchRow& row)
-{
-    switch (row.status) {
-    case Status::ready: return {};
-    case Status::unreadable: return QStringLiteral("Could not read file: ") + row.reason;
-    case Status::waiting: return QStringLiteral("Waiting");
-    case Status::converting: return percentageText(row.progress);
-    case Status::saved: {
-        const QString saved = QStringLiteral("Saved ") + row.output->fileName();
-        return row.warning ? saved + QStringLiteral(" \u2014 ") + *row.warning : saved;
-    }
-    case Status::skipped: return QStringLiteral("Skipped: ") + row.output->fileName() + QStringLiteral(" exists");
-    case Status::cancelled: return QStringLiteral("Cancelled");
-    case Status::failed: return QStringLiteral("Failed: ") + row.reason;
-    }
-    return {};
-}
-
-bool isRunnable(const BatchRow& row) { return row.status != Status::unreadable; }
-
 } // namespace
-
-ExistingOutputsAnswer askAboutExistingOutputs(QWidget* parent, const QStringList& outputs)
-{
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Convert Several Files"),
-        outputs.size() == 1 ? QStringLiteral("1 output file exists already.")
-                            : QStringLiteral("%1 output files exist already.").arg(outputs.size()),
-        QMessageBox::NoButton, parent);
-    box.setInformativeText(QStringLiteral("Replace them, or skip those files?"));
-    box.setDetailedText(outputs.join(QLatin1Char('\n')));
-    QPushButton* replace = box.addButton(QStringLiteral("Replace"), QMessageBox::DestructiveRole);
-    QPushButton* skip = box.addButton(QStringLiteral("Skip"), QMessageBox::AcceptRole);
-    box.addButton(QMessageBox::Cancel);
-    box.setDefaultButton(skip);
-    box.exec();
-    if (box.clickedButton() == replace) return ExistingOutputsAnswer::replace;
-    if (box.clickedButton() == skip) return ExistingOutputsAnswer::skip;
-    return ExistingOutputsAnswer::cancel;
-}
 
 BatchView::BatchView(QWidget* parent)
     : QWidget(parent), maxJobs_(std::max(1, QThread::idealThreadCount())), run_(runHandlers())
@@ -233,14 +146,14 @@ BatchView::BatchView(QWidget* parent)
     layout->addWidget(divider);
     layout->addLayout(bottom);
 
-    connect(addFilesButton_, &QPushButton::clicked, this, [this] { addUrls(chooseFilesToAdd(this)); });
+    connect(addFilesButton_, &QPushButton::clicked, this, [this] { addUrls(filesChooser_(this)); });
     connect(addFolderButton_, &QPushButton::clicked, this, [this] {
-        if (const auto folder = chooseFolder(this, QStringLiteral("Add Folder"))) addUrls({*folder});
+        if (const auto folder = folderChooser_(this, QStringLiteral("Add Folder"), QUrl())) addUrls({*folder});
     });
     connect(removeButton_, &QPushButton::clicked, this, &BatchView::removeSelected);
     connect(clearButton_, &QPushButton::clicked, this, &BatchView::clear);
     connect(chooseFolderButton_, &QPushButton::clicked, this, [this] {
-        if (const auto folder = chooseFolder(this, QStringLiteral("Save Into"), state_.saveFolder.value_or(QUrl()))) {
+        if (const auto folder = folderChooser_(this, QStringLiteral("Save Into"), state_.saveFolder.value_or(QUrl()))) {
             setSaveFolder(*folder);
         }
     });
@@ -260,7 +173,7 @@ BatchView::BatchView(QWidget* parent)
     alignLabelColumns({static_cast<QFormLayout*>(destinationSection_->layout()), saveForm});
 }
 
-BatchRun::Handlers BatchView::runHandlers()
+BatchQueue::Handlers BatchView::runHandlers()
 {
     return {
         [this](std::size_t row) {
@@ -282,50 +195,16 @@ BatchRun::Handlers BatchView::runHandlers()
             render();
         },
         [this] {
-            endRun();
+            endRun(state_);
             render();
         },
     };
 }
 
-void BatchView::addFile(const QUrl& url, const std::filesystem::path& subfolder)
-{
-    const auto same = [&url](const BatchRow& row) { return row.source == url; };
-    if (std::any_of(state_.rows.begin(), state_.rows.end(), same)) return;
-    BatchRow row;
-    row.source = url;
-    row.subfolder = subfolder;
-    try {
-        const SourceFileInfo info = readSourceFileInfo(localPath(url));
-        row.sampleRate = info.sampleRate;
-        row.sourceFormat = QString::fromStdString(info.sampleFormat);
-        row.seconds = info.sampleRate > 0 ? static_cast<double>(info.frames) / info.sampleRate : 0;
-    } catch (const std::exception& error) {
-        row.status = Status::unreadable;
-        row.reason = QString::fromUtf8(error.what());
-    }
-    if (!state_.saveFolder) {
-        state_.saveFolder = QUrl::fromLocalFile(QFileInfo(url.toLocalFile()).absolutePath());
-    }
-    state_.rows.push_back(std::move(row));
-}
-
 void BatchView::addUrls(const QList<QUrl>& urls)
 {
     if (state_.isConverting) return;
-    std::vector<std::filesystem::path> named;
-    for (const QUrl& url : urls) {
-        if (url.isLocalFile()) named.push_back(localPath(url));
-    }
-    // The outputs go beside the first folder's files, its subfolders mirrored onto themselves, or
-    // beside the first file.
-    std::error_code error;
-    if (!state_.saveFolder && !named.empty() && std::filesystem::is_directory(named.front(), error)) {
-        state_.saveFolder = QUrl::fromLocalFile(QFile::decodeName(named.front().c_str()));
-    }
-    for (const BatchSource& source : findBatchSources(named)) {
-        addFile(QUrl::fromLocalFile(QFile::decodeName(source.file.c_str())), source.subfolder);
-    }
+    addSources(state_, urls);
     render();
 }
 
@@ -371,37 +250,17 @@ void BatchView::convertAll()
     const auto planned = planRows(state_);
     // Two rows saved as one file are refused before anything runs; both rows say so.
     if (!planned || planned->rows.empty() || !planned->plan.clashes.empty()) return;
-    const std::vector<std::size_t> existingIndices = existingOutputs(planned->plan);
-    std::vector<bool> exists(planned->rows.size(), false);
-    QStringList existing;
-    for (const std::size_t k : existingIndices) {
-        exists[k] = true;
-        existing.append(QFile::decodeName(planned->plan.outputs[k].output.c_str()));
-    }
+    const std::vector<std::size_t> existing = existingOutputs(planned->plan);
+    QStringList existingPaths;
+    for (const std::size_t k : existing)
+        existingPaths.append(QFile::decodeName(planned->plan.outputs[k].output.c_str()));
     ExistingOutputsAnswer answer = ExistingOutputsAnswer::replace;
-    if (!existing.isEmpty()) answer = question_(this, existing);
+    if (!existingPaths.isEmpty()) answer = question_(this, existingPaths);
     if (answer == ExistingOutputsAnswer::cancel) return;
 
-    std::vector<BatchJob> jobs;
-    for (std::size_t k = 0; k < planned->rows.size(); ++k) {
-        const std::size_t i = planned->rows[k];
-        BatchRow& row = state_.rows[i];
-        row.output = QUrl::fromLocalFile(QFile::decodeName(planned->plan.outputs[k].output.c_str()));
-        row.progress = 0;
-        row.warning.reset();
-        row.reason.clear();
-        if (exists[k] && answer == ExistingOutputsAnswer::skip) {
-            row.status = Status::skipped;
-            continue;
-        }
-        row.status = Status::waiting;
-        // The settings as the run starts: later edits in the window only reach the next run.
-        jobs.push_back({i, {row.source, *row.output, state_.settings, exists[k]}});
-    }
-    state_.summary.reset();
-    state_.isConverting = true;
+    std::vector<BatchJob> jobs = startRun(state_, *planned, existing, answer == ExistingOutputsAnswer::skip);
     run_.start(std::move(jobs), maxJobs_);
-    if (!run_.isRunning()) endRun(); // every file skipped
+    if (!run_.isRunning()) endRun(state_); // every file skipped
     render();
 }
 
@@ -409,24 +268,9 @@ void BatchView::cancel()
 {
     if (!state_.isConverting) return;
     run_.cancel();
-    for (BatchRow& row : state_.rows) {
-        if (row.status == Status::waiting || row.status == Status::converting) row.status = Status::cancelled;
-    }
-    endRun();
+    cancelRun(state_);
+    endRun(state_);
     render();
-}
-
-void BatchView::endRun()
-{
-    state_.isConverting = false;
-    BatchCounts counts;
-    for (const BatchRow& row : state_.rows) {
-        if (row.status == Status::saved) ++counts.saved;
-        if (row.status == Status::failed) ++counts.failed;
-        if (row.status == Status::cancelled) ++counts.cancelled;
-        if (row.status == Status::skipped) ++counts.skipped;
-    }
-    state_.summary = QString::fromStdString(batchSummary(counts, soxrVersionText()));
 }
 
 void BatchView::revealOutput(int row)
@@ -451,23 +295,7 @@ void BatchView::render()
     const bool converting = state_.isConverting;
     // Between runs, rows that would be saved as one file name each other, and the run waits
     // until one of them goes or the settings part them.
-    std::map<std::size_t, QString> clashingWith; // row, the other row's source
-    std::optional<QString> clash;
-    if (const auto planned = converting ? std::nullopt : planRows(state_)) {
-        for (const auto& [first, second] : planned->plan.clashes) {
-            const PlannedOutput &a = planned->plan.outputs[first], &b = planned->plan.outputs[second];
-            const std::filesystem::path base = commonFolder(a.source, b.source);
-            const QString aName = shortPath(a.source, base), bName = shortPath(b.source, base);
-            clashingWith.emplace(planned->rows[first], bName);
-            clashingWith.emplace(planned->rows[second], aName);
-            if (!clash) {
-                clash = QString::fromStdString(
-                    clashSentence(aName.toStdString(), bName.toStdString(), shortPath(b.output, base).toStdString()));
-            }
-        }
-    }
-    std::vector<double> runSeconds;
-    std::vector<const BatchRow*> runRows;
+    const BatchClashes clashes = findClashes(state_);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const BatchRow& row = rows[i];
         QTreeWidgetItem* item = list_->topLevelItem(static_cast<int>(i));
@@ -477,29 +305,23 @@ void BatchView::render()
         const bool readable = row.status != Status::unreadable;
         item->setText(sampleRateColumn, readable ? sampleRateText(row.sampleRate) : QString());
         item->setText(formatColumn, readable ? row.sourceFormat : QString());
-        item->setText(lengthColumn, readable ? clockQText(row.seconds) : QString());
+        item->setText(lengthColumn, readable ? QString::fromStdString(clockText(row.seconds)) : QString());
         item->setTextAlignment(lengthColumn, Qt::AlignRight | Qt::AlignVCenter);
-        const auto other = clashingWith.find(i);
+        const auto other = clashes.otherSource.find(i);
         const QString status
-            = other == clashingWith.end() ? statusText(row) : QStringLiteral("Same output as ") + other->second;
+            = other == clashes.otherSource.end() ? statusText(row) : QStringLiteral("Same output as ") + other->second;
         item->setText(statusColumn, status);
         item->setToolTip(statusColumn, status);
         const bool bad
-            = row.status == Status::failed || row.status == Status::unreadable || other != clashingWith.end();
+            = row.status == Status::failed || row.status == Status::unreadable || other != clashes.otherSource.end();
         item->setForeground(statusColumn,
             bad                                              ? QBrush(errorTextColor())
                 : row.warning && row.status == Status::saved ? QBrush(warningTextColor())
                 : row.status == Status::cancelled || row.status == Status::skipped
                 ? QBrush(secondaryTextColor(list_))
                 : QBrush(palette().color(QPalette::Text)));
-        if (row.status != Status::ready && row.status != Status::unreadable && row.status != Status::skipped) {
-            runSeconds.push_back(row.seconds);
-            runRows.push_back(&row);
-        }
     }
 
-    const bool anyRunnable = std::any_of(rows.begin(), rows.end(), isRunnable);
-    const bool hasDestination = state_.saveNextToSource || state_.saveFolder.has_value();
     emptyHint_->setVisible(rows.empty());
     addFilesButton_->setEnabled(!converting);
     addFolderButton_->setEnabled(!converting);
@@ -517,29 +339,18 @@ void BatchView::render()
 
     progress_->setVisible(converting);
     progressText_->setVisible(converting);
-    summary_->setVisible(!converting && (clash || state_.summary));
+    summary_->setVisible(!converting && (clashes.sentence || state_.summary));
     if (converting) {
-        // Files done, and the time left at the pace so far once there is a pace to go by.
-        BatchProgress progress(std::move(runSeconds));
-        for (std::size_t k = 0; k < runRows.size(); ++k) {
-            const Status status = runRows[k]->status;
-            if (status == Status::converting) progress.progressed(k, runRows[k]->progress);
-            if (status == Status::saved || status == Status::failed || status == Status::cancelled)
-                progress.finished(k);
-        }
-        progress_->setValue(static_cast<int>(progress.fraction() * 1000));
-        QString text = QStringLiteral("%1 of %2 files").arg(progress.filesDone()).arg(progress.fileCount());
-        if (const auto left = progress.secondsLeft(run_.elapsedSeconds())) {
-            text += QStringLiteral(" \u00b7 ") + clockQText(*left) + QStringLiteral(" left");
-        }
-        progressText_->setText(text);
-    } else if (clash) {
-        summary_->setText(*clash);
+        const BatchRunProgress progress = runProgress(state_, run_.elapsedSeconds());
+        progress_->setValue(static_cast<int>(progress.fraction * 1000));
+        progressText_->setText(progress.text);
+    } else if (clashes.sentence) {
+        summary_->setText(*clashes.sentence);
     } else if (state_.summary) {
         summary_->setText(*state_.summary);
     }
     convertButton_->setText(converting ? QStringLiteral("Cancel") : QStringLiteral("Convert All"));
-    convertButton_->setEnabled(converting || (anyRunnable && hasDestination && !clash));
+    convertButton_->setEnabled(converting || canConvertAll(state_, clashes));
     emit stateChanged();
 }
 

@@ -96,25 +96,21 @@ BottomBar::BottomBar(QWidget* parent) : QWidget(parent)
 
 void BottomBar::render(const ContentState& state)
 {
-    if (state.isConverting) {
-        status_ = Status::progress;
+    status_ = state.runLine();
+    if (status_ == Status::progress) {
         progressBar_->setValue(static_cast<int>(state.conversionProgress * kProgressSteps));
         percentageLabel_->setText(percentageText(state.conversionProgress));
-    } else if (state.errorMessage) {
-        status_ = Status::error;
+    } else if (status_ == Status::error) {
         errorLine_->setText(*state.errorMessage);
-    } else if (state.conversionMessage) {
-        status_ = Status::message;
+    } else if (status_ == Status::message) {
         messageLine_->setText(*state.conversionMessage);
         warningLine_->setText(state.conversionWarning.value_or(QString()));
-    } else {
-        status_ = Status::empty;
     }
     progressPage_->setVisible(status_ == Status::progress);
     errorLine_->setVisible(status_ == Status::error);
     resultPage_->setVisible(status_ == Status::message);
     warningLine_->setVisible(state.conversionWarning.has_value());
-    convertButton_->setEnabled(state.hasSource() && !state.isConverting);
+    convertButton_->setEnabled(state.canConvert());
 }
 
 } // namespace fennick

@@ -3,7 +3,7 @@
 // A batch window's run: the files still to convert, a few at a time, each through a conversion job
 // of its own. Lives on the main thread; its jobs reach it only through a weak handle and never wait.
 
-#include "ConversionRun.h"
+#include "BatchState.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -18,13 +18,7 @@
 
 namespace fennick {
 
-// One file of a run: its row in the list and what converting it takes.
-struct BatchJob {
-    std::size_t row;
-    ConversionRequest request;
-};
-
-class BatchRun : public QObject {
+class BatchQueue : public QObject {
 public:
     // Called on the main thread as the jobs go; never after cancel() or once the run is gone.
     struct Handlers {
@@ -35,8 +29,8 @@ public:
         std::function<void()> finished; // the last job ended
     };
 
-    explicit BatchRun(Handlers handlers) : handlers_(std::move(handlers)) { }
-    ~BatchRun() override; // stops the jobs still running
+    explicit BatchQueue(Handlers handlers) : handlers_(std::move(handlers)) { }
+    ~BatchQueue() override; // stops the jobs still running
 
     // Starts the jobs in their order, at most `maxJobs` at a time; a later start() or cancel()
     // drops whatever the earlier jobs still report.

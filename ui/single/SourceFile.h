@@ -8,7 +8,6 @@
 #include <QList>
 #include <QUrl>
 
-#include <filesystem>
 #include <optional>
 
 namespace fennick {
@@ -22,8 +21,5 @@ void loadSourceFile(ContentState& state, const QUrl& url);
 
 // The first URL whose last extension, lower-cased, is exactly "wav"; nothing when none is.
 std::optional<QUrl> firstWavUrl(const QList<QUrl>& urls);
-
-// Local path in the file system's own encoding, for the engine.
-std::filesystem::path localPath(const QUrl& url);
 
 } // namespace fennick

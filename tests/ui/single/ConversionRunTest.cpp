@@ -1,7 +1,7 @@
 // The conversion run through the window with the real engine: Convert…, the save dialog, progress
 // on the main thread, the result line, and windows that go away or run side by side.
 
-#include "ConversionRun.h"
+#include "ConversionJob.h"
 #include "UiTestSupport.h"
 
 #include <QProgressBar>

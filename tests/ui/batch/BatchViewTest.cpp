@@ -2,7 +2,7 @@
 // with one file half-way, per-row states, the question about existing outputs, cancel, the summary.
 
 #include "BatchView.h"
-#include "ConversionRun.h"
+#include "ConversionJob.h"
 #include "UiTestSupport.h"
 
 #include <QTreeWidget>
@@ -53,7 +53,10 @@ TEST(BatchWindow, RunsAListOneFileHeldHalfWayAndSumsItUp)
     }
     f.textFile("album/broken.wav");
     std::filesystem::create_directories(f.dir / "other");
-    f.batch->addUrls({f.audioFile("take.wav", {44100, 1}), f.audioFile("other/take.wav", {48000, 1})});
+    f.batch->setFilesChooser([&f](QWidget*) {
+        return QList<QUrl>{f.audioFile("take.wav", {44100, 1}), f.audioFile("other/take.wav", {48000, 1})};
+    });
+    click(f.batch->addFilesButton());
     EXPECT_TRUE(drop(*f.batch, {f.url("album")}));
     ASSERT_EQ(f.batch->list()->topLevelItemCount(), 13);
     EXPECT_EQ(f.row(0), "take.wav | 44.1 kHz | 24-bit integer | 0:00 | Same output as other/take.wav");
@@ -64,7 +67,13 @@ TEST(BatchWindow, RunsAListOneFileHeldHalfWayAndSumsItUp)
 
     std::filesystem::create_directories(f.dir / "out");
     std::ofstream(f.dir / "out/take_48000-24.wav") << "an earlier take";
-    f.batch->setSaveFolder(f.url("out"));
+    QStringList folderDialogs;
+    f.batch->setFolderChooser([&](QWidget*, const QString& title, const QUrl& start) {
+        folderDialogs << title + ' ' + QDir(start.toLocalFile()).dirName();
+        return std::optional(f.url("out"));
+    });
+    click(f.batch->chooseFolderButton());
+    EXPECT_EQ(folderDialogs, QStringList("Save Into " + QDir(f.dir.path().c_str()).dirName()));
     choose(f.batch->destinationSection()->sampleRatePicker(), TargetSampleRate::r48000);
     choose(f.batch->destinationSection()->formatPicker(), OutputFormat::int24);
     f.batch->setMaxJobs(1);

@@ -1,10 +1,10 @@
-#include "ConversionRun.h"
+#include "ConversionJob.h"
 
 #include "FennickEngine.h"
 #include "LocaleFormat.h"
-#include "SourceFile.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QThreadPool>
@@ -70,15 +70,6 @@ std::stop_source startConversionJob(const ConversionRequest& request, Conversion
     return stop;
 }
 
-void finishConversion(ContentState& state, const QUrl& destination, const ConversionReport& report)
-{
-    state.conversionMessage
-        = QString::fromStdString(savedSentence(destination.fileName().toStdString(), soxrVersionText()));
-    state.conversionWarning = runWarning(report);
-    state.lastSavedURL = destination;
-    state.isConverting = false;
-}
-
 std::optional<QString> runWarning(const ConversionReport& report, const QLocale& locale)
 {
     std::string text;
@@ -88,17 +79,9 @@ std::optional<QString> runWarning(const ConversionReport& report, const QLocale&
     return QString::fromStdString(text);
 }
 
-void cancelConversion(ContentState& state)
+std::filesystem::path localPath(const QUrl& url)
 {
-    state.conversionMessage = QStringLiteral("Conversion cancelled.");
-    state.conversionWarning.reset();
-    state.isConverting = false;
-}
-
-void failConversion(ContentState& state, const QString& description)
-{
-    state.errorMessage = QString::fromStdString(failedSentence(description.toStdString()));
-    state.isConverting = false;
+    return std::filesystem::path(QFile::encodeName(url.toLocalFile()).toStdString());
 }
 
 } // namespace fennick

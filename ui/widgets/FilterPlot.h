@@ -3,9 +3,13 @@
 // Step 3's view of the measured filter: the chart, a tab bar between its magnitude and impulse
 // views, and the figures in one caption line.
 
-#include "ContentState.h"
+#include "FennickEngine.h"
 
+#include <QString>
 #include <QWidget>
+
+#include <memory>
+#include <optional>
 
 class QLabel;
 class QTabBar;
@@ -19,7 +23,9 @@ class FilterPlot : public QWidget {
 public:
     explicit FilterPlot(QWidget* parent = nullptr);
 
-    void render(const ContentState& state);
+    // The newest measurement or why there is none, in the view chosen.
+    void render(
+        const std::shared_ptr<const FilterResponse>& response, const std::optional<QString>& error, bool showsImpulse);
 
     FilterChart* chart() const { return chart_; }
     QTabBar* viewPicker() const { return viewPicker_; }

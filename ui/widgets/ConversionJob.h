@@ -1,15 +1,16 @@
 #pragma once
 
-// One conversion as the window runs it: the suggested destination name, the background job
-// around convertWav, and what its outcome does to the window state.
+// One conversion as both windows run it: the request, the background job around convertWav, and
+// the texts its outcome is told with.
 
-#include "ContentState.h"
+#include "FennickEngine.h"
 
 #include <QLocale>
 #include <QString>
 #include <QThreadPool>
 #include <QUrl>
 
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <stop_token>
@@ -44,19 +45,11 @@ QThreadPool& conversionPool();
 // stops the run within one block. Every progress report is posted without waiting.
 std::stop_source startConversionJob(const ConversionRequest& request, ConversionObserver observer);
 
-// "Saved NAME (VERSION)" into conversionMessage, with the bound libsoxr's version text, and what
-// clipped, was not a number or was missing into conversionWarning; then the run is over.
-// errorMessage is left alone, so a load that failed during the run stays in front.
-void finishConversion(ContentState& state, const QUrl& destination, const ConversionReport& report);
-
 // The engine's warnings of a run, one after the other, with the numbers in `locale`: "1.379 samples
 // clipped (peak +0,31 dBFS). 2 samples in the source were not numbers and were replaced by silence."
 std::optional<QString> runWarning(const ConversionReport& report, const QLocale& locale = QLocale());
 
-// The run was stopped: "Conversion cancelled." and the run is over at once.
-void cancelConversion(ContentState& state);
-
-// "Conversion failed: DESCRIPTION" into errorMessage; then the run is over.
-void failConversion(ContentState& state, const QString& description);
+// Local path in the file system's own encoding, for the engine.
+std::filesystem::path localPath(const QUrl& url);
 
 } // namespace fennick

@@ -4,8 +4,10 @@
 // (or next to each source), several at a time. Owns its state; every change goes through here and
 // redraws from the state. Runs report back on the main thread and never make a worker wait.
 
-#include "BatchRun.h"
+#include "BatchQueue.h"
 #include "BatchState.h"
+#include "ExistingOutputsQuestion.h"
+#include "FileChoosers.h"
 
 #include <QStringList>
 #include <QWidget>
@@ -24,11 +26,6 @@ namespace fennick {
 class DestinationSection;
 class QualitySection;
 
-enum class ExistingOutputsAnswer { replace, skip, cancel };
-// Asked once before a run when some outputs exist already; `outputs` are their paths.
-using ExistingOutputsQuestion = std::function<ExistingOutputsAnswer(QWidget* parent, const QStringList& outputs)>;
-ExistingOutputsAnswer askAboutExistingOutputs(QWidget* parent, const QStringList& outputs);
-
 class BatchView : public QWidget {
     Q_OBJECT
 public:
@@ -37,6 +34,10 @@ public:
     explicit BatchView(QWidget* parent = nullptr);
 
     const BatchState& state() const { return state_; }
+    // The dialogs behind Add Files…, Add Folder… and Choose…, and the question asked when outputs
+    // exist already; the real ones unless replaced.
+    void setFilesChooser(FilesChooser chooser) { filesChooser_ = std::move(chooser); }
+    void setFolderChooser(FolderChooser chooser) { folderChooser_ = std::move(chooser); }
     void setExistingOutputsQuestion(ExistingOutputsQuestion question) { question_ = std::move(question); }
     // Files at a time; the core count unless set.
     void setMaxJobs(int jobs) { maxJobs_ = std::max(1, jobs); }
@@ -54,6 +55,8 @@ public:
     QTreeWidget* list() const { return list_; }
     DestinationSection* destinationSection() const { return destinationSection_; }
     QualitySection* qualitySection() const { return qualitySection_; }
+    QPushButton* addFilesButton() const { return addFilesButton_; }
+    QPushButton* chooseFolderButton() const { return chooseFolderButton_; }
     QPushButton* convertButton() const { return convertButton_; }
     QPushButton* removeButton() const { return removeButton_; }
     QPushButton* clearButton() const { return clearButton_; }
@@ -70,15 +73,15 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    BatchRun::Handlers runHandlers(); // the run's reports, into the state and onto the screen
-    void addFile(const QUrl& url, const std::filesystem::path& subfolder);
-    void endRun();
+    BatchQueue::Handlers runHandlers(); // the run's reports, into the state and onto the screen
     void render();
 
     BatchState state_;
+    FilesChooser filesChooser_ = chooseFilesToAdd;
+    FolderChooser folderChooser_ = chooseFolder;
     ExistingOutputsQuestion question_ = askAboutExistingOutputs;
     int maxJobs_;
-    BatchRun run_; // stopped with the window
+    BatchQueue run_; // stopped with the window
 
     QTreeWidget* list_;
     QLabel* emptyHint_;

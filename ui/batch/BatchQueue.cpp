@@ -1,6 +1,4 @@
-#include "BatchRun.h"
-
-#include "SourceFile.h"
+#include "BatchQueue.h"
 
 #include <QPointer>
 
@@ -9,12 +7,12 @@
 
 namespace fennick {
 
-BatchRun::~BatchRun()
+BatchQueue::~BatchQueue()
 {
     for (auto& [row, stop] : running_) stop.request_stop();
 }
 
-void BatchRun::start(std::vector<BatchJob> jobs, int maxJobs)
+void BatchQueue::start(std::vector<BatchJob> jobs, int maxJobs)
 {
     cancel();
     queue_.assign(std::make_move_iterator(jobs.begin()), std::make_move_iterator(jobs.end()));
@@ -23,7 +21,7 @@ void BatchRun::start(std::vector<BatchJob> jobs, int maxJobs)
     startNext();
 }
 
-void BatchRun::cancel()
+void BatchQueue::cancel()
 {
     for (auto& [row, stop] : running_) stop.request_stop();
     running_.clear();
@@ -31,7 +29,7 @@ void BatchRun::cancel()
     ++runNumber_;
 }
 
-void BatchRun::startNext()
+void BatchQueue::startNext()
 {
     while (static_cast<int>(running_.size()) < maxJobs_ && !queue_.empty()) {
         const BatchJob job = std::move(queue_.front());
@@ -40,7 +38,7 @@ void BatchRun::startNext()
         // The mirrored subfolder; one that cannot be made fails the file in the engine.
         createOutputFolder(localPath(job.request.destination).parent_path());
         // The job may outlive this run; its reports are dropped once the run is gone or started again.
-        const QPointer<BatchRun> run(this);
+        const QPointer<BatchQueue> run(this);
         const auto current = [run, number = runNumber_] { return run && run->runNumber_ == number; };
         const std::size_t row = job.row;
         running_[row] = startConversionJob(job.request,
@@ -62,7 +60,7 @@ void BatchRun::startNext()
     }
 }
 
-void BatchRun::jobEnded(std::size_t row)
+void BatchQueue::jobEnded(std::size_t row)
 {
     running_.erase(row);
     startNext();

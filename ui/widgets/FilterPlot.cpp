@@ -45,15 +45,16 @@ FilterPlot::FilterPlot(QWidget* parent) : QWidget(parent)
     connect(viewPicker_, &QTabBar::currentChanged, this, [this](int index) { emit showsImpulseEdited(index == 1); });
 }
 
-void FilterPlot::render(const ContentState& state)
+void FilterPlot::render(
+    const std::shared_ptr<const FilterResponse>& response, const std::optional<QString>& error, bool showsImpulse)
 {
-    chart_->setResponse(state.filterResponse, state.showsImpulseResponse);
+    chart_->setResponse(response, showsImpulse);
     const QSignalBlocker blocker(viewPicker_);
-    viewPicker_->setCurrentIndex(state.showsImpulseResponse ? 1 : 0);
-    if (state.filterError) {
-        caption_->setText(QStringLiteral("The filter cannot be measured: ") + *state.filterError);
-    } else if (state.filterResponse) {
-        caption_->setText(filterCaption(*state.filterResponse));
+    viewPicker_->setCurrentIndex(showsImpulse ? 1 : 0);
+    if (error) {
+        caption_->setText(QStringLiteral("The filter cannot be measured: ") + *error);
+    } else if (response) {
+        caption_->setText(filterCaption(*response));
     } else {
         caption_->setText(QStringLiteral("Measuring the filter\u2026"));
     }

@@ -21,8 +21,7 @@ public:
     static constexpr int kProgressBarWidth = 160;
     static constexpr int kProgressSteps = 10000;
 
-    // Which of the four things the status area shows.
-    enum class Status { empty, progress, error, message };
+    using Status = ContentState::RunLine;
 
     explicit BottomBar(QWidget* parent = nullptr);
 

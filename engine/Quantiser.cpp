@@ -1,0 +1,570 @@
+#include "Quantiser.h"
+
+#include "DitherNoise.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace fennick {
+
+namespace {
+
+constexpr std::size_t kChunkFrames = 128; // a block is taken this many frames at a time
+constexpr std::size_t kLanes = 8; // independent generators per channel, so that they vectorise
+constexpr std::size_t kNoiseBuffer = 32 * kLanes;
+
+// The 16-bit path computes in float, exactly as libsoxr's float-to-16-bit rounding sees it; the
+// 24-bit path needs double, whose step at 2^23 is still far below the dither's.
+template <typename Real> struct Grid;
+template <> struct Grid<float> {
+    static constexpr float scale = 32768.0f;
+    static constexpr float low = -32768.0f, high = 32767.0f;
+    static constexpr float roundingMagic = 12582912.0f; // 1.5 × 2^23: rounds |x| < 2^22 to integers
+};
+template <> struct Grid<double> {
+    static constexpr double scale = 8388608.0;
+    static constexpr double low = -8388608.0, high = 8388607.0;
+    static constexpr double roundingMagic = 6755399441055744.0; // 1.5 × 2^52
+};
+
+// Nearest integer, ties to even (the default rounding mode), without a library call.
+template <typename Real> inline Real roundToStep(Real value)
+{
+    return (value + Grid<Real>::roundingMagic) - Grid<Real>::roundingMagic;
+}
+
+// Values are held this far beyond full scale before rounding: enough that the shaped noise never
+// brings a clipped value back inside, little enough that rounding stays exact.
+template <typename Real> constexpr Real kHeadroom = 1024;
+
+// The shaper works in fixed point: its loop runs through one multiplication and a few integer
+// operations from sample to sample, where floating point would wait on four dependent additions,
+// and integers give the same bytes on every machine. Samples carry kFraction fractional bits (as
+// many as keep full scale and headroom inside 63 bits). The value to be rounded is cut to
+// kErrorBits fractional bits, so every error is exact in 16 bits of that precision and nothing of
+// the feedback escapes the shaping. The first two taps multiply 64-bit values; the rest are one
+// pmaddwd of those 16-bit errors with 16-bit coefficients of kCoefficientBits fractional bits
+// (as the tables hold them), whose sum, below 40 × 1.5 × 2^25, fits 32 bits.
+template <typename Real> constexpr int kFraction = std::is_same_v<Real, float> ? 44 : 36;
+// The held sample enters the loop as 32 bits with this many fractional bits; the dither with 16.
+template <typename Real> constexpr int kSampleBits = std::is_same_v<Real, float> ? 15 : 7;
+constexpr int kNoiseBits = 16;
+constexpr std::int32_t kSilent = INT32_MIN; // in place of the dither: the sample is exactly zero
+constexpr int kCoefficientBits = 11, kErrorBits = 14;
+constexpr int kMaxShaperOrder = 18; // two taps and two rows of eight
+
+// The errors before the last, newest first, as 16-bit values in two rows of eight lanes.
+class OlderErrors {
+public:
+    explicit OlderErrors(const std::int16_t* values)
+    {
+#if defined(__SSE2__)
+        rows_[0] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values));
+        rows_[1] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + 8));
+#else
+        std::copy(values, values + 16, values_);
+#endif
+    }
+    void save(std::int16_t* values) const
+    {
+#if defined(__SSE2__)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(values), rows_[0]);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(values + 8), rows_[1]);
+#else
+        std::copy(values_, values_ + 16, values);
+#endif
+    }
+
+    // Σ taps[i] · error[i] over the first `kRows` rows, exact in 32 bits.
+    template <int kRows> std::int32_t dot(const OlderErrors& taps) const
+    {
+#if defined(__SSE2__)
+        __m128i sum = _mm_madd_epi16(rows_[0], taps.rows_[0]);
+        if constexpr (kRows == 2) sum = _mm_add_epi32(sum, _mm_madd_epi16(rows_[1], taps.rows_[1]));
+        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(1, 0, 3, 2)));
+        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(2, 3, 0, 1)));
+        return _mm_cvtsi128_si32(sum);
+#else
+        std::int32_t sum = 0;
+        for (int i = 0; i < 8 * kRows; ++i) sum += std::int32_t{values_[i]} * taps.values_[i];
+        return sum;
+#endif
+    }
+
+    // `newest` enters at the front; the oldest leaves.
+    template <int kRows> void push(std::int16_t newest)
+    {
+#if defined(__SSE2__)
+        if constexpr (kRows == 2) {
+            rows_[1] = _mm_insert_epi16(_mm_slli_si128(rows_[1], 2), _mm_extract_epi16(rows_[0], 7), 0);
+        }
+        rows_[0] = _mm_insert_epi16(_mm_slli_si128(rows_[0], 2), newest, 0);
+#else
+        std::copy_backward(values_, values_ + 8 * kRows - 1, values_ + 8 * kRows);
+        values_[0] = newest;
+#endif
+    }
+
+private:
+#if defined(__SSE2__)
+    __m128i rows_[2];
+#else
+    std::int16_t values_[16];
+#endif
+};
+
+// A shaper's memory: the last two errors in full, the sixteen before them as OlderErrors holds them.
+struct ShaperMemory {
+    std::int64_t last = 0, beforeLast = 0;
+    std::int16_t older[16] = {};
+};
+
+} // namespace
+
+// A shaper's coefficients, all with kCoefficientBits fractional bits.
+struct ShaperCoefficients {
+    int order = 0;
+    std::int64_t first = 0, second = 0;
+    std::int16_t taps[16] = {};
+};
+
+namespace {
+
+std::uint64_t splitMix64(std::uint64_t& state)
+{
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+} // namespace
+
+// One channel's noise and shaper memory.
+class Quantiser::Channel {
+public:
+    Channel(std::uint64_t seed, unsigned channelIndex)
+    {
+        std::uint64_t state = seed ^ (0xD1B54A32D192ED03ull * (std::uint64_t{channelIndex} + 1));
+        for (std::size_t lane = 0; lane < kLanes; ++lane) {
+            const std::uint64_t a = splitMix64(state), b = splitMix64(state);
+            x_[lane] = static_cast<std::uint32_t>(a);
+            y_[lane] = static_cast<std::uint32_t>(a >> 32);
+            z_[lane] = static_cast<std::uint32_t>(b);
+            w_[lane] = static_cast<std::uint32_t>(b >> 32) | 1u; // never the all-zero state
+        }
+    }
+
+    // The channel's next `count` TPDF values, in steps, to every `stride`-th of `out`.
+    void takeNoise(float* out, std::size_t stride, std::size_t count)
+    {
+        while (count > 0) {
+            const std::size_t n = std::min(count, ready());
+            if (stride == 1)
+                std::copy(buffer_ + used_, buffer_ + used_ + n, out);
+            else
+                for (std::size_t i = 0; i < n; ++i) out[i * stride] = buffer_[used_ + i];
+            used_ += n, out += n * stride, count -= n;
+        }
+    }
+
+    // Two channels' next `count` values, interleaved. The two have always taken as many.
+    static void takeNoise(Channel& first, Channel& second, float* out, std::size_t count)
+    {
+        while (count > 0) {
+            const std::size_t n = std::min(count, first.ready());
+            second.ready();
+            const float* a = first.buffer_ + first.used_;
+            const float* b = second.buffer_ + second.used_;
+            std::size_t i = 0;
+#if defined(__SSE2__)
+            for (; i + 4 <= n; i += 4) {
+                const __m128 left = _mm_loadu_ps(a + i), right = _mm_loadu_ps(b + i);
+                _mm_storeu_ps(out + 2 * i, _mm_unpacklo_ps(left, right));
+                _mm_storeu_ps(out + 2 * i + 4, _mm_unpackhi_ps(left, right));
+            }
+#endif
+            for (; i < n; ++i) out[2 * i] = a[i], out[2 * i + 1] = b[i];
+            first.used_ += n, second.used_ += n, out += 2 * n, count -= n;
+        }
+    }
+
+    ShaperMemory shaper;
+
+private:
+    // Marsaglia's xorshift128 in kLanes lanes. Each output word gives two 16-bit uniforms; their
+    // difference is triangular over (−1, 1) step, as libsoxr's dither is.
+    void refill()
+    {
+#if defined(__SSE2__)
+        // The same in two registers of four lanes, the state held in registers throughout.
+        __m128i x[2], y[2], z[2], w[2];
+        for (int half = 0; half < 2; ++half) {
+            x[half] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x_ + 4 * half));
+            y[half] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y_ + 4 * half));
+            z[half] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(z_ + 4 * half));
+            w[half] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w_ + 4 * half));
+        }
+        const __m128i lowHalf = _mm_set1_epi32(0xFFFF);
+        const __m128 scale = _mm_set1_ps(1.0f / 65536.0f);
+        for (std::size_t step = 0; step < kNoiseBuffer / kLanes; ++step) {
+            for (int half = 0; half < 2; ++half) {
+                const __m128i t = _mm_xor_si128(x[half], _mm_slli_epi32(x[half], 11));
+                x[half] = y[half], y[half] = z[half], z[half] = w[half];
+                w[half] = _mm_xor_si128(
+                    _mm_xor_si128(w[half], _mm_srli_epi32(w[half], 19)), _mm_xor_si128(t, _mm_srli_epi32(t, 8)));
+                const __m128i difference = _mm_sub_epi32(_mm_srli_epi32(w[half], 16), _mm_and_si128(w[half], lowHalf));
+                _mm_storeu_ps(buffer_ + step * kLanes + 4 * half, _mm_mul_ps(_mm_cvtepi32_ps(difference), scale));
+            }
+        }
+        for (int half = 0; half < 2; ++half) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(x_ + 4 * half), x[half]);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(y_ + 4 * half), y[half]);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(z_ + 4 * half), z[half]);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(w_ + 4 * half), w[half]);
+        }
+#else
+        for (std::size_t step = 0; step < kNoiseBuffer / kLanes; ++step) {
+            for (std::size_t lane = 0; lane < kLanes; ++lane) {
+                const std::uint32_t t = x_[lane] ^ (x_[lane] << 11);
+                x_[lane] = y_[lane], y_[lane] = z_[lane], z_[lane] = w_[lane];
+                const std::uint32_t w = w_[lane] ^ (w_[lane] >> 19) ^ t ^ (t >> 8);
+                w_[lane] = w;
+                const auto difference = static_cast<std::int32_t>(w >> 16) - static_cast<std::int32_t>(w & 0xFFFFu);
+                buffer_[step * kLanes + lane] = static_cast<float>(difference) * (1.0f / 65536.0f);
+            }
+        }
+#endif
+        used_ = 0;
+    }
+
+    std::uint32_t x_[kLanes], y_[kLanes], z_[kLanes], w_[kLanes];
+    float buffer_[kNoiseBuffer];
+    std::size_t used_ = kNoiseBuffer;
+
+    // How many values are ready, refilling when none are.
+    std::size_t ready()
+    {
+        if (used_ == kNoiseBuffer) refill();
+        return kNoiseBuffer - used_;
+    }
+};
+
+Quantiser::Quantiser(QuantisedFormat format, Dither dither, double sampleRate, std::uint64_t seed,
+    unsigned firstChannel, unsigned channels)
+    : format_(format), dither_(dither), shaper_(noiseShaperFor(dither, sampleRate)), channelCount_(channels),
+      inScratch_(kChunkFrames * channels), noiseScratch_(kChunkFrames * channels)
+{
+    if (shaper_ != nullptr) {
+        coefficients_ = std::make_unique<ShaperCoefficients>();
+        coefficients_->order = std::min(shaper_->order, kMaxShaperOrder);
+        coefficients_->first = std::llround(shaper_->feedback[0] * (1 << kCoefficientBits));
+        coefficients_->second = std::llround(shaper_->feedback[1] * (1 << kCoefficientBits));
+        for (int k = 2; k < coefficients_->order; ++k) {
+            coefficients_->taps[k - 2] = static_cast<std::int16_t>(
+                std::lround(shaper_->feedback[static_cast<std::size_t>(k)] * (1 << kCoefficientBits)));
+        }
+    }
+    for (unsigned c = 0; c < channels; ++c) {
+        channels_.push_back(std::make_unique<Channel>(seed, firstChannel + c));
+    }
+    if (shaper_ != nullptr) {
+        heldScratch_.resize(kChunkFrames * channels);
+        ditherScratch_.resize(kChunkFrames * channels);
+    }
+    if (format == QuantisedFormat::int16) int16Scratch_.resize(kChunkFrames * channels);
+    if (format == QuantisedFormat::int24) floatScratch_.resize(kChunkFrames * channels);
+}
+
+Quantiser::~Quantiser() = default;
+
+void Quantiser::process(SampleLayout<const float> in, SampleLayout<std::int16_t> out, std::size_t frames)
+{
+    processBlock(in, out, frames);
+}
+
+void Quantiser::process(SampleLayout<const float> in, SampleLayout<float> out, std::size_t frames)
+{
+    processBlock(in, out, frames);
+}
+
+template <typename Out>
+void Quantiser::processBlock(SampleLayout<const float> in, SampleLayout<Out> out, std::size_t frames)
+{
+    using Real = std::conditional_t<std::is_same_v<Out, std::int16_t>, float, double>;
+    const std::ptrdiff_t channels = channelCount_;
+    const bool inPacked = in.frameStride == channels && (in.channelStride == 1 || channels == 1);
+    const bool outPacked = out.frameStride == channels && (out.channelStride == 1 || channels == 1);
+    Out* const scratch = [&] {
+        if constexpr (std::is_same_v<Out, std::int16_t>)
+            return int16Scratch_.data();
+        else
+            return floatScratch_.data();
+    }();
+    for (std::size_t done = 0; done < frames; done += kChunkFrames) {
+        const std::size_t n = std::min(kChunkFrames, frames - done);
+        const float* source = in.data + static_cast<std::ptrdiff_t>(done) * in.frameStride;
+        if (!inPacked) {
+            for (std::size_t f = 0; f < n; ++f) {
+                for (std::ptrdiff_t c = 0; c < channels; ++c) {
+                    inScratch_[f * channels + c] = source[f * in.frameStride + c * in.channelStride];
+                }
+            }
+            source = inScratch_.data();
+        }
+        Out* const target = outPacked ? out.data + static_cast<std::ptrdiff_t>(done) * out.frameStride : scratch;
+        quantiseChunk<Real>(source, target, n);
+        if (!outPacked) {
+            Out* const destination = out.data + static_cast<std::ptrdiff_t>(done) * out.frameStride;
+            for (std::size_t f = 0; f < n; ++f) {
+                for (std::ptrdiff_t c = 0; c < channels; ++c) {
+                    destination[f * out.frameStride + c * out.channelStride] = scratch[f * channels + c];
+                }
+            }
+        }
+    }
+}
+
+namespace {
+
+template <typename Real, typename Out> inline Out store(Real rounded)
+{
+    const Real clipped = std::min(std::max(rounded, Grid<Real>::low), Grid<Real>::high);
+    if constexpr (std::is_same_v<Out, std::int16_t>)
+        return static_cast<std::int16_t>(clipped);
+    else
+        return static_cast<float>(clipped / Grid<Real>::scale);
+}
+
+// Flat dither or none, one sample at a time: the reference the vector path must equal.
+template <typename Real, typename Out>
+void quantiseFlat(const float* in, const float* noise, Out* out, std::size_t count, std::uint64_t& clips, float& peak)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        const float magnitude = std::fabs(in[i]);
+        peak = magnitude > peak ? magnitude : peak;
+        const Real scaled = static_cast<Real>(in[i]) * Grid<Real>::scale;
+        clips += scaled >= Grid<Real>::high + Real(0.5) || scaled < Grid<Real>::low - Real(0.5);
+        if (!(magnitude > 0)) { // zero, or not a number
+            out[i] = Out{0};
+            continue;
+        }
+        Real value = scaled + static_cast<Real>(noise != nullptr ? noise[i] : 0.0f);
+        value = std::min(std::max(value, Grid<Real>::low - kHeadroom<Real>), Grid<Real>::high + kHeadroom<Real>);
+        out[i] = store<Real, Out>(roundToStep(value));
+    }
+}
+
+#if defined(__SSE2__)
+// quantiseFlat for 16 bits, eight samples at a time: cvtps2dq rounds as roundToStep does and
+// packssdw clips to 16 bits.
+void quantiseFlatInt16(
+    const float* in, const float* noise, std::int16_t* out, std::size_t count, std::uint64_t& clips, float& peak)
+{
+    const __m128 scale = _mm_set1_ps(32768.0f);
+    const __m128 clipHigh = _mm_set1_ps(32767.5f), clipLow = _mm_set1_ps(-32768.5f);
+    const __m128 low = _mm_set1_ps(-32768.0f - kHeadroom<float>), high = _mm_set1_ps(32767.0f + kHeadroom<float>);
+    const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+    __m128 peaks = _mm_set1_ps(peak);
+    __m128i clipCounts = _mm_setzero_si128();
+    std::size_t i = 0;
+    const auto one = [&](std::size_t at) {
+        const __m128 x = _mm_loadu_ps(in + at);
+        const __m128 magnitude = _mm_and_ps(x, absMask);
+        peaks = _mm_max_ps(magnitude, peaks); // keeps the peak when the sample is not a number
+        const __m128 keep = _mm_cmpgt_ps(magnitude, _mm_setzero_ps());
+        const __m128 scaled = _mm_mul_ps(x, scale);
+        const __m128 clipped = _mm_or_ps(_mm_cmpge_ps(scaled, clipHigh), _mm_cmplt_ps(scaled, clipLow));
+        clipCounts = _mm_sub_epi32(clipCounts, _mm_castps_si128(clipped));
+        __m128 value = noise != nullptr ? _mm_add_ps(scaled, _mm_loadu_ps(noise + at)) : scaled;
+        value = _mm_and_ps(_mm_min_ps(_mm_max_ps(value, low), high), keep);
+        return _mm_cvtps_epi32(value);
+    };
+    for (; i + 8 <= count; i += 8) {
+        const __m128i first = one(i), second = one(i + 4);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(first, second));
+    }
+    alignas(16) float peakLanes[4];
+    alignas(16) std::uint32_t clipLanes[4];
+    _mm_store_ps(peakLanes, peaks);
+    _mm_store_si128(reinterpret_cast<__m128i*>(clipLanes), clipCounts);
+    for (int lane = 0; lane < 4; ++lane) {
+        peak = std::max(peak, peakLanes[lane]);
+        clips += clipLanes[lane];
+    }
+    quantiseFlat<float>(in + i, noise != nullptr ? noise + i : nullptr, out + i, count - i, clips, peak);
+}
+#endif
+
+// Error feedback: the error each rounding made (dither included) is filtered by H and taken from
+// the next samples, so the noise leaves shaped by 1 − H. The error fed back is the rounding's own,
+// before clipping, so never more than 1.5 steps: a clipping signal cannot drive the loop, which
+// stays as bounded as the filter is short.
+// Everything of the shaper's work that does not wait on the previous sample, for a whole chunk:
+// the peak and clip count, the held sample and the dither in fixed point, silence marked.
+template <typename Real>
+void prepareShaped(const float* in, const float* noise, std::int32_t* held, std::int32_t* dither, std::size_t count,
+    std::uint64_t& clips, float& peak)
+{
+    constexpr auto toFixed = static_cast<Real>(1 << kSampleBits<Real>);
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    if constexpr (std::is_same_v<Real, float>) {
+        const __m128 scale = _mm_set1_ps(Grid<float>::scale);
+        const __m128 clipHigh = _mm_set1_ps(Grid<float>::high + 0.5f), clipLow = _mm_set1_ps(Grid<float>::low - 0.5f);
+        const __m128 low = _mm_set1_ps(Grid<float>::low - kHeadroom<float>);
+        const __m128 high = _mm_set1_ps(Grid<float>::high + kHeadroom<float>);
+        const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+        const __m128 heldScale = _mm_set1_ps(toFixed), noiseScale = _mm_set1_ps(1 << kNoiseBits);
+        const __m128i silent = _mm_set1_epi32(kSilent);
+        __m128 peaks = _mm_set1_ps(peak);
+        __m128i clipCounts = _mm_setzero_si128();
+        for (; i + 4 <= count; i += 4) {
+            const __m128 x = _mm_loadu_ps(in + i);
+            const __m128 magnitude = _mm_and_ps(x, absMask);
+            peaks = _mm_max_ps(magnitude, peaks);
+            const __m128 scaled = _mm_mul_ps(x, scale);
+            const __m128 clipped = _mm_or_ps(_mm_cmpge_ps(scaled, clipHigh), _mm_cmplt_ps(scaled, clipLow));
+            clipCounts = _mm_sub_epi32(clipCounts, _mm_castps_si128(clipped));
+            const __m128 kept = _mm_mul_ps(_mm_min_ps(_mm_max_ps(scaled, low), high), heldScale);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(held + i), _mm_cvttps_epi32(kept));
+            const __m128i sound = _mm_castps_si128(_mm_cmpgt_ps(magnitude, _mm_setzero_ps()));
+            const __m128i noiseSteps = _mm_cvttps_epi32(_mm_mul_ps(_mm_loadu_ps(noise + i), noiseScale));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dither + i),
+                _mm_or_si128(_mm_and_si128(sound, noiseSteps), _mm_andnot_si128(sound, silent)));
+        }
+        alignas(16) float peakLanes[4];
+        alignas(16) std::uint32_t clipLanes[4];
+        _mm_store_ps(peakLanes, peaks);
+        _mm_store_si128(reinterpret_cast<__m128i*>(clipLanes), clipCounts);
+        for (int lane = 0; lane < 4; ++lane) {
+            peak = std::max(peak, peakLanes[lane]);
+            clips += clipLanes[lane];
+        }
+    }
+#endif
+    for (; i < count; ++i) {
+        const float magnitude = std::fabs(in[i]);
+        peak = magnitude > peak ? magnitude : peak;
+        const Real scaled = static_cast<Real>(in[i]) * Grid<Real>::scale;
+        clips += scaled >= Grid<Real>::high + Real(0.5) || scaled < Grid<Real>::low - Real(0.5);
+        const Real kept
+            = std::min(std::max(scaled, Grid<Real>::low - kHeadroom<Real>), Grid<Real>::high + kHeadroom<Real>);
+        held[i] = static_cast<std::int32_t>(kept * toFixed);
+        dither[i] = magnitude > 0 ? static_cast<std::int32_t>(noise[i] * (1 << kNoiseBits)) : kSilent;
+    }
+}
+
+// `kRows`: how many rows of eight taps follow the first two, one or two. `held` and `dither` as
+// prepareShaped leaves them.
+// `kChannels`: one channel, or two side by side, whose independent loops the processor then
+// overlaps. Channel c of frame f is at [f * stride + c].
+template <typename Real, typename Out, int kRows, int kChannels>
+void quantiseShaped(const std::int32_t* held, const std::int32_t* dither, std::ptrdiff_t stride, Out* out,
+    std::size_t frames, const ShaperCoefficients& h, ShaperMemory* const* memories)
+{
+    constexpr int fraction = kFraction<Real>;
+    constexpr std::int64_t half = std::int64_t{1} << (fraction - 1);
+    constexpr std::int64_t wholeSteps = -(std::int64_t{1} << fraction);
+    constexpr std::int64_t heldScale = std::int64_t{1} << (fraction - kSampleBits<Real>);
+    constexpr std::int64_t ditherScale = std::int64_t{1} << (fraction - kNoiseBits);
+    constexpr std::int64_t tapScale = std::int64_t{1} << (fraction - kCoefficientBits - kErrorBits);
+    constexpr std::int64_t grid = -(std::int64_t{1} << (fraction - kErrorBits));
+    const std::int64_t first = h.first * tapScale, second = h.second * tapScale;
+    constexpr auto lowest = static_cast<std::int64_t>(Grid<Real>::low);
+    constexpr auto highest = static_cast<std::int64_t>(Grid<Real>::high);
+    const OlderErrors taps(h.taps);
+    OlderErrors older[2] = {OlderErrors(memories[0]->older), OlderErrors(memories[kChannels - 1]->older)};
+    std::int64_t last[2] = {memories[0]->last, memories[kChannels - 1]->last};
+    std::int64_t beforeLast[2] = {memories[0]->beforeLast, memories[kChannels - 1]->beforeLast};
+    for (std::size_t f = 0; f < frames; ++f) {
+        for (int c = 0; c < kChannels; ++c) {
+            const std::size_t at = f * static_cast<std::size_t>(stride) + static_cast<std::size_t>(c);
+            // Taps 3 and on use errors from three samples back and more, ready two samples early.
+            const std::int64_t fromOlder = std::int64_t{older[c].dot<kRows>(taps)} * tapScale;
+            older[c].push<kRows>(static_cast<std::int16_t>(beforeLast[c]));
+            const std::int32_t noise = dither[at];
+            std::int64_t error = 0, level = 0; // silence: nothing, and the memory drains
+            if (noise != kSilent) {
+                const std::int64_t wanted
+                    = (std::int64_t{held[at]} * heldScale - fromOlder - second * beforeLast[c] - first * last[c])
+                    & grid;
+                const std::int64_t rounded = (wanted + noise * ditherScale + half) & wholeSteps; // nearest, halves up
+                error = rounded - wanted;
+                level = std::min(std::max(rounded >> fraction, lowest), highest);
+            }
+            if constexpr (std::is_same_v<Out, std::int16_t>) {
+                out[at] = static_cast<std::int16_t>(level);
+            } else {
+                out[at] = static_cast<float>(static_cast<Real>(level) / Grid<Real>::scale);
+            }
+            beforeLast[c] = last[c];
+            last[c] = error >> (fraction - kErrorBits); // exact
+        }
+    }
+    for (int c = 0; c < kChannels; ++c) {
+        older[c].save(memories[c]->older);
+        memories[c]->last = last[c];
+        memories[c]->beforeLast = beforeLast[c];
+    }
+}
+
+} // namespace
+
+template <typename Real, typename Out> void Quantiser::quantiseChunk(const float* in, Out* out, std::size_t frames)
+{
+    const std::size_t channels = channelCount_;
+    const std::size_t count = frames * channels;
+    const float* noise = nullptr;
+    if (dither_ != Dither::none) {
+        if (channels == 2) {
+            Channel::takeNoise(*channels_[0], *channels_[1], noiseScratch_.data(), frames);
+        } else {
+            for (std::size_t c = 0; c < channels; ++c)
+                channels_[c]->takeNoise(noiseScratch_.data() + c, channels, frames);
+        }
+        noise = noiseScratch_.data();
+    }
+    if (shaper_ != nullptr) {
+        std::int32_t* const held = heldScratch_.data();
+        std::int32_t* const dither = ditherScratch_.data();
+        prepareShaped<Real>(in, noise, held, dither, count, clips_, peak_);
+        const auto stride = static_cast<std::ptrdiff_t>(channels);
+        const bool twoRows = coefficients_->order > 10;
+        if (channels == 2) {
+            ShaperMemory* const memories[] = {&channels_[0]->shaper, &channels_[1]->shaper};
+            if (twoRows)
+                quantiseShaped<Real, Out, 2, 2>(held, dither, stride, out, frames, *coefficients_, memories);
+            else
+                quantiseShaped<Real, Out, 1, 2>(held, dither, stride, out, frames, *coefficients_, memories);
+        } else {
+            for (std::size_t c = 0; c < channels; ++c) {
+                ShaperMemory* const memory = &channels_[c]->shaper;
+                if (twoRows) {
+                    quantiseShaped<Real, Out, 2, 1>(
+                        held + c, dither + c, stride, out + c, frames, *coefficients_, &memory);
+                } else {
+                    quantiseShaped<Real, Out, 1, 1>(
+                        held + c, dither + c, stride, out + c, frames, *coefficients_, &memory);
+                }
+            }
+        }
+        return;
+    }
+#if defined(__SSE2__)
+    if constexpr (std::is_same_v<Out, std::int16_t>) {
+        if (!reference_) {
+            quantiseFlatInt16(in, noise, out, count, clips_, peak_);
+            return;
+        }
+    }
+#endif
+    quantiseFlat<Real>(in, noise, out, count, clips_, peak_);
+}
+
+} // namespace fennick
