@@ -99,7 +99,8 @@ FloorResult resampleInMemory(const SourceInMemory& source, const ConversionSetti
     const auto outputLength = outputBlockCapacity(inputRate, targetRate);
     if (!outputLength) throw std::runtime_error("unsupported rate ratio");
 
-    const SampleType outputType = settings.format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32;
+    // What convertWav asks libsoxr for: doubles for 16-bit output, which Fennick quantises itself.
+    const SampleType outputType = settings.format == OutputFormat::int16 ? SampleType::float64 : SampleType::float32;
     auto input = AudioBlock::make(source.format, kInputBlockFrames);
     if (!input) throw std::runtime_error("no memory for the blocks");
     float* inputSamples = input->floatSamples();
@@ -107,7 +108,7 @@ FloorResult resampleInMemory(const SourceInMemory& source, const ConversionSetti
 
     SoxrClock clock;
     FloorResult result;
-    const soxr_io_spec_t io = clock.time([&] { return ioSpecFor(api, settings.format, settings.options); });
+    const soxr_io_spec_t io = clock.time([&] { return ioSpecFor(api, settings.format); });
     const soxr_quality_spec_t quality = clock.time([&] { return qualitySpecFor(api, settings.options); });
     const soxr_runtime_spec_t runtime = clock.time([&] { return api.soxr_runtime_spec(1); });
     std::optional<Resampler> resampler;

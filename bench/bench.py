@@ -71,16 +71,22 @@ SOURCES = {
                    "sine mix 40/4000 pinknoise mix vol 0.5"),
 }
 
-# label, source, target rate, output format
+# label, source, target rate, output format, dither (None: the default, TPDF for int16)
 CASES = (
-    ("44.1k stereo → 96k float32", "music44", 96000, "float32"),
-    ("44.1k stereo → 48k int24", "music44", 48000, "int24"),
-    ("96k stereo → 44.1k int16", "hires96", 44100, "int16"),
-    ("48k 6-ch → 96k float32", "surround48", 96000, "float32"),
+    ("44.1k stereo → 96k float32", "music44", 96000, "float32", None),
+    ("44.1k stereo → 48k int24", "music44", 48000, "int24", None),
+    ("96k stereo → 44.1k int16", "hires96", 44100, "int16", None),
+    ("96k stereo → 44.1k int16 shaped", "hires96", 44100, "int16", "shaped"),
+    ("48k 6-ch → 96k float32", "surround48", 96000, "float32", None),
 )
+# What noise shaping may cost: the shaped case's fennick wall time against the same case with TPDF.
+SHAPED_CASE, TPDF_CASE, SHAPED_COST_TARGET = CASES[3][0], CASES[2][0], 1.10
+# sox and ffmpeg shape with their strongest 44.1 kHz filter.
+SOX_DITHER = {"shaped": ["dither", "-s"]}
+FFMPEG_DITHER = {"shaped": "shibata"}
 MEMORY_CASE = CASES[1]
 # fennick/floor wall time at the default quality, at most: where the cores, not libsoxr, set the pace.
-WALL_TARGETS = {CASES[0][0]: 0.70, CASES[1][0]: 0.70, CASES[3][0]: 0.65}
+WALL_TARGETS = {CASES[0][0]: 0.70, CASES[1][0]: 0.70, CASES[4][0]: 0.65}
 CPU_OVERHEAD_TARGET = 1.15  # fennick CPU seconds / floor CPU seconds
 FFMPEG_TARGET = 1 / 1.5  # fennick/ffmpeg in the cases of WALL_TARGETS
 RSS_TARGET_MB = 40
@@ -96,27 +102,27 @@ SOX_ENCODING = {"int16": ["-e", "signed-integer", "-b", "16"], "int24": ["-e", "
 FFMPEG_CODEC = {"int16": "pcm_s16le", "int24": "pcm_s24le", "float32": "pcm_f32le"}
 
 
-def fennick_arguments(source, output, rate, fmt, quality):
+def fennick_arguments(source, output, rate, fmt, quality, dither=None):
     return [str(source), str(output), "-r", str(rate), "-f", fmt, "-q", quality, "--bandwidth", str(BANDWIDTH),
-            "--overwrite", "--quiet"]
+            "--overwrite", "--quiet"] + (["--dither", dither] if dither else [])
 
 
-def command_for(tool, binaries, source, output, rate, fmt, quality):
+def command_for(tool, binaries, source, output, rate, fmt, quality, dither=None):
     if tool == "fennick":
-        return [binaries["fennick"]] + fennick_arguments(source, output, rate, fmt, quality)
+        return [binaries["fennick"]] + fennick_arguments(source, output, rate, fmt, quality, dither)
     if tool == "floor":
-        return [binaries["floor"]] + fennick_arguments(source, output, rate, fmt, quality)
+        return [binaries["floor"]] + fennick_arguments(source, output, rate, fmt, quality, dither)
     if tool == "sox":
         effect = ["rate", "-Q", str(SOX_RECIPE[quality])]
         if SOX_RECIPE[quality] >= 2:
             effect += ["-L", "-b", str(BANDWIDTH)]
         return ["sox", "--single-threaded", "-V1", str(source)] + SOX_ENCODING[fmt] + [str(output)] \
-            + effect + [str(rate)]
+            + effect + [str(rate)] + SOX_DITHER.get(dither, [])
     if tool == "ffmpeg":
         precision = FFMPEG_PRECISION.get(quality, FFMPEG_CHEAPEST)
         options = f"aresample={rate}:resampler=soxr:precision={precision}:cutoff={BANDWIDTH / 100:g}"
         if fmt == "int16":
-            options += ":dither_method=triangular"
+            options += ":dither_method=" + FFMPEG_DITHER.get(dither, "triangular")
         return ["ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-i", str(source),
                 "-af", options, "-c:a", FFMPEG_CODEC[fmt], str(output)]
     raise ValueError(tool)
@@ -180,7 +186,7 @@ def time_cases(binaries, sources, work, rounds, qualities, env, loads):
     for number in range(1, rounds + 1):
         loads.append(load_average())
         print(f"round {number}/{rounds} (load {loads[-1]:.2f})", file=sys.stderr)
-        for label, source_name, rate, fmt in CASES:
+        for label, source_name, rate, fmt, dither in CASES:
             source, _ = sources[source_name]
             for quality in qualities:
                 key = (label, quality)
@@ -188,8 +194,9 @@ def time_cases(binaries, sources, work, rounds, qualities, env, loads):
                 for tool in TOOLS:
                     output = work / f"out-{tool}.wav"
                     stdout = work / f"stdout-{tool}.txt"
-                    wall, cpu, rss = run_measured(command_for(tool, binaries, source, output, rate, fmt, quality),
-                                                  env, stdout, work / "rss.txt")
+                    wall, cpu, rss = run_measured(
+                        command_for(tool, binaries, source, output, rate, fmt, quality, dither), env, stdout,
+                        work / "rss.txt")
                     if tool == "floor":
                         floor = json.loads(stdout.read_text())
                         wall, cpu = floor["soxr_wall_seconds"], floor["soxr_cpu_seconds"]
@@ -225,14 +232,14 @@ def instruction_table(binaries, sources, work, qualities, env):
              "and ffmpeg whole processes, the floor only inside libsoxr's calls.", "",
              "| case | quality | fennick | floor | sox | ffmpeg | fennick/floor | fennick/sox | fennick/ffmpeg |",
              "|---|---|---:|---:|---:|---:|---:|---:|---:|"]
-    for label, source_name, rate, fmt in CASES:
+    for label, source_name, rate, fmt, dither in CASES:
         source, _ = sources[source_name]
         for quality in qualities:
             print(f"counting {label} {quality}", file=sys.stderr)
             output = work / "out-callgrind.wav"
             counts = {}
             for tool in TOOLS:
-                command = command_for(tool, binaries, source, output, rate, fmt, quality)
+                command = command_for(tool, binaries, source, output, rate, fmt, quality, dither)
                 counts[tool] = count_instructions(command, env, work, soxr_only=tool == "floor")
                 output.unlink(missing_ok=True)
             lines.append(f"| {label} | {quality} | " + " | ".join(f"{counts[tool] / 1e6:.0f}" for tool in TOOLS)
@@ -242,7 +249,7 @@ def instruction_table(binaries, sources, work, qualities, env):
 
 def memory_check(binaries, sources, work, env):
     """Peak RSS of fennick-convert on the short file and on a file LONG_FACTOR times as long."""
-    label, source_name, rate, fmt = MEMORY_CASE
+    label, source_name, rate, fmt, _ = MEMORY_CASE
     short, seconds = sources[source_name]
     long = work / f"{source_name}-{seconds * LONG_FACTOR}s.wav"
     output = work / "out-memory.wav"
@@ -342,7 +349,7 @@ def render(samples, sources, qualities, memory, rounds, loads):
     ratios = {}
     cpu_ratios = {}
     floor_ratios = {}  # libsoxr alone against the peers: how close any libsoxr converter can get
-    for label, source_name, _, _ in CASES:
+    for label, source_name, *_ in CASES:
         audio_seconds = sources[source_name][1]
         for quality in qualities:
             runs = samples[(label, quality)]
@@ -377,10 +384,13 @@ def render(samples, sources, qualities, memory, rounds, loads):
         for label, limit in WALL_TARGETS.items():
             ratio = ratios[(label, DEFAULT_QUALITY)]
             lines.append(f"- {label}, {DEFAULT_QUALITY}: fennick/floor {ratio['floor']:.2f} (target ≤ {limit:.2f}: "
-                         f"{verdict(ratio['floor'] <= limit)})" + ("" if label == CASES[3][0] else
+                         f"{verdict(ratio['floor'] <= limit)})" + ("" if label == CASES[4][0] else
                          f"; fennick/ffmpeg {ratio['ffmpeg']:.2f} (target ≤ {FFMPEG_TARGET:.2f}, i.e. 1.5× faster: "
                          f"{verdict(ratio['ffmpeg'] <= FFMPEG_TARGET)})"))
         worst_cpu = max(cpu_ratios[(label, DEFAULT_QUALITY)] for label, *_ in CASES)
+        shaped = ratios[(SHAPED_CASE, DEFAULT_QUALITY)]["floor"] / ratios[(TPDF_CASE, DEFAULT_QUALITY)]["floor"]
+        lines.append(f"- noise shaping at {DEFAULT_QUALITY}: fennick's wall time with --dither shaped / with TPDF "
+                     f"{shaped:.3f} (target ≤ {SHAPED_COST_TARGET:.2f}: {verdict(shaped <= SHAPED_COST_TARGET)})")
         lines.append(f"- CPU overhead (fennick CPU / floor CPU) at {DEFAULT_QUALITY}, worst case: {worst_cpu:.2f} "
                      f"(target ≤ {CPU_OVERHEAD_TARGET:.2f}: {verdict(worst_cpu <= CPU_OVERHEAD_TARGET)})")
 

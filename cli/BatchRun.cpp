@@ -43,6 +43,37 @@ public:
         return failed_ ? BatchOutcome::someFailed : BatchOutcome::allSaved;
     }
 
+    BatchOutcome runAlbum()
+    {
+        redraw();
+        std::vector<AlbumTrack> tracks;
+        for (const PlannedOutput& file : files_) tracks.push_back({file.source, file.output});
+        std::size_t index = 0;
+        try {
+            for (; index < files_.size(); ++index) makeFolder(files_[index]);
+            index = 0;
+            // Each track's time runs from the end of the one before it.
+            auto started = Clock::now();
+            convertAlbum(
+                tracks, request_.settings, [this](std::size_t track, double fraction) { progressed(track, fraction); },
+                {stop_, request_.overwrite, request_.carryMetadata},
+                [&](std::size_t track, const ConversionReport& report) {
+                    saved(track, report, started);
+                    started = Clock::now();
+                    index = track + 1;
+                });
+        } catch (const ConversionCancelled&) {
+            cancelled_ = true;
+        } catch (const std::filesystem::filesystem_error& error) {
+            failed(index, error.code().message());
+        } catch (const std::exception& error) {
+            failed(index, error.what());
+        }
+        bar_.reset();
+        if (cancelled_) return BatchOutcome::cancelled;
+        return failed_ ? BatchOutcome::someFailed : BatchOutcome::allSaved;
+    }
+
 private:
     void work()
     {
@@ -57,35 +88,51 @@ private:
     {
         const PlannedOutput& file = files_[index];
         try {
-            if (const std::error_code error = createOutputFolder(file.output.parent_path()))
-                throw std::filesystem::filesystem_error(error.message(), file.output.parent_path(), error);
+            makeFolder(file);
             const auto started = Clock::now();
-            const ConversionReport report = convertWav(file.source, file.output, request_.settings,
-                [this, index](double fraction) { progressed(index, fraction); },
-                {stop_, request_.overwrite, request_.carryMetadata});
-            if (request_.jsonReport) {
-                const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-                finished(index,
-                    jsonLine(conversionResult(file.source, file.output, request_.settings, report, seconds), false), "",
-                    false);
-                return;
-            }
-            std::string line = savedSentence(file.name.string(), soxrVersionText());
-            if (const auto gain = gainSentence(report.gain, cDecimalText))
-                line += "\n" + file.name.string() + ": " + *gain;
-            std::string warnings;
-            for (const std::string& warning : runWarnings(report, cNumberText)) {
-                warnings += (warnings.empty() ? "" : "\n") + ("warning: " + file.name.string() + ": " + warning);
-            }
-            finished(index, line, warnings, false);
+            saved(index,
+                convertWav(file.source, file.output, request_.settings,
+                    [this, index](double fraction) { progressed(index, fraction); },
+                    {stop_, request_.overwrite, request_.carryMetadata}),
+                started);
         } catch (const ConversionCancelled&) {
             const std::lock_guard lock(mutex_);
             cancelled_ = true;
         } catch (const std::filesystem::filesystem_error& error) {
-            finished(index, "", failedSentence(file.source.string() + ": " + error.code().message()), true);
+            failed(index, error.code().message());
         } catch (const std::exception& error) {
-            finished(index, "", failedSentence(file.source.string() + ": " + error.what()), true);
+            failed(index, error.what());
         }
+    }
+
+    static void makeFolder(const PlannedOutput& file)
+    {
+        if (const std::error_code error = createOutputFolder(file.output.parent_path()))
+            throw std::filesystem::filesystem_error(error.message(), file.output.parent_path(), error);
+    }
+
+    void saved(std::size_t index, const ConversionReport& report, Clock::time_point started)
+    {
+        const PlannedOutput& file = files_[index];
+        if (request_.jsonReport) {
+            const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+            finished(index,
+                jsonLine(conversionResult(file.source, file.output, request_.settings, report, seconds), false), "",
+                false);
+            return;
+        }
+        std::string line = savedSentence(file.name.string(), soxrVersionText());
+        if (const auto gain = gainSentence(report.gain, cDecimalText)) line += "\n" + file.name.string() + ": " + *gain;
+        std::string warnings;
+        for (const std::string& warning : runWarnings(report, cNumberText)) {
+            warnings += (warnings.empty() ? "" : "\n") + ("warning: " + file.name.string() + ": " + warning);
+        }
+        finished(index, line, warnings, false);
+    }
+
+    void failed(std::size_t index, const std::string& description)
+    {
+        finished(index, "", failedSentence(files_[index].source.string() + ": " + description), true);
     }
 
     void progressed(std::size_t index, double fraction)
@@ -147,6 +194,12 @@ private:
 };
 
 } // namespace
+
+BatchOutcome runAlbum(const std::vector<PlannedOutput>& files, const ConvertRequest& request, std::stop_token stop,
+    std::FILE* terminal, std::ostream& out, std::ostream& err)
+{
+    return BatchRun(files, request, std::move(stop), terminal, out, err).runAlbum();
+}
 
 BatchOutcome runBatch(const std::vector<PlannedOutput>& files, const ConvertRequest& request, std::stop_token stop,
     std::FILE* terminal, std::ostream& out, std::ostream& err)

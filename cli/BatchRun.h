@@ -22,4 +22,9 @@ enum class BatchOutcome { allSaved, someFailed, cancelled };
 BatchOutcome runBatch(const std::vector<PlannedOutput>& files, const ConvertRequest& request, std::stop_token stop,
     std::FILE* terminal, std::ostream& out, std::ostream& err);
 
+// Converts `files` with the request's settings as one gapless album (convertAlbum), one file after
+// the other, with the same lines as runBatch; a failure ends the album at the file it names.
+BatchOutcome runAlbum(const std::vector<PlannedOutput>& files, const ConvertRequest& request, std::stop_token stop,
+    std::FILE* terminal, std::ostream& out, std::ostream& err);
+
 } // namespace fennick::cli

@@ -38,6 +38,8 @@ const Choices<Precision> kPrecisions{{"quick", Precision::quick}, {"low", Precis
 const Choices<Phase> kPhases{
     {"linear", Phase::linear}, {"intermediate", Phase::intermediate}, {"minimum", Phase::minimum}};
 const Choices<Rolloff> kRolloffs{{"small", Rolloff::small}, {"medium", Rolloff::medium}, {"none", Rolloff::none}};
+const Choices<Dither> kDithers{
+    {"none", Dither::none}, {"tpdf", Dither::tpdf}, {"shaped-light", Dither::shapedLight}, {"shaped", Dither::shaped}};
 
 // "a, b or c"
 template <typename E> std::string listOf(const Choices<E>& choices)
@@ -80,6 +82,16 @@ double parseBandwidth(const std::string& given)
         throw UsageError("--bandwidth takes a percentage from 74.0 to 99.7, not '" + given + "'");
     }
     return percent;
+}
+
+std::uint64_t parseSeed(const std::string& given)
+{
+    std::uint64_t seed = 0;
+    const auto [end, error] = std::from_chars(given.data(), given.data() + given.size(), seed);
+    if (error != std::errc() || end != given.data() + given.size() || given.empty()) {
+        throw UsageError("--dither-seed takes a whole number from 0 to 18446744073709551615, not '" + given + "'");
+    }
+    return seed;
 }
 
 // A decibel figure with an optional unit, case-insensitive: "-1dBTP", "-16LUFS", "-6.0206". The
@@ -146,12 +158,16 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
     app.set_version_flag("--version", std::string("fennick-convert ") + FENNICK_VERSION);
     app.footer("Many files: fennick-convert [OPTIONS] -o FOLDER SOURCE...\n"
                "  A SOURCE folder stands for the audio files libsndfile reads in it, subfolders mirrored in FOLDER.\n"
-               "  One file: the type is DESTINATION's extension (.wav .rf64 .w64 .aif .aiff .flac .caf).\n\n"
+               "  One file: the type is DESTINATION's extension (.wav .rf64 .w64 .aif .aiff .flac .caf).\n"
+               "Gapless album: fennick-convert [OPTIONS] --gapless -o FOLDER SOURCE...\n"
+               "  The sources, in the order given (a folder's in natural name order), as one recording.\n\n"
                "Examples:\n"
                "  fennick-convert take.wav take_96000-32f.wav -r 96000 -f float32\n"
                "  fennick-convert -o album-48k -r 48000 -f int24 -j 2 album/\n"
                "  fennick-convert -o delivery --type flac -r 44100 -f int24 masters/\n"
+               "  fennick-convert --gapless -o live-48k -r 48000 -f int24 live/\n"
                "  fennick-convert mix.wav mix_48000-24.wav -r 48000 -f int24 -q bits32 --steep\n"
+               "  fennick-convert master.wav master_44100-16.wav --dither shaped\n"
                "  fennick-convert voice.wav voice_44100-16.wav --no-dither --overwrite\n"
                "  fennick-convert master.wav master_48000-24.wav -r 48000 -f int24 --ceiling -1dBTP\n"
                "  fennick-convert --analyze --report json album/*.wav");
@@ -164,7 +180,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
 
     // Every value is taken as text and checked below, so that each complaint names its option in
     // our words; a repeated option takes its last value, as getopt tools do.
-    std::string rate, format, type, quality, phase, rolloff, bandwidth, sourceRate, outputDir, jobs;
+    std::string rate, format, type, quality, phase, rolloff, bandwidth, sourceRate, outputDir, jobs, dither, seed;
     const auto single = [&app](const std::string& flags, std::string& target, const std::string& type,
                             const std::string& help, const std::string& fallback) {
         return app.add_option(flags, target, help)
@@ -188,6 +204,8 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
         = single("-j,--jobs", jobs, "N", "files converted at the same time, with -o", "cores");
     app.add_flag(
         "--steep", request.settings.options.steepFilter, "steep filter, with libsoxr's own bandwidth for the quality");
+    app.add_flag("--gapless", request.gapless,
+        "with -o: convert the sources in their order as one continuous recording, cut into one file each");
     app.add_flag("--filter-report", request.filterReport,
         "print the figures of the filter from --source-rate to --rate and convert nothing");
     CLI::Option* const sourceRateOption
@@ -204,8 +222,12 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
     app.add_flag("--analyze", request.analyze,
         "measure each SOURCE's loudness and peaks and convert nothing: fennick-convert --analyze SOURCE...");
     app.add_flag("--double-precision", request.settings.options.doublePrecision, "64-bit internal processing");
+    CLI::Option* const ditherOption = single("--dither", dither, "D",
+        "dither of int16 and int24 output: " + listOf(kDithers), "tpdf for int16, none for int24");
+    CLI::Option* const seedOption = single(
+        "--dither-seed", seed, "N", "start the dither's noise from N instead of from the source", "from the source");
     bool noDither = false;
-    app.add_flag("--no-dither", noDither, "no TPDF dither for int16 output");
+    app.add_flag("--no-dither", noDither, "no dither: the same as --dither none");
     app.add_flag("--overwrite", request.overwrite, "replace an existing DESTINATION");
     app.add_flag("--quiet", request.quiet, "no progress display");
     bool noMetadata = false;
@@ -228,6 +250,12 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
         if (phaseOption->count() > 0) parseChoice("--phase", phase, kPhases, request.settings.options.phase);
         if (rolloffOption->count() > 0) parseChoice("--rolloff", rolloff, kRolloffs, request.settings.options.rolloff);
         if (bandwidthOption->count() > 0) request.settings.options.bandwidthPercent = parseBandwidth(bandwidth);
+        if (ditherOption->count() > 0) {
+            if (noDither) throw UsageError("--no-dither is --dither none; give one of them");
+            request.settings.dither.emplace();
+            parseChoice("--dither", dither, kDithers, *request.settings.dither);
+        }
+        if (seedOption->count() > 0) request.settings.ditherSeed = parseSeed(seed);
         request.jobs = jobsOption->count() > 0 ? parseJobs(jobs) : std::max(1u, std::thread::hardware_concurrency());
         std::string unit;
         if (gainOption->count() > 0)
@@ -247,6 +275,9 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
         if (reportOption->count() > 0) {
             if (report != "json") throw UsageError("--report takes json, not '" + report + "'");
             request.jsonReport = true;
+        }
+        if (request.gapless && (request.analyze || request.filterReport || outputDirOption->count() == 0)) {
+            throw UsageError("--gapless needs -o FOLDER");
         }
         if (request.analyze) {
             if (request.filterReport || outputDirOption->count() > 0)

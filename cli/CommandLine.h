@@ -21,6 +21,7 @@ struct ConvertRequest {
     bool overwrite = false;
     bool quiet = false;
     bool carryMetadata = true; // false: fmt and data only
+    bool gapless = false; // with outputDir: the sources, in order, as one continuous recording
     bool filterReport = false; // print the filter's figures for sourceRate -> rate instead
     std::int64_t sourceRate = 0;
     bool jsonReport = false; // one JSON object per file on stdout instead of the "Saved" lines

@@ -27,4 +27,9 @@ std::string filterReport(const FilterResponse& response)
         + line("post-ring", response.postRingSeconds * 1000.0, 2, "ms");
 }
 
+std::string ditherReport(const DitherNoise& noise)
+{
+    return line("dither-weighted", noise.weightedDb, 1, "dB") + line("dither-1-5-kHz", noise.band1To5kDb, 1, "dB");
+}
+
 } // namespace fennick::cli

@@ -31,6 +31,10 @@ _fennick_convert()
             COMPREPLY=($(compgen -W 'small medium none' -- "$cur"))
             return
             ;;
+        --dither)
+            COMPREPLY=($(compgen -W 'none tpdf shaped-light shaped' -- "$cur"))
+            return
+            ;;
         --ceiling)
             COMPREPLY=($(compgen -W '-1dBTP -2dBTP -0.1dBFS -1dBFS' -- "$cur"))
             return
@@ -47,7 +51,7 @@ _fennick_convert()
             _filedir -d
             return
             ;;
-        --bandwidth | --gain | -j | --jobs | -h | --help | --version)
+        --bandwidth | --gain | --dither-seed | -j | --jobs | -h | --help | --version)
             return
             ;;
     esac
@@ -55,8 +59,9 @@ _fennick_convert()
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '-r --rate -f --format -t --type -q --quality --phase --rolloff --bandwidth -o --output-dir -j --jobs
-            --steep --filter-report --source-rate --gain --ceiling --loudness --report --analyze --double-precision
-            --no-dither --overwrite --quiet --no-metadata -h --help --version' -- "$cur"))
+            --gapless --steep --filter-report --source-rate --gain --ceiling --loudness --report --analyze
+            --double-precision --dither --dither-seed --no-dither --overwrite --quiet --no-metadata
+            -h --help --version' -- "$cur"))
         return
     fi
     _filedir

@@ -53,7 +53,9 @@ private:
 int convertMany(const fennick::cli::ConvertRequest& request, const StopOnSignal& stopOnSignal)
 {
     using namespace fennick;
-    const BatchPlan plan = planBatch(findBatchSources(request.sources), {*request.outputDir}, request.settings);
+    const BatchPlan plan
+        = planBatch(request.gapless ? findAlbumSources(request.sources) : findBatchSources(request.sources),
+            {*request.outputDir}, request.settings);
     if (!plan.clashes.empty()) {
         const auto [first, second] = plan.clashes.front();
         std::cerr << "fennick-convert: "
@@ -65,6 +67,25 @@ int convertMany(const fennick::cli::ConvertRequest& request, const StopOnSignal&
     if (plan.outputs.empty()) {
         std::cerr << "fennick-convert: no audio files in the sources given\n";
         return 2;
+    }
+    if (request.gapless) {
+        // An album is one rate and one channel count; a source that differs is named before anything runs.
+        std::optional<SourceFileInfo> first;
+        for (const PlannedOutput& output : plan.outputs) {
+            try {
+                const SourceFileInfo info = readSourceFileInfo(output.source);
+                if (!first) first = info;
+                if (!fitsAlbum(*first, info)) {
+                    std::cerr << "fennick-convert: "
+                              << albumMismatchSentence(output.source.string(), info, *first, cNumberText)
+                              << " (see --help)\n";
+                    return 2;
+                }
+            } catch (const std::exception& error) {
+                std::cerr << failedSentence(output.source.string() + ": " + error.what()) << '\n';
+                return 1;
+            }
+        }
     }
     if (!request.overwrite) {
         const std::vector<std::size_t> existing = existingOutputs(plan);
@@ -79,7 +100,8 @@ int convertMany(const fennick::cli::ConvertRequest& request, const StopOnSignal&
         return 1;
     }
     std::FILE* const terminal = !request.quiet && ::isatty(STDERR_FILENO) ? stderr : nullptr;
-    switch (cli::runBatch(plan.outputs, request, stopOnSignal.token(), terminal, std::cout, std::cerr)) {
+    const auto run = request.gapless ? cli::runAlbum : cli::runBatch;
+    switch (run(plan.outputs, request, stopOnSignal.token(), terminal, std::cout, std::cerr)) {
     case cli::BatchOutcome::allSaved: return 0;
     case cli::BatchOutcome::someFailed: return 1;
     case cli::BatchOutcome::cancelled: return 128 + stopOnSignal.signal();
@@ -130,8 +152,13 @@ int main(int argc, char** argv)
     const cli::ConvertRequest& request = *parsed.request;
     if (request.filterReport) {
         try {
-            std::cout << cli::filterReport(measureFilterResponse(
-                static_cast<double>(request.sourceRate), request.settings.targetRate, request.settings.options));
+            const ConversionSettings& settings = request.settings;
+            std::cout << cli::filterReport(
+                measureFilterResponse(static_cast<double>(request.sourceRate), settings.targetRate, settings.options));
+            if (settings.format != OutputFormat::float32) {
+                std::cout << cli::ditherReport(
+                    ditherNoise(ditherFor(settings), settings.format, settings.targetRate, 64));
+            }
         } catch (const std::exception& error) {
             std::cerr << "Measurement failed: " << error.what() << '\n';
             return 1;

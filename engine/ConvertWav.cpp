@@ -5,9 +5,9 @@
 #include "AudioFileReader.h"
 #include "AudioFileWriter.h"
 #include "BackgroundMeter.h"
-#include "ClipMeter.h"
 #include "FlacComments.h"
 #include "Gain.h"
+#include "GroupQuantiser.h"
 #include "LevelMeter.h"
 #include "Metadata.h"
 #include "PendingDestination.h"
@@ -128,51 +128,109 @@ namespace {
 
 // What a conversion has settled before it resamples anything.
 struct Run {
-    AudioFileReader& reader;
-    PendingDestination& pending;
     const SoxrApi& api;
     double inputRate, targetRate;
     std::uint32_t channels;
     OutputFormat format;
     OutputType type;
+    Dither dither;
+    std::optional<std::uint64_t> ditherSeed;
     soxr_io_spec_t io;
     soxr_quality_spec_t quality;
     soxr_runtime_spec_t runtime; // one thread: libsoxr's own threading stays off, whatever the environment says
     std::uint32_t outputLength;
-    AudioFormat outputFormat;
-    const ProgressCallback& progress;
+    AudioFormat outputFormat; // of the blocks written: int16 for 16-bit output, floats otherwise
+    SampleType resampledType; // what libsoxr hands back: doubles for 16-bit output, floats otherwise
     const RunControl& control;
-    const SourceMetadata& metadata;
-    bool measureOnly = false; // resample and measure, write nothing
+    float gain = 1.0f; // on the resampled values before quantising; exactly 1 leaves them untouched
+};
 
-    AudioFileWriter openWriter() const
-    {
-        // The metadata's bytes count towards the 4 GiB a plain WAV can hold.
-        const auto metadataFrames
-            = static_cast<std::int64_t>(metadata.byteSize() / (channels * bitsPerSample(format) / 8));
-        const std::int64_t audioFrames = expectedOutputFrames(reader.frames(), inputRate, targetRate);
-        AudioFileWriter writer(pending.open(), targetRate, channels, format,
-            audioFrames + std::min(metadataFrames, std::numeric_limits<std::int64_t>::max() - audioFrames),
-            reader.channelLayout(), type);
-        if (!metadata.empty()) {
-            writeMetadata(writer.sndfile(), metadata,
-                {static_cast<std::int64_t>(inputRate), static_cast<std::int64_t>(targetRate), reader.frames(), channels,
-                    format, type});
-        }
-        return writer;
+// What the quantisers measured up to a block: clips counted from the start, the block's own peak.
+struct ClipTally {
+    std::uint64_t clipped = 0, overFullScale = 0;
+    float peak = 0;
+};
+
+// The output file of one source, with its metadata rescaled.
+AudioFileWriter openWriter(const Run& run, PendingDestination& pending, const SourceMetadata& metadata,
+    std::int64_t sourceFrames, const ChannelLayout& layout)
+{
+    // The metadata's bytes count towards the 4 GiB a plain WAV can hold.
+    const auto metadataFrames
+        = static_cast<std::int64_t>(metadata.byteSize() / (run.channels * bitsPerSample(run.format) / 8));
+    const std::int64_t audioFrames = expectedOutputFrames(sourceFrames, run.inputRate, run.targetRate);
+    AudioFileWriter writer(pending.open(), run.targetRate, run.channels, run.format,
+        audioFrames + std::min(metadataFrames, std::numeric_limits<std::int64_t>::max() - audioFrames), layout,
+        run.type);
+    if (!metadata.empty()) {
+        writeMetadata(writer.sndfile(), metadata,
+            {static_cast<std::int64_t>(run.inputRate), static_cast<std::int64_t>(run.targetRate), sourceFrames,
+                run.channels, run.format, run.type});
     }
-    void finish(std::optional<AudioFileWriter>& writer, const LevelFigures& figures)
-    {
-        reader.close();
-        if (!writer) return;
-        writer->close(metadata.bext ? &figures : nullptr);
-        // What libsndfile cannot write into a FLAC file goes into the finished one, before it is in place.
-        if (type == OutputType::flac && !pending.temporaryPath().empty()) {
-            const auto comments = vorbisComments(metadata, reader.channelLayout().mask, channels);
-            if (!comments.empty()) writeFlacComments(pending.temporaryPath(), comments);
-        }
-        pending.commit();
+    return writer;
+}
+
+// Puts a complete, closed output in place. What libsndfile cannot write into a FLAC file goes into
+// the finished one first.
+void commitOutput(
+    const Run& run, PendingDestination& pending, const SourceMetadata& metadata, const ChannelLayout& layout)
+{
+    if (run.type == OutputType::flac && !pending.temporaryPath().empty()) {
+        const auto comments = vorbisComments(metadata, layout.mask, run.channels);
+        if (!comments.empty()) writeFlacComments(pending.temporaryPath(), comments);
     }
+    pending.commit();
+}
+
+// Which source a block was read from, and how far that source had been read after it.
+struct ReadMark {
+    std::size_t source = 0;
+    std::int64_t position = 0;
+};
+
+// Where a run's blocks come from and where its output goes: one source and one file, or the tracks
+// of an album one after the other. The resamplers (and whatever works on the stream after them)
+// belong to the run and go on from one source to the next; only the files are the ends' own.
+class StreamEnds {
+public:
+    virtual ~StreamEnds() = default;
+    virtual AudioFormat inputFormat() const = 0;
+    // Fills `block` from one source at most; false once every source is read.
+    virtual bool read(AudioBlock& block, ReadMark& mark) = 0;
+    // The block read with `mark` is written.
+    virtual void progressed(const ReadMark& mark) = 0;
+    // The length of the first source, which seeds the dither; known once its first block is read.
+    virtual std::int64_t firstSourceFrames() const = 0;
+    // Called once everything the run needs is in hand, before the first write.
+    virtual void open() = 0;
+    // The next frames of output, in order; `tally`: what the quantisers measured of them.
+    virtual void write(const AudioBlock& block, const ClipTally& tally) = 0;
+    // All the output is written.
+    virtual void finish() = 0;
+};
+
+// The clip report of the blocks written to one file.
+class ClipCount {
+public:
+    explicit ClipCount(const ClipTally& start = {}) : start_(start), last_(start) { }
+    void observe(const ClipTally& tally)
+    {
+        last_ = tally;
+        peak_ = std::max(peak_, tally.peak);
+    }
+    ClipReport report() const
+    {
+        ClipReport report;
+        report.clippedSamples = last_.clipped - start_.clipped;
+        report.samplesOverFullScale = last_.overFullScale - start_.overFullScale;
+        report.peakDbfs = peak_ > 0 ? 20.0 * std::log10(static_cast<double>(peak_)) : -INFINITY;
+        return report;
+    }
+    const ClipTally& last() const { return last_; }
+
+private:
+    ClipTally start_, last_;
+    float peak_ = 0;
 };
 
 // Blocks in flight between reading and writing when groups work on threads of their own: each
@@ -182,12 +240,13 @@ constexpr std::size_t kRing = 2;
 
 constexpr std::size_t blocksInFlight(std::size_t groupCount) { return groupCount > 1 ? kRing : 1; }
 
-// Some adjacent channels and the resampler that is theirs alone, with an output slot for each
-// block in flight.
+// Some adjacent channels with the resampler and the quantiser that are theirs alone, and an output
+// slot for each block in flight.
 struct ChannelGroup {
     ChannelGroup(const Run& run, std::uint32_t first, std::uint32_t count, std::size_t slotCount)
         : first(first), count(count), allChannels(run.channels),
-          resampler(run.api, run.inputRate, run.targetRate, count, run.io, run.quality, run.runtime)
+          resampler(run.api, run.inputRate, run.targetRate, count, run.io, run.quality, run.runtime),
+          quantiser(run.format, run.dither, run.targetRate, first, count, slotCount), gain(run.gain)
     {
         // A group of all the channels takes the block as it was read.
         if (count < allChannels) {
@@ -196,16 +255,44 @@ struct ChannelGroup {
         }
         slots.reserve(slotCount);
         for (std::size_t i = 0; i < slotCount; ++i) {
-            slots.emplace_back(AudioFormat{run.outputFormat.sampleType, run.targetRate, count}, run.outputLength);
+            slots.emplace_back(AudioFormat{run.resampledType, run.targetRate, count}, run.outputLength);
         }
+        written.resize(slotCount);
+        tallies.resize(slotCount);
     }
 
-    // Resamples `frames` interleaved frames of all channels into `slot`; null input flushes.
+    // Resamples `frames` interleaved frames of all channels into `slot`, then quantises them; null
+    // input flushes.
     void process(const float* samples, std::uint32_t frames, std::size_t slot)
     {
         ResampledFrames& out = slots[slot];
         out.clear();
-        if (samples == nullptr) return resampler.flush(out);
+        if (samples == nullptr) {
+            resampler.flush(out);
+        } else {
+            resample(samples, frames, out);
+        }
+        if (gain != 1.0f) amplify(out.block());
+        written[slot] = &quantiser.quantise(out.block(), slot);
+        tallies[slot] = {quantiser.clips(), quantiser.overFullScale(), quantiser.peak()};
+        quantiser.restartPeak();
+    }
+
+    // The one gain, on the values libsoxr handed back (doubles for 16-bit output) before they are quantised.
+    void amplify(AudioBlock& block) const
+    {
+        const std::size_t count = std::size_t{block.frameLength()} * block.format().channelCount;
+        if (block.format().sampleType != SampleType::float64) return applyGain(block.floatSamples(), count, gain);
+        double* values = static_cast<double*>(block.data());
+        const double factor = gain;
+        for (std::size_t i = 0; i < count; ++i) values[i] *= factor;
+    }
+
+    // The block `slot` is written from.
+    const AudioBlock& output(std::size_t slot) const { return *written[slot]; }
+
+    void resample(const float* samples, std::uint32_t frames, ResampledFrames& out)
+    {
         if (input) {
             float* own = input.get();
             for (std::uint32_t f = 0; f < frames; ++f) {
@@ -219,8 +306,12 @@ struct ChannelGroup {
 
     std::uint32_t first, count, allChannels;
     Resampler resampler;
+    GroupQuantiser quantiser;
+    float gain;
     std::unique_ptr<float[]> input; // this group's channels of a block, when it has not all of them
-    std::vector<ResampledFrames> slots;
+    std::vector<ResampledFrames> slots; // the resampled values
+    std::vector<const AudioBlock*> written; // what each slot's values became
+    std::vector<ClipTally> tallies; // the quantiser's figures once each slot was filled
 };
 
 // Works the groups through the blocks in order as they are posted. More than one group: one
@@ -345,7 +436,7 @@ void interleave(const std::vector<std::unique_ptr<ChannelGroup>>& groups, std::s
 {
     for (const auto& each : groups) {
         ChannelGroup& group = *each;
-        const auto* samples = static_cast<const Sample*>(group.slots[slot].block().data()) + from * group.count;
+        const auto* samples = static_cast<const Sample*>(group.output(slot).data()) + from * group.count;
         Sample* to = out + group.first;
         const std::uint32_t count = group.count;
         for (std::size_t f = 0; f < frames; ++f) {
@@ -354,53 +445,9 @@ void interleave(const std::vector<std::unique_ptr<ChannelGroup>>& groups, std::s
     }
 }
 
-// What happens to every block on its way to the file: the one gain, then the clip meter and the
-// level meter, which sees the samples as they are written (before 16-bit quantising where this
-// pipeline does it). libsoxr quantises 16-bit output itself, so there the gain goes on the input
-// instead; resampling is linear, so it is the same gain.
-class OutputStage {
-public:
-    OutputStage(OutputFormat format, float gain, std::optional<BackgroundMeter>& meter)
-        : int16_(format == OutputFormat::int16), gain_(gain), clips_(format), meter_(meter)
-    {
-    }
-
-    void input(AudioBlock& block)
-    {
-        if (int16_ && gain_ != 1.0f)
-            applyGain(block.floatSamples(), std::size_t{block.frameLength()} * block.format().channelCount, gain_);
-    }
-
-    void output(AudioBlock& block)
-    {
-        const std::size_t frames = block.frameLength();
-        if (block.format().sampleType == SampleType::float32) {
-            if (!int16_ && gain_ != 1.0f) applyGain(block.floatSamples(), frames * block.format().channelCount, gain_);
-            if (meter_) meter_->add(block.floatSamples(), frames);
-        } else if (meter_) {
-            meter_->add(static_cast<const std::int16_t*>(block.data()), frames);
-        }
-        clips_.observe(block);
-    }
-
-    const ClipMeter& clips() const { return clips_; }
-    std::shared_ptr<LevelMeter> finishMeter() { return meter_ ? meter_->finish() : nullptr; }
-
-private:
-    bool int16_;
-    float gain_;
-    ClipMeter clips_;
-    std::optional<BackgroundMeter>& meter_;
-};
-
 // The channels split evenly into `groupCount` groups resampled side by side, while this thread
 // reads ahead and writes behind; or, for one group, read, resampled and written in turn.
-struct Converted {
-    ClipReport clips;
-    std::shared_ptr<LevelMeter> meter; // null when the run had none
-};
-
-Converted convert(Run& run, unsigned groupCount, OutputStage& stage)
+void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
 {
     const std::size_t depth = blocksInFlight(groupCount);
     std::vector<std::unique_ptr<ChannelGroup>> groups;
@@ -410,7 +457,7 @@ Converted convert(Run& run, unsigned groupCount, OutputStage& stage)
     }
     std::unique_ptr<AudioBlock> inputs[kRing];
     for (std::size_t i = 0; i < depth; ++i) {
-        inputs[i] = AudioBlock::make(run.reader.blockFormat(), kInputBlockFrames);
+        inputs[i] = AudioBlock::make(ends.inputFormat(), kInputBlockFrames);
         if (!inputs[i]) throw ConversionError(kNoMemory);
     }
     // Where the groups' channels are put together; one group's slot is written as it is.
@@ -421,18 +468,20 @@ Converted convert(Run& run, unsigned groupCount, OutputStage& stage)
     }
 
     // Only now, with everything the run needs in hand, is anything created at the destination.
-    std::optional<AudioFileWriter> writer;
-    if (!run.measureOnly) writer.emplace(run.openWriter());
-    AudioFileReader& reader = run.reader;
+    ends.open();
     const bool int16 = run.outputFormat.sampleType == SampleType::int16;
-    const auto write = [&](std::size_t slot) {
-        if (!output) {
-            AudioBlock& block = groups.front()->slots[slot].block();
-            if (block.frameLength() == 0) return;
-            stage.output(block);
-            if (writer) writer->write(block);
-            return;
+    const auto tallyOf = [&](std::size_t slot) {
+        ClipTally tally;
+        for (const auto& group : groups) {
+            const ClipTally& each = group->tallies[slot];
+            tally.clipped += each.clipped;
+            tally.overFullScale += each.overFullScale;
+            tally.peak = std::max(tally.peak, each.peak);
         }
+        return tally;
+    };
+    const auto write = [&](std::size_t slot) {
+        if (!output) return ends.write(groups.front()->output(slot), tallyOf(slot));
         const std::size_t frames = groups.front()->slots[slot].frames();
         for (const auto& group : groups) {
             if (group->slots[slot].frames() != frames) throw SoxrError("the channel groups fell out of step");
@@ -445,36 +494,40 @@ Converted convert(Run& run, unsigned groupCount, OutputStage& stage)
                 interleave(groups, slot, done, n, output->floatSamples(), run.channels);
             }
             output->setFrameLength(static_cast<std::uint32_t>(n));
-            stage.output(*output);
-            if (writer) writer->write(*output);
+            ends.write(*output, tallyOf(slot));
             done += n;
         }
     };
     // The next block, or nothing at the end.
-    const auto read = [&](AudioBlock& block) {
+    ReadMark marks[kRing] = {};
+    const auto read = [&](AudioBlock& block, ReadMark& mark) {
         if (run.control.stop.stop_requested()) throw ConversionCancelled();
-        block.setFrameLength(0);
-        if (reader.position() < reader.frames()) reader.read(block);
-        stage.input(block);
-        return block.frameLength() > 0;
+        return ends.read(block, mark);
+    };
+
+    // The dither's seed, from the first block (or the empty source) before any group quantises.
+    const auto startQuantisers = [&](const AudioBlock* first) {
+        const std::uint64_t seed = run.ditherSeed
+            ? *run.ditherSeed
+            : sourceDitherSeed(ends.firstSourceFrames(), first ? static_cast<const float*>(first->data()) : nullptr,
+                first ? std::size_t{first->frameLength()} * run.channels : 0);
+        for (const auto& group : groups) group->quantiser.start(seed);
     };
 
     std::optional<Crew> crew(std::in_place, groups);
-    // The source position after each block in flight, for its progress report once written.
-    std::int64_t positions[kRing] = {};
     bool more = true, flushed = false;
     for (std::uint64_t written = 0;; ++written) {
         while (!flushed && crew->posted() < written + depth) {
             const std::uint64_t index = crew->posted();
             AudioBlock& block = *inputs[index % depth];
-            if (more) more = read(block);
+            if (more) more = read(block, marks[index % depth]);
+            if (index == 0) startQuantisers(more ? &block : nullptr);
             if (!more) {
                 if (run.control.stop.stop_requested()) throw ConversionCancelled();
                 flushed = true;
                 crew->post(nullptr, 0);
                 break;
             }
-            positions[index % depth] = reader.position();
             crew->post(block.floatSamples(), block.frameLength());
         }
         if (written == crew->posted()) break;
@@ -483,26 +536,346 @@ Converted convert(Run& run, unsigned groupCount, OutputStage& stage)
         if (run.control.stop.stop_requested()) throw ConversionCancelled();
         write(written % depth);
         const bool lastIsFlush = flushed && written + 1 == crew->posted();
-        if (!lastIsFlush && reader.frames() >= 1 && run.progress) {
-            run.progress(static_cast<double>(positions[written % depth]) / static_cast<double>(reader.frames()));
-        }
+        if (!lastIsFlush) ends.progressed(marks[written % depth]);
     }
     crew.reset();
 
-    std::uint64_t clips = 0;
-    for (const auto& group : groups) clips += group->resampler.clips();
-    const ClipReport report = stage.clips().report(clips);
     for (auto& input : inputs) input.reset();
     output.reset();
     groups.clear();
-    Converted converted{report, stage.finishMeter()};
-    run.finish(writer, converted.meter ? converted.meter->figures() : LevelFigures{});
-    return converted;
+    ends.finish();
 }
 
-} // namespace
+// The level meter of one output, fed the blocks as they are written: after the gain and, for 16-
+// and 24-bit output, after quantising. None when the run does without or the rate is one no
+// loudness meter takes (the file is converted all the same, its figures unknown).
+void startMeter(std::optional<BackgroundMeter>& meter, const Run& run, std::span<const int> channelMap)
+{
+    meter.reset();
+    try {
+        if (run.control.measureLevel)
+            meter.emplace(run.channels, run.targetRate, channelMap, LevelMeter::CeilingPeak::off);
+    } catch (const std::invalid_argument&) {
+    }
+}
 
-namespace {
+void measure(std::optional<BackgroundMeter>& meter, const AudioBlock& block)
+{
+    if (!meter || block.frameLength() == 0) return;
+    if (block.format().sampleType == SampleType::int16) {
+        meter->add(static_cast<const std::int16_t*>(block.data()), block.frameLength());
+    } else {
+        meter->add(static_cast<const float*>(block.data()), block.frameLength());
+    }
+}
+
+// Closes a finished output with its figures in a Broadcast WAV's bext chunk.
+void closeWriter(AudioFileWriter& writer, const SourceMetadata& metadata, const std::shared_ptr<LevelMeter>& meter)
+{
+    const LevelFigures figures = meter ? meter->figures() : LevelFigures{};
+    writer.close(metadata.bext ? &figures : nullptr);
+}
+
+// The first pass of a run with a ceiling or a loudness target: the sources resampled one after
+// the other as one float stream and measured, nothing written.
+class MeasuredOnly final : public StreamEnds {
+public:
+    MeasuredOnly(const Run& run, const std::vector<std::filesystem::path>& sources, const ProgressCallback& progress)
+        : sources_(sources), progress_(progress)
+    {
+        AudioFileReader first(sources.front());
+        frames_.push_back(first.frames());
+        inputFormat_ = first.blockFormat();
+        try {
+            meter_.emplace(run.channels, run.targetRate, meteredChannelMap(first), LevelMeter::CeilingPeak::on);
+        } catch (const std::invalid_argument&) {
+            throw ConversionError("A ceiling or loudness target needs an output rate of at least 16 Hz.");
+        }
+    }
+    AudioFormat inputFormat() const override { return inputFormat_; }
+    bool read(AudioBlock& block, ReadMark& mark) override
+    {
+        while (reading_ < sources_.size()) {
+            if (!reader_) reader_ = std::make_unique<AudioFileReader>(sources_[reading_]);
+            block.setFrameLength(0);
+            if (reader_->position() < reader_->frames()) reader_->read(block);
+            mark = {reading_, reader_->position()};
+            if (block.frameLength() > 0) return true;
+            reader_.reset();
+            ++reading_;
+        }
+        return false;
+    }
+    void progressed(const ReadMark& mark) override
+    {
+        if (!progress_) return;
+        const AudioFileReader* reader = mark.source == reading_ ? reader_.get() : nullptr;
+        const double frames = reader ? static_cast<double>(reader->frames()) : 0.0;
+        const double within = frames >= 1 ? static_cast<double>(mark.position) / frames : 1.0;
+        progress_((static_cast<double>(mark.source) + std::min(within, 1.0)) / static_cast<double>(sources_.size()));
+    }
+    std::int64_t firstSourceFrames() const override { return frames_.front(); }
+    void open() override { }
+    void write(const AudioBlock& block, const ClipTally&) override { measure(meter_, block); }
+    void finish() override { meter = meter_->finish(); }
+
+    std::shared_ptr<LevelMeter> meter;
+
+private:
+    const std::vector<std::filesystem::path>& sources_;
+    const ProgressCallback& progress_;
+    std::vector<std::int64_t> frames_;
+    AudioFormat inputFormat_;
+    std::size_t reading_ = 0;
+    std::unique_ptr<AudioFileReader> reader_;
+    std::optional<BackgroundMeter> meter_;
+};
+
+// One source converted into one file.
+class OneFile final : public StreamEnds {
+public:
+    OneFile(const Run& run, AudioFileReader& reader, PendingDestination& pending, const SourceMetadata& metadata,
+        const ProgressCallback& progress)
+        : run_(run), reader_(reader), pending_(pending), metadata_(metadata), progress_(progress)
+    {
+        startMeter(meter_, run, meteredChannelMap(reader));
+    }
+    AudioFormat inputFormat() const override { return reader_.blockFormat(); }
+    bool read(AudioBlock& block, ReadMark& mark) override
+    {
+        block.setFrameLength(0);
+        if (reader_.position() < reader_.frames()) reader_.read(block);
+        mark.position = reader_.position();
+        return block.frameLength() > 0;
+    }
+    void progressed(const ReadMark& mark) override
+    {
+        if (reader_.frames() >= 1 && progress_) {
+            progress_(static_cast<double>(mark.position) / static_cast<double>(reader_.frames()));
+        }
+    }
+    std::int64_t firstSourceFrames() const override { return reader_.frames(); }
+    void open() override
+    {
+        writer_.emplace(openWriter(run_, pending_, metadata_, reader_.frames(), reader_.channelLayout()));
+    }
+    void write(const AudioBlock& block, const ClipTally& tally) override
+    {
+        count_.observe(tally);
+        if (block.frameLength() == 0) return;
+        measure(meter_, block);
+        writer_->write(block);
+    }
+    void finish() override
+    {
+        clips = count_.report();
+        if (meter_) meter = meter_->finish();
+        reader_.close();
+        closeWriter(*writer_, metadata_, meter);
+        commitOutput(run_, pending_, metadata_, reader_.channelLayout());
+    }
+
+    ClipReport clips;
+    std::shared_ptr<LevelMeter> meter; // null when unmeasured
+
+private:
+    const Run& run_;
+    AudioFileReader& reader_;
+    PendingDestination& pending_;
+    const SourceMetadata& metadata_;
+    const ProgressCallback& progress_;
+    ClipCount count_;
+    std::optional<BackgroundMeter> meter_;
+    std::optional<AudioFileWriter> writer_;
+};
+
+// An album's tracks read one after the other into one stream, whose output is cut at each
+// track's rescaled boundary into a file of its own. A track's boundary is known once its source
+// is read to its end, before anything of the next is fed; libsoxr never gives out more than
+// round(frames fed × target / source) frames, so the output cannot pass a boundary before it is known.
+class AlbumTracks final : public StreamEnds {
+public:
+    AlbumTracks(const Run& run, const std::vector<AlbumTrack>& tracks, AudioFormat inputFormat,
+        const AlbumProgress& progress, const TrackSaved& saved)
+        : run_(run), inputFormat_(inputFormat), progress_(progress), saved_(saved)
+    {
+        for (const AlbumTrack& track : tracks) {
+            Track& added = tracks_.emplace_back();
+            added.paths = &track;
+            added.pending = std::make_unique<PendingDestination>(track.destination, run.control.replaceExisting);
+        }
+    }
+    AudioFormat inputFormat() const override { return inputFormat_; }
+    bool read(AudioBlock& block, ReadMark& mark) override
+    {
+        while (reading_ < tracks_.size()) {
+            Track& track = tracks_[reading_];
+            if (!track.reader) openSource(track);
+            AudioFileReader& reader = *track.reader;
+            block.setFrameLength(0);
+            if (reader.position() < reader.frames()) reader.read(block);
+            inputFrames_ += block.frameLength();
+            mark = {reading_, reader.position()};
+            if (block.frameLength() == 0 || reader.position() >= reader.frames()) endSource(track);
+            if (block.frameLength() > 0) return true;
+        }
+        return false;
+    }
+    void progressed(const ReadMark& mark) override
+    {
+        const std::int64_t frames = tracks_[mark.source].frames;
+        if (frames >= 1 && progress_) {
+            progress_(mark.source, static_cast<double>(mark.position) / static_cast<double>(frames));
+        }
+    }
+    std::int64_t firstSourceFrames() const override { return tracks_.front().frames; }
+    void open() override { }
+    // A block cut between two tracks counts its clips and peak towards the first.
+    void write(const AudioBlock& block, const ClipTally& tally) override
+    {
+        count_.observe(tally);
+        const std::uint32_t frames = block.frameLength();
+        for (std::uint32_t done = 0; done < frames;) {
+            settle();
+            Track& track = tracks_[writing_];
+            const bool cut = track.ended && writing_ + 1 < tracks_.size();
+            const std::uint64_t room = cut ? track.outputEnd - outputFrames_ : frames - done;
+            const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(room, frames - done));
+            writePart(track, block, done, n);
+            outputFrames_ += n;
+            done += n;
+        }
+        settle();
+    }
+    void finish() override
+    {
+        while (writing_ < tracks_.size()) finishTrack();
+    }
+
+    std::vector<ConversionReport> reports;
+
+private:
+    struct Track {
+        const AlbumTrack* paths = nullptr;
+        std::unique_ptr<PendingDestination> pending;
+        std::unique_ptr<AudioFileReader> reader; // open while it is read
+        SourceMetadata metadata;
+        ChannelLayout layout;
+        std::int64_t frames = 0;
+        bool ended = false;
+        std::uint64_t outputEnd = 0; // its boundary in the album's output, once ended
+        SourceDamage damage;
+        std::vector<int> channelMap; // for its level meter
+    };
+
+    void openSource(Track& track)
+    {
+        track.reader = std::make_unique<AudioFileReader>(track.paths->source);
+        const AudioFileReader& reader = *track.reader;
+        if (reader.sampleRate() != run_.inputRate || reader.channelCount() != run_.channels) {
+            throw ConversionError(track.paths->source.filename().string()
+                + " no longer has the sample rate and channel count of the album's first file.");
+        }
+        if (run_.control.carryMetadata) track.metadata = readMetadata(reader.sndfile(), reader.flacComments());
+        track.layout = reader.channelLayout();
+        track.channelMap = meteredChannelMap(reader);
+        track.frames = reader.frames();
+    }
+    void endSource(Track& track)
+    {
+        track.ended = true;
+        track.outputEnd = rescalePosition(
+            inputFrames_, static_cast<std::int64_t>(run_.inputRate), static_cast<std::int64_t>(run_.targetRate));
+        track.damage = track.reader->damage();
+        track.reader.reset();
+        ++reading_;
+    }
+    // Finishes every track whose output is complete, up to the last, which takes the rest.
+    void settle()
+    {
+        while (
+            writing_ + 1 < tracks_.size() && tracks_[writing_].ended && outputFrames_ >= tracks_[writing_].outputEnd) {
+            finishTrack();
+        }
+    }
+    void writePart(Track& track, const AudioBlock& block, std::uint32_t from, std::uint32_t frames)
+    {
+        openTrack(track);
+        if (frames == 0) return;
+        const AudioBlock* part = &block;
+        if (from != 0 || frames != block.frameLength()) {
+            if (!staging_ || staging_->frameCapacity() < frames) {
+                staging_ = AudioBlock::make(block.format(), block.frameCapacity());
+                if (!staging_) throw ConversionError(kNoMemory);
+            }
+            const std::size_t frameBytes = block.format().bytesPerFrame();
+            std::memcpy(
+                staging_->data(), static_cast<const std::byte*>(block.data()) + from * frameBytes, frames * frameBytes);
+            staging_->setFrameLength(frames);
+            part = staging_.get();
+        }
+        measure(meter_, *part);
+        writer_->write(*part);
+    }
+    // The file of the track about to be written, and its meter.
+    void openTrack(Track& track)
+    {
+        if (writer_) return;
+        writer_.emplace(openWriter(run_, *track.pending, track.metadata, track.frames, track.layout));
+        startMeter(meter_, run_, track.channelMap);
+    }
+    void finishTrack()
+    {
+        Track& track = tracks_[writing_];
+        openTrack(track);
+        std::shared_ptr<LevelMeter> meter;
+        if (meter_) meter = meter_->finish();
+        meter_.reset();
+        closeWriter(*writer_, track.metadata, meter);
+        writer_.reset();
+        commitOutput(run_, *track.pending, track.metadata, track.layout);
+        reports.push_back({count_.report(), track.damage,
+            notCarriedWarning(contentsOf(track.metadata, track.layout, run_.channels), run_.type)});
+        reports.back().meter = meter;
+        if (meter) reports.back().level = meter->figures();
+        count_ = ClipCount(count_.last());
+        track.pending.reset();
+        if (saved_) saved_(writing_, reports.back());
+        ++writing_;
+    }
+
+    const Run& run_;
+    AudioFormat inputFormat_;
+    const AlbumProgress& progress_;
+    const TrackSaved& saved_;
+    std::vector<Track> tracks_;
+    std::size_t reading_ = 0, writing_ = 0;
+    std::uint64_t inputFrames_ = 0, outputFrames_ = 0; // of the whole album so far
+    std::optional<AudioFileWriter> writer_; // the file of tracks_[writing_], once opened
+    std::optional<BackgroundMeter> meter_; // of that file
+    ClipCount count_; // of the track being written
+    std::unique_ptr<AudioBlock> staging_; // a part of a block cut between two tracks
+};
+
+Run makeRun(const SoxrApi& api, double inputRate, const ConversionSettings& settings, std::uint32_t channels,
+    const RunControl& control)
+{
+    const bool int16 = settings.format == OutputFormat::int16;
+    return {api, inputRate, settings.targetRate, channels, settings.format, settings.type, ditherFor(settings),
+        settings.ditherSeed, ioSpecFor(api, settings.format), qualitySpecFor(api, settings.options),
+        api.soxr_runtime_spec(1), *outputBlockCapacity(inputRate, settings.targetRate),
+        AudioFormat{int16 ? SampleType::int16 : SampleType::float32, settings.targetRate, channels},
+        int16 ? SampleType::float64 : SampleType::float32, control};
+}
+
+// Channel groups hold two blocks of output each beside the one being written; a source that
+// needs blocks that large is converted on this thread alone rather than with three times the memory.
+unsigned wantedThreads(const Run& run)
+{
+    const bool roomForGroups
+        = 3 * outputBlockBytes(run.inputRate, run.targetRate, run.channels, run.resampledType) <= kMaxOutputBlockBytes;
+    return roomForGroups ? std::min(run.channels, ThreadBudget::cores()) : 1;
+}
 
 // The gain of a run that sets it from what a first pass measured; raises nothing.
 GainReport chooseGain(
@@ -530,6 +903,28 @@ GainReport chooseGain(
     return gain;
 }
 
+// The gain of a run: the one asked for, or, with a ceiling or a loudness target, the one a first
+// pass over all the sources (as one stream) settles; that pass takes `progress` from 0 to 1.
+GainReport settleGain(const SoxrApi& api, double inputRate, const ConversionSettings& settings, std::uint32_t channels,
+    const RunControl& control, const std::vector<std::filesystem::path>& sources, const ProgressCallback& progress)
+{
+    GainReport gain;
+    gain.appliedDb = std::clamp(settings.gainDb, kMinGainDb, kMaxGainDb);
+    if (!settings.ceiling && !settings.loudnessTargetLufs) return gain;
+    ConversionSettings asFloat = settings;
+    asFloat.format = OutputFormat::float32;
+    asFloat.dither = Dither::none;
+    const Run first = makeRun(api, inputRate, asFloat, channels, control);
+    MeasuredOnly ends(first, sources, progress);
+    const ThreadBudget budget(wantedThreads(first));
+    convert(first, budget.granted(), ends);
+    return chooseGain(settings, ends.meter->figures(), ends.meter->truePeakForCeiling());
+}
+
+bool twoPasses(const ConversionSettings& settings) { return settings.ceiling || settings.loudnessTargetLufs; }
+
+float gainFactor(const GainReport& gain) { return gain.appliedDb == 0 ? 1.0f : linearGain(gain.appliedDb); }
+
 } // namespace
 
 ConversionReport convertWav(const std::filesystem::path& source, const std::filesystem::path& destination,
@@ -543,69 +938,93 @@ ConversionReport convertWav(const std::filesystem::path& source, const std::file
     const std::uint32_t channels = reader.channelCount();
     refuseUnusableRates(inputRate, targetRate);
     refuseSourceAsDestination(source, destination);
-    const SampleType outputType = format == OutputFormat::int16 ? SampleType::int16 : SampleType::float32;
+    // libsoxr hands back floats, or doubles for 16-bit output, which adds a block of its own.
+    const SampleType outputType = format == OutputFormat::int16 ? SampleType::float64 : SampleType::float32;
     refuseOversizedOutputBlock(inputRate, targetRate, channels, outputType);
     PendingDestination pending(destination, control.replaceExisting);
     const SourceMetadata metadata
         = control.carryMetadata ? readMetadata(reader.sndfile(), reader.flacComments()) : SourceMetadata{};
 
     const SoxrApi& api = SoxrApi::shared();
-    const std::vector<int> channelMap = meteredChannelMap(reader);
-    // Channel groups hold two blocks of output each beside the one being written; a source that
-    // needs blocks that large is converted on this thread alone rather than with three times the memory.
-    const bool roomForGroups
-        = 3 * outputBlockBytes(inputRate, targetRate, channels, outputType) <= kMaxOutputBlockBytes;
-    const ThreadBudget budget(roomForGroups ? std::min(channels, ThreadBudget::cores()) : 1);
-
-    // A ceiling or a loudness target needs the output's figures before the gain can be chosen: a
-    // first pass resamples the whole source as float and measures it, writing nothing.
-    const bool twoPasses = settings.ceiling || settings.loudnessTargetLufs;
+    const bool twice = twoPasses(settings);
     const auto half = [&](double offset) -> ProgressCallback {
         if (!progress) return {};
         return [&progress, offset](double fraction) { progress(offset + fraction / 2); };
     };
-    GainReport gain;
-    gain.appliedDb = std::clamp(settings.gainDb, kMinGainDb, kMaxGainDb);
-    if (twoPasses) {
-        AudioFileReader firstReader(source);
-        const SourceMetadata none;
-        const ProgressCallback firstHalf = half(0);
-        Run first{firstReader, pending, api, inputRate, targetRate, channels, OutputFormat::float32, settings.type,
-            ioSpecFor(api, OutputFormat::float32, settings.options), qualitySpecFor(api, settings.options),
-            api.soxr_runtime_spec(1), *outputBlockCapacity(inputRate, targetRate),
-            AudioFormat{SampleType::float32, targetRate, channels}, firstHalf, control, none, true};
-        std::optional<BackgroundMeter> meter;
-        try {
-            meter.emplace(channels, targetRate, channelMap, LevelMeter::CeilingPeak::on);
-        } catch (const std::invalid_argument&) {
-            throw ConversionError("A ceiling or loudness target needs an output rate of at least 16 Hz.");
-        }
-        OutputStage stage(OutputFormat::float32, 1.0f, meter);
-        const Converted measured = convert(first, budget.granted(), stage);
-        gain = chooseGain(settings, measured.meter->figures(), measured.meter->truePeakForCeiling());
-    }
-
-    const ProgressCallback secondHalf = twoPasses ? half(0.5) : progress;
-    Run run{reader, pending, api, inputRate, targetRate, channels, format, settings.type,
-        ioSpecFor(api, format, settings.options), qualitySpecFor(api, settings.options), api.soxr_runtime_spec(1),
-        *outputBlockCapacity(inputRate, targetRate), AudioFormat{outputType, targetRate, channels}, secondHalf, control,
-        metadata};
-    std::optional<BackgroundMeter> meter;
-    try {
-        if (control.measureLevel) meter.emplace(channels, targetRate, channelMap, LevelMeter::CeilingPeak::off);
-    } catch (const std::invalid_argument&) {
-        // A rate no loudness meter takes: converted all the same, its figures unknown.
-    }
-    OutputStage stage(format, gain.appliedDb == 0 ? 1.0f : linearGain(gain.appliedDb), meter);
-    const Converted converted = convert(run, budget.granted(), stage);
-    ConversionReport report{converted.clips, reader.damage(),
+    const GainReport gain = settleGain(api, inputRate, settings, channels, control, {source}, half(0));
+    Run run = makeRun(api, inputRate, settings, channels, control);
+    run.gain = gainFactor(gain);
+    const ProgressCallback secondHalf = twice ? half(0.5) : progress;
+    OneFile ends(run, reader, pending, metadata, secondHalf);
+    const ThreadBudget budget(wantedThreads(run));
+    convert(run, budget.granted(), ends);
+    ConversionReport report{ends.clips, reader.damage(),
         notCarriedWarning(contentsOf(metadata, reader.channelLayout(), channels), settings.type)};
     report.gain = gain;
-    report.meter = converted.meter;
-    if (converted.meter) report.level = converted.meter->figures();
+    report.meter = ends.meter;
+    if (ends.meter) report.level = ends.meter->figures();
     if (settings.loudnessTargetLufs && std::isfinite(report.level.integratedLufs))
         report.gain.offTargetLu = report.level.integratedLufs - *settings.loudnessTargetLufs;
     return report;
+}
+
+std::vector<ConversionReport> convertAlbum(const std::vector<AlbumTrack>& tracks, const ConversionSettings& settings,
+    const AlbumProgress& progress, const RunControl& control, const TrackSaved& saved)
+{
+    if (tracks.empty()) return {};
+    std::vector<SourceFileInfo> infos;
+    for (const AlbumTrack& track : tracks) {
+        refuseUnwritableDestination(track.destination, settings);
+        infos.push_back(readSourceFileInfo(track.source));
+        if (!fitsAlbum(infos.front(), infos.back())) {
+            throw ConversionError(
+                albumMismatchSentence(track.source.filename().string(), infos.back(), infos.front(), cNumberText));
+        }
+    }
+    const double inputRate = infos.front().sampleRate;
+    const std::uint32_t channels = infos.front().channelCount;
+    refuseUnusableRates(inputRate, settings.targetRate);
+    // The boundaries are rescaled in whole frames of whole-hertz rates.
+    if (inputRate != std::floor(inputRate)) {
+        throw ConversionError(
+            "An album's sample rate of " + formatRate(inputRate) + " is not a whole number of hertz.");
+    }
+    // A track written over a source not yet read would lose it.
+    for (const AlbumTrack& track : tracks) {
+        for (const AlbumTrack& other : tracks) refuseSourceAsDestination(other.source, track.destination);
+    }
+    const SampleType outputType = settings.format == OutputFormat::int16 ? SampleType::float64 : SampleType::float32;
+    refuseOversizedOutputBlock(inputRate, settings.targetRate, channels, outputType);
+
+    const SoxrApi& api = SoxrApi::shared();
+    // A ceiling or loudness target is the album's: one gain for every track, from the album measured
+    // as one stream, so the tracks keep their levels against each other.
+    const bool twice = twoPasses(settings);
+    std::vector<std::filesystem::path> sources;
+    for (const AlbumTrack& track : tracks) sources.push_back(track.source);
+    const ProgressCallback firstHalf = [&](double fraction) {
+        if (!progress) return;
+        const double at = fraction * static_cast<double>(tracks.size());
+        const std::size_t track = std::min(static_cast<std::size_t>(at), tracks.size() - 1);
+        progress(track, (at - static_cast<double>(track)) / 2);
+    };
+    const GainReport gain = settleGain(api, inputRate, settings, channels, control, sources, firstHalf);
+    Run run = makeRun(api, inputRate, settings, channels, control);
+    run.gain = gainFactor(gain);
+    const AlbumProgress secondHalf = [&](std::size_t track, double fraction) {
+        if (progress) progress(track, twice ? 0.5 + fraction / 2 : fraction);
+    };
+    const TrackSaved withGain = [&](std::size_t track, const ConversionReport& report) {
+        if (!saved) return;
+        ConversionReport full = report;
+        full.gain = gain;
+        saved(track, full);
+    };
+    AlbumTracks ends(run, tracks, AudioFormat{SampleType::float32, inputRate, channels}, secondHalf, withGain);
+    const ThreadBudget budget(wantedThreads(run));
+    convert(run, budget.granted(), ends);
+    for (ConversionReport& report : ends.reports) report.gain = gain;
+    return std::move(ends.reports);
 }
 
 } // namespace fennick

@@ -51,4 +51,10 @@ DitherNoise ditherNoise(Dither dither, QuantisedFormat format, double sampleRate
     return noise;
 }
 
+DitherNoise ditherNoise(Dither dither, OutputFormat format, double sampleRate, std::size_t bins)
+{
+    return ditherNoise(
+        dither, format == OutputFormat::int24 ? QuantisedFormat::int24 : QuantisedFormat::int16, sampleRate, bins);
+}
+
 } // namespace fennick

@@ -84,7 +84,7 @@ struct ImpulseRun {
 ImpulseRun runImpulse(
     const SoxrApi& api, double inRate, double outRate, const ConversionOptions& options, std::size_t lead)
 {
-    soxr_io_spec_t io = ioSpecFor(api, OutputFormat::float32, options);
+    soxr_io_spec_t io = ioSpecFor(api);
     io.otype = SOXR_FLOAT64_I; // the measurement adds no rounding of its own
     const soxr_quality_spec_t quality = qualitySpecFor(api, options);
     // One thread, as a conversion asks: libsoxr's environment variables stay out of the timing.

@@ -38,6 +38,12 @@ template <typename Real> inline Real roundToStep(Real value)
     return (value + Grid<Real>::roundingMagic) - Grid<Real>::roundingMagic;
 }
 
+// Already on the grid, inside full scale: such a sample needs no rounding and gets no dither.
+template <typename Real> inline bool onGrid(Real scaled)
+{
+    return scaled >= Grid<Real>::low && scaled <= Grid<Real>::high && roundToStep(scaled) == scaled;
+}
+
 // Values are held this far beyond full scale before rounding: enough that the shaped noise never
 // brings a clipped value back inside, little enough that rounding stays exact.
 template <typename Real> constexpr Real kHeadroom = 1024;
@@ -54,7 +60,7 @@ template <typename Real> constexpr int kFraction = std::is_same_v<Real, float> ?
 // The held sample enters the loop as 32 bits with this many fractional bits; the dither with 16.
 template <typename Real> constexpr int kSampleBits = std::is_same_v<Real, float> ? 15 : 7;
 constexpr int kNoiseBits = 16;
-constexpr std::int32_t kSilent = INT32_MIN; // in place of the dither: the sample is exactly zero
+constexpr std::int32_t kSilent = INT32_MIN; // in place of the dither: the sample is on the grid (or zero)
 constexpr int kCoefficientBits = 11, kErrorBits = 14;
 constexpr int kMaxShaperOrder = 18; // two taps and two rows of eight
 
@@ -354,7 +360,7 @@ void quantiseFlat(const float* in, const float* noise, Out* out, std::size_t cou
             out[i] = Out{0};
             continue;
         }
-        Real value = scaled + static_cast<Real>(noise != nullptr ? noise[i] : 0.0f);
+        Real value = scaled + (noise != nullptr && !onGrid(scaled) ? static_cast<Real>(noise[i]) : Real(0));
         value = std::min(std::max(value, Grid<Real>::low - kHeadroom<Real>), Grid<Real>::high + kHeadroom<Real>);
         out[i] = store<Real, Out>(roundToStep(value));
     }
@@ -369,6 +375,7 @@ void quantiseFlatInt16(
     const __m128 scale = _mm_set1_ps(32768.0f);
     const __m128 clipHigh = _mm_set1_ps(32767.5f), clipLow = _mm_set1_ps(-32768.5f);
     const __m128 low = _mm_set1_ps(-32768.0f - kHeadroom<float>), high = _mm_set1_ps(32767.0f + kHeadroom<float>);
+    const __m128 bottom = _mm_set1_ps(-32768.0f), top = _mm_set1_ps(32767.0f);
     const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
     __m128 peaks = _mm_set1_ps(peak);
     __m128i clipCounts = _mm_setzero_si128();
@@ -381,7 +388,12 @@ void quantiseFlatInt16(
         const __m128 scaled = _mm_mul_ps(x, scale);
         const __m128 clipped = _mm_or_ps(_mm_cmpge_ps(scaled, clipHigh), _mm_cmplt_ps(scaled, clipLow));
         clipCounts = _mm_sub_epi32(clipCounts, _mm_castps_si128(clipped));
-        __m128 value = noise != nullptr ? _mm_add_ps(scaled, _mm_loadu_ps(noise + at)) : scaled;
+        __m128 value = scaled;
+        if (noise != nullptr) {
+            const __m128 grid = _mm_and_ps(_mm_cmpeq_ps(_mm_cvtepi32_ps(_mm_cvtps_epi32(scaled)), scaled),
+                _mm_and_ps(_mm_cmple_ps(scaled, top), _mm_cmpge_ps(scaled, bottom)));
+            value = _mm_add_ps(scaled, _mm_andnot_ps(grid, _mm_loadu_ps(noise + at)));
+        }
         value = _mm_and_ps(_mm_min_ps(_mm_max_ps(value, low), high), keep);
         return _mm_cvtps_epi32(value);
     };
@@ -419,6 +431,7 @@ void prepareShaped(const float* in, const float* noise, std::int32_t* held, std:
         const __m128 clipHigh = _mm_set1_ps(Grid<float>::high + 0.5f), clipLow = _mm_set1_ps(Grid<float>::low - 0.5f);
         const __m128 low = _mm_set1_ps(Grid<float>::low - kHeadroom<float>);
         const __m128 high = _mm_set1_ps(Grid<float>::high + kHeadroom<float>);
+        const __m128 bottom = _mm_set1_ps(Grid<float>::low), top = _mm_set1_ps(Grid<float>::high);
         const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
         const __m128 heldScale = _mm_set1_ps(toFixed), noiseScale = _mm_set1_ps(1 << kNoiseBits);
         const __m128i silent = _mm_set1_epi32(kSilent);
@@ -431,9 +444,12 @@ void prepareShaped(const float* in, const float* noise, std::int32_t* held, std:
             const __m128 scaled = _mm_mul_ps(x, scale);
             const __m128 clipped = _mm_or_ps(_mm_cmpge_ps(scaled, clipHigh), _mm_cmplt_ps(scaled, clipLow));
             clipCounts = _mm_sub_epi32(clipCounts, _mm_castps_si128(clipped));
+            const __m128 nonZero = _mm_cmpgt_ps(magnitude, _mm_setzero_ps()); // not zero, not a number
             const __m128 kept = _mm_mul_ps(_mm_min_ps(_mm_max_ps(scaled, low), high), heldScale);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(held + i), _mm_cvttps_epi32(kept));
-            const __m128i sound = _mm_castps_si128(_mm_cmpgt_ps(magnitude, _mm_setzero_ps()));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(held + i), _mm_cvttps_epi32(_mm_and_ps(kept, nonZero)));
+            const __m128 grid = _mm_and_ps(_mm_cmpeq_ps(_mm_cvtepi32_ps(_mm_cvtps_epi32(scaled)), scaled),
+                _mm_and_ps(_mm_cmple_ps(scaled, top), _mm_cmpge_ps(scaled, bottom)));
+            const __m128i sound = _mm_castps_si128(_mm_andnot_ps(grid, nonZero));
             const __m128i noiseSteps = _mm_cvttps_epi32(_mm_mul_ps(_mm_loadu_ps(noise + i), noiseScale));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(dither + i),
                 _mm_or_si128(_mm_and_si128(sound, noiseSteps), _mm_andnot_si128(sound, silent)));
@@ -455,8 +471,9 @@ void prepareShaped(const float* in, const float* noise, std::int32_t* held, std:
         clips += scaled >= Grid<Real>::high + Real(0.5) || scaled < Grid<Real>::low - Real(0.5);
         const Real kept
             = std::min(std::max(scaled, Grid<Real>::low - kHeadroom<Real>), Grid<Real>::high + kHeadroom<Real>);
-        held[i] = static_cast<std::int32_t>(kept * toFixed);
-        dither[i] = magnitude > 0 ? static_cast<std::int32_t>(noise[i] * (1 << kNoiseBits)) : kSilent;
+        held[i] = magnitude > 0 ? static_cast<std::int32_t>(kept * toFixed) : 0;
+        dither[i]
+            = magnitude > 0 && !onGrid(scaled) ? static_cast<std::int32_t>(noise[i] * (1 << kNoiseBits)) : kSilent;
     }
 }
 
@@ -489,7 +506,8 @@ void quantiseShaped(const std::int32_t* held, const std::int32_t* dither, std::p
             const std::int64_t fromOlder = std::int64_t{older[c].dot<kRows>(taps)} * tapScale;
             older[c].push<kRows>(static_cast<std::int16_t>(beforeLast[c]));
             const std::int32_t noise = dither[at];
-            std::int64_t error = 0, level = 0; // silence: nothing, and the memory drains
+            // On the grid: the sample as it is, no error, and the memory drains.
+            std::int64_t error = 0, level = held[at] >> kSampleBits<Real>;
             if (noise != kSilent) {
                 const std::int64_t wanted
                     = (std::int64_t{held[at]} * heldScale - fromOlder - second * beforeLast[c] - first * last[c])

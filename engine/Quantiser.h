@@ -3,26 +3,14 @@
 // Turns the resampler's float samples into 16- or 24-bit integers: dither or noise shaping,
 // rounding to the nearest step, clipping, and the clip count and peak of what came in.
 
+#include "FennickEngine.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 namespace fennick {
-
-// What is added before rounding. The texts are the ones a user picks from.
-enum class Dither { none, tpdf, shapedLight, shaped };
-
-constexpr const char* ditherName(Dither dither)
-{
-    switch (dither) {
-    case Dither::none: return "None";
-    case Dither::tpdf: return "TPDF";
-    case Dither::shapedLight: return "Shaped, light";
-    case Dither::shaped: return "Shaped";
-    }
-    return "";
-}
 
 // The grid a quantiser rounds to.
 enum class QuantisedFormat { int16, int24 };
@@ -44,9 +32,11 @@ struct ShaperCoefficients;
 // same however the channels are grouped and the blocks cut.
 //
 // Rounding is to the nearest step, ties to even, exactly as libsoxr rounds float to 16 bits
-// without dither; then values beyond full scale are clipped. A sample that is exactly zero stays
-// zero whatever the dither, so digital silence stays digital silence; the shaper's error
-// memory drains over silence, and the shaping builds up again from rest after it.
+// without dither; then values beyond full scale are clipped. A sample already on the grid within
+// full scale is written as it is whatever the dither: it has no error to decorrelate, so a source
+// already on the grid comes through bit-exact and digital silence stays digital silence. The
+// shaper feeds back no error there; its memory drains over silence, and the shaping builds up
+// again from rest after it.
 class Quantiser {
 public:
     // `firstChannel`: the group's first channel in the file; `channels` from there on. The
@@ -66,6 +56,7 @@ public:
     std::uint64_t clips() const { return clips_; }
     // The largest magnitude that came in, before any clipping; full scale is 1.0.
     float peak() const { return peak_; }
+    void restartPeak() { peak_ = 0; }
 
     // The per-sample reference instead of the vector path, for comparing the two.
     void useReferencePath(bool reference) { reference_ = reference; }

@@ -75,12 +75,6 @@ void Resampler::flush(ResampledFrames& output)
     }
 }
 
-std::uint64_t Resampler::clips() const
-{
-    const std::size_t* count = api_.soxr_num_clips(handle_);
-    return count != nullptr ? *count : 0;
-}
-
 double Resampler::delay() const { return api_.soxr_delay(handle_); }
 
 } // namespace fennick

@@ -58,9 +58,6 @@ public:
     // Once all input is in: appends what libsoxr still holds back, the whole tail of the output.
     void flush(ResampledFrames& output);
 
-    // Samples libsoxr clipped on its way to integer output, so far.
-    std::uint64_t clips() const;
-
     // Output frames by which the output lags the input fed so far (soxr_delay).
     double delay() const;
 

@@ -2,12 +2,9 @@
 
 namespace fennick {
 
-soxr_io_spec_t ioSpecFor(const SoxrApi& api, OutputFormat format, const ConversionOptions& options)
+soxr_io_spec_t ioSpecFor(const SoxrApi& api, OutputFormat format)
 {
-    const soxr_datatype_t outputType = format == OutputFormat::int16 ? SOXR_INT16_I : SOXR_FLOAT32_I;
-    soxr_io_spec_t io = api.soxr_io_spec(SOXR_FLOAT32_I, outputType);
-    if (format == OutputFormat::int16 && !options.dither) io.flags |= SOXR_NO_DITHER;
-    return io;
+    return api.soxr_io_spec(SOXR_FLOAT32_I, format == OutputFormat::int16 ? SOXR_FLOAT64_I : SOXR_FLOAT32_I);
 }
 
 soxr_quality_spec_t qualitySpecFor(const SoxrApi& api, const ConversionOptions& options)

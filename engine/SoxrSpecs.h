@@ -5,9 +5,10 @@
 
 namespace fennick {
 
-// The io record for float input and the format's output type; int16 without dither adds
-// SOXR_NO_DITHER, everything else is as libsoxr returns it.
-soxr_io_spec_t ioSpecFor(const SoxrApi& api, OutputFormat format, const ConversionOptions& options);
+// The io record for float input, as libsoxr returns it: Fennick quantises integer output itself.
+// Float output, or for int16 double, so that rounding sees libsoxr's values as its own int16
+// output would, whether it computes in single or double precision.
+soxr_io_spec_t ioSpecFor(const SoxrApi& api, OutputFormat format = OutputFormat::float32);
 
 // The quality record for the options' recipe and flags, with passband_end = bandwidthPercent / 100
 // whatever libsoxr put there, except with the steep filter, which keeps libsoxr's own.

@@ -23,7 +23,7 @@
 
 namespace fennick {
 
-// ---- Settings enumerations: one idiom for all five ---------------------------------------
+// ---- Settings enumerations: one idiom for all six ----------------------------------------
 // Each enumeration specialises RawValueTable with its (case, raw value) pairs in declaration
 // order; rawValue, construction from a raw value (exact match only), allCases and ordinal all
 // follow from that table.
@@ -92,6 +92,22 @@ struct ConversionOptions {
 
     friend bool operator==(const ConversionOptions&, const ConversionOptions&) = default;
 };
+
+// What is added before rounding to integer output: nothing, flat triangular noise of ±1 step, or
+// that noise shaped away from where hearing is most sensitive (lightly, or as far as stays stable).
+enum class Dither { none, tpdf, shapedLight, shaped };
+
+// The name a user picks a dither by: "None", "TPDF", "Shaped, light", "Shaped".
+constexpr const char* ditherName(Dither dither)
+{
+    switch (dither) {
+    case Dither::none: return "None";
+    case Dither::tpdf: return "TPDF";
+    case Dither::shapedLight: return "Shaped, light";
+    case Dither::shaped: return "Shaped";
+    }
+    return "";
+}
 
 // libsoxr computes in double precision above 20 bits whatever it is asked.
 constexpr bool requiresDoublePrecision(ConversionOptions::Precision precision)
@@ -169,6 +185,17 @@ template <> struct RawValueTable<ConversionOptions::Rolloff> {
     }};
 };
 
+// The converter's words for the dither choices.
+template <> struct RawValueTable<Dither> {
+    using Raw = std::string_view;
+    static constexpr std::array<std::pair<Dither, Raw>, 4> table{{
+        {Dither::none, "none"},
+        {Dither::tpdf, "tpdf"},
+        {Dither::shapedLight, "shaped-light"},
+        {Dither::shaped, "shaped"},
+    }};
+};
+
 // Integer form of a rate, exact for every case.
 constexpr std::int64_t hertz(TargetSampleRate rate) { return static_cast<std::int64_t>(rawValue(rate)); }
 
@@ -211,6 +238,13 @@ struct ConversionSettings {
     ConversionOptions options;
     // The kind of file written; a destination whose extension names another type is refused.
     OutputType type = OutputType::wav;
+    // The dither of integer output. Unset, `options.dither` keeps the meaning it always had: TPDF
+    // for int16 when true, None when false, and None for int24 either way. Set, it is the choice for
+    // int16 and int24 alike, whatever `options.dither` says. Float output is never dithered.
+    std::optional<Dither> dither = std::nullopt;
+    // Where the noise starts. Unset, it is drawn from the source (its length and first block of
+    // audio), so the same source and settings give the same bytes in every run, alone or in a batch.
+    std::optional<std::uint64_t> ditherSeed = std::nullopt;
     // One linear gain on the resampled samples before they are quantised; 0 dB leaves every byte
     // as it is. Clamped to kMinGainDb…kMaxGainDb.
     double gainDb = 0;
@@ -222,6 +256,14 @@ struct ConversionSettings {
 
     friend bool operator==(const ConversionSettings&, const ConversionSettings&) = default;
 };
+
+// The dither a conversion with `settings` uses; None for float output.
+constexpr Dither ditherFor(const ConversionSettings& settings)
+{
+    if (settings.format == OutputFormat::float32) return Dither::none;
+    if (settings.dither) return *settings.dither;
+    return settings.format == OutputFormat::int16 && settings.options.dither ? Dither::tpdf : Dither::none;
+}
 
 // ---- Errors --------------------------------------------------------------------------------
 
@@ -356,12 +398,12 @@ struct RunControl {
     bool measureLevel = true; // false: the output's loudness and peaks are not measured (for timing without)
 };
 
-// What the output holds beyond full scale. 16-bit and 24-bit output is clipped there (libsoxr's
-// quantiser, the writer's clamp); float output keeps such samples as they are.
+// What the output holds beyond full scale. 16-bit and 24-bit output is clipped there; float output
+// keeps such samples as they are.
 struct ClipReport {
-    std::uint64_t clippedSamples = 0; // changed by clipping (integer output)
+    std::uint64_t clippedSamples = 0; // whose rounding, without dither, lies beyond full scale (integer output)
     std::uint64_t samplesOverFullScale = 0; // kept beyond ±1.0 (float output)
-    double peakDbfs = -INFINITY; // the largest sample before any clipping; for 16-bit, as written
+    double peakDbfs = -INFINITY; // the largest resampled value, before any clipping, for every format
 };
 
 // What a conversion found wrong with its source and went past: a length the header never got (a
@@ -412,7 +454,7 @@ struct ConversionReport {
 
     ClipReport clips;
     SourceDamage source;
-    LevelFigures level; // of the output, as written (before quantising)
+    LevelFigures level; // of the output as written: after the gain and, for 16- and 24-bit output, quantising
     GainReport gain;
     // The output's meter, for albumLoudness over several outputs.
     std::shared_ptr<const LevelMeter> meter;
@@ -439,11 +481,17 @@ double albumLoudness(const std::vector<std::shared_ptr<const LevelMeter>>& meter
 // complete: on any failure, and on a stop, whatever was at the destination stays as it was and
 // nothing is left behind. Nothing is created before the resampler and its blocks exist.
 //
-// The channels are split into groups, each resampled by a libsoxr resampler of its own on a thread
-// of its own, while this thread reads up to two blocks ahead and writes behind them; the output is
-// the same, bit for bit, as one resampler's (but for the random dither of 16-bit output). The
-// threads come from the cores that the conversions running beside it leave free; one channel, or
-// one free core, runs it all on this thread.
+// The channels are split into groups, each resampled by a libsoxr resampler of its own and
+// quantised (ditherFor) on a thread of its own, while this thread reads up to two blocks ahead and
+// writes behind them; the output is the same, bit for bit, as one group's. The threads come from
+// the cores that the conversions running beside it leave free; one channel, or one free core, runs
+// it all on this thread.
+//
+// libsoxr delivers floats; integer output is rounded to the nearest step, ties to even (as libsoxr
+// rounds), and clipped at full scale. Each channel's dither is seeded from `settings.ditherSeed` or
+// the source, so the bytes are the same in every run. A sample already on the output's grid, exact
+// zero among them, is written as it is, undithered: a conversion that changes no sample value is
+// bit-exact, and digital silence stays digital silence.
 //
 // `progress`, if given, is called on this thread once per 65536-frame input block with the
 // fraction of the source read so far; the last call for a source read to its end is exactly 1.0.
@@ -490,6 +538,24 @@ struct FilterResponse {
 // rates. Thread-safe. Throws ConversionError for rates no conversion
 // could use, SoxrError when libsoxr refuses.
 FilterResponse measureFilterResponse(double sourceRate, double targetRate, const ConversionOptions& options);
+
+// ---- The noise a dither leaves -------------------------------------------------------------
+
+// The noise of integer output quantised with a dither choice, worked out from the choice itself
+// (flat TPDF, or TPDF through the shaper designed for the nearest rate), for plotting and comparing.
+struct DitherNoise {
+    double binHz = 0; // spacing of levelDb, whose first bin is centred at binHz / 2
+    std::vector<double> levelDb; // noise power per bin, dB relative to full scale (1.0)
+    double weightedDb = 0; // weighted by the threshold of hearing, relative to flat TPDF
+    double band1To5kDb = 0; // mean level between 1 and 5 kHz, relative to flat TPDF
+};
+
+// `bins` equal bins from 0 Hz to half of `sampleRate`, for int16 or int24 output (int24's steps
+// are 48 dB finer; float32 is taken as int16).
+DitherNoise ditherNoise(Dither dither, OutputFormat format, double sampleRate, std::size_t bins);
+
+// The threshold of hearing in quiet, in dB SPL (Terhardt's approximation), what shaping weighs by.
+double thresholdOfHearingDb(double hz);
 
 // The bandwidth libsoxr's steep recipe sets for `precision` (what a steep conversion uses instead of
 // bandwidthPercent).
@@ -638,5 +704,50 @@ std::string batchSummary(const BatchCounts& counts, std::string_view version);
 
 // "FIRST and SECOND would both be written to OUTPUT"
 std::string clashSentence(std::string_view first, std::string_view second, std::string_view output);
+
+// ---- Gapless albums ------------------------------------------------------------------------
+
+// One track of an album: its source and the file its part of the album goes to.
+struct AlbumTrack {
+    std::filesystem::path source;
+    std::filesystem::path destination;
+};
+
+// `fraction` of track `track`'s source read so far.
+using AlbumProgress = std::function<void(std::size_t track, double fraction)>;
+// Track `track`'s file is complete and in place.
+using TrackSaved = std::function<void(std::size_t track, const ConversionReport& report)>;
+
+// Whether `other` can join an album that begins with `first`: the same sample rate and channel count.
+bool fitsAlbum(const SourceFileInfo& first, const SourceFileInfo& other);
+
+// "NAME has 48000 Hz, 2 channels; the album's first file has 44100 Hz, 2 channels."
+std::string albumMismatchSentence(
+    std::string_view name, const SourceFileInfo& info, const SourceFileInfo& first, const NumberText& number);
+
+// Converts the sources, in their order, as one continuous recording: one set of resamplers is fed
+// the tracks one after the other, its delay and tail are dealt with once for the whole album, and
+// the output is cut into one file per track. Track k's file ends at the rescaled boundary
+// round(input frames of tracks 0..k × target / source) (half up, in exact integer arithmetic); the
+// last ends where the album's output does. So the files put end to end are, sample for sample, the
+// conversion of the tracks put end to end, and no track's join rings or loses a sample.
+//
+// Each file is written as convertWav writes one: its own source's metadata rescaled, under a
+// temporary name renamed into place once complete, its own clip and damage report. `saved` is
+// called as each is in place, in order. All the sources must share one whole-hertz rate and one
+// channel count (ConversionError naming the first that differs, before anything is written).
+//
+// A failure or a stop ends the album at the track being written: the files already saved stay,
+// nothing else is left behind, and the error is raised as convertWav raises it; the track it
+// belongs to is the first one `saved` has not been called for. Returns every track's report.
+std::vector<ConversionReport> convertAlbum(const std::vector<AlbumTrack>& tracks, const ConversionSettings& settings,
+    const AlbumProgress& progress = {}, const RunControl& control = {}, const TrackSaved& saved = {});
+
+// What named files and folders stand for as an album: as findBatchSources, but with each folder's
+// files in natural name order, numbers by their value ("track 2" before "track 10").
+std::vector<BatchSource> findAlbumSources(const std::vector<std::filesystem::path>& named);
+
+// Natural name order: runs of digits compare by their value, the rest as it is.
+bool naturalNameLess(const std::string& a, const std::string& b);
 
 } // namespace fennick

@@ -153,24 +153,30 @@ TEST_F(FennickConvert, OutputsKeepTheSourcesLayoutAndTagsAndReadCleanlyInOtherTo
 TEST_F(FennickConvert, OptionsReachTheEngineUnchangedAndTheLastOfARepeatedOneWins)
 {
     using O = ConversionOptions;
-    const std::tuple<std::vector<std::string>, double, OutputFormat, O> cases[] = {
+    const std::pair<std::vector<std::string>, ConversionSettings> cases[] = {
         {{"-q", "quick", "-r", "48000", "-f", "float32", "-q", "bits32", "--phase", "minimum", "--rolloff", "none",
              "--bandwidth", "95.5", "--double-precision", "--quiet", "-r", "88200"},
-            88200.0, OutputFormat::float32,
-            {.precision = O::Precision::bits32,
-                .phase = O::Phase::minimum,
-                .rolloff = O::Rolloff::none,
-                .bandwidthPercent = 95.5,
-                .doublePrecision = true}},
-        {{"--steep", "--no-dither", "-r", "48000"}, 48000.0, OutputFormat::int16,
-            {.steepFilter = true, .dither = false}},
+            {88200.0, OutputFormat::float32,
+                {.precision = O::Precision::bits32,
+                    .phase = O::Phase::minimum,
+                    .rolloff = O::Rolloff::none,
+                    .bandwidthPercent = 95.5,
+                    .doublePrecision = true}}},
+        {{"--steep", "--no-dither", "-r", "48000"},
+            {48000.0, OutputFormat::int16, {.steepFilter = true, .dither = false}}},
+        {{"--dither", "tpdf", "-f", "int24", "--dither-seed", "1", "--dither", "shaped", "--dither-seed", "42"},
+            {.targetRate = 44100,
+                .format = OutputFormat::int24,
+                .options = {},
+                .dither = Dither::shaped,
+                .ditherSeed = 42}},
     };
-    for (auto [arguments, rate, format, options] : cases) {
+    for (auto [arguments, settings] : cases) {
         const auto fromCli = dir / "cli.wav", fromEngine = dir / "engine.wav";
         arguments.insert(arguments.end(), {"--overwrite", source.string(), fromCli.string()});
         const auto result = convert(arguments);
         ASSERT_EQ(result.exitCode, 0) << result.err;
-        convertWav(source, fromEngine, {rate, format, options});
+        convertWav(source, fromEngine, settings);
         EXPECT_EQ(fileBytes(fromCli), fileBytes(fromEngine));
     }
 }
@@ -184,6 +190,14 @@ TEST_F(FennickConvert, FilterReportPrintsTheMeasuredFigures)
     char minus3[64];
     std::snprintf(minus3, sizeof minus3, "\nminus-3-dB: %.1f Hz\npassband-ripple: ", r.minus3DbHz);
     EXPECT_NE(result.out.find(minus3), std::string::npos) << result.out;
+    // Integer output adds the dither's figures; float output has none.
+    const DitherNoise noise = ditherNoise(Dither::shaped, OutputFormat::int16, 48000, 64);
+    std::snprintf(minus3, sizeof minus3, "dither-weighted: %.1f dB\ndither-1-5-kHz: %.1f dB\n", noise.weightedDb,
+        noise.band1To5kDb);
+    const auto shaped = convert({"--filter-report", "--source-rate", "96000", "-r", "48000", "--dither", "shaped"});
+    EXPECT_TRUE(shaped.out.ends_with(minus3)) << shaped.out;
+    const auto float32 = convert({"--filter-report", "--source-rate", "96000", "-r", "48000", "-f", "float32"});
+    EXPECT_EQ(float32.out.find("dither"), std::string::npos) << float32.out;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
@@ -207,6 +221,10 @@ TEST_F(FennickConvert, UsageErrorsExitWithOneLineNamingTheProblem)
             "--filter-report converts nothing; leave out the files"},
         {{"--filter-report", "-r", "48000"}, "--filter-report needs --source-rate"},
         {{"--source-rate", "96000", source.string(), never}, "--source-rate is only for --filter-report"},
+        {{"--dither", "loud", source.string(), never}, "--dither takes none, tpdf, shaped-light or shaped, not 'loud'"},
+        {{"--no-dither", "--dither", "tpdf", source.string(), never}, "--no-dither is --dither none; give one of them"},
+        {{"--dither-seed", "-1", source.string(), never},
+            "--dither-seed takes a whole number from 0 to 18446744073709551615, not '-1'"},
         {{"--bogus", source.string(), never}, "unknown option '--bogus'"},
         {{source.string(), never, "extra"}, "unexpected argument 'extra'"},
         {{source.string(), never, "-r"}, "--rate needs a value"},
@@ -251,14 +269,16 @@ TEST_F(FennickConvert, DrawsProgressOnATerminalUnlessQuiet)
     }
 }
 
-// Resampling a 0 dBFS master overshoots; the file says so on stderr, also with --quiet, while
-// stdout keeps its one line and the run still succeeds. A quiet source's run has no warning (above).
+// A float master 6 dB over full scale clips; the file says so on stderr, with the peak before
+// clipping, also with --quiet, while stdout keeps its one line and the run still succeeds. A quiet
+// source's run has no warning (above).
 TEST_F(FennickConvert, ClippingIsToldOnStderr)
 {
     const auto master = dir / "master.wav";
-    writeAudioFile(master, {44100, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT}, 44100, square(1000, 44100));
-    for (const auto& [format, before, after] : {std::tuple{"int24", "", " samples clipped (peak +"},
-             std::tuple{"float32", "The file holds ", " samples over full scale (peak +"}}) {
+    writeAudioFile(master, {44100, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT}, 44100, sine(1000, 44100, 2.0));
+    for (const auto& [format, before, after] :
+        {std::tuple{"int16", "", " samples clipped (peak +6.0"}, std::tuple{"int24", "", " samples clipped (peak +6.0"},
+            std::tuple{"float32", "The file holds ", " samples over full scale (peak +6.0"}}) {
         const auto result = convert({"--quiet", "-r", "48000", "-f", format, master.string(), (dir / format).string()});
         EXPECT_EQ(result.exitCode, 0);
         EXPECT_EQ(result.out, "Saved " + std::string(format) + " (" + kVersion + ")\n");
@@ -311,24 +331,51 @@ TEST_F(FennickConvert, ConvertsAFolderTreeAsOneFileRunsWould)
         return std::filesystem::path(name).parent_path()
             / defaultOutputFileName(name, {.targetRate = 48000, .format = OutputFormat::int16, .options = {}});
     };
-    for (const auto& [name, layout] : files) {
-        const auto alone = dir / "alone" / outputName(name);
-        std::filesystem::create_directories(alone.parent_path());
-        convertWav(tree / name, alone, {48000.0, OutputFormat::int16, {.dither = false}});
+    // Every dither choice gives the same bytes in every run: alone, and two files at a time.
+    for (const Dither dither : allCases<Dither>()) {
+        const auto choice = std::string(rawValue(dither));
+        for (const auto& [name, layout] : files) {
+            const auto alone = dir / ("alone-" + choice) / outputName(name);
+            std::filesystem::create_directories(alone.parent_path());
+            convertWav(tree / name, alone,
+                {.targetRate = 48000, .format = OutputFormat::int16, .options = {}, .dither = dither});
+        }
     }
-    const auto result
-        = convert({"-o", (dir / "out").string(), "-j", "2", "-r", "48000", "-f", "int16", "--no-dither", tree});
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 10) << result.out;
-    for (const auto broken : {"b/broken.wav", "b/c/empty.flac"}) {
-        EXPECT_NE(result.err.find("Conversion failed: " + (tree / broken).string() + ": "), std::string::npos)
-            << result.err;
+    for (const Dither dither : allCases<Dither>()) {
+        const auto choice = std::string(rawValue(dither));
+        const auto result = convert(
+            {"-o", (dir / "out").string(), "-j", "2", "-r", "48000", "--dither", choice, "--overwrite", tree});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 10) << result.out;
+        for (const auto broken : {"b/broken.wav", "b/c/empty.flac"}) {
+            EXPECT_NE(result.err.find("Conversion failed: " + (tree / broken).string() + ": "), std::string::npos)
+                << result.err;
+        }
+        for (const auto& [name, layout] : files) {
+            const auto output = outputName(name);
+            EXPECT_NE(result.out.find("Saved " + output.string() + " (" + kVersion + ")\n"), std::string::npos);
+            EXPECT_TRUE(fileBytes(dir / "out" / output) == fileBytes(dir / ("alone-" + choice) / output))
+                << choice << " " << output;
+        }
     }
-    for (const auto& [name, layout] : files) {
-        const auto output = outputName(name);
-        EXPECT_NE(result.out.find("Saved " + output.string() + " (" + kVersion + ")\n"), std::string::npos);
-        EXPECT_TRUE(fileBytes(dir / "out" / output) == fileBytes(dir / "alone" / output)) << output;
+}
+
+// A folder's tracks in natural name order, cut at their rescaled boundaries: 1001 frames each at
+// 44.1 kHz end at 1090, 2179 and 3269 frames at 48 kHz.
+TEST_F(FennickConvert, GaplessTakesAFoldersTracksInNaturalOrderAsOneRecording)
+{
+    std::filesystem::create_directories(dir / "live");
+    for (const auto name : {"track 10.wav", "track 2.wav", "track 1.wav"})
+        writeAudioFile(dir / "live" / name, {}, 1001, sine(440, 44100));
+    const auto result = convert({"--gapless", "-o", (dir / "out").string(), "-r", "48000", (dir / "live").string()});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    std::string saved;
+    for (const auto& [track, frames] : {std::pair{"1", 1090}, {"2", 1089}, {"10", 1090}}) {
+        const std::string name = std::string("track ") + track + "_48000-16.wav";
+        saved += "Saved " + name + " (" + kVersion + ")\n";
+        EXPECT_EQ(readAudioFile(dir / "out" / name).frames(), frames) << name;
     }
+    EXPECT_EQ(result.out, saved);
 }
 
 // A folder of every kind of source into FLAC: each one saved and sound, the Broadcast WAV's chunk
@@ -363,7 +410,12 @@ TEST_F(FennickConvert, ManyFileRunsRefuseBeforeConverting)
     std::filesystem::copy_file(source, dir / "other/take.wav");
     std::filesystem::copy_file(source, dir / "kept.wav");
     std::ofstream(dir / "out/kept_44100-16.wav") << "kept";
+    writeAudioFile(dir / "mono.wav", {44100, 1}, 100, sine(440, 44100));
     const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
+        {{"--gapless", "take.wav", "x.wav"}, 2, "fennick-convert: --gapless needs -o FOLDER (see --help)\n"},
+        {{"--gapless", "-o", "out", "take.wav", "kept.wav", "mono.wav"}, 2,
+            "fennick-convert: mono.wav has 44100 Hz, 1 channel; the album's first file has 44100 Hz, 2 channels. (see "
+            "--help)\n"},
         {{"-o", "out", "take.wav", "other/take.wav"}, 2,
             "fennick-convert: take.wav and other/take.wav would both be written to out/take_44100-16.wav\n"},
         {{"-o", "out", "take.wav", "kept.wav"}, 1,

@@ -6,8 +6,8 @@
 
 #include "AudioBlock.h"
 #include "AudioFileWriter.h"
-#include "ClipMeter.h"
 #include "FennickEngine.h"
+#include "GroupQuantiser.h"
 
 #include <fcntl.h>
 
@@ -101,18 +101,18 @@ TEST(AudioFileWriter, RoundsInt24ToTheNearestStepAndClipsAtFullScaleInGroupsAndA
         {-0.5f * kStep, 0}, {1.5f * kStep, 2}, {-2.5f * kStep, -2}, {0.3f * kStep, 0}, {-0.7f * kStep, -1}};
     TempDir dir;
     AudioFileWriter writer(create(dir / "out.wav"), 48000, 1, OutputFormat::int24);
-    ClipMeter meter(OutputFormat::int24);
+    GroupQuantiser meter(OutputFormat::int24, Dither::none, 48000, 0, 1, 1);
+    meter.start(0);
     auto block = AudioBlock::make(writer.blockFormat(), 16);
     for (std::uint32_t frames : {16u, 1u}) {
         for (std::size_t at = 0; at < 16; at += frames) {
             for (std::uint32_t i = 0; i < frames; ++i) block->floatSamples()[i] = cases[at + i].first;
             block->setFrameLength(frames);
-            writer.write(*block);
-            meter.observe(*block);
+            writer.write(meter.quantise(*block, 0));
         }
     }
     writer.close();
-    EXPECT_EQ(meter.report(0).clippedSamples, 14u); // the seven the clamp changes, twice
+    EXPECT_EQ(meter.clips(), 14u); // the seven the clamp changes, twice
     const AudioData stored = readAudioFile(dir / "out.wav");
     ASSERT_EQ(stored.samples.size(), 32u);
     for (std::size_t i = 0; i < 32; ++i) EXPECT_EQ(stored.samples[i] * 8388608.0, cases[i % 16].second) << i;

@@ -45,7 +45,7 @@ struct ConversionCase {
     std::uint32_t outputLength; // ceil(target × 65536 / input) + 8192, in every soxr_process call
     bool withProgress = true;
     double amplitude = 0.5; // from 1 up, a float source whose peaks go past full scale when resampled
-    bool noDither = false; // SOXR_NO_DITHER added to libsoxr's io record
+    std::optional<Dither> dither{}; // the explicit choice, over the options' switch
     bool square = false; // a square wave, whose edges overshoot, instead of a sine
     unsigned cores = 0; // as many as the conversion may take; 0: the machine's
     unsigned heldBeside = 0; // of those, held by a conversion running beside this one
@@ -69,9 +69,10 @@ TEST_P(ConvertWav, IsLibsoxrsConversionOfTheSourceWithTheSettingsInLibsoxrsTerms
     ThreadBudget::setCores(c.cores);
     std::optional<ThreadBudget> beside;
     if (c.heldBeside > 0) beside.emplace(c.heldBeside);
-    const ClipReport clips = convertWav(
-        source, destination, {c.targetRate, c.format, c.options}, c.withProgress ? progress : ProgressCallback())
-                                 .clips;
+    const ConversionSettings settings{
+        .targetRate = c.targetRate, .format = c.format, .options = c.options, .dither = c.dither};
+    const ClipReport clips
+        = convertWav(source, destination, settings, c.withProgress ? progress : ProgressCallback()).clips;
     const auto groups = static_cast<int>(std::min<unsigned>(c.channels, ThreadBudget::cores() - c.heldBeside));
     for (std::int64_t read = kInputBlockFrames; c.withProgress && read < c.frames + kInputBlockFrames;
          read += kInputBlockFrames) {
@@ -87,12 +88,12 @@ TEST_P(ConvertWav, IsLibsoxrsConversionOfTheSourceWithTheSettingsInLibsoxrsTerms
     EXPECT_EQ(record.runtimeThreads, 1u);
     EXPECT_EQ(record.recipe, c.recipe);
     EXPECT_EQ(record.flags, c.flags);
-    // libsoxr's own records, but for the bandwidth (unless steep) and the dither switch.
+    // libsoxr's own records, but for the bandwidth (unless steep); float out, double for int16.
     soxr_quality_spec_t quality = soxr_quality_spec(c.recipe, c.flags);
     if (!c.options.steepFilter) quality.passband_end = c.options.bandwidthPercent / 100.0;
     EXPECT_EQ(std::memcmp(&record.quality, &quality, sizeof quality), 0);
-    soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, c.format == OutputFormat::int16 ? SOXR_INT16_I : SOXR_FLOAT32_I);
-    io.flags |= c.noDither ? SOXR_NO_DITHER : 0;
+    const soxr_io_spec_t io
+        = soxr_io_spec(SOXR_FLOAT32_I, c.format == OutputFormat::int16 ? SOXR_FLOAT64_I : SOXR_FLOAT32_I);
     EXPECT_EQ(std::memcmp(&record.io, &io, sizeof io), 0);
     EXPECT_EQ(record.outputLength, c.outputLength);
     EXPECT_FALSE(record.outputLengthVaried);
@@ -106,36 +107,33 @@ TEST_P(ConvertWav, IsLibsoxrsConversionOfTheSourceWithTheSettingsInLibsoxrsTerms
     // N × out / in, rounded; libsoxr settles an exact tie either way.
     EXPECT_NEAR(static_cast<double>(out.frames()), static_cast<double>(c.frames) * c.targetRate / c.inputRate, 0.5);
 
-    // Float output is libsoxr's own; 24-bit rounds it to the nearest step; 16-bit is libsoxr's
-    // rounding, plus up to 1 LSB each way of its random TPDF dither.
+    // Float output is libsoxr's own; integer output rounds it to the nearest step, plus up to 1 LSB
+    // each way of TPDF, or the shaped noise's own bound.
     const std::vector<float> reference = oneshot(readAudioFile(source), c.targetRate, quality);
     ASSERT_EQ(out.samples.size(), reference.size());
     const double scale = std::array{32768.0, 8388608.0, 1.0}[ordinal(c.format)];
-    const bool integer = c.format != OutputFormat::float32,
-               dithered = c.format == OutputFormat::int16 && c.options.dither;
+    const bool integer = c.format != OutputFormat::float32;
+    const Dither dither = ditherFor(settings);
     const double top = integer ? scale - 1 : INFINITY, bottom = integer ? -scale : -INFINITY;
     double worst = 0, peak = 0;
     std::uint64_t beyond = 0; // the samples that rounding then clipping changes, or float keeps over 1
     for (std::size_t i = 0; i < reference.size(); ++i) {
         const double wanted = reference[i] * scale;
         beyond += integer ? std::nearbyint(wanted) > top || std::nearbyint(wanted) < bottom : std::abs(wanted) > 1;
-        peak = std::max(peak, double{std::abs(c.format == OutputFormat::int16 ? out.samples[i] : reference[i])});
+        peak = std::max(peak, double{std::abs(reference[i])});
         worst = std::max(worst, std::abs(out.samples[i] * scale - std::clamp(wanted, bottom, top)));
     }
-    EXPECT_LE(worst, !integer ? 0.0 : dithered ? 2.0 : 0.5 + 1e-6);
+    const double bound = std::array{0.5 + 1e-6, 1.5, 80.0, 80.0}[std::size_t(dither)];
+    EXPECT_LE(worst, integer ? bound : 0.0);
     EXPECT_EQ(beyond > 100, c.amplitude >= 1); // the loud cases really go past full scale
-    if (!dithered) {
-        EXPECT_EQ(integer ? clips.clippedSamples : clips.samplesOverFullScale, beyond);
-    }
+    EXPECT_EQ(integer ? clips.clippedSamples : clips.samplesOverFullScale, beyond); // dithered or not
     EXPECT_EQ(integer ? clips.samplesOverFullScale : clips.clippedSamples, 0u);
-    EXPECT_EQ(clips.peakDbfs, peak > 0 ? 20 * std::log10(peak) : -INFINITY);
+    EXPECT_EQ(clips.peakDbfs, peak > 0 ? 20 * std::log10(peak) : -INFINITY); // before clipping
 
-    // Without dither, the channel groups give the single-threaded path's bytes exactly.
-    if (!dithered) {
-        ThreadBudget::setCores(1);
-        convertWav(source, dir / "single.wav", {c.targetRate, c.format, c.options});
-        EXPECT_EQ(fileBytes(dir / "single.wav"), fileBytes(destination));
-    }
+    // The channel groups give the single-threaded path's bytes exactly, the dither's noise included.
+    ThreadBudget::setCores(1);
+    convertWav(source, dir / "single.wav", settings);
+    EXPECT_EQ(fileBytes(dir / "single.wav"), fileBytes(destination));
 }
 
 using F = OutputFormat;
@@ -154,17 +152,19 @@ const ConversionCase kCases[] = {
         {.precision = P::bits24, .rolloff = R::medium, .dither = false}, 5, 1, 293519, true, 1.25},
     {"int16Dithered", 2, 48000, 44100.0, 70000, F::int16, {}, 6, 0, 68404},
     // A 0 dBFS master overshoots: integer output clips and counts it, float output keeps and counts it.
-    {"squareToInt16", 2, 44100, 48000.0, 70000, F::int16, {.dither = false}, 6, 0, 79524, true, 1.0, true, true},
-    {"squareToInt24", 2, 44100, 48000.0, 70000, F::int24, {}, 6, 0, 79524, true, 1.0, false, true},
-    {"squareToFloat32", 2, 44100, 48000.0, 70000, F::float32, {}, 6, 0, 79524, true, 1.0, false, true},
+    {"squareToInt16Shaped", 2, 44100, 48000.0, 70000, F::int16, {.dither = false}, 6, 0, 79524, true, 1.0,
+        Dither::shaped, true},
+    {"squareToInt24", 2, 44100, 48000.0, 70000, F::int24, {}, 6, 0, 79524, true, 1.0, {}, true},
+    {"squareToFloat32", 2, 44100, 48000.0, 70000, F::float32, {}, 6, 0, 79524, true, 1.0, {}, true},
     // Groups of unequal size, more of them than this machine may have cores.
-    {"threeChannelsInThreeGroups", 3, 44100, 96000.0, 2 * 65536 + 777, F::float32, {}, 6, 0, 150856, true, 0.5, false,
+    {"threeChannelsInThreeGroups", 3, 44100, 96000.0, 2 * 65536 + 777, F::float32, {}, 6, 0, 150856, true, 0.5, {},
         false, 3},
-    {"sixChannelsInFourGroupsToInt16", 6, 48000, 44100.0, 70000, F::int16, {.dither = false}, 6, 0, 68404, true, 0.5,
-        true, false, 4},
+    {"sixChannelsInFourGroupsToInt16ShapedLight", 6, 48000, 44100.0, 70000, F::int16, {}, 6, 0, 68404, true, 0.5,
+        Dither::shapedLight, false, 4},
+    {"int24Shaped", 1, 96000, 44100.0, 70000, F::int24, {}, 6, 0, 38298, true, 0.5, Dither::shaped},
     // Only the cores another conversion leaves free.
-    {"sixChannelsBesideAnotherConversion", 6, 44100, 48000.0, 1000, F::float32, {}, 6, 0, 79524, true, 0.5, false,
-        false, 3, 1},
+    {"sixChannelsBesideAnotherConversion", 6, 44100, 48000.0, 1000, F::float32, {}, 6, 0, 79524, true, 0.5, {}, false,
+        3, 1},
 };
 INSTANTIATE_TEST_SUITE_P(
     Cases, ConvertWav, ::testing::ValuesIn(kCases), [](const auto& info) { return std::string(info.param.name); });

@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <sstream>
 
 namespace fennick::test {
 namespace {
@@ -21,19 +20,6 @@ std::string outputOf(const std::string& command)
     char buffer[4096];
     while (pipe && std::fgets(buffer, sizeof buffer, pipe.get()) != nullptr) text += buffer;
     return text;
-}
-
-// Lines of `text` other than those containing one of `excepted`.
-std::string without(const std::string& text, std::initializer_list<const char*> excepted)
-{
-    std::string kept, line;
-    std::istringstream lines(text);
-    while (std::getline(lines, line)) {
-        bool known = false;
-        for (const char* each : excepted) known = known || line.find(each) != std::string::npos;
-        if (!known) kept += line + "\n";
-    }
-    return kept;
 }
 
 std::uint32_t be(const std::string& bytes, std::size_t at, int size)
@@ -109,9 +95,9 @@ TEST(OutputTypes, EveryTypeDecodesToTheWavOutputsSamplesAndCarriesWhatItHolds)
                 EXPECT_EQ(readAudioFile(dir / name).samples, readAudioFile(dir / "reference.wav").samples);
                 const std::string path = (dir / name).string();
                 // ffprobe guesses the length of CAF and W64 files from their size, and says so.
-                EXPECT_EQ(without(outputOf("ffprobe -v warning " + path), {"Estimating duration"}), "");
+                EXPECT_EQ(outputOf("ffprobe -v warning " + path + " 2>&1 | grep -v 'Estimating duration'"), "");
                 // sox's one line about the extensible float header libsndfile writes.
-                EXPECT_EQ(without(outputOf("sox -V2 " + path + " -n"), {"missing extended part of fmt"}), "");
+                EXPECT_EQ(outputOf("sox -V2 " + path + " -n 2>&1 | grep -v 'missing extended part of fmt'"), "");
                 if (type == OutputType::flac) {
                     EXPECT_EQ(outputOf("flac -t -s " + path + " && echo ok"), "ok\n");
                     EXPECT_EQ(outputOf("metaflac --show-tag=TITLE --show-tag=ARTIST --show-tag=ALBUM --show-tag=ISRC "

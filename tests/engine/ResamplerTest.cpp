@@ -33,8 +33,8 @@ std::vector<float> resample(const FeedCase& c)
 {
     const SoxrApi& api = SoxrApi::shared();
     const ConversionOptions options{.precision = ConversionOptions::Precision::high};
-    Resampler resampler(api, c.inputRate, c.outputRate, c.channels, ioSpecFor(api, OutputFormat::float32, options),
-        qualitySpecFor(api, options), api.soxr_runtime_spec(1));
+    Resampler resampler(api, c.inputRate, c.outputRate, c.channels, ioSpecFor(api), qualitySpecFor(api, options),
+        api.soxr_runtime_spec(1));
     std::vector<float> input(kFrames * c.channels);
     for (std::size_t i = 0; i < input.size(); ++i) input[i] = 0.5f * std::sin(0.01f * static_cast<float>(i));
 

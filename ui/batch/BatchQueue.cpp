@@ -1,11 +1,24 @@
 #include "BatchQueue.h"
 
+#include <QCoreApplication>
+#include <QMetaObject>
 #include <QPointer>
 
 #include <algorithm>
+#include <exception>
 #include <iterator>
 
 namespace fennick {
+
+namespace {
+
+// Runs `task` on the main thread later; never waits for it.
+void postToMainThread(std::function<void()> task)
+{
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(task), Qt::QueuedConnection);
+}
+
+} // namespace
 
 BatchQueue::~BatchQueue()
 {
@@ -19,6 +32,61 @@ void BatchQueue::start(std::vector<BatchJob> jobs, int maxJobs)
     maxJobs_ = std::max(1, maxJobs);
     clock_.start();
     startNext();
+}
+
+void BatchQueue::startAlbum(std::vector<BatchJob> jobs)
+{
+    cancel();
+    clock_.start();
+    if (jobs.empty()) return;
+    std::vector<AlbumTrack> tracks;
+    std::vector<std::size_t> rows;
+    bool replace = false;
+    for (const BatchJob& job : jobs) {
+        createOutputFolder(localPath(job.request.destination).parent_path());
+        tracks.push_back({localPath(job.request.source), localPath(job.request.destination)});
+        rows.push_back(job.row);
+        replace = replace || job.request.replaceExisting;
+    }
+    const ConversionSettings settings = jobs.front().request.settings;
+    handlers_.started(rows.front());
+    std::stop_source stop;
+    running_[rows.front()] = stop;
+    const QPointer<BatchQueue> run(this);
+    const auto current = [run, number = runNumber_] { return run && run->runNumber_ == number; };
+    conversionPool().start(QRunnable::create([=, token = stop.get_token()] {
+        std::size_t saved = 0;
+        try {
+            convertAlbum(
+                tracks, settings,
+                [&](std::size_t track, double fraction) {
+                    postToMainThread([run, current, row = rows[track], fraction] {
+                        if (current()) run->handlers_.progressed(row, fraction);
+                    });
+                },
+                {token, replace},
+                [&](std::size_t track, const ConversionReport& report) {
+                    saved = track + 1;
+                    postToMainThread([run, current, rows, track, report] {
+                        if (!current()) return;
+                        run->handlers_.saved(rows[track], report);
+                        if (track + 1 < rows.size()) run->handlers_.started(rows[track + 1]);
+                    });
+                });
+        } catch (const ConversionCancelled&) {
+            return; // the window has said so already, or is gone
+        } catch (const std::exception& error) {
+            postToMainThread(
+                [run, current, row = rows[std::min(saved, rows.size() - 1)], text = QString::fromUtf8(error.what())] {
+                    if (current()) run->handlers_.failed(row, text);
+                });
+        }
+        postToMainThread([run, current] {
+            if (!current()) return;
+            run->running_.clear();
+            run->handlers_.finished();
+        });
+    }));
 }
 
 void BatchQueue::cancel()

@@ -35,6 +35,9 @@ public:
     // Starts the jobs in their order, at most `maxJobs` at a time; a later start() or cancel()
     // drops whatever the earlier jobs still report.
     void start(std::vector<BatchJob> jobs, int maxJobs);
+    // Starts the jobs as one gapless album (convertAlbum): one file after the other, each started
+    // once the one before is saved; a failure ends the album there.
+    void startAlbum(std::vector<BatchJob> jobs);
     void cancel();
     bool isRunning() const { return !running_.empty(); }
     double elapsedSeconds() const { return static_cast<double>(clock_.elapsed()) / 1000.0; }

@@ -47,6 +47,7 @@ void addFile(BatchState& state, const QUrl& url, const std::filesystem::path& su
     try {
         const SourceFileInfo info = readSourceFileInfo(localPath(url));
         row.sampleRate = info.sampleRate;
+        row.channels = info.channelCount;
         row.sourceFormat = QString::fromStdString(info.sampleFormat);
         row.seconds = info.sampleRate > 0 ? static_cast<double>(info.frames) / info.sampleRate : 0;
     } catch (const std::exception& error) {
@@ -73,7 +74,10 @@ void addSources(BatchState& state, const QList<QUrl>& urls)
     if (!state.saveFolder && !named.empty() && std::filesystem::is_directory(named.front(), error)) {
         state.saveFolder = fileUrl(named.front());
     }
-    for (const BatchSource& source : findBatchSources(named)) addFile(state, fileUrl(source.file), source.subfolder);
+    // An album's folder comes in track order: track 2 before track 10.
+    for (const BatchSource& source : state.gapless ? findAlbumSources(named) : findBatchSources(named)) {
+        addFile(state, fileUrl(source.file), source.subfolder);
+    }
 }
 
 std::optional<BatchRowPlan> planRows(const BatchState& state)
@@ -109,6 +113,47 @@ BatchClashes findClashes(const BatchState& state)
         }
     }
     return clashes;
+}
+
+void moveRow(BatchState& state, std::size_t from, std::size_t to)
+{
+    if (state.isConverting || from >= state.rows.size() || to >= state.rows.size() || from == to) return;
+    BatchRow row = std::move(state.rows[from]);
+    state.rows.erase(state.rows.begin() + static_cast<std::ptrdiff_t>(from));
+    state.rows.insert(state.rows.begin() + static_cast<std::ptrdiff_t>(to), std::move(row));
+}
+
+AlbumCheck checkAlbum(const BatchState& state)
+{
+    AlbumCheck check;
+    if (!state.gapless || state.rows.empty()) return check;
+    const BatchRow& first = state.rows.front();
+    const auto name = [](const BatchRow& row) { return row.source.fileName(); };
+    for (std::size_t i = 0; i < state.rows.size(); ++i) {
+        const BatchRow& row = state.rows[i];
+        if (row.status == Status::unreadable) {
+            check.misfits.push_back(i);
+            if (!check.reason) {
+                check.reason = QStringLiteral("A gapless album cannot go on without ") + name(row)
+                    + QStringLiteral(", which cannot be read.");
+            }
+        } else if (first.status != Status::unreadable
+            && (row.sampleRate != first.sampleRate || row.channels != first.channels)) {
+            check.misfits.push_back(i);
+            if (!check.reason) {
+                SourceFileInfo info, album;
+                info.sampleRate = row.sampleRate;
+                info.channelCount = row.channels;
+                album.sampleRate = first.sampleRate;
+                album.channelCount = first.channels;
+                QLocale locale; // rates as the header states them: 44100, not 44,100
+                locale.setNumberOptions(QLocale::OmitGroupSeparator);
+                check.reason = QString::fromStdString(
+                    albumMismatchSentence(name(row).toStdString(), info, album, localeNumberText(locale)));
+            }
+        }
+    }
+    return check;
 }
 
 std::vector<BatchJob> startRun(
@@ -203,7 +248,7 @@ bool canConvertAll(const BatchState& state, const BatchClashes& clashes)
     const bool anyRunnable = std::any_of(
         state.rows.begin(), state.rows.end(), [](const BatchRow& row) { return row.status != Status::unreadable; });
     const bool hasDestination = state.saveNextToSource || state.saveFolder.has_value();
-    return anyRunnable && hasDestination && !clashes.sentence;
+    return anyRunnable && hasDestination && !clashes.sentence && !checkAlbum(state).reason;
 }
 
 } // namespace fennick

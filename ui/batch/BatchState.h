@@ -13,6 +13,7 @@
 #include <QUrl>
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -26,6 +27,7 @@ struct BatchRow {
     QUrl source;
     std::filesystem::path subfolder; // below the folder it was added with, mirrored under "Save into"
     double sampleRate = 0; // hertz
+    std::uint32_t channels = 0;
     QString sourceFormat;
     double seconds = 0;
     Status status = Status::ready;
@@ -40,6 +42,7 @@ struct BatchState {
     ConversionSettings settings; // edited and shown by the main window's destination and quality sections
     std::optional<QUrl> saveFolder; // the first folder added, or the first file's, until chosen
     bool saveNextToSource = false;
+    bool gapless = false; // the rows, in their order, converted as one continuous recording
     bool isConverting = false;
     std::optional<QString> summary; // the last run's
 };
@@ -63,6 +66,18 @@ struct BatchClashes {
     std::optional<QString> sentence;
 };
 BatchClashes findClashes(const BatchState& state);
+
+// Moves row `from` so that it becomes row `to`; nothing during a run or out of range.
+void moveRow(BatchState& state, std::size_t from, std::size_t to);
+
+// A gapless album's rows that do not have the first row's rate and channel count, and why Convert
+// All waits: the first of them, or a row that cannot be read (the album cannot go on without it).
+// Nothing when the list is not a gapless album.
+struct AlbumCheck {
+    std::vector<std::size_t> misfits;
+    std::optional<QString> reason;
+};
+AlbumCheck checkAlbum(const BatchState& state);
 
 // One file of a run: its row in the list and what converting it takes.
 struct BatchJob {
@@ -92,7 +107,8 @@ struct BatchRunProgress {
 };
 BatchRunProgress runProgress(const BatchState& state, double elapsedSeconds);
 
-// Convert All can start: a file that can be read, somewhere to save, and no two rows saved as one.
+// Convert All can start: a file that can be read, somewhere to save, no two rows saved as one, and
+// for a gapless album, every row read and matching the first.
 bool canConvertAll(const BatchState& state, const BatchClashes& clashes);
 
 } // namespace fennick

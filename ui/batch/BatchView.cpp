@@ -56,7 +56,10 @@ BatchView::BatchView(QWidget* parent)
     list_->setColumnWidth(sampleRateColumn, 90);
     list_->setColumnWidth(formatColumn, 120);
     list_->setColumnWidth(lengthColumn, 70);
-    list_->setAcceptDrops(false); // the window takes drops anywhere, the list included
+    // Rows are dragged to a new place within the list; files dropped on it go to the window.
+    list_->setDragEnabled(true);
+    list_->setDragDropMode(QAbstractItemView::InternalMove);
+    list_->viewport()->installEventFilter(this);
     // What to do with an empty list, where the files will be.
     emptyHint_
         = new QLabel(QStringLiteral("Drop audio files or folders here, or use Add Files\u2026 and Add Folder\u2026"));
@@ -68,10 +71,14 @@ BatchView::BatchView(QWidget* parent)
     addFolderButton_ = new QPushButton(QStringLiteral("Add Folder\u2026"), this);
     removeButton_ = new QPushButton(QStringLiteral("Remove"), this);
     clearButton_ = new QPushButton(QStringLiteral("Clear"), this);
+    moveUpButton_ = new QPushButton(QStringLiteral("Move Up"), this);
+    moveDownButton_ = new QPushButton(QStringLiteral("Move Down"), this);
     auto* listButtons = new QHBoxLayout;
     listButtons->addWidget(addFilesButton_);
     listButtons->addWidget(addFolderButton_);
     listButtons->addStretch(1);
+    listButtons->addWidget(moveUpButton_);
+    listButtons->addWidget(moveDownButton_);
     listButtons->addWidget(removeButton_);
     listButtons->addWidget(clearButton_);
 
@@ -136,6 +143,10 @@ BatchView::BatchView(QWidget* parent)
     auto* content = new QVBoxLayout;
     content->setContentsMargins(16, 12, 16, 12);
     content->setSpacing(10);
+    // Above the list whose order it gives meaning to.
+    gaplessToggle_ = new QCheckBox(
+        QStringLiteral("Gapless album: convert the files in list order as one continuous recording"), this);
+    content->addWidget(gaplessToggle_);
     content->addWidget(list_, 1);
     content->addLayout(listButtons);
     content->addLayout(settings);
@@ -152,6 +163,9 @@ BatchView::BatchView(QWidget* parent)
     });
     connect(removeButton_, &QPushButton::clicked, this, &BatchView::removeSelected);
     connect(clearButton_, &QPushButton::clicked, this, &BatchView::clear);
+    connect(moveUpButton_, &QPushButton::clicked, this, [this] { moveSelected(-1); });
+    connect(moveDownButton_, &QPushButton::clicked, this, [this] { moveSelected(+1); });
+    connect(gaplessToggle_, &QCheckBox::toggled, this, &BatchView::setGapless);
     connect(chooseFolderButton_, &QPushButton::clicked, this, [this] {
         if (const auto folder = folderChooser_(this, QStringLiteral("Save Into"), state_.saveFolder.value_or(QUrl()))) {
             setSaveFolder(*folder);
@@ -195,6 +209,7 @@ BatchQueue::Handlers BatchView::runHandlers()
             render();
         },
         [this] {
+            cancelRun(state_); // an album that failed leaves its later files unconverted
             endRun(state_);
             render();
         },
@@ -244,6 +259,31 @@ void BatchView::setSaveNextToSource(bool nextToSource)
     render();
 }
 
+void BatchView::setGapless(bool gapless)
+{
+    state_.gapless = gapless;
+    render();
+}
+
+void BatchView::moveSelected(int offset)
+{
+    const QList<QTreeWidgetItem*> selected = list_->selectedItems();
+    if (state_.isConverting || selected.size() != 1) return;
+    const int from = list_->indexOfTopLevelItem(selected.front());
+    moveSelectedTo(from, from + offset);
+}
+
+void BatchView::moveSelectedTo(int from, int to)
+{
+    if (to < 0 || to >= static_cast<int>(state_.rows.size())) return;
+    moveRow(state_, static_cast<std::size_t>(from), static_cast<std::size_t>(to));
+    {
+        const QSignalBlocker quiet(list_);
+        list_->setCurrentItem(list_->topLevelItem(to)); // the selection follows the row
+    }
+    render();
+}
+
 void BatchView::convertAll()
 {
     if (state_.isConverting) return;
@@ -257,9 +297,15 @@ void BatchView::convertAll()
     ExistingOutputsAnswer answer = ExistingOutputsAnswer::replace;
     if (!existingPaths.isEmpty()) answer = question_(this, existingPaths);
     if (answer == ExistingOutputsAnswer::cancel) return;
+    // An album cannot leave a track out: skipping one would join the tracks around it.
+    if (state_.gapless && answer == ExistingOutputsAnswer::skip) return;
 
     std::vector<BatchJob> jobs = startRun(state_, *planned, existing, answer == ExistingOutputsAnswer::skip);
-    run_.start(std::move(jobs), maxJobs_);
+    if (state_.gapless) {
+        run_.startAlbum(std::move(jobs));
+    } else {
+        run_.start(std::move(jobs), maxJobs_);
+    }
     if (!run_.isRunning()) endRun(state_); // every file skipped
     render();
 }
@@ -296,6 +342,7 @@ void BatchView::render()
     // Between runs, rows that would be saved as one file name each other, and the run waits
     // until one of them goes or the settings part them.
     const BatchClashes clashes = findClashes(state_);
+    const AlbumCheck album = checkAlbum(state_);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const BatchRow& row = rows[i];
         QTreeWidgetItem* item = list_->topLevelItem(static_cast<int>(i));
@@ -308,12 +355,17 @@ void BatchView::render()
         item->setText(lengthColumn, readable ? QString::fromStdString(clockText(row.seconds)) : QString());
         item->setTextAlignment(lengthColumn, Qt::AlignRight | Qt::AlignVCenter);
         const auto other = clashes.otherSource.find(i);
-        const QString status
-            = other == clashes.otherSource.end() ? statusText(row) : QStringLiteral("Same output as ") + other->second;
+        const bool misfit = std::find(album.misfits.begin(), album.misfits.end(), i) != album.misfits.end();
+        QString status = statusText(row);
+        if (other != clashes.otherSource.end()) {
+            status = QStringLiteral("Same output as ") + other->second;
+        } else if (misfit && row.status != Status::unreadable) {
+            status = QStringLiteral("Not the album's sample rate and channels");
+        }
         item->setText(statusColumn, status);
         item->setToolTip(statusColumn, status);
-        const bool bad
-            = row.status == Status::failed || row.status == Status::unreadable || other != clashes.otherSource.end();
+        const bool bad = row.status == Status::failed || row.status == Status::unreadable
+            || other != clashes.otherSource.end() || misfit;
         item->setForeground(statusColumn,
             bad                                              ? QBrush(errorTextColor())
                 : row.warning && row.status == Status::saved ? QBrush(warningTextColor())
@@ -327,6 +379,13 @@ void BatchView::render()
     addFolderButton_->setEnabled(!converting);
     removeButton_->setEnabled(!converting && !list_->selectedItems().isEmpty());
     clearButton_->setEnabled(!converting && !rows.empty());
+    const QList<QTreeWidgetItem*> selected = list_->selectedItems();
+    const int selectedRow = selected.size() == 1 ? list_->indexOfTopLevelItem(selected.front()) : -1;
+    moveUpButton_->setEnabled(!converting && selectedRow > 0);
+    moveDownButton_->setEnabled(!converting && selectedRow >= 0 && selectedRow + 1 < static_cast<int>(rows.size()));
+    gaplessToggle_->setChecked(state_.gapless);
+    gaplessToggle_->setEnabled(!converting);
+    list_->setDragEnabled(!converting);
     destinationSection_->render(state_.settings);
     qualitySection_->render(state_.settings);
     saveFolderLabel_->setText(state_.saveFolder ? QDir::toNativeSeparators(state_.saveFolder->toLocalFile())
@@ -339,19 +398,60 @@ void BatchView::render()
 
     progress_->setVisible(converting);
     progressText_->setVisible(converting);
-    summary_->setVisible(!converting && (clashes.sentence || state_.summary));
+    summary_->setVisible(!converting && (clashes.sentence || album.reason || state_.summary));
     if (converting) {
         const BatchRunProgress progress = runProgress(state_, run_.elapsedSeconds());
         progress_->setValue(static_cast<int>(progress.fraction * 1000));
         progressText_->setText(progress.text);
     } else if (clashes.sentence) {
         summary_->setText(*clashes.sentence);
+    } else if (album.reason) {
+        summary_->setText(*album.reason);
     } else if (state_.summary) {
         summary_->setText(*state_.summary);
     }
     convertButton_->setText(converting ? QStringLiteral("Cancel") : QStringLiteral("Convert All"));
     convertButton_->setEnabled(converting || canConvertAll(state_, clashes));
     emit stateChanged();
+}
+
+bool BatchView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != list_->viewport()) return QWidget::eventFilter(watched, event);
+    const auto type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) return false;
+    auto* drop = static_cast<QDropEvent*>(event);
+    // The list's own drag carries its rows, not files.
+    const bool rowDrag = !drop->mimeData()->hasUrls()
+        && drop->mimeData()->hasFormat(QStringLiteral("application/x-qabstractitemmodeldatalist"));
+    if (!rowDrag) {
+        // Files dropped on the list are the window's.
+        if (type == QEvent::Drop) {
+            dropEvent(drop);
+        } else {
+            dragMoveEvent(static_cast<QDragMoveEvent*>(event));
+        }
+        return true;
+    }
+    if (type != QEvent::Drop) {
+        if (state_.isConverting) {
+            drop->ignore();
+            return true;
+        }
+        drop->acceptProposedAction();
+        return false; // the list draws where the row would go
+    }
+    // The row goes where it is dropped: before the row under the pointer, or after it in its lower half.
+    const QPoint at = drop->position().toPoint();
+    const QModelIndex target = list_->indexAt(at);
+    const int from = list_->indexOfTopLevelItem(list_->currentItem());
+    int to = target.isValid() ? target.row() + (at.y() > list_->visualRect(target).center().y() ? 1 : 0)
+                              : static_cast<int>(state_.rows.size());
+    if (to > from) --to;
+    if (from >= 0 && !state_.isConverting) moveSelectedTo(from, to);
+    drop->setDropAction(Qt::IgnoreAction); // the list keeps its items; render() redraws them from the state
+    drop->accept();
+    return true;
 }
 
 void BatchView::dragEnterEvent(QDragEnterEvent* event)

@@ -48,6 +48,8 @@ public:
     void clear();
     void setSaveFolder(const QUrl& folder);
     void setSaveNextToSource(bool nextToSource);
+    void setGapless(bool gapless);
+    void moveSelected(int offset); // the selected row, up (-1) or down (+1)
     void convertAll();
     void cancel();
     void revealOutput(int row); // the saved file's folder in the desktop's file manager
@@ -60,6 +62,9 @@ public:
     QPushButton* convertButton() const { return convertButton_; }
     QPushButton* removeButton() const { return removeButton_; }
     QPushButton* clearButton() const { return clearButton_; }
+    QPushButton* moveUpButton() const { return moveUpButton_; }
+    QPushButton* moveDownButton() const { return moveDownButton_; }
+    QCheckBox* gaplessToggle() const { return gaplessToggle_; }
     QLabel* summaryLabel() const { return summary_; }
     QProgressBar* progressBar() const { return progress_; }
     QLabel* progressLabel() const { return progressText_; }
@@ -68,12 +73,15 @@ signals:
     void stateChanged();
 
 protected:
+    // A row dragged within the list is dropped at its new place in the state.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
-    BatchQueue::Handlers runHandlers(); // the run's reports, into the state and onto the screen
+    BatchQueue::Handlers runHandlers();
+    void moveSelectedTo(int from, int to); // the run's reports, into the state and onto the screen
     void render();
 
     BatchState state_;
@@ -89,6 +97,9 @@ private:
     QPushButton* addFolderButton_;
     QPushButton* removeButton_;
     QPushButton* clearButton_;
+    QPushButton* moveUpButton_;
+    QPushButton* moveDownButton_;
+    QCheckBox* gaplessToggle_;
     DestinationSection* destinationSection_;
     QualitySection* qualitySection_;
     QLabel* saveFolderLabel_;

@@ -120,7 +120,7 @@ void ContentView::setUpTabOrder()
         sourceSection_->chooseButton(),
         destinationSection_->sampleRatePicker(),
         destinationSection_->formatPicker(),
-        destinationSection_->ditherToggle(),
+        destinationSection_->ditherPicker(),
         qualitySection_->resetButton(),
         qualitySection_->qualityPicker(),
         qualitySection_->phasePicker(),

@@ -1,6 +1,5 @@
 #include "DestinationSection.h"
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGraphicsOpacityEffect>
@@ -32,6 +31,20 @@ QString pickerLabel(OutputFormat format)
     return {};
 }
 
+QString ditherHelpText(Dither dither)
+{
+    switch (dither) {
+    case Dither::none:
+        return QStringLiteral("Rounds to the nearest step; quiet fades keep their quantization distortion.");
+    case Dither::tpdf: return QStringLiteral("Flat triangular noise that masks quantization distortion. Recommended.");
+    case Dither::shapedLight:
+        return QStringLiteral("The noise moved gently toward the top of the band: quieter to the ear.");
+    case Dither::shaped:
+        return QStringLiteral("The noise moved as far as it stably goes from where hearing is keenest.");
+    }
+    return {};
+}
+
 DestinationSection::DestinationSection(QWidget* parent)
     : QGroupBox(QStringLiteral("Step 2 — Destination format"), parent)
 {
@@ -51,13 +64,20 @@ DestinationSection::DestinationSection(QWidget* parent)
     for (QComboBox* picker : {sampleRatePicker_, formatPicker_})
         picker->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 
-    ditherToggle_ = new QCheckBox(QStringLiteral("16-bit TPDF dither"), this);
-    ditherToggle_->setObjectName(QStringLiteral("ditherToggle"));
-    ditherGroup_ = makeControlGroup(ditherToggle_,
-        makeHelpText(
-            QStringLiteral("Adds a barely audible layer of triangular noise, masking quantization distortion on "
-                           "quiet passages and fades. Recommended.")),
-        this);
+    ditherPicker_ = new QComboBox(this);
+    ditherPicker_->setObjectName(QStringLiteral("ditherPicker"));
+    ditherPicker_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    for (auto dither : allCases<Dither>()) {
+        ditherPicker_->addItem(QString::fromUtf8(ditherName(dither)));
+        ditherPicker_->setItemData(ditherPicker_->count() - 1, ditherHelpText(dither), Qt::ToolTipRole);
+    }
+    auto* pickerRow = new QWidget(this);
+    auto* pickerForm = new QFormLayout(pickerRow);
+    pickerForm->setContentsMargins(0, 0, 0, 0);
+    addLabelledRow(pickerForm, QStringLiteral("Dither"), ditherPicker_, ditherPicker_);
+    ditherHelp_ = makeHelpText(ditherHelpText(Dither::tpdf));
+    ditherHelp_->setObjectName(QStringLiteral("ditherHelp"));
+    ditherGroup_ = makeControlGroup(pickerRow, ditherHelp_, this);
     ditherGroup_->setObjectName(QStringLiteral("ditherGroup"));
     ditherOpacity_ = new QGraphicsOpacityEffect(ditherGroup_);
     ditherOpacity_->setOpacity(1.0);
@@ -73,8 +93,17 @@ DestinationSection::DestinationSection(QWidget* parent)
         edit([index](
                  ConversionSettings& s) { s.format = allCases<OutputFormat>().at(static_cast<std::size_t>(index)); });
     });
-    connect(ditherToggle_, &QCheckBox::clicked, this,
-        [this](bool on) { edit([on](ConversionSettings& s) { s.options.dither = on; }); });
+    // None and TPDF for 16 bits are what the options' switch has always said; any other choice is
+    // kept as the settings' own.
+    connect(ditherPicker_, &QComboBox::activated, this, [this](int index) {
+        edit([index](ConversionSettings& s) {
+            const Dither dither = allCases<Dither>().at(static_cast<std::size_t>(index));
+            const bool int16 = s.format == OutputFormat::int16;
+            const bool saidBySwitch = dither == Dither::none || (int16 && dither == Dither::tpdf);
+            if (int16 && saidBySwitch) s.options.dither = dither == Dither::tpdf;
+            s.dither = saidBySwitch ? std::nullopt : std::optional(dither);
+        });
+    });
 }
 
 void DestinationSection::edit(const std::function<void(ConversionSettings&)>& change)
@@ -89,16 +118,18 @@ void DestinationSection::render(const ConversionSettings& settings)
     settings_ = settings;
     const QSignalBlocker rateBlocker(sampleRatePicker_);
     const QSignalBlocker formatBlocker(formatPicker_);
-    const QSignalBlocker ditherBlocker(ditherToggle_);
+    const QSignalBlocker ditherBlocker(ditherPicker_);
     // The window only ever sets one of the picker's rates; any other shows none.
     const std::optional<TargetSampleRate> rate = fromRawValue<TargetSampleRate>(settings.targetRate);
     sampleRatePicker_->setCurrentIndex(rate ? static_cast<int>(ordinal(*rate)) : -1);
     formatPicker_->setCurrentIndex(static_cast<int>(ordinal(settings.format)));
 
-    // Dither is libsoxr's only for 16-bit output; elsewhere show it off without forgetting it.
-    const bool ditherApplies = settings.format == OutputFormat::int16;
-    ditherToggle_->setChecked(ditherApplies && settings.options.dither);
-    ditherToggle_->setEnabled(ditherApplies);
+    // Float output is never dithered: there the picker shows None without forgetting the choice.
+    const bool ditherApplies = settings.format != OutputFormat::float32;
+    const Dither dither = ditherFor(settings);
+    ditherPicker_->setCurrentIndex(static_cast<int>(ordinal(dither)));
+    ditherHelp_->setText(ditherHelpText(dither));
+    ditherPicker_->setEnabled(ditherApplies);
     ditherOpacity_->setOpacity(ditherApplies ? 1.0 : kInapplicableOpacity);
 }
 

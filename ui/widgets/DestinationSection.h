@@ -1,6 +1,6 @@
 #pragma once
 
-// Step 2: the target sample rate, the output format, and the dither toggle that only 16-bit
+// Step 2: the target sample rate, the output format, and the dither picker that only integer
 // output has.
 
 #include "FennickEngine.h"
@@ -8,8 +8,8 @@
 
 #include <functional>
 
-class QCheckBox;
 class QComboBox;
+class QLabel;
 class QGraphicsOpacityEffect;
 
 namespace fennick {
@@ -26,7 +26,8 @@ public:
 
     QComboBox* sampleRatePicker() const { return sampleRatePicker_; }
     QComboBox* formatPicker() const { return formatPicker_; }
-    QCheckBox* ditherToggle() const { return ditherToggle_; }
+    QComboBox* ditherPicker() const { return ditherPicker_; }
+    QLabel* ditherHelp() const { return ditherHelp_; }
     QWidget* ditherGroup() const { return ditherGroup_; }
 
 signals:
@@ -39,7 +40,8 @@ private:
     ConversionSettings settings_; // as last rendered
     QComboBox* sampleRatePicker_;
     QComboBox* formatPicker_;
-    QCheckBox* ditherToggle_;
+    QComboBox* ditherPicker_;
+    QLabel* ditherHelp_;
     QWidget* ditherGroup_;
     QGraphicsOpacityEffect* ditherOpacity_;
 };
@@ -47,5 +49,8 @@ private:
 // Picker row labels, one per case in declaration order.
 QString pickerLabel(TargetSampleRate rate);
 QString pickerLabel(OutputFormat format);
+
+// The one line of help under the dither picker for each choice.
+QString ditherHelpText(Dither dither);
 
 } // namespace fennick

@@ -5,6 +5,9 @@
 #include "ConversionJob.h"
 #include "UiTestSupport.h"
 
+#include <QCheckBox>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QTreeWidget>
 
 #include <fstream>
@@ -176,6 +179,50 @@ TEST(BatchWindow, RemovesTheLastRowsAllRowsAndClearsWithARowSelected)
     click(f.batch->clearButton());
     EXPECT_EQ(list->topLevelItemCount(), 0);
     EXPECT_FALSE(f.batch->removeButton()->isEnabled());
+}
+
+// A gapless album: rows put in order by Move Up/Move Down and by dragging, one that does not match
+// the first file marked with Convert All waiting, then the files converted in list order as one stream.
+TEST(BatchWindow, GaplessAlbumIsConvertedInListOrderAfterReordering)
+{
+    BatchFixture f;
+    for (const auto name : {"1.wav", "2.wav", "3.wav"}) f.batch->addUrls({f.audioFile(name, {44100, 2}, 3001)});
+    f.batch->addUrls({f.audioFile("mono.wav", {44100, 1}, 100)});
+    f.batch->gaplessToggle()->click();
+    EXPECT_EQ(f.status(3), "Not the album's sample rate and channels");
+    EXPECT_EQ(f.batch->summaryLabel()->text(),
+        "mono.wav has 44100 Hz, 1 channel; the album's first file has 44100 Hz, 2 channels.");
+    EXPECT_FALSE(f.batch->convertButton()->isEnabled());
+    QTreeWidget* list = f.batch->list();
+    list->topLevelItem(3)->setSelected(true);
+    click(f.batch->moveUpButton());
+    EXPECT_TRUE(f.row(2).startsWith("mono.wav"));
+    saveScreenshot(*f.batch, "batch-gapless.png");
+    click(f.batch->removeButton());
+    // 1.wav dragged below 3.wav: 2, 3, 1.
+    list->setCurrentItem(list->topLevelItem(0));
+    const QRect last = list->visualItemRect(list->topLevelItem(2));
+    QMimeData rows;
+    rows.setData("application/x-qabstractitemmodeldatalist", "row");
+    const QPoint below(last.center().x(), last.bottom() - 1);
+    QDragEnterEvent enter(below, Qt::MoveAction, &rows, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(list->viewport(), &enter);
+    QDropEvent drop(below, Qt::MoveAction, &rows, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(list->viewport(), &drop);
+    EXPECT_EQ(
+        QStringList({f.row(0).left(5), f.row(1).left(5), f.row(2).left(5)}), QStringList({"2.wav", "3.wav", "1.wav"}));
+    EXPECT_TRUE(f.batch->convertButton()->isEnabled());
+
+    f.batch->setSaveFolder(f.url("out"));
+    choose(f.batch->destinationSection()->sampleRatePicker(), TargetSampleRate::r48000);
+    click(f.batch->convertButton());
+    ASSERT_TRUE(waitUntil([&f] { return !f.batch->state().isConverting; }));
+    EXPECT_EQ(f.batch->summaryLabel()->text(), "Saved 3 files (" + QString::fromStdString(soxrVersionText()) + ")");
+    // Cut at round(3001 × k × 48000 / 44100): 3266, 6533, 9799.
+    std::int64_t frames[3];
+    for (int k = 0; k < 3; ++k)
+        frames[k] = readAudioFile(f.dir / "out" / (std::to_string((k + 1) % 3 + 1) + "_48000-16.wav")).frames();
+    EXPECT_EQ(std::vector<std::int64_t>(frames, frames + 3), (std::vector<std::int64_t>{3266, 3267, 3266}));
 }
 
 } // namespace

@@ -34,22 +34,28 @@ QString shown(const QCheckBox* toggle)
 TEST(SettingsSteps, DitherAndDoublePrecisionApplyOnlySometimesAndAreNotForgottenMeanwhile)
 {
     LoadedView f;
-    QCheckBox* dither = f.step2().ditherToggle();
+    // A dither choice shows for integer output, None fixed and dimmed for float, and is kept meanwhile.
+    QComboBox* dither = f.step2().ditherPicker();
     auto* effect = static_cast<QGraphicsOpacityEffect*>(f.step2().ditherGroup()->graphicsEffect());
-    click(dither); // off, by the user
-    for (bool stored : {false, true}) {
-        for (OutputFormat format : allCases<OutputFormat>()) {
-            choose(f.step2().formatPicker(), format);
-            const bool applies = format == OutputFormat::int16;
-            EXPECT_EQ(shown(dither), applies ? (stored ? "on" : "off") : "off fixed");
-            EXPECT_EQ(effect->opacity(), applies ? 1.0 : DestinationSection::kInapplicableOpacity);
-            click(dither); // does nothing where it does not apply
-            if (applies) click(dither);
-            EXPECT_EQ(f.view->state().settings.options.dither, stored);
-        }
-        choose(f.step2().formatPicker(), OutputFormat::int16);
-        click(dither);
+    choose(dither, Dither::shaped);
+    for (OutputFormat format : allCases<OutputFormat>()) {
+        choose(f.step2().formatPicker(), format);
+        const bool applies = format != OutputFormat::float32;
+        EXPECT_EQ(dither->currentText(), applies ? "Shaped" : "None");
+        EXPECT_EQ(f.step2().ditherHelp()->text(), ditherHelpText(applies ? Dither::shaped : Dither::none));
+        EXPECT_EQ(dither->isEnabled(), applies);
+        EXPECT_EQ(effect->opacity(), applies ? 1.0 : DestinationSection::kInapplicableOpacity);
+        EXPECT_EQ(f.view->state().settings.dither, Dither::shaped);
     }
+    // None and TPDF for 16 bits are the options' switch, as before; 24 bits is undithered by default.
+    choose(f.step2().formatPicker(), OutputFormat::int16);
+    choose(dither, Dither::none);
+    EXPECT_EQ(f.view->state().settings.dither, std::nullopt);
+    EXPECT_FALSE(f.view->state().settings.options.dither);
+    choose(dither, Dither::tpdf);
+    choose(f.step2().formatPicker(), OutputFormat::int24);
+    EXPECT_EQ(dither->currentText(), "None");
+    EXPECT_TRUE(f.view->state().settings.options.dither);
 
     // 64-bit processing is locked on above 20 bits, without forgetting the user's choice either.
     QCheckBox* toggle = f.step3().doublePrecisionToggle();
@@ -71,7 +77,7 @@ TEST(SettingsSteps, DitherAndDoublePrecisionApplyOnlySometimesAndAreNotForgotten
 TEST(SettingsSteps, ResetRestoresTheQualitySettingsOnlyAndTheSliderEndsAreExact)
 {
     LoadedView f;
-    click(f.step2().ditherToggle());
+    choose(f.step2().ditherPicker(), Dither::none);
     choose(f.step2().sampleRatePicker(), TargetSampleRate::r96000);
     choose(f.step2().formatPicker(), OutputFormat::int24);
     choose(f.step3().qualityPicker(), Precision::bits16);

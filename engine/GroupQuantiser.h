@@ -1,0 +1,60 @@
+#pragma once
+
+// What a channel group's resampled floats become before they are written: 16-bit samples, floats
+// on the 24-bit grid, or the floats as they are; with the clip count and the peak of what came in.
+
+#include "AudioBlock.h"
+#include "FennickEngine.h"
+#include "Quantiser.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace fennick {
+
+// The seed a conversion draws its dither from when none is given: the source's length and its
+// first block of audio, so that the same source gives the same noise in every run and any two
+// sources independent noise.
+std::uint64_t sourceDitherSeed(std::int64_t sourceFrames, const float* firstBlock, std::size_t samples);
+
+// Lives as long as its group and works on the group's thread. Its state (noise, shaper memory, the
+// figures) runs on from one block to the next.
+class GroupQuantiser {
+public:
+    // `slots`: the output blocks in flight, each quantised into a 16-bit block of its own.
+    GroupQuantiser(OutputFormat format, Dither dither, double sampleRate, unsigned firstChannel, unsigned channels,
+        std::size_t slots);
+
+    // Before the first block: where the noise starts. Throws ConversionError when out of memory.
+    void start(std::uint64_t seed);
+
+    // Quantises `block` (the group's channels, interleaved: doubles for 16-bit output, else floats)
+    // for `slot` and returns the block to write: a 16-bit block, or `block` itself with its values
+    // on the 24-bit grid or kept.
+    // Throws ConversionError when out of memory.
+    const AudioBlock& quantise(AudioBlock& block, std::size_t slot);
+
+    std::uint64_t clips() const; // integer output: whose undithered rounding lies beyond full scale
+    std::uint64_t overFullScale() const { return format_ == OutputFormat::float32 ? beyond_ : 0; }
+    float peak() const; // the largest magnitude that came in since the start or restartPeak(), full scale 1.0
+    void restartPeak();
+
+private:
+    void meter(const float* samples, std::size_t count);
+    void roundToInt16(const double* values, std::int16_t* out, std::size_t count);
+
+    OutputFormat format_;
+    Dither dither_;
+    double sampleRate_;
+    unsigned firstChannel_, channels_;
+    std::unique_ptr<Quantiser> quantiser_; // only with dither: none rounds here, or in the writer for 24 bits
+    std::vector<std::unique_ptr<AudioBlock>> int16Blocks_;
+    std::vector<float> floats_; // 16-bit output's doubles, for the quantiser
+    float peak_ = 0;
+    std::uint64_t beyond_ = 0;
+};
+
+} // namespace fennick
