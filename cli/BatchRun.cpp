@@ -1,5 +1,6 @@
 #include "BatchRun.h"
 
+#include "JsonReport.h"
 #include "ProgressBar.h"
 
 #include <algorithm>
@@ -51,11 +52,14 @@ public:
         try {
             for (; index < files_.size(); ++index) makeFolder(files_[index]);
             index = 0;
+            // Each track's time runs from the end of the one before it.
+            auto started = Clock::now();
             convertAlbum(
                 tracks, request_.settings, [this](std::size_t track, double fraction) { progressed(track, fraction); },
                 {stop_, request_.overwrite, request_.carryMetadata},
                 [&](std::size_t track, const ConversionReport& report) {
-                    saved(track, report);
+                    saved(track, report, started);
+                    started = Clock::now();
                     index = track + 1;
                 });
         } catch (const ConversionCancelled&) {
@@ -85,10 +89,12 @@ private:
         const PlannedOutput& file = files_[index];
         try {
             makeFolder(file);
+            const auto started = Clock::now();
             saved(index,
                 convertWav(file.source, file.output, request_.settings,
                     [this, index](double fraction) { progressed(index, fraction); },
-                    {stop_, request_.overwrite, request_.carryMetadata}));
+                    {stop_, request_.overwrite, request_.carryMetadata}),
+                started);
         } catch (const ConversionCancelled&) {
             const std::lock_guard lock(mutex_);
             cancelled_ = true;
@@ -105,10 +111,18 @@ private:
             throw std::filesystem::filesystem_error(error.message(), file.output.parent_path(), error);
     }
 
-    void saved(std::size_t index, const ConversionReport& report)
+    void saved(std::size_t index, const ConversionReport& report, Clock::time_point started)
     {
         const PlannedOutput& file = files_[index];
-        const std::string line = savedSentence(file.name.string(), soxrVersionText());
+        if (request_.jsonReport) {
+            const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+            finished(index,
+                jsonLine(conversionResult(file.source, file.output, request_.settings, report, seconds), false), "",
+                false);
+            return;
+        }
+        std::string line = savedSentence(file.name.string(), soxrVersionText());
+        if (const auto gain = gainSentence(report.gain, cDecimalText)) line += "\n" + file.name.string() + ": " + *gain;
         std::string warnings;
         for (const std::string& warning : runWarnings(report, cNumberText)) {
             warnings += (warnings.empty() ? "" : "\n") + ("warning: " + file.name.string() + ": " + warning);

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -93,6 +94,35 @@ std::uint64_t parseSeed(const std::string& given)
     return seed;
 }
 
+// A decibel figure with an optional unit, case-insensitive: "-1dBTP", "-16LUFS", "-6.0206". The
+// unit is cut off and returned.
+double parseLevel(const std::string& option, const std::string& given, const std::vector<std::string>& units,
+    double low, double high, std::string& unit, const std::string& expected)
+{
+    std::string number = given;
+    unit.clear();
+    for (const std::string& each : units) {
+        if (given.size() > each.size()) {
+            std::string tail = given.substr(given.size() - each.size());
+            std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
+            std::string lower = each;
+            std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+            if (tail == lower) {
+                number = given.substr(0, given.size() - each.size());
+                unit = each;
+                break;
+            }
+        }
+    }
+    double value = 0;
+    const char* begin = number.data() + (number.rfind('+', 0) == 0 ? 1 : 0);
+    const auto [end, error] = std::from_chars(begin, number.data() + number.size(), value);
+    if (error != std::errc() || end != number.data() + number.size() || !(value >= low && value <= high)) {
+        throw UsageError(option + " takes " + expected + ", not '" + given + "'");
+    }
+    return value;
+}
+
 unsigned parseJobs(const std::string& given)
 {
     unsigned jobs = 0;
@@ -138,7 +168,9 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
                "  fennick-convert --gapless -o live-48k -r 48000 -f int24 live/\n"
                "  fennick-convert mix.wav mix_48000-24.wav -r 48000 -f int24 -q bits32 --steep\n"
                "  fennick-convert master.wav master_44100-16.wav --dither shaped\n"
-               "  fennick-convert voice.wav voice_44100-16.wav --no-dither --overwrite");
+               "  fennick-convert voice.wav voice_44100-16.wav --no-dither --overwrite\n"
+               "  fennick-convert master.wav master_48000-24.wav -r 48000 -f int24 --ceiling -1dBTP\n"
+               "  fennick-convert --analyze --report json album/*.wav");
     // SOURCE DESTINATION, with --output-dir any number of sources, with --filter-report none: sorted
     // out after parsing.
     std::vector<std::string> operands;
@@ -178,6 +210,17 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
         "print the figures of the filter from --source-rate to --rate and convert nothing");
     CLI::Option* const sourceRateOption
         = single("--source-rate", sourceRate, "HZ", "source rate in Hz for --filter-report", "");
+    std::string gain, ceiling, loudness, report;
+    CLI::Option* const gainOption
+        = single("--gain", gain, "DB", "one linear gain in dB before quantising, -60 to +24", "0");
+    CLI::Option* const ceilingOption = single("--ceiling", ceiling, "LEVEL",
+        "keep peaks below LEVEL: -1dBTP (true peak) or -0.1dBFS (sample peak); only ever lowers the gain", "");
+    CLI::Option* const loudnessOption = single(
+        "--loudness", loudness, "LUFS", "the gain that brings the integrated loudness to LUFS, e.g. -16LUFS", "");
+    CLI::Option* const reportOption
+        = single("--report", report, "FORMAT", "json: one JSON object per file on stdout instead of the lines", "");
+    app.add_flag("--analyze", request.analyze,
+        "measure each SOURCE's loudness and peaks and convert nothing: fennick-convert --analyze SOURCE...");
     app.add_flag("--double-precision", request.settings.options.doublePrecision, "64-bit internal processing");
     CLI::Option* const ditherOption = single("--dither", dither, "D",
         "dither of int16 and int24 output: " + listOf(kDithers), "tpdf for int16, none for int24");
@@ -214,10 +257,34 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments, std::ost
         }
         if (seedOption->count() > 0) request.settings.ditherSeed = parseSeed(seed);
         request.jobs = jobsOption->count() > 0 ? parseJobs(jobs) : std::max(1u, std::thread::hardware_concurrency());
-        if (request.gapless && (request.filterReport || outputDirOption->count() == 0)) {
+        std::string unit;
+        if (gainOption->count() > 0)
+            request.settings.gainDb = parseLevel("--gain", gain, {"dB"}, kMinGainDb, kMaxGainDb, unit, "-60 to +24 dB");
+        if (ceilingOption->count() > 0) {
+            const double level = parseLevel(
+                "--ceiling", ceiling, {"dBTP", "dBFS"}, -60, 0, unit, "a level from -60 to 0 in dBTP or dBFS");
+            if (unit.empty()) throw UsageError("--ceiling needs its unit, dBTP or dBFS: '" + ceiling + "dBTP'");
+            request.settings.ceiling
+                = PeakCeiling{level, unit == "dBTP" ? PeakCeiling::Kind::truePeak : PeakCeiling::Kind::samplePeak};
+        }
+        if (loudnessOption->count() > 0) {
+            request.settings.loudnessTargetLufs
+                = parseLevel("--loudness", loudness, {"LUFS"}, -70, 0, unit, "a loudness from -70 to 0 LUFS");
+            if (gainOption->count() > 0) throw UsageError("--loudness sets the gain itself; leave out --gain");
+        }
+        if (reportOption->count() > 0) {
+            if (report != "json") throw UsageError("--report takes json, not '" + report + "'");
+            request.jsonReport = true;
+        }
+        if (request.gapless && (request.analyze || request.filterReport || outputDirOption->count() == 0)) {
             throw UsageError("--gapless needs -o FOLDER");
         }
-        if (request.filterReport) {
+        if (request.analyze) {
+            if (request.filterReport || outputDirOption->count() > 0)
+                throw UsageError("--analyze converts nothing; leave out --filter-report and --output-dir");
+            if (operands.empty()) throw UsageError("--analyze needs a SOURCE");
+            request.sources.assign(operands.begin(), operands.end());
+        } else if (request.filterReport) {
             if (!operands.empty() || outputDirOption->count() > 0) {
                 throw UsageError("--filter-report converts nothing; leave out the files");
             }

@@ -24,6 +24,8 @@ struct ConvertRequest {
     bool gapless = false; // with outputDir: the sources, in order, as one continuous recording
     bool filterReport = false; // print the filter's figures for sourceRate -> rate instead
     std::int64_t sourceRate = 0;
+    bool jsonReport = false; // one JSON object per file on stdout instead of the "Saved" lines
+    bool analyze = false; // measure `sources` and convert nothing
 };
 
 // Outcome of parsing: a request to run, or an exit code after help, version or a usage error

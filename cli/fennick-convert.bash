@@ -35,11 +35,23 @@ _fennick_convert()
             COMPREPLY=($(compgen -W 'none tpdf shaped-light shaped' -- "$cur"))
             return
             ;;
+        --ceiling)
+            COMPREPLY=($(compgen -W '-1dBTP -2dBTP -0.1dBFS -1dBFS' -- "$cur"))
+            return
+            ;;
+        --loudness)
+            COMPREPLY=($(compgen -W '-14LUFS -16LUFS -23LUFS' -- "$cur"))
+            return
+            ;;
+        --report)
+            COMPREPLY=($(compgen -W 'json' -- "$cur"))
+            return
+            ;;
         -o | --output-dir)
             _filedir -d
             return
             ;;
-        --bandwidth | --dither-seed | -j | --jobs | -h | --help | --version)
+        --bandwidth | --gain | --dither-seed | -j | --jobs | -h | --help | --version)
             return
             ;;
     esac
@@ -47,8 +59,8 @@ _fennick_convert()
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '-r --rate -f --format -t --type -q --quality --phase --rolloff --bandwidth -o --output-dir -j --jobs
-            --gapless --steep --filter-report --source-rate --double-precision --dither --dither-seed
-            --no-dither --overwrite --quiet --no-metadata
+            --gapless --steep --filter-report --source-rate --gain --ceiling --loudness --report --analyze
+            --double-precision --dither --dither-seed --no-dither --overwrite --quiet --no-metadata
             -h --help --version' -- "$cur"))
         return
     fi

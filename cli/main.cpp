@@ -4,8 +4,10 @@
 #include "CommandLine.h"
 #include "FennickEngine.h"
 #include "FilterReport.h"
+#include "JsonReport.h"
 #include "ProgressBar.h"
 
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -107,6 +109,39 @@ int convertMany(const fennick::cli::ConvertRequest& request, const StopOnSignal&
     return 1;
 }
 
+// Measures each source as it is; a line (text or JSON) for each, failures on stderr.
+int analyzeSources(const fennick::cli::ConvertRequest& request)
+{
+    using namespace fennick;
+    int status = 0;
+    for (const std::filesystem::path& source : request.sources) {
+        try {
+            const SourceFileInfo info = readSourceFileInfo(source);
+            const LevelFigures level = analyzeFile(source);
+            if (request.jsonReport) {
+                cli::FileResult result;
+                result.source = source;
+                result.sourceRate = info.sampleRate;
+                result.format = info.sampleFormat;
+                result.channels = info.channelCount;
+                result.frames = info.frames;
+                result.level = level;
+                std::cout << cli::jsonLine(result, true) << std::endl;
+            } else {
+                std::cout << source.string() << ": " << levelSentence(level, cDecimalText) << " \u00B7 sample peak "
+                          << (std::isfinite(level.samplePeakDbfs) ? (level.samplePeakDbfs < -0.05 ? "\u2212" : "")
+                                         + cDecimalText(level.samplePeakDbfs, 1)
+                                                                  : std::string("\u2212\u221E"))
+                          << " dBFS" << std::endl;
+            }
+        } catch (const std::exception& error) {
+            std::cerr << "Measurement failed: " << source.string() << ": " << error.what() << '\n';
+            status = 1;
+        }
+    }
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -131,6 +166,8 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    if (request.analyze) return analyzeSources(request);
+
     // A file-size limit must fail a write (and so the run, which then cleans up), not end the process.
     std::signal(SIGXFSZ, SIG_IGN);
     static const StopOnSignal stopOnSignal; // its thread may outlast main's frame
@@ -153,6 +190,7 @@ int main(int argc, char** argv)
     if (bar) progress = [&bar](double fraction) { bar->update(fraction); };
 
     ConversionReport report;
+    const auto started = std::chrono::steady_clock::now();
     try {
         report = convertWav(request.source, request.destination, request.settings, progress,
             {stopOnSignal.token(), request.overwrite, request.carryMetadata});
@@ -168,7 +206,15 @@ int main(int argc, char** argv)
         return 1;
     }
     bar.reset();
+    if (request.jsonReport) {
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        std::cout << cli::jsonLine(
+            cli::conversionResult(request.source, request.destination, request.settings, report, seconds), false)
+                  << std::endl;
+        return 0;
+    }
     std::cout << savedSentence(request.destination.filename().string(), soxrVersionText()) << std::endl;
+    if (const auto gain = gainSentence(report.gain, cDecimalText)) std::cout << *gain << '\n';
     for (const std::string& warning : runWarnings(report, cNumberText)) std::cerr << "warning: " << warning << '\n';
     return 0;
 }

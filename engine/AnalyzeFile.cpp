@@ -1,5 +1,6 @@
-#include "AnalyzeFile.h"
+#include "FennickEngine.h"
 
+#include "AnalyzeFile.h"
 #include "AudioBlock.h"
 #include "AudioFileReader.h"
 #include "LevelMeter.h"
@@ -16,8 +17,10 @@ namespace {
 
 constexpr std::uint32_t kBlockFrames = 65536;
 
+} // namespace
+
 // The file's channel positions when it states them, else empty: the usual order.
-std::vector<int> channelMap(const AudioFileReader& reader)
+std::vector<int> meteredChannelMap(const AudioFileReader& reader)
 {
     std::vector<int> map(reader.channelCount());
     const int bytes = static_cast<int>(map.size() * sizeof(int));
@@ -25,14 +28,12 @@ std::vector<int> channelMap(const AudioFileReader& reader)
     return map;
 }
 
-} // namespace
-
 LevelFigures analyzeFile(const std::filesystem::path& path)
 {
     AudioFileReader reader(path);
     std::optional<LevelMeter> meter;
     try {
-        meter.emplace(reader.channelCount(), reader.sampleRate(), channelMap(reader));
+        meter.emplace(reader.channelCount(), reader.sampleRate(), meteredChannelMap(reader));
     } catch (const std::invalid_argument& error) {
         throw AudioFileError(error.what());
     }

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "LevelFigures.h"
+#include "AudioFileReader.h"
 
-#include <filesystem>
+#include <vector>
 
 namespace fennick {
 
-// Measures a whole audio file's loudness and peaks as it is, read as float. Throws
-// AudioFileError when the file cannot be opened, read or metered.
-LevelFigures analyzeFile(const std::filesystem::path& path);
+// The positions of a source's channels for a LevelMeter: as the file states them, else empty (the
+// usual order of its channel count). analyzeFile itself is in FennickEngine.h.
+std::vector<int> meteredChannelMap(const AudioFileReader& reader);
 
 } // namespace fennick

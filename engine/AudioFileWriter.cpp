@@ -1,5 +1,7 @@
 #include "AudioFileWriter.h"
 
+#include "Metadata.h"
+
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -255,7 +257,7 @@ void AudioFileWriter::writeInt24AsInt(const float* samples, std::int64_t frames)
     }
 }
 
-void AudioFileWriter::close()
+void AudioFileWriter::close(const LevelFigures* loudness)
 {
     if (!file_) return;
     // sf_close does not report a failed final header write; writing it now shows the error.
@@ -268,10 +270,14 @@ void AudioFileWriter::close()
     const int maskErrno = extensible_ && regular && pending == SF_ERR_NO_ERROR && closed == 0
         ? storeChannelMask(descriptor_.get(), channelMask_)
         : 0;
+    const int bextErrno = loudness != nullptr && regular && pending == SF_ERR_NO_ERROR && closed == 0
+        ? storeBextLoudness(descriptor_.get(), *loudness)
+        : 0;
     const int closeErrno = descriptor_.closeChecked();
     if (pending != SF_ERR_NO_ERROR) throw AudioFileError(pendingText);
     if (closed != 0) throw AudioFileError(sf_error_number(closed));
     if (maskErrno != 0) throw systemError(maskErrno);
+    if (bextErrno != 0) throw systemError(bextErrno);
     if (closeErrno != 0) throw systemError(closeErrno);
 }
 

@@ -40,7 +40,8 @@ public:
 
     // Completes the file. Throws AudioFileError when the header or the data cannot be stored;
     // the file is closed either way.
-    void close();
+    // `loudness`: the audio's figures, stored in a bext chunk's loudness fields if there is one.
+    void close(const LevelFigures* loudness = nullptr);
 
     // For setting the file's metadata, before the first write.
     SNDFILE* sndfile() const { return file_.get(); }

@@ -1,10 +1,14 @@
 #include "ConvertWav.h"
 
+#include "AnalyzeFile.h"
 #include "AudioBlock.h"
 #include "AudioFileReader.h"
 #include "AudioFileWriter.h"
+#include "BackgroundMeter.h"
 #include "FlacComments.h"
+#include "Gain.h"
 #include "GroupQuantiser.h"
+#include "LevelMeter.h"
 #include "Metadata.h"
 #include "PendingDestination.h"
 #include "Resampler.h"
@@ -138,6 +142,7 @@ struct Run {
     AudioFormat outputFormat; // of the blocks written: int16 for 16-bit output, floats otherwise
     SampleType resampledType; // what libsoxr hands back: doubles for 16-bit output, floats otherwise
     const RunControl& control;
+    float gain = 1.0f; // on the resampled values before quantising; exactly 1 leaves them untouched
 };
 
 // What the quantisers measured up to a block: clips counted from the start, the block's own peak.
@@ -241,7 +246,7 @@ struct ChannelGroup {
     ChannelGroup(const Run& run, std::uint32_t first, std::uint32_t count, std::size_t slotCount)
         : first(first), count(count), allChannels(run.channels),
           resampler(run.api, run.inputRate, run.targetRate, count, run.io, run.quality, run.runtime),
-          quantiser(run.format, run.dither, run.targetRate, first, count, slotCount)
+          quantiser(run.format, run.dither, run.targetRate, first, count, slotCount), gain(run.gain)
     {
         // A group of all the channels takes the block as it was read.
         if (count < allChannels) {
@@ -267,9 +272,20 @@ struct ChannelGroup {
         } else {
             resample(samples, frames, out);
         }
+        if (gain != 1.0f) amplify(out.block());
         written[slot] = &quantiser.quantise(out.block(), slot);
         tallies[slot] = {quantiser.clips(), quantiser.overFullScale(), quantiser.peak()};
         quantiser.restartPeak();
+    }
+
+    // The one gain, on the values libsoxr handed back (doubles for 16-bit output) before they are quantised.
+    void amplify(AudioBlock& block) const
+    {
+        const std::size_t count = std::size_t{block.frameLength()} * block.format().channelCount;
+        if (block.format().sampleType != SampleType::float64) return applyGain(block.floatSamples(), count, gain);
+        double* values = static_cast<double*>(block.data());
+        const double factor = gain;
+        for (std::size_t i = 0; i < count; ++i) values[i] *= factor;
     }
 
     // The block `slot` is written from.
@@ -291,6 +307,7 @@ struct ChannelGroup {
     std::uint32_t first, count, allChannels;
     Resampler resampler;
     GroupQuantiser quantiser;
+    float gain;
     std::unique_ptr<float[]> input; // this group's channels of a block, when it has not all of them
     std::vector<ResampledFrames> slots; // the resampled values
     std::vector<const AudioBlock*> written; // what each slot's values became
@@ -529,6 +546,91 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
     ends.finish();
 }
 
+// The level meter of one output, fed the blocks as they are written: after the gain and, for 16-
+// and 24-bit output, after quantising. None when the run does without or the rate is one no
+// loudness meter takes (the file is converted all the same, its figures unknown).
+void startMeter(std::optional<BackgroundMeter>& meter, const Run& run, std::span<const int> channelMap)
+{
+    meter.reset();
+    try {
+        if (run.control.measureLevel)
+            meter.emplace(run.channels, run.targetRate, channelMap, LevelMeter::CeilingPeak::off);
+    } catch (const std::invalid_argument&) {
+    }
+}
+
+void measure(std::optional<BackgroundMeter>& meter, const AudioBlock& block)
+{
+    if (!meter || block.frameLength() == 0) return;
+    if (block.format().sampleType == SampleType::int16) {
+        meter->add(static_cast<const std::int16_t*>(block.data()), block.frameLength());
+    } else {
+        meter->add(static_cast<const float*>(block.data()), block.frameLength());
+    }
+}
+
+// Closes a finished output with its figures in a Broadcast WAV's bext chunk.
+void closeWriter(AudioFileWriter& writer, const SourceMetadata& metadata, const std::shared_ptr<LevelMeter>& meter)
+{
+    const LevelFigures figures = meter ? meter->figures() : LevelFigures{};
+    writer.close(metadata.bext ? &figures : nullptr);
+}
+
+// The first pass of a run with a ceiling or a loudness target: the sources resampled one after
+// the other as one float stream and measured, nothing written.
+class MeasuredOnly final : public StreamEnds {
+public:
+    MeasuredOnly(const Run& run, const std::vector<std::filesystem::path>& sources, const ProgressCallback& progress)
+        : sources_(sources), progress_(progress)
+    {
+        AudioFileReader first(sources.front());
+        frames_.push_back(first.frames());
+        inputFormat_ = first.blockFormat();
+        try {
+            meter_.emplace(run.channels, run.targetRate, meteredChannelMap(first), LevelMeter::CeilingPeak::on);
+        } catch (const std::invalid_argument&) {
+            throw ConversionError("A ceiling or loudness target needs an output rate of at least 16 Hz.");
+        }
+    }
+    AudioFormat inputFormat() const override { return inputFormat_; }
+    bool read(AudioBlock& block, ReadMark& mark) override
+    {
+        while (reading_ < sources_.size()) {
+            if (!reader_) reader_ = std::make_unique<AudioFileReader>(sources_[reading_]);
+            block.setFrameLength(0);
+            if (reader_->position() < reader_->frames()) reader_->read(block);
+            mark = {reading_, reader_->position()};
+            if (block.frameLength() > 0) return true;
+            reader_.reset();
+            ++reading_;
+        }
+        return false;
+    }
+    void progressed(const ReadMark& mark) override
+    {
+        if (!progress_) return;
+        const AudioFileReader* reader = mark.source == reading_ ? reader_.get() : nullptr;
+        const double frames = reader ? static_cast<double>(reader->frames()) : 0.0;
+        const double within = frames >= 1 ? static_cast<double>(mark.position) / frames : 1.0;
+        progress_((static_cast<double>(mark.source) + std::min(within, 1.0)) / static_cast<double>(sources_.size()));
+    }
+    std::int64_t firstSourceFrames() const override { return frames_.front(); }
+    void open() override { }
+    void write(const AudioBlock& block, const ClipTally&) override { measure(meter_, block); }
+    void finish() override { meter = meter_->finish(); }
+
+    std::shared_ptr<LevelMeter> meter;
+
+private:
+    const std::vector<std::filesystem::path>& sources_;
+    const ProgressCallback& progress_;
+    std::vector<std::int64_t> frames_;
+    AudioFormat inputFormat_;
+    std::size_t reading_ = 0;
+    std::unique_ptr<AudioFileReader> reader_;
+    std::optional<BackgroundMeter> meter_;
+};
+
 // One source converted into one file.
 class OneFile final : public StreamEnds {
 public:
@@ -536,6 +638,7 @@ public:
         const ProgressCallback& progress)
         : run_(run), reader_(reader), pending_(pending), metadata_(metadata), progress_(progress)
     {
+        startMeter(meter_, run, meteredChannelMap(reader));
     }
     AudioFormat inputFormat() const override { return reader_.blockFormat(); }
     bool read(AudioBlock& block, ReadMark& mark) override
@@ -560,17 +663,20 @@ public:
     {
         count_.observe(tally);
         if (block.frameLength() == 0) return;
+        measure(meter_, block);
         writer_->write(block);
     }
     void finish() override
     {
         clips = count_.report();
+        if (meter_) meter = meter_->finish();
         reader_.close();
-        writer_->close();
+        closeWriter(*writer_, metadata_, meter);
         commitOutput(run_, pending_, metadata_, reader_.channelLayout());
     }
 
     ClipReport clips;
+    std::shared_ptr<LevelMeter> meter; // null when unmeasured
 
 private:
     const Run& run_;
@@ -579,6 +685,7 @@ private:
     const SourceMetadata& metadata_;
     const ProgressCallback& progress_;
     ClipCount count_;
+    std::optional<BackgroundMeter> meter_;
     std::optional<AudioFileWriter> writer_;
 };
 
@@ -658,6 +765,7 @@ private:
         bool ended = false;
         std::uint64_t outputEnd = 0; // its boundary in the album's output, once ended
         SourceDamage damage;
+        std::vector<int> channelMap; // for its level meter
     };
 
     void openSource(Track& track)
@@ -670,6 +778,7 @@ private:
         }
         if (run_.control.carryMetadata) track.metadata = readMetadata(reader.sndfile(), reader.flacComments());
         track.layout = reader.channelLayout();
+        track.channelMap = meteredChannelMap(reader);
         track.frames = reader.frames();
     }
     void endSource(Track& track)
@@ -691,7 +800,7 @@ private:
     }
     void writePart(Track& track, const AudioBlock& block, std::uint32_t from, std::uint32_t frames)
     {
-        if (!writer_) writer_.emplace(openWriter(run_, *track.pending, track.metadata, track.frames, track.layout));
+        openTrack(track);
         if (frames == 0) return;
         const AudioBlock* part = &block;
         if (from != 0 || frames != block.frameLength()) {
@@ -705,17 +814,30 @@ private:
             staging_->setFrameLength(frames);
             part = staging_.get();
         }
+        measure(meter_, *part);
         writer_->write(*part);
+    }
+    // The file of the track about to be written, and its meter.
+    void openTrack(Track& track)
+    {
+        if (writer_) return;
+        writer_.emplace(openWriter(run_, *track.pending, track.metadata, track.frames, track.layout));
+        startMeter(meter_, run_, track.channelMap);
     }
     void finishTrack()
     {
         Track& track = tracks_[writing_];
-        if (!writer_) writer_.emplace(openWriter(run_, *track.pending, track.metadata, track.frames, track.layout));
-        writer_->close();
+        openTrack(track);
+        std::shared_ptr<LevelMeter> meter;
+        if (meter_) meter = meter_->finish();
+        meter_.reset();
+        closeWriter(*writer_, track.metadata, meter);
         writer_.reset();
         commitOutput(run_, *track.pending, track.metadata, track.layout);
         reports.push_back({count_.report(), track.damage,
             notCarriedWarning(contentsOf(track.metadata, track.layout, run_.channels), run_.type)});
+        reports.back().meter = meter;
+        if (meter) reports.back().level = meter->figures();
         count_ = ClipCount(count_.last());
         track.pending.reset();
         if (saved_) saved_(writing_, reports.back());
@@ -730,6 +852,7 @@ private:
     std::size_t reading_ = 0, writing_ = 0;
     std::uint64_t inputFrames_ = 0, outputFrames_ = 0; // of the whole album so far
     std::optional<AudioFileWriter> writer_; // the file of tracks_[writing_], once opened
+    std::optional<BackgroundMeter> meter_; // of that file
     ClipCount count_; // of the track being written
     std::unique_ptr<AudioBlock> staging_; // a part of a block cut between two tracks
 };
@@ -754,6 +877,54 @@ unsigned wantedThreads(const Run& run)
     return roomForGroups ? std::min(run.channels, ThreadBudget::cores()) : 1;
 }
 
+// The gain of a run that sets it from what a first pass measured; raises nothing.
+GainReport chooseGain(
+    const ConversionSettings& settings, const LevelFigures& measured, std::optional<double> ceilingPeak)
+{
+    GainReport gain;
+    double wanted = settings.gainDb;
+    if (settings.loudnessTargetLufs && std::isfinite(measured.integratedLufs))
+        wanted = *settings.loudnessTargetLufs - measured.integratedLufs;
+    wanted = std::clamp(wanted, kMinGainDb, kMaxGainDb);
+    gain.appliedDb = wanted;
+    gain.loudnessTargetLufs = settings.loudnessTargetLufs;
+    if (settings.ceiling) {
+        // The sample peak of 16- and 24-bit output moves by a rounding step, of dithered 16-bit output
+        // by two: a thousandth of a dB keeps it under.
+        const bool truePeak = settings.ceiling->kind == PeakCeiling::Kind::truePeak;
+        const double peak = truePeak ? ceilingPeak.value_or(measured.truePeakDbtp) : measured.samplePeakDbfs + 0.001;
+        const double allowed = settings.ceiling->level - peak;
+        if (std::isfinite(peak) && wanted > allowed) {
+            gain.appliedDb = std::max(allowed, kMinGainDb);
+            gain.loweredByDb = wanted - gain.appliedDb;
+            gain.ceiling = settings.ceiling;
+        }
+    }
+    return gain;
+}
+
+// The gain of a run: the one asked for, or, with a ceiling or a loudness target, the one a first
+// pass over all the sources (as one stream) settles; that pass takes `progress` from 0 to 1.
+GainReport settleGain(const SoxrApi& api, double inputRate, const ConversionSettings& settings, std::uint32_t channels,
+    const RunControl& control, const std::vector<std::filesystem::path>& sources, const ProgressCallback& progress)
+{
+    GainReport gain;
+    gain.appliedDb = std::clamp(settings.gainDb, kMinGainDb, kMaxGainDb);
+    if (!settings.ceiling && !settings.loudnessTargetLufs) return gain;
+    ConversionSettings asFloat = settings;
+    asFloat.format = OutputFormat::float32;
+    asFloat.dither = Dither::none;
+    const Run first = makeRun(api, inputRate, asFloat, channels, control);
+    MeasuredOnly ends(first, sources, progress);
+    const ThreadBudget budget(wantedThreads(first));
+    convert(first, budget.granted(), ends);
+    return chooseGain(settings, ends.meter->figures(), ends.meter->truePeakForCeiling());
+}
+
+bool twoPasses(const ConversionSettings& settings) { return settings.ceiling || settings.loudnessTargetLufs; }
+
+float gainFactor(const GainReport& gain) { return gain.appliedDb == 0 ? 1.0f : linearGain(gain.appliedDb); }
+
 } // namespace
 
 ConversionReport convertWav(const std::filesystem::path& source, const std::filesystem::path& destination,
@@ -775,12 +946,26 @@ ConversionReport convertWav(const std::filesystem::path& source, const std::file
         = control.carryMetadata ? readMetadata(reader.sndfile(), reader.flacComments()) : SourceMetadata{};
 
     const SoxrApi& api = SoxrApi::shared();
-    const Run run = makeRun(api, inputRate, settings, channels, control);
-    OneFile ends(run, reader, pending, metadata, progress);
+    const bool twice = twoPasses(settings);
+    const auto half = [&](double offset) -> ProgressCallback {
+        if (!progress) return {};
+        return [&progress, offset](double fraction) { progress(offset + fraction / 2); };
+    };
+    const GainReport gain = settleGain(api, inputRate, settings, channels, control, {source}, half(0));
+    Run run = makeRun(api, inputRate, settings, channels, control);
+    run.gain = gainFactor(gain);
+    const ProgressCallback secondHalf = twice ? half(0.5) : progress;
+    OneFile ends(run, reader, pending, metadata, secondHalf);
     const ThreadBudget budget(wantedThreads(run));
     convert(run, budget.granted(), ends);
-    return {ends.clips, reader.damage(),
+    ConversionReport report{ends.clips, reader.damage(),
         notCarriedWarning(contentsOf(metadata, reader.channelLayout(), channels), settings.type)};
+    report.gain = gain;
+    report.meter = ends.meter;
+    if (ends.meter) report.level = ends.meter->figures();
+    if (settings.loudnessTargetLufs && std::isfinite(report.level.integratedLufs))
+        report.gain.offTargetLu = report.level.integratedLufs - *settings.loudnessTargetLufs;
+    return report;
 }
 
 std::vector<ConversionReport> convertAlbum(const std::vector<AlbumTrack>& tracks, const ConversionSettings& settings,
@@ -812,10 +997,33 @@ std::vector<ConversionReport> convertAlbum(const std::vector<AlbumTrack>& tracks
     refuseOversizedOutputBlock(inputRate, settings.targetRate, channels, outputType);
 
     const SoxrApi& api = SoxrApi::shared();
-    const Run run = makeRun(api, inputRate, settings, channels, control);
-    AlbumTracks ends(run, tracks, AudioFormat{SampleType::float32, inputRate, channels}, progress, saved);
+    // A ceiling or loudness target is the album's: one gain for every track, from the album measured
+    // as one stream, so the tracks keep their levels against each other.
+    const bool twice = twoPasses(settings);
+    std::vector<std::filesystem::path> sources;
+    for (const AlbumTrack& track : tracks) sources.push_back(track.source);
+    const ProgressCallback firstHalf = [&](double fraction) {
+        if (!progress) return;
+        const double at = fraction * static_cast<double>(tracks.size());
+        const std::size_t track = std::min(static_cast<std::size_t>(at), tracks.size() - 1);
+        progress(track, (at - static_cast<double>(track)) / 2);
+    };
+    const GainReport gain = settleGain(api, inputRate, settings, channels, control, sources, firstHalf);
+    Run run = makeRun(api, inputRate, settings, channels, control);
+    run.gain = gainFactor(gain);
+    const AlbumProgress secondHalf = [&](std::size_t track, double fraction) {
+        if (progress) progress(track, twice ? 0.5 + fraction / 2 : fraction);
+    };
+    const TrackSaved withGain = [&](std::size_t track, const ConversionReport& report) {
+        if (!saved) return;
+        ConversionReport full = report;
+        full.gain = gain;
+        saved(track, full);
+    };
+    AlbumTracks ends(run, tracks, AudioFormat{SampleType::float32, inputRate, channels}, secondHalf, withGain);
     const ThreadBudget budget(wantedThreads(run));
     convert(run, budget.granted(), ends);
+    for (ConversionReport& report : ends.reports) report.gain = gain;
     return std::move(ends.reports);
 }
 

@@ -160,4 +160,13 @@ double LevelMeter::albumLoudness(std::span<const LevelMeter* const> meters)
     return loudness;
 }
 
+double albumLoudness(const std::vector<std::shared_ptr<const LevelMeter>>& meters)
+{
+    std::vector<const LevelMeter*> each;
+    for (const auto& meter : meters) {
+        if (meter) each.push_back(meter.get());
+    }
+    return LevelMeter::albumLoudness(each);
+}
+
 } // namespace fennick

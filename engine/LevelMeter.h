@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LevelFigures.h"
+#include "FennickEngine.h"
 #include "OversampledPeak.h"
 
 #include <array>

@@ -3,12 +3,17 @@
 #include "Sndfile.h"
 #include "SoxrApi.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <string_view>
+#include <tuple>
 
 namespace fennick {
 
@@ -611,6 +616,71 @@ void writeMetadata(SNDFILE* file, const SourceMetadata& metadata, const Metadata
         }
         setChunk(file, "smpl", sampler);
     }
+}
+
+} // namespace fennick
+
+namespace fennick {
+
+namespace {
+
+constexpr std::size_t kBextVersion = 346;
+constexpr std::size_t kBextLoudness = 412; // five 16-bit fields up to MaxShortTermLoudness
+
+// A level in hundredths, as bext version 2 stores it; 0x7FFF for one that is not known.
+std::int16_t hundredths(double value)
+{
+    if (!std::isfinite(value) || std::fabs(value) > 327.0) return 0x7FFF;
+    return static_cast<std::int16_t>(std::lround(value * 100.0));
+}
+
+int preadAll(int fd, unsigned char* bytes, std::size_t size, off_t at)
+{
+    ssize_t got = 0;
+    do got = ::pread(fd, bytes, size, at);
+    while (got < 0 && errno == EINTR);
+    return got < 0 ? errno : static_cast<std::size_t>(got) == size ? 0 : EIO;
+}
+
+} // namespace
+
+int storeBextLoudness(int fd, const LevelFigures& figures)
+{
+    unsigned char header[12];
+    if (preadAll(fd, header, sizeof header, 0) != 0) return 0;
+    if (std::memcmp(header, "RIFF", 4) != 0 && std::memcmp(header, "RF64", 4) != 0) return 0;
+    // The header chunks come before the audio; a file that strays is left as it is.
+    for (off_t at = 12; at < (1 << 20);) {
+        unsigned char chunk[8];
+        if (preadAll(fd, chunk, sizeof chunk, at) != 0) return 0;
+        const std::uint32_t length = load32(std::string_view(reinterpret_cast<const char*>(chunk), 8), 4);
+        if (std::memcmp(chunk, "data", 4) == 0) return 0;
+        if (std::memcmp(chunk, "bext", 4) == 0) {
+            if (length < kBextFixedBytes) return 0;
+            const std::int16_t values[] = {hundredths(figures.integratedLufs), hundredths(figures.loudnessRangeLu),
+                hundredths(figures.truePeakDbtp), hundredths(figures.maxMomentaryLufs),
+                hundredths(figures.maxShortTermLufs)};
+            unsigned char fields[10];
+            for (std::size_t i = 0; i < 5; ++i) {
+                const auto value = static_cast<std::uint16_t>(values[i]);
+                fields[2 * i] = std::uint8_t(value);
+                fields[2 * i + 1] = std::uint8_t(value >> 8);
+            }
+            const unsigned char version[2] = {2, 0};
+            const off_t body = at + 8;
+            for (const auto& [bytes, size, offset] : {std::tuple{version, sizeof version, kBextVersion},
+                     std::tuple{static_cast<const unsigned char*>(fields), sizeof fields, kBextLoudness}}) {
+                ssize_t put = 0;
+                do put = ::pwrite(fd, bytes, size, body + static_cast<off_t>(offset));
+                while (put < 0 && errno == EINTR);
+                if (put < 0) return errno;
+                if (static_cast<std::size_t>(put) != size) return EIO;
+            }
+            return 0;
+        }
+        at += 8 + off_t(length) + (length & 1);
+    }
+    return 0;
 }
 
 } // namespace fennick

@@ -93,4 +93,10 @@ void writeMetadata(SNDFILE* file, const SourceMetadata& metadata, const Metadata
 std::string rewriteIxml(
     const std::string& xml, const MetadataTarget& target, std::optional<std::uint64_t> timeReference);
 
+// Stores the loudness and peak figures in the version-2 fields of the bext chunk of the complete
+// WAV or RF64 file `fd` (EBU Tech 3285: hundredths of a dB, 0x7FFF when not known) and sets its
+// version to 2; the header is written before the audio is measured. Does nothing to a file
+// without a bext chunk. Returns 0 or an errno value.
+int storeBextLoudness(int fd, const LevelFigures& figures);
+
 } // namespace fennick

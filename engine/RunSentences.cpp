@@ -94,6 +94,65 @@ std::vector<std::string> runWarnings(const ConversionReport& report, const Numbe
     return warnings;
 }
 
+std::string cDecimalText(double value, int decimals)
+{
+    char text[400];
+    const auto end = std::to_chars(text, text + sizeof text, std::fabs(value), std::chars_format::fixed, decimals).ptr;
+    return std::string(text, end);
+}
+
+namespace {
+
+constexpr const char* kMinus = "\u2212";
+
+// A level to one decimal: "−14.2", "+0.3" with `plus`, "0.0" rather than "−0.0", "−∞" for silence.
+std::string signedLevel(double value, const DecimalText& decimal, bool plus = false)
+{
+    if (std::isinf(value)) return value < 0 ? std::string(kMinus) + "\u221E" : "\u221E";
+    const double rounded = std::round(value * 10.0) / 10.0;
+    const std::string digits = decimal(std::fabs(rounded), 1);
+    if (rounded < 0) return kMinus + digits;
+    return (plus && rounded > 0 ? "+" : "") + digits;
+}
+
+std::string ceilingText(const PeakCeiling& ceiling, const DecimalText& decimal)
+{
+    const bool truePeak = ceiling.kind == PeakCeiling::Kind::truePeak;
+    return std::string(truePeak ? "true peak below " : "sample peak below ") + signedLevel(ceiling.level, decimal)
+        + (truePeak ? " dBTP" : " dBFS");
+}
+
+} // namespace
+
+std::string levelSentence(const LevelFigures& figures, const DecimalText& decimal)
+{
+    return signedLevel(figures.integratedLufs, decimal) + " LUFS \u00B7 true peak "
+        + signedLevel(figures.truePeakDbtp, decimal) + " dBTP \u00B7 LRA "
+        + signedLevel(figures.loudnessRangeLu, decimal) + " LU";
+}
+
+std::optional<std::string> gainSentence(const GainReport& gain, const DecimalText& decimal)
+{
+    const bool lowered = gain.ceiling.has_value();
+    if (gain.appliedDb == 0 && !lowered && !gain.loudnessTargetLufs) return std::nullopt;
+    std::string text = "Gain " + signedLevel(gain.appliedDb, decimal, true) + " dB";
+    if (lowered) {
+        text += ", lowered by " + signedLevel(gain.loweredByDb, decimal) + " dB to keep "
+            + ceilingText(*gain.ceiling, decimal);
+    }
+    if (gain.loudnessTargetLufs) {
+        const std::string target = signedLevel(*gain.loudnessTargetLufs, decimal) + " LUFS";
+        const double off = gain.offTargetLu.value_or(0);
+        if (!lowered || std::round(off * 10.0) == 0) {
+            text += (lowered ? ": on the " + target + " target" : " to reach " + target);
+        } else {
+            text += ": " + signedLevel(std::fabs(off), decimal) + (off < 0 ? " LU below the " : " LU above the ")
+                + target + " target";
+        }
+    }
+    return text + ".";
+}
+
 std::string preciseClockText(double seconds)
 {
     const auto ms = static_cast<long long>(std::llround(std::max(seconds, 0.0) * 1000.0));

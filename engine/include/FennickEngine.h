@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -213,6 +214,18 @@ constexpr bool canHold(OutputType type, OutputFormat format)
 // "FLAC holds 16-bit and 24-bit integer samples, not 32-bit float.", for a format the type cannot hold.
 std::string cannotHoldSentence(OutputType type, OutputFormat format);
 
+// A level the output's peaks must stay below: true peak (dBTP, ITU-R BS.1770-4) or sample peak (dBFS).
+struct PeakCeiling {
+    enum class Kind { truePeak, samplePeak };
+    double level = -1.0; // dB
+    Kind kind = Kind::truePeak;
+
+    friend bool operator==(const PeakCeiling&, const PeakCeiling&) = default;
+};
+
+// The range a gain may be asked for, in dB.
+inline constexpr double kMinGainDb = -60.0, kMaxGainDb = 24.0;
+
 // What a conversion makes of its source, whichever front end asks for it: the window's panels edit
 // one, the batch window converts every file with one, the converter builds one from its options.
 // A setting a conversion gains (a dither choice, gain and ceiling, the output type) is a field
@@ -232,6 +245,14 @@ struct ConversionSettings {
     // Where the noise starts. Unset, it is drawn from the source (its length and first block of
     // audio), so the same source and settings give the same bytes in every run, alone or in a batch.
     std::optional<std::uint64_t> ditherSeed = std::nullopt;
+    // One linear gain on the resampled samples before they are quantised; 0 dB leaves every byte
+    // as it is. Clamped to kMinGainDb…kMaxGainDb.
+    double gainDb = 0;
+    // Lowers the gain (never raises it) so that the output's peak stays at or below the level.
+    std::optional<PeakCeiling> ceiling;
+    // Sets the gain that brings the output's integrated loudness here (LUFS) instead of gainDb; a
+    // ceiling still wins. Never a limiter: one gain for the whole file.
+    std::optional<double> loudnessTargetLufs;
 
     friend bool operator==(const ConversionSettings&, const ConversionSettings&) = default;
 };
@@ -377,6 +398,7 @@ struct RunControl {
     bool replaceExisting = true; // false: a file at the destination is never replaced, even one that
                                  // appears while converting (DestinationExists)
     bool carryMetadata = true; // false: only the format and the audio are written
+    bool measureLevel = true; // false: the output's loudness and peaks are not measured (for timing without)
 };
 
 // What the output holds beyond full scale. 16-bit and 24-bit output is clipped there; float output
@@ -397,6 +419,34 @@ struct SourceDamage {
     std::uint64_t nonFiniteSamples = 0; // NaN or infinite in a float source, converted as 0
 };
 
+// What a level meter tells about a stream: loudness after ITU-R BS.1770-4 and EBU R 128, and its
+// peaks. Levels are in dB; silence (and a stream too short to be gated) gives minus infinity.
+struct LevelFigures {
+    static constexpr double kSilence = -INFINITY;
+
+    double integratedLufs = kSilence;
+    double loudnessRangeLu = 0; // of a stream too short or too quiet to measure: 0
+    double truePeakDbtp = kSilence; // BS.1770-4 as libebur128 reads it (4× below 96 kHz, 2× below 192 kHz)
+    double samplePeakDbfs = kSilence;
+    double maxMomentaryLufs = kSilence; // 400 ms windows, every 100 ms
+    double maxShortTermLufs = kSilence; // 3 s windows, every 100 ms
+
+    bool operator==(const LevelFigures&) const = default;
+};
+
+// The gain a conversion applied, and why it is not the one asked for.
+struct GainReport {
+    double appliedDb = 0;
+    // The ceiling lowered it: the gain it would have had without the ceiling minus appliedDb.
+    double loweredByDb = 0;
+    std::optional<PeakCeiling> ceiling; // the ceiling that lowered it, if one did
+    // With a loudness target: how far the output landed from it (output − target), in LU.
+    std::optional<double> offTargetLu;
+    std::optional<double> loudnessTargetLufs;
+};
+
+class LevelMeter; // the engine's own
+
 // What a conversion reports besides the file it wrote.
 struct ConversionReport {
     // Made like the plain record it is, {clips, source}, the last item given or not.
@@ -407,10 +457,22 @@ struct ConversionReport {
 
     ClipReport clips;
     SourceDamage source;
+    LevelFigures level; // of the output as written: after the gain and, for 16- and 24-bit output, quantising
+    GainReport gain;
+    // The output's meter, for albumLoudness over several outputs.
+    std::shared_ptr<const LevelMeter> meter;
     // notCarriedWarning for the source's metadata and the output type, when the type could not
     // hold all of it.
     std::optional<std::string> notCarried;
 };
+
+// Measures a whole audio file's loudness and peaks as it is, read as float. Throws
+// AudioFileError when the file cannot be opened, read or metered.
+LevelFigures analyzeFile(const std::filesystem::path& path);
+
+// The integrated loudness of several outputs heard as one programme (an album), from the meters
+// their conversions kept (ConversionReport::meter); minus infinity for none or silence.
+double albumLoudness(const std::vector<std::shared_ptr<const LevelMeter>>& meters);
 
 // Reads `source`, resamples it with libsoxr to `settings.targetRate` with `settings.options` and
 // writes a file of `settings.type` and `settings.format` with the source's channel count to
@@ -613,6 +675,23 @@ std::optional<std::string> damageWarning(const SourceDamage& source);
 // Every warning of a run, each a sentence: what clipped, what was not a number, what was missing,
 // what the output type could not hold.
 std::vector<std::string> runWarnings(const ConversionReport& report, const NumberText& number);
+
+// A number with a fixed count of decimals in the reader's notation, without a sign: (14.25, 1)
+// as "14.3" or "14,3". The sentences write the sign themselves.
+using DecimalText = std::function<std::string(double value, int decimals)>;
+
+// The C locale's: "14.3".
+std::string cDecimalText(double value, int decimals);
+
+// "−14.2 LUFS · true peak −1.0 dBTP · LRA 6.3 LU", each to one decimal, negative levels with the
+// minus sign U+2212 and silence as "−∞".
+std::string levelSentence(const LevelFigures& figures, const DecimalText& decimal);
+
+// What the gain stage did, when it did anything: "Gain −2.4 dB, lowered by 1.4 dB to keep true
+// peak below −1.0 dBTP.", "Gain +7.0 dB to reach −16.0 LUFS.", "Gain +5.6 dB, lowered by 1.4 dB to
+// keep true peak below −1.0 dBTP: 1.4 LU below the −16.0 LUFS target.", "Gain −6.0 dB."; nothing
+// for a run at 0 dB without a ceiling that bound or a loudness target.
+std::optional<std::string> gainSentence(const GainReport& gain, const DecimalText& decimal);
 
 // A time to the millisecond as a clock shows it: "0:00.500", "12:05.250", "1:02:09.000".
 std::string preciseClockText(double seconds);

@@ -63,6 +63,41 @@ TEST_F(FennickConvert, WritesWhatAnotherToolReadsAndKeepsItsBroadcastWavUnlessTo
         "Take 3|A=PCM,T=rec / A=PCM,F=44100,W=16,M=mono,T=Fennick " FENNICK_TEST_VERSION "; " + kVersion
             + "|\n3600000.000000|44100|16||44100\n");
     EXPECT_EQ(shown(plain), "||\n|96000|32|Float|96000\n");
+    // The bext's version-2 loudness fields hold the output's figures, in hundredths.
+    const LevelFigures level = analyzeFile(carried);
+    const std::string xml = runProcess({"mediainfo", "--Output=XML", carried}, dir.path()).out;
+    for (const auto& [name, value] :
+        {std::pair{"LoudnessValue", level.integratedLufs}, {"MaxTruePeakLevel", level.truePeakDbtp}}) {
+        char field[96];
+        std::snprintf(field, sizeof field, "<%s>%.2f</%s>", name, value, name);
+        EXPECT_NE(xml.find(field), std::string::npos) << field;
+    }
+}
+
+// --report json: one JSON object a line with every field; --analyze gives the same figures for the
+// output of an equal-rate float32 conversion as the report did.
+TEST_F(FennickConvert, ReportsJsonAndAnalyzesWhatItWrote)
+{
+    if (!haveTool("python3")) GTEST_SKIP() << "python3 not installed";
+    const auto report = convert({source, "out.wav", "-f", "float32", "--report", "json", "--quiet"});
+    const auto analyzed = convert({"--analyze", "--report", "json", source, "out.wav"});
+    ASSERT_EQ(report.exitCode + analyzed.exitCode, 0) << report.err << analyzed.err;
+    const auto checked = runProcess({"python3", "-c", R"(
+import json, sys
+report = json.loads(sys.argv[1])
+source, output = [json.loads(line) for line in sys.argv[2].splitlines()]
+assert set(report) == {"source", "destination", "sourceRate", "targetRate", "format", "channels", "frames",
+    "seconds", "gainDb", "samplePeakDbfs", "truePeakDbtp", "integratedLufs", "loudnessRangeLu", "clippedSamples",
+    "warnings"}, report
+figures = ["samplePeakDbfs", "truePeakDbtp", "integratedLufs", "loudnessRangeLu"]
+assert all(report[k] == output[k] for k in figures), (report, output)
+assert report["frames"] == 44100 and report["warnings"] == [] and output["source"] == "out.wav"
+print(round(source["integratedLufs"] - report["integratedLufs"], 3))
+)",
+                                        report.out, analyzed.out},
+        dir.path());
+    EXPECT_EQ(checked.out + checked.err, "0.0\n");
+    EXPECT_EQ(std::count(report.out.begin(), report.out.end(), '\n'), 1);
 }
 
 // Layouts ffmpeg writes into WAVE_FORMAT_EXTENSIBLE, a tagged 5.1 FLAC from flac and a 6-channel

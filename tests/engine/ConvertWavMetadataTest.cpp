@@ -79,11 +79,22 @@ TEST(ConvertWavMetadata, EveryItemCarriedWithItsPositionsRescaledAndTheAudioUnch
             insertChunks(
                 dir / "source.wav", metadataChunks(from, 24, hours * 3600 * from, 1001, end, 0xFFFFFF00, history));
             convertWav(dir / "source.wav", dir / "out.wav", {static_cast<double>(to), OutputFormat::float32, quick});
-            EXPECT_EQ(metadataOf(fileBytes(dir / "out.wav")),
-                metadataOf(std::string(12, ' ')
-                    + metadataChunks(to, 32, hours * 3600 * to, cue, newEnd, to / 10 - cue,
-                        history + "A=PCM,F=" + to_string(to) + ",W=32,M=stereo,T=Fennick " FENNICK_TEST_VERSION "; "
-                            + soxrVersionText() + "\r\n")));
+            auto expected = metadataOf(std::string(12, ' ')
+                + metadataChunks(to, 32, hours * 3600 * to, cue, newEnd, to / 10 - cue,
+                    history + "A=PCM,F=" + to_string(to) + ",W=32,M=stereo,T=Fennick " FENNICK_TEST_VERSION "; "
+                        + soxrVersionText() + "\r\n"));
+            // bext version 2, its loudness fields the output's figures in hundredths of a dB (0x7FFF:
+            // too short to gate).
+            const LevelFigures level = analyzeFile(dir / "out.wav");
+            std::string& bext
+                = std::find_if(expected.begin(), expected.end(), [](auto& c) { return c.first == "bext"; })->second;
+            bext.replace(346, 2, std::string("\2\0", 2));
+            std::string loudness;
+            for (const double value : {level.integratedLufs, level.loudnessRangeLu, level.truePeakDbtp,
+                     level.maxMomentaryLufs, level.maxShortTermLufs})
+                loudness += le32(std::isfinite(value) ? std::uint16_t(std::lround(value * 100)) : 0x7FFF).substr(0, 2);
+            bext.replace(412, 10, loudness);
+            EXPECT_EQ(metadataOf(fileBytes(dir / "out.wav")), expected);
 
             // Without metadata: only the format and the audio, and the very same samples.
             convertWav(dir / "source.wav", dir / "plain.wav", {static_cast<double>(to), OutputFormat::float32, quick},

@@ -2,7 +2,6 @@
 // ffmpeg's ebur128 filter reading the same files; its ceiling peak against sines of known crest.
 
 #include "LevelMeter.h"
-#include "AnalyzeFile.h"
 #include "FennickEngine.h"
 #include "OversampledPeak.h"
 #include "TestAudio.h"
@@ -234,6 +233,74 @@ TEST(LevelMeter, AlbumLoudnessIsThatOfTheTracksInOneStream)
     first.insert(first.end(), second.begin(), second.end());
     const LevelMeter* album[] = {&a, &b};
     EXPECT_NEAR(LevelMeter::albumLoudness(album), metered(2, 48000, first).figures().integratedLufs, 0.1);
+}
+
+// Conversions to 48 kHz with a ceiling or a loudness target, read back by ffmpeg: the report's figures
+// are ffmpeg's; a ceiling holds with nothing clipped and is never a reason to raise; a target is met
+// unless a ceiling binds, and then the sentence says how far.
+TEST(ConvertWavLevel, CeilingsHoldTargetsAreMetAndTheReportReadsAsFfmpegDoes)
+{
+    using K = PeakCeiling::Kind;
+    TempDir dir;
+    const int rate = 44100;
+    const SampleFunction pink = pinkNoise(2);
+    const struct {
+        const char* name;
+        SampleFunction signal;
+        OutputFormat format;
+        std::optional<PeakCeiling> ceiling;
+        std::optional<double> target;
+        const char* sentence;
+    } cases[] = {
+        {"square", square(1000, rate), OutputFormat::int24, PeakCeiling{-1, K::truePeak}, {},
+            "Gain \u22123.3 dB, lowered by 3.3 dB to keep true peak below \u22121.0 dBTP."},
+        {"hot master", [&](std::int64_t f, int c) { return 4 * pink(f, c); }, OutputFormat::int16,
+            PeakCeiling{-1, K::truePeak}, {},
+            "Gain \u22124.7 dB, lowered by 4.7 dB to keep true peak below \u22121.0 dBTP."},
+        {"hot master, sample peak", [&](std::int64_t f, int c) { return 4 * pink(f, c); }, OutputFormat::float32,
+            PeakCeiling{-0.1, K::samplePeak}, {},
+            "Gain \u22124.5 dB, lowered by 4.5 dB to keep sample peak below \u22120.1 dBFS."},
+        {"quiet", sine(997, rate, 0.1), OutputFormat::int16, PeakCeiling{-1, K::truePeak}, {}, ""},
+        {"-23 to -16", sine(997, rate, dbfs(-23)), OutputFormat::float32, {}, -16,
+            "Gain +7.0 dB to reach \u221216.0 LUFS."},
+        {"-23 to -16 under -20 dBTP", sine(997, rate, dbfs(-23)), OutputFormat::float32, PeakCeiling{-20, K::truePeak},
+            -16,
+            "Gain +2.9 dB, lowered by 4.1 dB to keep true peak below \u221220.0 dBTP: 4.1 LU below the \u221216.0 LUFS "
+            "target."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeAudioFile(dir / "in.wav", {rate, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT}, 10 * rate, c.signal);
+        const ConversionReport report = convertWav(dir / "in.wav", dir / "out.wav",
+            {.targetRate = 48000, .format = c.format, .ceiling = c.ceiling, .loudnessTargetLufs = c.target});
+        EXPECT_EQ(gainSentence(report.gain, cDecimalText).value_or(""), c.sentence);
+        EXPECT_EQ(report.clips.clippedSamples + report.clips.samplesOverFullScale, 0u);
+        const auto ffmpeg = ffmpegReading(dir / "out.wav");
+        if (!ffmpeg) GTEST_SKIP() << "ffmpeg is not installed";
+        EXPECT_NEAR(report.level.integratedLufs, ffmpeg->integrated, 0.1);
+        EXPECT_NEAR(report.level.truePeakDbtp, ffmpeg->truePeak, 0.2);
+        const bool truePeak = c.ceiling && c.ceiling->kind == K::truePeak;
+        EXPECT_LE(truePeak ? ffmpeg->truePeak : -INFINITY, c.ceiling ? c.ceiling->level + 0.1 : 0);
+        EXPECT_LE(c.ceiling && !truePeak ? analyzeFile(dir / "out.wav").samplePeakDbfs : -INFINITY,
+            c.ceiling ? c.ceiling->level : 0);
+        EXPECT_NEAR(c.target && !report.gain.ceiling ? ffmpeg->integrated : 0,
+            c.target && !report.gain.ceiling ? *c.target : 0, 0.1);
+    }
+}
+
+// −6.0206 dB is exactly a half: every float32 sample of the output is half the one without a gain.
+TEST(ConvertWavLevel, MinusSixDecibelsHalvesEveryFloatSampleExactly)
+{
+    TempDir dir;
+    writeAudioFile(dir / "in.wav", {44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24}, 44100, pinkNoise(2));
+    for (const double rate : {44100.0, 96000.0}) {
+        convertWav(dir / "in.wav", dir / "whole.wav", {.targetRate = rate, .format = OutputFormat::float32});
+        convertWav(
+            dir / "in.wav", dir / "half.wav", {.targetRate = rate, .format = OutputFormat::float32, .gainDb = -6.0206});
+        std::vector<float> halved = readAudioFile(dir / "whole.wav").samples;
+        for (float& sample : halved) sample /= 2;
+        EXPECT_EQ(readAudioFile(dir / "half.wav").samples, halved);
+    }
 }
 
 } // namespace
