@@ -263,7 +263,7 @@ private:
 
 Quantiser::Quantiser(QuantisedFormat format, Dither dither, double sampleRate, std::uint64_t seed,
     unsigned firstChannel, unsigned channels)
-    : format_(format), dither_(dither), shaper_(noiseShaperFor(dither, sampleRate)), channelCount_(channels),
+    : dither_(dither), shaper_(noiseShaperFor(dither, sampleRate)), channelCount_(channels),
       inScratch_(kChunkFrames * channels), noiseScratch_(kChunkFrames * channels)
 {
     if (shaper_ != nullptr) {

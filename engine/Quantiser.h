@@ -66,7 +66,6 @@ private:
     template <typename Out> void processBlock(SampleLayout<const float> in, SampleLayout<Out> out, std::size_t frames);
     template <typename Real, typename Out> void quantiseChunk(const float* in, Out* out, std::size_t frames);
 
-    QuantisedFormat format_;
     Dither dither_;
     const NoiseShaperDesign* shaper_ = nullptr;
     std::unique_ptr<ShaperCoefficients> coefficients_;
