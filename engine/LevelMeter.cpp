@@ -69,7 +69,8 @@ LevelMeter::LevelMeter(
     if (!(rate >= 16 && rate <= 2822400)) throw std::invalid_argument("The sample rate cannot be metered.");
     state_ = std::make_unique<State>();
     state_->handle = ebur128_init(channels, static_cast<unsigned long>(rate), kMode);
-    if (state_->handle == nullptr) throw std::bad_alloc();
+    // libebur128 takes at most 64 channels; more is a layout it cannot meter, not a lack of memory.
+    if (state_->handle == nullptr) throw std::invalid_argument("libebur128 cannot meter this layout.");
     for (std::uint32_t channel = 0; channel < channelMap.size(); ++channel)
         ebur128_set_channel(state_->handle, channel, ebur128Channel(channelMap[channel]));
     framesPerUpdate_ = std::max<std::size_t>(1, static_cast<std::size_t>(rate) / 10);
