@@ -254,7 +254,8 @@ void setChunk(SNDFILE* file, const char (&id)[5], const std::string& bytes);
 
 void appendBigEndian(std::string& bytes, std::uint32_t value, int size)
 {
-    for (int i = size - 1; i >= 0; --i) bytes += static_cast<char>(value >> (8 * i));
+    // Wider than the value (six zero bytes of an instrument chunk): the high bytes are zero.
+    for (int i = size - 1; i >= 0; --i) bytes += static_cast<char>(std::uint64_t{value} >> (8 * i));
 }
 
 // The label a cue point's labl entry gives it, without its NULs.
