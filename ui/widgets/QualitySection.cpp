@@ -84,7 +84,7 @@ QualitySection::QualitySection(QWidget* parent)
     resetButton_ = new QPushButton(QStringLiteral("R&eset to defaults"));
     resetButton_->setObjectName(QStringLiteral("resetButton"));
     resetButton_->setAutoDefault(true); // Return presses it while it has focus
-    resetButton_->setFont(captionFont(resetButton_->font()));
+    setCaptionFont(resetButton_);
     setHeaderAccessory(resetButton_);
 
     // The settings' form, then the plot, which takes whatever height the window has to spare.
