@@ -63,6 +63,13 @@ TEST(SettingsSteps, DitherAndDoublePrecisionApplyOnlySometimesAndAreNotForgotten
         choose(f.step3().qualityPicker(), precision);
         EXPECT_EQ(shown(toggle), locked ? "on fixed" : "off") << ordinal(precision);
         EXPECT_EQ(toggle->parentWidget()->graphicsEffect(), nullptr); // full opacity either way
+        // Quick has no filter: its settings are dimmed, and the note says why.
+        const bool filtered = precision != Precision::quick;
+        for (QWidget* control : QList<QWidget*>{f.step3().phasePicker(), f.step3().rolloffPicker(),
+                 f.step3().bandwidthSlider(), f.step3().bandwidthLabel(), f.step3().steepFilterToggle()})
+            EXPECT_EQ(control->isEnabled(), filtered) << control->objectName().toStdString();
+        EXPECT_EQ(f.step3().quickNote()->isVisibleTo(f.view.get()), !filtered);
+        if (!filtered) saveScreenshot(*f.view, "quality-quick.png");
         click(toggle);
         EXPECT_EQ(f.view->state().settings.options.doublePrecision, !locked);
         // Across the lock and back: the stored value shows again wherever the lock is off.
