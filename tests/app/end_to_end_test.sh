@@ -7,9 +7,9 @@
 #     exists): the run is cancelled, and neither the output nor a temporary file is left.
 #  3. Ctrl+Shift+N opens the batch window; Add Folder… takes a folder with a subfolder; Convert All
 #     writes each take next to its source (the default folder, the mirrored layout); a screenshot is kept.
-#  4. A 1024×600 screen with a window manager (openbox): the window opens whole on it, and a click
-#     where the bottom bar keeps Convert… (the window's bottom right corner) converts; a screenshot of
-#     the screen is kept.
+#  4. A 1024×600 screen, then 1600×1000 at QT_SCALE_FACTOR=2, with a window manager (openbox): the
+#     window opens whole on it, and a click where the bottom bar keeps Convert… (the window's bottom
+#     right corner) converts; a screenshot of each screen is kept.
 # Usage: end_to_end_test.sh FENNICK_BINARY SCREENSHOT_DIR GATED_LIBSOXR. Exits 77 (skipped) when a tool
 # is missing.
 set -euo pipefail
@@ -150,33 +150,38 @@ import -window "$batch" "$shots/fennick-batch-finished.png"
 send_quit
 wait_for_exit 30
 
-# 4. A small screen with a window manager: Convert… is on it without scrolling.
-kill "$xvfb_pid" 2>/dev/null || true
-wait "$xvfb_pid" 2>/dev/null || true
-start_xvfb 1024x600
-openbox >"$work/openbox.log" 2>&1 &
-wm_pid=$!
-wait_for 20 bash -c "xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window" ||
-  fail "openbox did not start: $(cat "$work/openbox.log")"
-sleep 1 # the check is there before openbox has finished starting; a window mapped meanwhile stays unplaced
-rm -f "$output"
-start_fennick "$work/take.wav"
-wait_for 20 bash -c "! xwininfo -tree -id $main_window | grep -q 'Parent window id:.*(the root window)'" ||
-  fail "openbox did not frame the window"
-sleep 1 # the frame's first paint
-# The content's place on the screen (xdotool counts the frame's offset twice under a window manager).
-geometry=$(xwininfo -id "$main_window")
-field() { awk -F: "/$1/ {print \$2}" <<<"$geometry" | tr -d ' '; }
-X=$(field 'Absolute upper-left X') Y=$(field 'Absolute upper-left Y') WIDTH=$(field Width) HEIGHT=$(field Height)
-[ $((Y + HEIGHT)) -le 600 ] && [ $((X + WIDTH)) -le 1024 ] ||
-  fail "the window ($WIDTH×$HEIGHT at $X,$Y) does not fit on a 1024×600 screen"
-import -window root "$shots/fennick-1024x600.png"
-xdotool mousemove --window "$main_window" $((WIDTH - 45)) $((HEIGHT - 24)) click 1
-dialog=$(timeout 30 xdotool search --sync --onlyvisible --name '^Save As$' | head -n1) ||
-  fail "a click on Convert… did not open the save dialog"
-xdotool windowactivate --sync "$dialog" key Return
-wait_for 120 bash -c "[ \"\$(soxi -s '$output' 2>/dev/null)\" = $expected ]" ||
-  fail "no complete $output appeared (frames: $(frames_of "$output"))"
-check_output "$output" "$expected"
-send_quit
-wait_for_exit 30
+# 4. Small screens with a window manager, 1024×600 and 1600×1000 at scale 2: Convert… is on the
+#    screen without scrolling.
+for screen in 1024x600:1 1600x1000:2; do
+  size=${screen%:*} scale=${screen#*:}
+  kill $wm_pid "$xvfb_pid" 2>/dev/null || true
+  wait $wm_pid "$xvfb_pid" 2>/dev/null || true
+  start_xvfb "$size"
+  openbox >"$work/openbox.log" 2>&1 &
+  wm_pid=$!
+  wait_for 20 bash -c "xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window" ||
+    fail "openbox did not start: $(cat "$work/openbox.log")"
+  sleep 1 # the check is there before openbox has finished starting; a window mapped meanwhile stays unplaced
+  rm -f "$output"
+  start_fennick "$work/take.wav" QT_SCALE_FACTOR="$scale"
+  wait_for 20 bash -c "! xwininfo -tree -id $main_window | grep -q 'Parent window id:.*(the root window)'" ||
+    fail "openbox did not frame the window"
+  sleep 1 # the frame's first paint
+  # The content's place on the screen in pixels (xdotool counts the frame's offset twice under a
+  # window manager).
+  geometry=$(xwininfo -id "$main_window")
+  field() { awk -F: "/$1/ {print \$2}" <<<"$geometry" | tr -d ' '; }
+  X=$(field 'Absolute upper-left X') Y=$(field 'Absolute upper-left Y') WIDTH=$(field Width) HEIGHT=$(field Height)
+  [ $((Y + HEIGHT)) -le "${size#*x}" ] && [ $((X + WIDTH)) -le "${size%x*}" ] ||
+    fail "the window ($WIDTH×$HEIGHT at $X,$Y) does not fit on a $size screen"
+  import -window root "$shots/fennick-$size.png"
+  xdotool mousemove --window "$main_window" $((WIDTH - 45 * scale)) $((HEIGHT - 24 * scale)) click 1
+  dialog=$(timeout 30 xdotool search --sync --onlyvisible --name '^Save As$' | head -n1) ||
+    fail "$size: a click on Convert… did not open the save dialog"
+  xdotool windowactivate --sync "$dialog" key Return
+  wait_for 120 bash -c "[ \"\$(soxi -s '$output' 2>/dev/null)\" = $expected ]" ||
+    fail "$size: no complete $output appeared (frames: $(frames_of "$output"))"
+  check_output "$output" "$expected"
+  send_quit
+  wait_for_exit 30
+done
