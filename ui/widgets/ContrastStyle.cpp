@@ -48,9 +48,12 @@ void ContrastStyle::drawComplexControl(
     if (!slider || slider->orientation != Qt::Horizontal) return;
     const QRect groove = subControlRect(CC_Slider, option, SC_SliderGroove, widget);
     const QRect handle = subControlRect(CC_Slider, option, SC_SliderHandle, widget);
-    // Only the groove's empty part, right of the handle: the filled part has the highlight colour.
+    // Only the groove's empty part, beyond the handle: the filled part has the highlight colour.
+    // upsideDown already counts a right-to-left layout.
+    const QRect empty = slider->upsideDown ? QRect(groove.topLeft(), QPoint(handle.left() - 1, groove.bottom()))
+                                           : QRect(QPoint(handle.right() + 1, groove.top()), groove.bottomRight());
     painter->save();
-    painter->setClipRect(QRect(handle.right() + 1, groove.top(), groove.right() - handle.right(), groove.height()));
+    painter->setClipRect(empty);
     drawOutline(painter, QRectF(groove).adjusted(1, 1, -1, -1), outlineColor(*option), 2.0);
     painter->restore();
 }
