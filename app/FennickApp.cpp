@@ -4,6 +4,7 @@
 #include "BatchWindow.h"
 #include "BuildConfig.h"
 #include "ContentView.h"
+#include "ContrastStyle.h"
 #include "ConversionJob.h"
 #include "MainWindow.h"
 
@@ -26,6 +27,7 @@ FennickApp::FennickApp()
     // Ties the windows to fennick.desktop, whose icon the desktop shows for them.
     QGuiApplication::setDesktopFileName(QStringLiteral("fennick"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/fennick.svg")));
+    installContrastStyle();
     // One outcome box per check, however many windows offer the command.
     connect(&updater_, &Updater::checkFinished, this, [](const UpdateCheckOutcome& outcome) {
         showUpdateCheckOutcome(outcome, QString::fromUtf8(buildConfig::version));

@@ -19,12 +19,7 @@ MainWindow::MainWindow(Updater& updater, QWidget* parent) : QMainWindow(parent),
     setCentralWidget(contentView_);
     // Where the last window left off: its settings, and the open dialog in its source's folder.
     contentView_->setSettings(rememberedSettings(QSettings()));
-    contentView_->setOpenFileChooser([this](QWidget* parent) {
-        const std::optional<QUrl>& source = contentView_->state().sourceURL;
-        return chooseFileToOpen(parent,
-            source && source->isLocalFile() ? QFileInfo(source->toLocalFile()).absolutePath()
-                                            : rememberedSourceFolder(QSettings()));
-    });
+    contentView_->setOpenFileChooser([this](QWidget* parent) { return chooseFileToOpen(parent, openDialogFolder()); });
     connect(contentView_, &ContentView::stateChanged, this, [this] {
         const ContentState& state = contentView_->state();
         if (state.settings != rememberedSettings_) {
@@ -63,6 +58,13 @@ MainWindow::MainWindow(Updater& updater, QWidget* parent) : QMainWindow(parent),
     // No larger than the screen (less room for a title bar), so that the bottom bar is on it.
     resize((defaultContentSize + QSize(0, menuBar()->sizeHint().height()))
                .boundedTo(screen()->availableSize() - QSize(0, kTitleBarAllowance)));
+}
+
+QString MainWindow::openDialogFolder() const
+{
+    const std::optional<QUrl>& source = contentView_->state().sourceURL;
+    if (source && source->isLocalFile()) return QFileInfo(source->toLocalFile()).absolutePath();
+    return rememberedSourceFolder(QSettings());
 }
 
 } // namespace fennick

@@ -29,6 +29,8 @@ public:
     ContentView& contentView() const { return *contentView_; }
     // The dialog behind Convert…, which the window starts in a folder; chooseFileToSave unless replaced.
     void setSaveDialog(SaveFileChooser dialog) { saveDialog_ = std::move(dialog); }
+    // Where the open dialog starts: beside the current source, else the last window's.
+    QString openDialogFolder() const;
 
 signals:
     void newWindowRequested();

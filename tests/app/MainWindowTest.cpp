@@ -77,6 +77,12 @@ TEST(MainWindow, OpensAtTheDefaultContentSizeWithTheFennickMenusAndNewWindowsOfI
     EXPECT_EQ(batch->windowTitle(), "Convert Several Files — Fennick");
     EXPECT_EQ(batch->centralWidget(), &batch->batchView());
     EXPECT_LE(batch->height(), batch->screen()->availableSize().height() - kTitleBarAllowance);
+    // Both fit a 1024×600 screen, title bar included.
+    for (const QMainWindow* window : {static_cast<QMainWindow*>(first), static_cast<QMainWindow*>(batch)}) {
+        const QSize least = window->minimumSizeHint().expandedTo(window->minimumSize());
+        EXPECT_TRUE(least.width() <= 1024 && least.height() <= 600 - kTitleBarAllowance)
+            << least.width() << "x" << least.height();
+    }
     EXPECT_EQ(menusOf(*batch).join('\n'), menusOf(*first).join('\n').remove("Open\u2026 Ctrl+O | "));
     triggerItem(*batch, "Close Window");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -105,6 +111,9 @@ TEST(MainWindow, OpensAtTheDefaultContentSizeWithTheFennickMenusAndNewWindowsOfI
     ASSERT_TRUE(QTest::qWaitForWindowActive(first));
     QTest::keyClick(first, Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(first->windowTitle(), "take.wav — Fennick");
+    // The open dialog starts beside the source, and in a window without one beside the last source.
+    for (const MainWindow* window : {first.data(), second.data()})
+        EXPECT_EQ(window->openDialogFolder().toStdString(), folder.path().string());
     EXPECT_TRUE(first->contentView().state().hasSource() && !second->contentView().state().hasSource());
     triggerItem(*second, "Close Window");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -7,19 +7,22 @@
 #     exists): the run is cancelled, and neither the output nor a temporary file is left.
 #  3. Ctrl+Shift+N opens the batch window; Add Folder… takes a folder with a subfolder; Convert All
 #     writes each take next to its source (the default folder, the mirrored layout); a screenshot is kept.
+#  4. A 1024×600 screen, then 1600×1000 at QT_SCALE_FACTOR=2, with a window manager (openbox): the
+#     window opens whole on it, and a click where the bottom bar keeps Convert… (the window's bottom
+#     right corner) converts; a screenshot of each screen is kept.
 # Usage: end_to_end_test.sh FENNICK_BINARY SCREENSHOT_DIR GATED_LIBSOXR. Exits 77 (skipped) when a tool
 # is missing.
 set -euo pipefail
 fennick=$1
 shots=$2
 gated=$3
-for tool in Xvfb xdotool sox soxi import; do
+for tool in Xvfb openbox xdotool sox soxi import; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 
 work=$(mktemp -d)
-xvfb_pid="" app_pid=""
-trap 'kill $app_pid $xvfb_pid 2>/dev/null || true; wait || true; rm -rf "$work"' EXIT
+xvfb_pid="" app_pid="" wm_pid=""
+trap 'kill $app_pid $wm_pid $xvfb_pid 2>/dev/null || true; wait || true; rm -rf "$work"' EXIT
 fail() {
   echo "FAIL: $*" >&2
   cat "$work/fennick.log" >&2 2>/dev/null || true
@@ -34,10 +37,14 @@ wait_for() {
 }
 
 # Xvfb chooses a free display itself and writes its number to descriptor 3 once it accepts clients.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-wait_for 20 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-DISPLAY=":$(head -n1 "$work/display")"
+start_xvfb() { # WIDTHxHEIGHT
+  rm -f "$work/display"
+  Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+  xvfb_pid=$!
+  wait_for 20 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+  DISPLAY=":$(head -n1 "$work/display")"
+}
+start_xvfb 1280x1024
 # Qt's own save dialog, which xdotool drives, whatever desktop this runs on.
 export DISPLAY QT_QPA_PLATFORM=xcb FENNICK_WIDGET_DIALOGS=1
 # Remembered settings go to a folder of the run's own, never the user's.
@@ -142,3 +149,39 @@ sleep 1 # the summary line is drawn after the last file is closed
 import -window "$batch" "$shots/fennick-batch-finished.png"
 send_quit
 wait_for_exit 30
+
+# 4. Small screens with a window manager, 1024×600 and 1600×1000 at scale 2: Convert… is on the
+#    screen without scrolling.
+for screen in 1024x600:1 1600x1000:2; do
+  size=${screen%:*} scale=${screen#*:}
+  kill $wm_pid "$xvfb_pid" 2>/dev/null || true
+  wait $wm_pid "$xvfb_pid" 2>/dev/null || true
+  start_xvfb "$size"
+  openbox >"$work/openbox.log" 2>&1 &
+  wm_pid=$!
+  wait_for 20 bash -c "xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window" ||
+    fail "openbox did not start: $(cat "$work/openbox.log")"
+  sleep 1 # the check is there before openbox has finished starting; a window mapped meanwhile stays unplaced
+  rm -f "$output"
+  start_fennick "$work/take.wav" QT_SCALE_FACTOR="$scale"
+  wait_for 20 bash -c "! xwininfo -tree -id $main_window | grep -q 'Parent window id:.*(the root window)'" ||
+    fail "openbox did not frame the window"
+  sleep 1 # the frame's first paint
+  # The content's place on the screen in pixels (xdotool counts the frame's offset twice under a
+  # window manager).
+  geometry=$(xwininfo -id "$main_window")
+  field() { awk -F: "/$1/ {print \$2}" <<<"$geometry" | tr -d ' '; }
+  X=$(field 'Absolute upper-left X') Y=$(field 'Absolute upper-left Y') WIDTH=$(field Width) HEIGHT=$(field Height)
+  [ $((Y + HEIGHT)) -le "${size#*x}" ] && [ $((X + WIDTH)) -le "${size%x*}" ] ||
+    fail "the window ($WIDTH×$HEIGHT at $X,$Y) does not fit on a $size screen"
+  import -window root "$shots/fennick-$size.png"
+  xdotool mousemove --window "$main_window" $((WIDTH - 45 * scale)) $((HEIGHT - 24 * scale)) click 1
+  dialog=$(timeout 30 xdotool search --sync --onlyvisible --name '^Save As$' | head -n1) ||
+    fail "$size: a click on Convert… did not open the save dialog"
+  xdotool windowactivate --sync "$dialog" key Return
+  wait_for 120 bash -c "[ \"\$(soxi -s '$output' 2>/dev/null)\" = $expected ]" ||
+    fail "$size: no complete $output appeared (frames: $(frames_of "$output"))"
+  check_output "$output" "$expected"
+  send_quit
+  wait_for_exit 30
+done

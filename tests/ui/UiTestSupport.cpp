@@ -157,7 +157,10 @@ void saveScreenshot(QWidget& view, const char* name)
     // Let the layout settle first, as it has by the time anyone looks at a real window.
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
-    EXPECT_TRUE(view.grab().save(QStringLiteral(FENNICK_SCREENSHOT_DIR "/") + QString::fromLatin1(name)));
+    QString file = QString::fromLatin1(name);
+    // A run at QT_SCALE_FACTOR=2 keeps its pictures beside those of scale 1.
+    if (view.devicePixelRatioF() > 1) file.replace(QStringLiteral(".png"), QStringLiteral("@2x.png"));
+    EXPECT_TRUE(view.grab().save(QStringLiteral(FENNICK_SCREENSHOT_DIR "/") + file));
 }
 
 } // namespace fennick::test

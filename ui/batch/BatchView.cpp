@@ -23,6 +23,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QThread>
 #include <QTreeWidget>
@@ -44,12 +45,15 @@ BatchView::BatchView(QWidget* parent)
 {
     setObjectName(QStringLiteral("batchView"));
     setAcceptDrops(true);
-    setMinimumSize(900, 640);
+    // Small enough for a 1024×600 screen at scale 1 and 1600×1000 at scale 2: the list and the
+    // settings scroll, the bottom bar stays.
+    setMinimumSize(480, 360);
 
     list_ = new QTreeWidget(this);
     list_->setObjectName(QStringLiteral("fileList"));
     list_->setRootIsDecorated(false);
     list_->setUniformRowHeights(true);
+    list_->setMinimumHeight(140); // a few rows, however little room the window has
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list_->setHeaderLabels({QStringLiteral("File"), QStringLiteral("Sample rate"), QStringLiteral("Format"),
         QStringLiteral("Length"), QStringLiteral("Status")});
@@ -121,11 +125,11 @@ BatchView::BatchView(QWidget* parent)
     progress_->setFixedWidth(200);
     progressText_ = new QLabel(this);
     progressText_->setObjectName(QStringLiteral("progressText"));
-    progressText_->setFont(calloutFont(font()));
+    setCalloutFont(progressText_);
     setSecondaryStyle(progressText_);
     summary_ = new QLabel(this);
     summary_->setObjectName(QStringLiteral("summary"));
-    summary_->setFont(calloutFont(font()));
+    setCalloutFont(summary_);
     setSecondaryStyle(summary_);
     convertButton_ = new QPushButton(QStringLiteral("Convert All"), this);
     convertButton_->setDefault(true);
@@ -143,7 +147,9 @@ BatchView::BatchView(QWidget* parent)
     divider->setFrameShape(QFrame::HLine);
     divider->setFrameShadow(QFrame::Sunken);
 
-    auto* content = new QVBoxLayout;
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("page"));
+    auto* content = new QVBoxLayout(page);
     content->setContentsMargins(16, 12, 16, 12);
     content->setSpacing(10);
     // Above the list whose order it gives meaning to.
@@ -153,10 +159,16 @@ BatchView::BatchView(QWidget* parent)
     content->addWidget(list_, 1);
     content->addLayout(listButtons);
     content->addLayout(settings);
+    auto* scrollArea = new QScrollArea(this);
+    scrollArea->setObjectName(QStringLiteral("scrollArea"));
+    scrollArea->setWidget(page);
+    scrollArea->setWidgetResizable(true);
+    scrollArea->setFrameShape(QFrame::NoFrame);
+    scrollArea->setFocusPolicy(Qt::NoFocus); // focus goes straight to the controls
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->addLayout(content, 1);
+    layout->addWidget(scrollArea, 1);
     layout->addWidget(divider);
     layout->addLayout(bottom);
 
@@ -195,7 +207,7 @@ BatchView::BatchView(QWidget* parent)
     connect(destinationSection_, &DestinationSection::settingsEdited, this, editSettings);
     connect(qualitySection_, &QualitySection::settingsEdited, this, editSettings);
 
-    guardWheel(this, nullptr);
+    guardWheel(page, scrollArea);
     render();
     alignLabelColumns({static_cast<QFormLayout*>(destinationSection_->layout()), saveForm});
 }

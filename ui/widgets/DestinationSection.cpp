@@ -4,7 +4,6 @@
 
 #include <QComboBox>
 #include <QFormLayout>
-#include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QSignalBlocker>
 
@@ -81,18 +80,12 @@ DestinationSection::DestinationSection(QWidget* parent)
         ditherPicker_->addItem(QString::fromUtf8(ditherName(dither)));
         ditherPicker_->setItemData(ditherPicker_->count() - 1, ditherHelpText(dither), Qt::ToolTipRole);
     }
-    auto* pickerRow = new QWidget(this);
-    auto* pickerForm = new QFormLayout(pickerRow);
-    pickerForm->setContentsMargins(0, 0, 0, 0);
-    addLabelledRow(pickerForm, QStringLiteral("Dither"), ditherPicker_, ditherPicker_);
     ditherHelp_ = makeHelpText(ditherHelpText(Dither::tpdf));
     ditherHelp_->setObjectName(QStringLiteral("ditherHelp"));
-    ditherGroup_ = makeControlGroup(pickerRow, ditherHelp_, this);
-    ditherGroup_->setObjectName(QStringLiteral("ditherGroup"));
-    ditherOpacity_ = new QGraphicsOpacityEffect(ditherGroup_);
-    ditherOpacity_->setOpacity(1.0);
-    ditherGroup_->setGraphicsEffect(ditherOpacity_);
-    form->addRow(QString(), ditherGroup_);
+    // Picker and help as a column beside the label, the picker its sibling, as Linux screen readers
+    // need to name it.
+    ditherLabel_
+        = addLabelledRow(form, QStringLiteral("Dither"), makeControlColumn(ditherPicker_, ditherHelp_), ditherPicker_);
 
     connect(sampleRatePicker_, &QComboBox::activated, this, [this](int index) {
         std::optional<double> rate;
@@ -151,7 +144,9 @@ void DestinationSection::render(const ConversionSettings& settings)
     ditherPicker_->setCurrentIndex(static_cast<int>(ordinal(dither)));
     ditherHelp_->setText(ditherHelpText(dither));
     ditherPicker_->setEnabled(ditherApplies);
-    ditherOpacity_->setOpacity(ditherApplies ? 1.0 : kInapplicableOpacity);
+    // The whole row dims, its label and help text with the picker.
+    ditherLabel_->setEnabled(ditherApplies);
+    ditherHelp_->setEnabled(ditherApplies);
 }
 
 void DestinationSection::setEstimatedSize(const QString& text)

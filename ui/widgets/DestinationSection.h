@@ -11,7 +11,6 @@
 
 class QComboBox;
 class QLabel;
-class QGraphicsOpacityEffect;
 class QLabel;
 
 namespace fennick {
@@ -19,9 +18,6 @@ namespace fennick {
 class DestinationSection : public QGroupBox {
     Q_OBJECT
 public:
-    // Opacity of the dither group while it does not apply.
-    static constexpr qreal kInapplicableOpacity = 0.4;
-
     explicit DestinationSection(QWidget* parent = nullptr);
 
     void render(const ConversionSettings& settings);
@@ -34,7 +30,7 @@ public:
     QComboBox* formatPicker() const { return formatPicker_; }
     QComboBox* ditherPicker() const { return ditherPicker_; }
     QLabel* ditherHelp() const { return ditherHelp_; }
-    QWidget* ditherGroup() const { return ditherGroup_; }
+    QLabel* ditherLabel() const { return ditherLabel_; }
 
 signals:
     // The whole record after one control changed one field.
@@ -48,11 +44,10 @@ private:
     QComboBox* formatPicker_;
     QComboBox* ditherPicker_;
     QLabel* ditherHelp_;
-    QWidget* ditherGroup_;
+    QLabel* ditherLabel_;
     QLabel* estimateValue_;
     int estimateRow_ = -1;
     OtherRateDialog otherRateDialog_ = askForOtherRate;
-    QGraphicsOpacityEffect* ditherOpacity_;
 };
 
 // Picker row labels, one per case in declaration order.

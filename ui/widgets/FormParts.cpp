@@ -5,8 +5,6 @@
 #include <QEvent>
 #include <QFormLayout>
 #include <QResizeEvent>
-#include <QStyle>
-#include <QStyleOptionGroupBox>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -40,7 +38,7 @@ void WrappedLabel::resizeEvent(QResizeEvent* event)
 QLabel* makeHelpText(const QString& text, QWidget* parent)
 {
     auto* label = new WrappedLabel(text, parent);
-    label->setFont(captionFont(label->font()));
+    setCaptionFont(label);
     label->setTextInteractionFlags(Qt::NoTextInteraction);
     label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
     setSecondaryStyle(label);
@@ -65,7 +63,6 @@ QWidget* makeControlGroup(QWidget* control, QLabel* help, QWidget* parent)
 {
     auto* group = new QWidget(parent);
     group->setLayout(makeControlColumn(control, help));
-    setSecondaryStyle(help); // again, now that it inherits from the group
     return group;
 }
 
@@ -147,14 +144,11 @@ void SectionBox::changeEvent(QEvent* event)
 void SectionBox::placeAccessory()
 {
     if (!accessory_) return;
-    QStyleOptionGroupBox option;
-    initStyleOption(&option);
-    const QRect title = style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, this);
+    // Inside the frame, level with the first row: in the header it would sit across the frame's
+    // top edge, taller than the title.
+    const QRect contents = layout() ? contentsRect().marginsRemoved(layout()->contentsMargins()) : contentsRect();
     const QSize size = accessory_->sizeHint();
-    const QRect contents = contentsRect();
-    const int right = layout() ? contents.right() - layout()->contentsMargins().right() : contents.right();
-    accessory_->setGeometry(
-        right - size.width() + 1, title.center().y() - size.height() / 2, size.width(), size.height());
+    accessory_->setGeometry(contents.right() - size.width() + 1, contents.top(), size.width(), size.height());
 }
 
 } // namespace fennick

@@ -22,6 +22,9 @@ public:
     explicit WrappedLabel(const QString& text, QWidget* parent = nullptr);
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
+    // Never, whatever QLabel makes of its size policy on each new text or font: the hints above
+    // already answer for the current width, and a layout asking both stacks up gaps.
+    bool hasHeightForWidth() const override { return false; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -51,7 +54,8 @@ void alignLabelColumns(const QList<QFormLayout*>& forms);
 // The layout every section's form uses.
 QFormLayout* makeSectionForm(QWidget* parent);
 
-// A titled section with room for one widget (a small button) at the trailing end of its header.
+// A titled section with room for one widget (a small button) at the trailing end of its first row,
+// just under the header.
 class SectionBox : public QGroupBox {
     Q_OBJECT
 public:

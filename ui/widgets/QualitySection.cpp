@@ -84,7 +84,7 @@ QualitySection::QualitySection(QWidget* parent)
     resetButton_ = new QPushButton(QStringLiteral("R&eset to defaults"));
     resetButton_->setObjectName(QStringLiteral("resetButton"));
     resetButton_->setAutoDefault(true); // Return presses it while it has focus
-    resetButton_->setFont(captionFont(resetButton_->font()));
+    setCaptionFont(resetButton_);
     setHeaderAccessory(resetButton_);
 
     // The settings' form, then the plot, which takes whatever height the window has to spare.
@@ -108,7 +108,7 @@ QualitySection::QualitySection(QWidget* parent)
     quickNoteRow_ = form->rowCount() - 1;
 
     phasePicker_ = makePicker<Phase>(QStringLiteral("phasePicker"), this);
-    addLabelledRow(form, QStringLiteral("&Phase response"),
+    filterLabels_ << addLabelledRow(form, QStringLiteral("&Phase response"),
         makeControlColumn(phasePicker_,
             makeHelpText(QStringLiteral("How the filter distributes its time-domain ringing. Linear keeps timing "
                                         "perfectly intact but pre-rings before transients; minimum eliminates "
@@ -116,7 +116,7 @@ QualitySection::QualitySection(QWidget* parent)
         phasePicker_);
 
     rolloffPicker_ = makePicker<Rolloff>(QStringLiteral("rolloffPicker"), this);
-    addLabelledRow(form, QStringLiteral("Passband ro&lloff"),
+    filterLabels_ << addLabelledRow(form, QStringLiteral("Passband ro&lloff"),
         makeControlColumn(rolloffPicker_,
             makeHelpText(QStringLiteral("How much high-frequency level loss is tolerated just below the cutoff. "
                                         "Smaller rolloff preserves the top end flatter but needs a longer filter."))),
@@ -205,6 +205,8 @@ void QualitySection::render(const ConversionSettings& settings, bool editable)
     form_->setRowVisible(quickNoteRow_, !filtered);
     bandwidthSlider_->setEnabled(editable && filtered && !options.steepFilter);
     bandwidthLabel_->setText(QLatin1Char('&') + bandwidthText(shown)); // its mnemonic focuses the slider
+    bandwidthLabel_->setEnabled(editable && filtered);
+    for (QLabel* label : std::as_const(filterLabels_)) label->setEnabled(editable && filtered);
     steepFilterToggle_->setChecked(options.steepFilter);
 
     // Above 20 bits libsoxr computes in double precision anyway: show it on, keep the stored choice.

@@ -62,6 +62,7 @@ private:
     QComboBox* rolloffPicker_;
     QSlider* bandwidthSlider_;
     QLabel* bandwidthLabel_;
+    QList<QLabel*> filterLabels_; // of the rows Quick leaves without effect
     QCheckBox* steepFilterToggle_;
     QCheckBox* doublePrecisionToggle_;
     QFormLayout* form_;

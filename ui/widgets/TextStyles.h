@@ -13,8 +13,12 @@ namespace fennick {
 QFont captionFont(const QFont& body);
 // Status lines in the bottom bar: a little smaller than body text.
 QFont calloutFont(const QFont& body);
+// The same fonts, set on `widget` and kept in proportion to its parent's as that changes.
+void setCaptionFont(QWidget* widget);
+void setCalloutFont(QWidget* widget);
 
-// Dimmed foreground (the palette's placeholder colour) or, with false, the inherited one.
+// Dimmed foreground (the placeholder colour of the palette around it, followed through palette
+// changes) or, with false, the inherited one.
 void setSecondaryStyle(QWidget* widget, bool secondary = true);
 QColor secondaryTextColor(const QWidget* widget);
 

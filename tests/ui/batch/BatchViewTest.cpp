@@ -67,6 +67,12 @@ TEST(BatchWindow, RunsAListOneFileHeldHalfWayAndSumsItUp)
     EXPECT_EQ(f.row(7), "broken.wav |  |  |  | Could not read file: Format not recognised.");
     EXPECT_EQ(f.batch->state().saveFolder->toLocalFile(), f.dir.path().c_str());
     saveScreenshot(*f.batch, "batch-loaded.png");
+    f.batch->resize(1024, 530); // a 1024×600 screen less title and menu bars: the bottom bar stays whole
+    for (int pass = 0; pass < 3; ++pass) QCoreApplication::processEvents(); // the wrapped texts' heights
+    saveScreenshot(*f.batch, "batch-1024x600.png");
+    const QWidget* convert = f.batch->convertButton();
+    EXPECT_TRUE(f.batch->rect().contains(QRect(convert->mapTo(f.batch.get(), QPoint()), convert->size())));
+    f.batch->resize(960, 860);
 
     std::filesystem::create_directories(f.dir / "out");
     std::ofstream(f.dir / "out/take_48000-24.wav") << "an earlier take";

@@ -9,7 +9,6 @@
 
 #include <QAccessible>
 #include <QCheckBox>
-#include <QGraphicsOpacityEffect>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSlider>
@@ -37,15 +36,14 @@ TEST(SettingsSteps, DitherAndDoublePrecisionApplyOnlySometimesAndAreNotForgotten
     LoadedView f;
     // A dither choice shows for integer output, None fixed and dimmed for float, and is kept meanwhile.
     QComboBox* dither = f.step2().ditherPicker();
-    auto* effect = static_cast<QGraphicsOpacityEffect*>(f.step2().ditherGroup()->graphicsEffect());
     choose(dither, Dither::shaped);
     for (OutputFormat format : allCases<OutputFormat>()) {
         choose(f.step2().formatPicker(), format);
         const bool applies = format != OutputFormat::float32;
         EXPECT_EQ(dither->currentText(), applies ? "Shaped" : "None");
         EXPECT_EQ(f.step2().ditherHelp()->text(), ditherHelpText(applies ? Dither::shaped : Dither::none));
-        EXPECT_EQ(dither->isEnabled(), applies);
-        EXPECT_EQ(effect->opacity(), applies ? 1.0 : DestinationSection::kInapplicableOpacity);
+        for (QWidget* part : QList<QWidget*>{dither, f.step2().ditherLabel(), f.step2().ditherHelp()})
+            EXPECT_EQ(part->isEnabled(), applies);
         EXPECT_EQ(f.view->state().settings.dither, Dither::shaped);
     }
     // None and TPDF for 16 bits are the options' switch, as before; 24 bits is undithered by default.
@@ -65,6 +63,13 @@ TEST(SettingsSteps, DitherAndDoublePrecisionApplyOnlySometimesAndAreNotForgotten
         choose(f.step3().qualityPicker(), precision);
         EXPECT_EQ(shown(toggle), locked ? "on fixed" : "off") << ordinal(precision);
         EXPECT_EQ(toggle->parentWidget()->graphicsEffect(), nullptr); // full opacity either way
+        // Quick has no filter: its settings are dimmed, and the note says why.
+        const bool filtered = precision != Precision::quick;
+        for (QWidget* control : QList<QWidget*>{f.step3().phasePicker(), f.step3().rolloffPicker(),
+                 f.step3().bandwidthSlider(), f.step3().bandwidthLabel(), f.step3().steepFilterToggle()})
+            EXPECT_EQ(control->isEnabled(), filtered) << control->objectName().toStdString();
+        EXPECT_EQ(f.step3().quickNote()->isVisibleTo(f.view.get()), !filtered);
+        if (!filtered) saveScreenshot(*f.view, "quality-quick.png");
         click(toggle);
         EXPECT_EQ(f.view->state().settings.options.doublePrecision, !locked);
         // Across the lock and back: the stored value shows again wherever the lock is off.
@@ -152,7 +157,10 @@ TEST(SettingsSteps, ThePlotShowsTheNewestMeasurementOfTheSettings)
 TEST(SettingsSteps, TheWindowFitsAnyScreenAndTheWheelScrollsPastTheSettings)
 {
     LoadedView f;
+    // A dark theme's palette, given to the whole application as a desktop does.
+    const QPalette light = QApplication::palette();
     QPalette dark(QColor(0x3a, 0x3a, 0x3a), QColor(0x2b, 0x2b, 0x2b));
+    dark.setColor(QPalette::Base, QColor(0x23, 0x23, 0x23));
     const std::tuple<QSize, int, const char*> cases[] = {{{1024, 540}, 0, "fit-1024x600.png"},
         {{800, 440}, 0, "fit-scale2-points.png"}, {{560, 540}, 12, "fit-12pt.png"}, {{480, 360}, 0, "fit-minimum.png"},
         {{1600, 940}, 0, "fit-wide.png"}, {{560, 880}, -1, "fit-dark.png"}};
@@ -161,10 +169,23 @@ TEST(SettingsSteps, TheWindowFitsAnyScreenAndTheWheelScrollsPastTheSettings)
         QFont font = QApplication::font();
         if (points > 0) font.setPointSize(points);
         f.view->setFont(font);
-        f.view->setPalette(points < 0 ? dark : QPalette());
+        QApplication::setPalette(points < 0 ? dark : light);
         f.view->resize(size);
         for (int pass = 0; pass < 3; ++pass) QCoreApplication::processEvents(); // the wrapped texts' heights
         saveScreenshot(*f.view, screenshot);
+        if (points < 0) { // an unchecked box and the slider's empty groove stand out from the dark window
+            const auto brightest = [](QWidget* control, double from, double to) {
+                const QImage image = control->grab().toImage();
+                int most = 0;
+                for (int y = 0; y < image.height(); ++y)
+                    for (int x = int(from * image.width()); x < int(to * image.width()); ++x)
+                        most = std::max(most, image.pixelColor(x, y).lightness());
+                return most;
+            };
+            QCheckBox* box = f.step3().steepFilterToggle();
+            EXPECT_GT(brightest(box, 0, double(box->height()) / box->width()), 0x2b + 40);
+            EXPECT_GT(brightest(f.step3().bandwidthSlider(), 0.85, 0.98), 0x2b + 40);
+        }
         const QWidget* convert = f.view->bottomBar()->convertButton();
         EXPECT_TRUE(f.view->rect().contains(QRect(convert->mapTo(f.view.get(), QPoint()), convert->size())));
         const int height = f.step3().filterPlot()->chart()->height();
@@ -174,7 +195,7 @@ TEST(SettingsSteps, TheWindowFitsAnyScreenAndTheWheelScrollsPastTheSettings)
             EXPECT_GT(height, plotHeight + 40) << "the plot grows with the window";
         }
     }
-    f.view->setPalette(QPalette());
+    QApplication::setPalette(light);
     f.view->resize(1024, 540);
     QCoreApplication::processEvents();
     QScrollBar* page = f.view->findChild<QScrollArea*>()->verticalScrollBar();
