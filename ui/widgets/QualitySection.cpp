@@ -156,7 +156,7 @@ QualitySection::QualitySection(QWidget* parent)
     filterPlot_ = new FilterPlot(this);
     column->addWidget(filterPlot_, 1);
 
-    connect(filterPlot_, &FilterPlot::showsImpulseEdited, this, &QualitySection::showsImpulseEdited);
+    connect(filterPlot_, &FilterPlot::viewEdited, this, &QualitySection::filterViewEdited);
     connect(resetButton_, &QPushButton::clicked, this, [this] { edit([](ConversionOptions& o) { o = {}; }); });
     connect(qualityPicker_, &QComboBox::activated, this,
         [this](int index) { edit([index](ConversionOptions& o) { o.precision = caseAt<Precision>(index); }); });

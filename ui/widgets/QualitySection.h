@@ -3,6 +3,7 @@
 // Step 3: libsoxr's quality settings, each with its explanation, and "Reset to defaults".
 
 #include "FennickEngine.h"
+#include "FilterView.h"
 #include "FormParts.h"
 
 #include <functional>
@@ -50,7 +51,7 @@ public:
 signals:
     // The whole record after one control changed one field, or "Reset to defaults" reset the options.
     void settingsEdited(const fennick::ConversionSettings& settings);
-    void showsImpulseEdited(bool showsImpulse);
+    void filterViewEdited(fennick::FilterView view);
 
 private:
     void edit(const std::function<void(ConversionOptions&)>& change);
