@@ -49,7 +49,8 @@ public:
     FilterPlot* filterPlot() const { return filterPlot_; }
 
 signals:
-    // The whole record after one control changed one field, or "Reset to defaults" reset the options.
+    // The whole record after one control changed one field, or "Reset to defaults" reset the
+    // options and the dither choice.
     void settingsEdited(const fennick::ConversionSettings& settings);
     void filterViewEdited(fennick::FilterView view);
 

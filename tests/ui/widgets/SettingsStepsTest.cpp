@@ -78,7 +78,7 @@ TEST(SettingsSteps, DitherAndDoublePrecisionApplyOnlySometimesAndAreNotForgotten
 TEST(SettingsSteps, ResetRestoresTheQualitySettingsOnlyAndTheSliderEndsAreExact)
 {
     LoadedView f;
-    choose(f.step2().ditherPicker(), Dither::none);
+    choose(f.step2().ditherPicker(), Dither::shaped);
     choose(f.step2().sampleRatePicker(), TargetSampleRate::r96000);
     choose(f.step2().formatPicker(), OutputFormat::int24);
     choose(f.step3().qualityPicker(), Precision::bits16);
@@ -89,7 +89,7 @@ TEST(SettingsSteps, ResetRestoresTheQualitySettingsOnlyAndTheSliderEndsAreExact)
     click(f.step3().doublePrecisionToggle());
     ASSERT_EQ(f.view->state().settings.options,
         (ConversionOptions{Precision::bits16, ConversionOptions::Phase::minimum, true, ConversionOptions::Rolloff::none,
-            74.0, true, false}));
+            74.0, true, true}));
     // Steep brings libsoxr's own bandwidth, fixed; turned off, the user's is back.
     EXPECT_EQ(f.step3().bandwidthLabel()->text().remove('&'), bandwidthText(steepBandwidthPercent(Precision::bits16)));
     EXPECT_FALSE(f.step3().bandwidthSlider()->isEnabled());
@@ -106,10 +106,11 @@ TEST(SettingsSteps, ResetRestoresTheQualitySettingsOnlyAndTheSliderEndsAreExact)
     EXPECT_EQ(f.view->state().settings.format, OutputFormat::int24);
     const QStringList onScreen{f.step3().qualityPicker()->currentText(), f.step3().phasePicker()->currentText(),
         f.step3().rolloffPicker()->currentText(), f.step3().bandwidthLabel()->text().remove('&'),
-        shown(f.step3().steepFilterToggle()), f.step2().sampleRatePicker()->currentText()};
+        shown(f.step3().steepFilterToggle()), f.step2().sampleRatePicker()->currentText(),
+        f.step2().ditherPicker()->currentText()};
     EXPECT_EQ(onScreen.join(" | "),
         "Very High (28-bit) | Linear (no phase distortion, pre-ring) | Small (≤ 0.01 dB) | "
-        "Bandwidth: 91,3% | off | 96 kHz");
+        "Bandwidth: 91,3% | off | 96 kHz | None"); // the 24-bit default, not the shaped choice
 }
 
 // The plot follows every setting, measured off the main thread; held half-way, the newest
