@@ -98,6 +98,21 @@ std::vector<double> relativeNoise(const DitherCurve& curve)
     return levels;
 }
 
+// The Dither noise view's level range: all of the noise and flat TPDF, in whole tens of dB.
+std::pair<double, double> ditherSpan(const DitherCurve& curve)
+{
+    const auto [lowest, highest] = std::minmax_element(curve.noise.levelDb.begin(), curve.noise.levelDb.end());
+    if (lowest == curve.noise.levelDb.end()) return {10, -30};
+    return {std::max(10.0, std::ceil((*highest - curve.tpdfBinDb + 5) / 10) * 10),
+        std::min(-30.0, std::floor((*lowest - curve.tpdfBinDb - 5) / 10) * 10)};
+}
+
+// Where `level` is between `top` and `bottom`, as a fraction of the height from the top.
+double heightOf(double level, double top, double bottom)
+{
+    return std::clamp((top - level) / (top - bottom), 0.0, 1.0);
+}
+
 } // namespace
 
 FilterChart::FilterChart(QWidget* parent) : QWidget(parent)
@@ -174,8 +189,9 @@ double FilterChart::positionOf(double value) const
     return area.left() + (value - from) / (to - from) * area.width();
 }
 
-QString FilterChart::readoutText(double x) const
+QString FilterChart::readoutText(double x, double& curveHeight) const
 {
+    curveHeight = 0.5;
     const QRectF area = plotArea();
     const auto [from, to] = xRange();
     const double at = from + (x - area.left()) / area.width() * (to - from);
@@ -188,18 +204,23 @@ QString FilterChart::readoutText(double x) const
     case FilterView::passband: {
         if (r == nullptr || r->magnitudeDb.empty()) return {};
         const double level = levelAt(r->magnitudeDb, 0, r->binHz, at);
+        curveHeight = view_ == FilterView::passband ? heightOf(level, kPassbandTopDb, kPassbandBottomDb)
+                                                    : heightOf(level, kTopDb, kBottomDb);
         return khz(at) + dot + minusText(level, view_ == FilterView::passband ? 2 : 1, locale) + QStringLiteral(" dB");
     }
     case FilterView::impulse: {
         if (r == nullptr || r->impulse.empty()) return {};
         const double position = static_cast<double>(r->peakIndex) + at / 1000 * r->targetRate;
         const std::size_t sample = std::min(r->impulse.size() - 1, static_cast<std::size_t>(std::max(0.0, position)));
+        curveHeight = heightOf(r->impulse[sample] / r->impulse[r->peakIndex], 1.1, -0.35);
         return minusText(at, 2, locale) + QStringLiteral(" ms") + dot
             + minusText(r->impulse[sample] / r->impulse[r->peakIndex], 2, locale);
     }
     case FilterView::ditherNoise: {
         if (!dither_ || dither_->noise.levelDb.empty()) return {};
         const double level = levelAt(dither_->noise.levelDb, dither_->noise.binHz / 2, dither_->noise.binHz, at);
+        const auto [top, bottom] = ditherSpan(*dither_);
+        curveHeight = heightOf(level - dither_->tpdfBinDb, top, bottom);
         return khz(at) + dot + minusText(level - dither_->tpdfBinDb, 1, locale) + QStringLiteral(" dB");
     }
     }
@@ -208,18 +229,22 @@ QString FilterChart::readoutText(double x) const
 
 void FilterChart::updateReadout()
 {
-    const QString text = pointerX_ ? readoutText(*pointerX_) : QString();
+    double curveHeight = 0.5;
+    const QString text = pointerX_ ? readoutText(*pointerX_, curveHeight) : QString();
     if (text.isEmpty()) {
         readout_->hide();
         return;
     }
     readout_->setText(text);
     readout_->adjustSize();
-    // Beside the pointer at the top of the plot, so that it never covers the point it reads.
+    // Beside the pointer, at the top of the plot or its foot, whichever is further from the curve
+    // there, so that it never covers the point it reads (nor the Dither noise view's key).
     const QRectF area = plotArea();
     const double right = *pointerX_ + 8;
     const double left = right + readout_->width() <= area.right() ? right : *pointerX_ - 8 - readout_->width();
-    const double top = area.top() + 3 + (view_ == FilterView::ditherNoise ? readout_->height() + 2 : 0);
+    const double top = curveHeight < 0.5
+        ? area.bottom() - 3 - readout_->height()
+        : area.top() + 3 + (view_ == FilterView::ditherNoise ? readout_->height() + 2 : 0);
     readout_->move(static_cast<int>(std::lround(left)), static_cast<int>(std::lround(top)));
     readout_->show();
 }
@@ -309,7 +334,7 @@ void FilterChart::paintEvent(QPaintEvent*)
     const auto drawYAxis = [&](double top, double bottom, double step, int labelEvery, int decimals,
                                const std::function<double(double)>& yAt) {
         // Far enough apart for the unit to fit between two labels.
-        while (std::abs(yAt(top) - yAt(top - step * labelEvery)) < 2.4 * metrics.height() && labelEvery < 64)
+        while (std::abs(yAt(top) - yAt(top - step * labelEvery)) < 3 * metrics.height() && labelEvery < 64)
             labelEvery *= 2;
         bool unitShown = false;
         for (double level = std::floor(top / step) * step; level >= bottom - 1e-9; level -= step) {
@@ -397,9 +422,7 @@ void FilterChart::paintEvent(QPaintEvent*)
         // the threshold of hearing placed where TPDF's noise would just reach it where hearing is
         // keenest: noise under the curve is no more audible than TPDF's at its most audible point.
         const std::vector<double> levels = relativeNoise(*dither_);
-        const auto [lowest, highest] = std::minmax_element(levels.begin(), levels.end());
-        const double top = std::max(10.0, std::ceil((*highest + 5) / 10) * 10);
-        const double bottom = std::min(-30.0, std::floor((*lowest - 5) / 10) * 10);
+        const auto [top, bottom] = ditherSpan(*dither_);
         const std::function<double(double)> yAt = [&](double db) {
             return area.top() + (top - std::clamp(db, bottom - 10, top + 10)) / (top - bottom) * area.height();
         };

@@ -58,7 +58,8 @@ private:
     // The span of the horizontal axis, in hertz (milliseconds for the impulse view).
     std::pair<double, double> xRange() const;
     // The text of the readout at `x` in the plot area, or empty where there is nothing to read.
-    QString readoutText(double x) const;
+    // `curveHeight`: where the curve is there, as a fraction of the height from the top.
+    QString readoutText(double x, double& curveHeight) const;
     void updateReadout();
 
     std::shared_ptr<const FilterResponse> response_;

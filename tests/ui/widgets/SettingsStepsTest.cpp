@@ -164,6 +164,8 @@ TEST(SettingsSteps, ThePlotReadsOutThePassbandAndTheDitherNoise)
     const auto showTab = [plot](int tab) {
         QTest::mouseClick(plot->viewPicker(), Qt::LeftButton, {}, plot->viewPicker()->tabRect(tab).center());
     };
+    settleFilterPlot();
+    saveScreenshot(*plot, "plot-magnitude.png");
     showTab(1);
     double atEdge[2] = {};
     for (const auto rolloff : {ConversionOptions::Rolloff::small, ConversionOptions::Rolloff::medium}) {
