@@ -159,7 +159,7 @@ QRectF FilterChart::plotArea() const
 std::pair<double, double> FilterChart::xRange() const
 {
     const FilterResponse* r = response_.get();
-    const bool measured = r != nullptr && !r->magnitudeDb.empty();
+    const bool measured = r != nullptr && r->magnitudeDb.size() > 1;
     switch (view_) {
     case FilterView::magnitude:
         return {0, measured ? r->binHz * static_cast<double>(r->magnitudeDb.size() - 1) : 22050};
@@ -169,8 +169,8 @@ std::pair<double, double> FilterChart::xRange() const
         if (!measured) return {0, 20000};
         const auto out = std::find_if(
             r->magnitudeDb.begin(), r->magnitudeDb.end(), [](double db) { return db < kPassbandBottomDb; });
-        if (out == r->magnitudeDb.end()) return {0, r->targetRate / 2};
-        return {0, r->binHz * static_cast<double>(out - r->magnitudeDb.begin()) * 1.02};
+        const double end = r->binHz * static_cast<double>(out - r->magnitudeDb.begin()) * 1.02;
+        return {0, out == r->magnitudeDb.end() || !(end > 0) ? r->targetRate / 2 : end};
     }
     case FilterView::impulse: {
         const double ms = static_cast<double>(impulseHalfSpan(r)) / (r != nullptr ? r->targetRate : 44100) * 1000;
