@@ -5,6 +5,7 @@
 // writes it.
 
 #include "FennickEngine.h"
+#include "FilterView.h"
 
 #include <QString>
 #include <QUrl>
@@ -38,10 +39,10 @@ struct ContentState {
     bool lastRunSaved = false; // the success line is about a saved file, which can be shown in its folder
     bool isDropTargeted = false;
     // Step 3's plot: the newest measurement that came back (shared, as it is large and never
-    // changes), whether it failed, and which of its two views is shown.
+    // changes), whether it failed, and which of its views is shown.
     std::shared_ptr<const FilterResponse> filterResponse;
     std::optional<QString> filterError;
-    bool showsImpulseResponse = false;
+    FilterView filterView = FilterView::magnitude;
 
     // Which of its four things the bottom bar's status area shows.
     enum class RunLine { empty, progress, error, message };

@@ -88,8 +88,8 @@ ContentView::ContentView(QWidget* parent)
     };
     connect(destinationSection_, &DestinationSection::settingsEdited, this, editSettings);
     connect(qualitySection_, &QualitySection::settingsEdited, this, editSettings);
-    connect(qualitySection_, &QualitySection::showsImpulseEdited, this, [this](bool showsImpulse) {
-        state_.showsImpulseResponse = showsImpulse;
+    connect(qualitySection_, &QualitySection::filterViewEdited, this, [this](FilterView view) {
+        state_.filterView = view;
         render();
     });
     filterMeasurement_ = new FilterMeasurement(this);
@@ -273,7 +273,8 @@ void ContentView::render()
             : QString());
     destinationSection_->setEnabled(hasSource && !state_.isConverting);
     qualitySection_->render(state_.settings, !state_.isConverting);
-    qualitySection_->filterPlot()->render(state_.filterResponse, state_.filterError, state_.showsImpulseResponse);
+    qualitySection_->filterPlot()->render(
+        state_.filterResponse, state_.filterError, state_.filterView, state_.settings);
     qualitySection_->setEnabled(hasSource);
     bottomBar_->render(state_);
     dropHighlight_->setVisible(state_.isDropTargeted);

@@ -156,8 +156,14 @@ QualitySection::QualitySection(QWidget* parent)
     filterPlot_ = new FilterPlot(this);
     column->addWidget(filterPlot_, 1);
 
-    connect(filterPlot_, &FilterPlot::showsImpulseEdited, this, &QualitySection::showsImpulseEdited);
-    connect(resetButton_, &QPushButton::clicked, this, [this] { edit([](ConversionOptions& o) { o = {}; }); });
+    connect(filterPlot_, &FilterPlot::viewEdited, this, &QualitySection::filterViewEdited);
+    // The dither as well: a shaped choice would otherwise outlive the reset of the switch it overrides.
+    connect(resetButton_, &QPushButton::clicked, this, [this] {
+        ConversionSettings settings = settings_;
+        settings.options = {};
+        settings.dither.reset();
+        emit settingsEdited(settings);
+    });
     connect(qualityPicker_, &QComboBox::activated, this,
         [this](int index) { edit([index](ConversionOptions& o) { o.precision = caseAt<Precision>(index); }); });
     connect(phasePicker_, &QComboBox::activated, this,

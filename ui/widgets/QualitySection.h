@@ -3,6 +3,7 @@
 // Step 3: libsoxr's quality settings, each with its explanation, and "Reset to defaults".
 
 #include "FennickEngine.h"
+#include "FilterView.h"
 #include "FormParts.h"
 
 #include <functional>
@@ -48,9 +49,10 @@ public:
     FilterPlot* filterPlot() const { return filterPlot_; }
 
 signals:
-    // The whole record after one control changed one field, or "Reset to defaults" reset the options.
+    // The whole record after one control changed one field, or "Reset to defaults" reset the
+    // options and the dither choice.
     void settingsEdited(const fennick::ConversionSettings& settings);
-    void showsImpulseEdited(bool showsImpulse);
+    void filterViewEdited(fennick::FilterView view);
 
 private:
     void edit(const std::function<void(ConversionOptions&)>& change);

@@ -83,7 +83,7 @@ TEST(SettingsSteps, DitherAndDoublePrecisionApplyOnlySometimesAndAreNotForgotten
 TEST(SettingsSteps, ResetRestoresTheQualitySettingsOnlyAndTheSliderEndsAreExact)
 {
     LoadedView f;
-    choose(f.step2().ditherPicker(), Dither::none);
+    choose(f.step2().ditherPicker(), Dither::shaped);
     choose(f.step2().sampleRatePicker(), TargetSampleRate::r96000);
     choose(f.step2().formatPicker(), OutputFormat::int24);
     choose(f.step3().qualityPicker(), Precision::bits16);
@@ -94,7 +94,7 @@ TEST(SettingsSteps, ResetRestoresTheQualitySettingsOnlyAndTheSliderEndsAreExact)
     click(f.step3().doublePrecisionToggle());
     ASSERT_EQ(f.view->state().settings.options,
         (ConversionOptions{Precision::bits16, ConversionOptions::Phase::minimum, true, ConversionOptions::Rolloff::none,
-            74.0, true, false}));
+            74.0, true, true}));
     // Steep brings libsoxr's own bandwidth, fixed; turned off, the user's is back.
     EXPECT_EQ(f.step3().bandwidthLabel()->text().remove('&'), bandwidthText(steepBandwidthPercent(Precision::bits16)));
     EXPECT_FALSE(f.step3().bandwidthSlider()->isEnabled());
@@ -111,10 +111,11 @@ TEST(SettingsSteps, ResetRestoresTheQualitySettingsOnlyAndTheSliderEndsAreExact)
     EXPECT_EQ(f.view->state().settings.format, OutputFormat::int24);
     const QStringList onScreen{f.step3().qualityPicker()->currentText(), f.step3().phasePicker()->currentText(),
         f.step3().rolloffPicker()->currentText(), f.step3().bandwidthLabel()->text().remove('&'),
-        shown(f.step3().steepFilterToggle()), f.step2().sampleRatePicker()->currentText()};
+        shown(f.step3().steepFilterToggle()), f.step2().sampleRatePicker()->currentText(),
+        f.step2().ditherPicker()->currentText()};
     EXPECT_EQ(onScreen.join(" | "),
         "Very High (28-bit) | Linear (no phase distortion, pre-ring) | Small (≤ 0.01 dB) | "
-        "Bandwidth: 91,3% | off | 96 kHz");
+        "Bandwidth: 91,3% | off | 96 kHz | None"); // the 24-bit default, not the shaped choice
 }
 
 // The plot follows every setting, measured off the main thread; held half-way, the newest
@@ -147,8 +148,61 @@ TEST(SettingsSteps, ThePlotShowsTheNewestMeasurementOfTheSettings)
     settleFilterPlot();
     EXPECT_EQ(plot->caption()->text(), filterCaption(measureFilterResponse(96000, 44100, newest)));
 
-    QTest::mouseClick(plot->viewPicker(), Qt::LeftButton, {}, plot->viewPicker()->tabRect(1).center());
-    EXPECT_TRUE(f.view->state().showsImpulseResponse && plot->chart()->showsImpulse());
+    QTest::mouseClick(plot->viewPicker(), Qt::LeftButton, {}, plot->viewPicker()->tabRect(2).center());
+    EXPECT_TRUE(f.view->state().filterView == FilterView::impulse && plot->chart()->showsImpulse());
+}
+
+// The passband close up tells Small from Medium rolloff, read under the pointer; the Dither noise
+// view follows the dither and rate with its two figures, and says when there is no noise.
+TEST(SettingsSteps, ThePlotReadsOutThePassbandAndTheDitherNoise)
+{
+    ViewFixture f;
+    f.view->loadSourceFile(f.audioFile("hi.wav", {96000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16}));
+    FilterPlot* plot = f.view->qualitySection()->filterPlot();
+    FilterChart* chart = plot->chart();
+    const auto pointAt = [chart](double x) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(x, chart->plotArea().center().y()), QPointF(), Qt::NoButton,
+            Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(chart, &move);
+        return chart->readout()->isVisible() ? chart->readout()->text() : QStringLiteral("(hidden)");
+    };
+    const auto showTab = [plot](int tab) {
+        QTest::mouseClick(plot->viewPicker(), Qt::LeftButton, {}, plot->viewPicker()->tabRect(tab).center());
+    };
+    settleFilterPlot();
+    saveScreenshot(*plot, "plot-magnitude.png");
+    showTab(1);
+    double atEdge[2] = {};
+    for (const auto rolloff : {ConversionOptions::Rolloff::small, ConversionOptions::Rolloff::medium}) {
+        choose(f.view->qualitySection()->rolloffPicker(), rolloff);
+        settleFilterPlot();
+        EXPECT_EQ(pointAt(chart->positionOf(10000)), "10.0 kHz · 0.00 dB");
+        const QString edge = pointAt(chart->positionOf(20000));
+        saveScreenshot(*plot,
+            rolloff == ConversionOptions::Rolloff::small ? "plot-passband-small.png"
+                                                         : "plot-passband-medium-readout.png");
+        atEdge[ordinal(rolloff)] = edge.section(' ', 3, 3).replace(QChar(0x2212), '-').toDouble();
+    }
+    EXPECT_EQ(pointAt(0), "(hidden)");
+    EXPECT_LT(atEdge[1], atEdge[0] - 0.05) << "Medium rolls off where Small is still flat";
+
+    showTab(3);
+    choose(f.view->destinationSection()->ditherPicker(), Dither::shaped);
+    const auto decibels = [](double level) { return QString::number(level, 'f', 1).replace('-', QChar(0x2212)); };
+    for (const auto rate : {TargetSampleRate::r44100, TargetSampleRate::r96000}) {
+        choose(f.view->destinationSection()->sampleRatePicker(), rate);
+        const DitherNoise noise = ditherNoise(Dither::shaped, OutputFormat::int16, rawValue(rate), 64);
+        EXPECT_EQ(plot->caption()->text(),
+            "Weighted noise " + decibels(noise.weightedDb) + " dB · 1–5 kHz " + decibels(noise.band1To5kDb)
+                + " dB, relative to flat TPDF");
+        EXPECT_TRUE(chart->accessibleDescription().startsWith("Dither noise. "));
+        EXPECT_TRUE(pointAt(chart->plotArea().center().x()).endsWith(" dB"));
+        saveScreenshot(*plot, rate == TargetSampleRate::r44100 ? "plot-dither-44k.png" : "plot-dither-96k.png");
+    }
+    choose(f.view->destinationSection()->formatPicker(), OutputFormat::float32);
+    EXPECT_EQ(plot->caption()->text(), "32-bit float output is not dithered");
+    EXPECT_TRUE(chart->accessibleDescription().startsWith("No dither noise. "));
+    saveScreenshot(*plot, "plot-dither-none.png");
 }
 
 // On a small screen, at scale 2 (800×500 points), in a 12 pt font, on a wide screen and in a dark
