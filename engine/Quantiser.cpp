@@ -63,6 +63,7 @@ constexpr int kNoiseBits = 16;
 constexpr std::int32_t kSilent = INT32_MIN; // in place of the dither: the sample is on the grid (or zero)
 constexpr int kCoefficientBits = 11, kErrorBits = 14;
 constexpr int kMaxShaperOrder = 18; // two taps and two rows of eight
+constexpr int kSilenceRun = 32; // samples on the grid in a row that count as silence
 
 // The errors before the last, newest first, as 16-bit values in two rows of eight lanes.
 class OlderErrors {
@@ -128,6 +129,8 @@ private:
 struct ShaperMemory {
     std::int64_t last = 0, beforeLast = 0;
     std::int16_t older[16] = {};
+    int zeroErrors = kMaxShaperOrder; // errors of exactly zero in a row: at least the order means drained
+    int onGridRun = 0; // samples on the grid in a row
 };
 
 } // namespace
@@ -500,6 +503,8 @@ void quantiseShaped(const std::int32_t* held, const std::int32_t* dither, std::p
     OlderErrors older[2] = {OlderErrors(memories[0]->older), OlderErrors(memories[kChannels - 1]->older)};
     std::int64_t last[2] = {memories[0]->last, memories[kChannels - 1]->last};
     std::int64_t beforeLast[2] = {memories[0]->beforeLast, memories[kChannels - 1]->beforeLast};
+    int zeroErrors[2] = {memories[0]->zeroErrors, memories[kChannels - 1]->zeroErrors};
+    int onGridRun[2] = {memories[0]->onGridRun, memories[kChannels - 1]->onGridRun};
     for (std::size_t f = 0; f < frames; ++f) {
         for (int c = 0; c < kChannels; ++c) {
             const std::size_t at = f * static_cast<std::size_t>(stride) + static_cast<std::size_t>(c);
@@ -507,16 +512,23 @@ void quantiseShaped(const std::int32_t* held, const std::int32_t* dither, std::p
             const std::int64_t fromOlder = std::int64_t{older[c].dot<kRows>(taps)} * tapScale;
             older[c].push<kRows>(static_cast<std::int16_t>(beforeLast[c]));
             const std::int32_t noise = dither[at];
-            // On the grid: the sample as it is, no error, and the memory drains.
+            // A sample on the grid passes as it is, with no error so the memory drains, only where
+            // nothing is being fed back or inside a run of them (silence). A lone one amid sound, such
+            // as a zero crossing, is shaped like its neighbours: passing it would drop the loud
+            // high-frequency noise at that sample and spread it into the audible band.
+            const bool silent = noise == kSilent;
+            onGridRun[c] = silent ? std::min(onGridRun[c] + 1, kSilenceRun) : 0;
             std::int64_t error = 0, level = held[at] >> kSampleBits<Real>;
-            if (noise != kSilent) {
+            if (!silent || (zeroErrors[c] < kMaxShaperOrder && onGridRun[c] < kSilenceRun)) {
                 const std::int64_t wanted
                     = (std::int64_t{held[at]} * heldScale - fromOlder - second * beforeLast[c] - first * last[c])
                     & grid;
-                const std::int64_t rounded = (wanted + noise * ditherScale + half) & wholeSteps; // nearest, halves up
+                const std::int64_t step = silent ? 0 : noise * ditherScale;
+                const std::int64_t rounded = (wanted + step + half) & wholeSteps; // nearest, halves up
                 error = rounded - wanted;
                 level = std::min(std::max(rounded >> fraction, lowest), highest);
             }
+            zeroErrors[c] = error == 0 ? std::min(zeroErrors[c] + 1, kMaxShaperOrder) : 0;
             if constexpr (std::is_same_v<Out, std::int16_t>) {
                 out[at] = static_cast<std::int16_t>(level);
             } else {
@@ -530,6 +542,8 @@ void quantiseShaped(const std::int32_t* held, const std::int32_t* dither, std::p
         older[c].save(memories[c]->older);
         memories[c]->last = last[c];
         memories[c]->beforeLast = beforeLast[c];
+        memories[c]->zeroErrors = zeroErrors[c];
+        memories[c]->onGridRun = onGridRun[c];
     }
 }
 
