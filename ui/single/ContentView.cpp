@@ -6,8 +6,10 @@
 #include "DropHighlight.h"
 #include "FilterPlot.h"
 #include "FormParts.h"
+#include "LevelText.h"
 #include "QualitySection.h"
 #include "SourceFile.h"
+#include "SourceMeter.h"
 #include "SourceSection.h"
 #include "WheelGuard.h"
 
@@ -104,6 +106,18 @@ ContentView::ContentView(QWidget* parent)
         state_.filterError = description;
         render();
     });
+    // The source's level comes back on its own time; only the file still shown takes it.
+    sourceMeter_ = new SourceMeter(this);
+    connect(sourceMeter_, &SourceMeter::measured, this, [this](const QUrl& source, const LevelFigures& figures) {
+        if (state_.sourceURL != source) return;
+        state_.sourceLevel = levelLine(figures);
+        render();
+    });
+    connect(sourceMeter_, &SourceMeter::failed, this, [this](const QUrl& source, const QString& description) {
+        if (state_.sourceURL != source) return;
+        state_.sourceLevel = QStringLiteral("Not measured: ") + description;
+        render();
+    });
     connect(bottomBar_, &BottomBar::convertRequested, this, &ContentView::startConversion);
     connect(bottomBar_, &BottomBar::cancelRequested, this, &ContentView::cancelConversion);
     folderRevealer_ = [](const QUrl& folder) { QDesktopServices::openUrl(folder); };
@@ -162,6 +176,12 @@ void ContentView::setSettings(const ConversionSettings& settings)
 void ContentView::loadSourceFile(const QUrl& url)
 {
     fennick::loadSourceFile(state_, url);
+    state_.sourceLevel.reset();
+    sourceMeter_->cancel();
+    if (state_.hasSource()) {
+        state_.sourceLevel = QStringLiteral("Measuring\u2026");
+        sourceMeter_->request(*state_.sourceURL);
+    }
     render();
     // The next thing to do is to convert it: Return does, unless the user has moved on elsewhere.
     QWidget* focused = focusWidget();

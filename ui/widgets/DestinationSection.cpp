@@ -1,5 +1,6 @@
 #include "DestinationSection.h"
 
+#include "LevelControls.h"
 #include "LocaleFormat.h"
 
 #include <QComboBox>
@@ -94,6 +95,9 @@ DestinationSection::DestinationSection(QWidget* parent)
     ditherGroup_->setGraphicsEffect(ditherOpacity_);
     form->addRow(QString(), ditherGroup_);
 
+    levelControls_ = new LevelControls(form, this);
+    connect(levelControls_, &LevelControls::settingsEdited, this, &DestinationSection::settingsEdited);
+
     connect(sampleRatePicker_, &QComboBox::activated, this, [this](int index) {
         std::optional<double> rate;
         if (const QVariant data = sampleRatePicker_->itemData(index); data.isValid()) {
@@ -152,6 +156,7 @@ void DestinationSection::render(const ConversionSettings& settings)
     ditherHelp_->setText(ditherHelpText(dither));
     ditherPicker_->setEnabled(ditherApplies);
     ditherOpacity_->setOpacity(ditherApplies ? 1.0 : kInapplicableOpacity);
+    levelControls_->render(settings);
 }
 
 void DestinationSection::setEstimatedSize(const QString& text)

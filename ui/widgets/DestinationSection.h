@@ -12,6 +12,10 @@
 class QComboBox;
 class QLabel;
 class QGraphicsOpacityEffect;
+
+namespace fennick {
+class LevelControls;
+}
 class QLabel;
 
 namespace fennick {
@@ -35,6 +39,7 @@ public:
     QComboBox* ditherPicker() const { return ditherPicker_; }
     QLabel* ditherHelp() const { return ditherHelp_; }
     QWidget* ditherGroup() const { return ditherGroup_; }
+    LevelControls* levelControls() const { return levelControls_; }
 
 signals:
     // The whole record after one control changed one field.
@@ -53,6 +58,7 @@ private:
     int estimateRow_ = -1;
     OtherRateDialog otherRateDialog_ = askForOtherRate;
     QGraphicsOpacityEffect* ditherOpacity_;
+    LevelControls* levelControls_;
 };
 
 // Picker row labels, one per case in declaration order.

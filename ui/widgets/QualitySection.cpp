@@ -2,6 +2,7 @@
 
 #include "BandwidthSlider.h"
 #include "FilterPlot.h"
+#include "LevelControls.h"
 #include "LocaleFormat.h"
 #include "TextStyles.h"
 
@@ -157,7 +158,12 @@ QualitySection::QualitySection(QWidget* parent)
     column->addWidget(filterPlot_, 1);
 
     connect(filterPlot_, &FilterPlot::showsImpulseEdited, this, &QualitySection::showsImpulseEdited);
-    connect(resetButton_, &QPushButton::clicked, this, [this] { edit([](ConversionOptions& o) { o = {}; }); });
+    // Step 2's level controls go back to no gain with the rest: defaults that change no sample.
+    connect(resetButton_, &QPushButton::clicked, this, [this] {
+        ConversionSettings settings = withDefaultLevel(settings_);
+        settings.options = {};
+        emit settingsEdited(settings);
+    });
     connect(qualityPicker_, &QComboBox::activated, this,
         [this](int index) { edit([index](ConversionOptions& o) { o.precision = caseAt<Precision>(index); }); });
     connect(phasePicker_, &QComboBox::activated, this,

@@ -48,7 +48,8 @@ public:
     FilterPlot* filterPlot() const { return filterPlot_; }
 
 signals:
-    // The whole record after one control changed one field, or "Reset to defaults" reset the options.
+    // The whole record after one control changed one field, or "Reset to defaults" reset the options
+    // and the level controls.
     void settingsEdited(const fennick::ConversionSettings& settings);
     void showsImpulseEdited(bool showsImpulse);
 
