@@ -65,7 +65,7 @@ BottomBar::BottomBar(QWidget* parent) : QWidget(parent)
     warningLine_->setObjectName(QStringLiteral("warningLine"));
     warningLine_->setFont(callout);
     // The output's loudness and peaks, quieter than the line above, and the gain the run applied.
-    levelLine_ = new MessageLabel(2, resultPage_);
+    levelLine_ = new MessageLabel(3, resultPage_); // the figures, and the gain's sentence under them
     levelLine_->setObjectName(QStringLiteral("levelLine"));
     levelLine_->setFont(captionFont(font()));
     resultLayout->addWidget(messageLine_);

@@ -17,7 +17,7 @@ std::optional<QString> resultLevelLine(const ConversionReport& report, const QLo
     if (!report.meter) return std::nullopt;
     QString line = levelLine(report.level, locale);
     if (const auto gain = gainSentence(report.gain, localeDecimalText(locale)))
-        line += QLatin1Char('\n') + QString::fromStdString(*gain);
+        line += QChar(QChar::LineSeparator) + QString::fromStdString(*gain);
     return line;
 }
 

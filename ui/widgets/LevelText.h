@@ -19,7 +19,7 @@ DecimalText localeDecimalText(const QLocale& locale = QLocale());
 // "−14.2 LUFS · true peak −1.0 dBTP · LRA 6.3 LU"
 QString levelLine(const LevelFigures& figures, const QLocale& locale = QLocale());
 
-// The line under "Saved …": the output's figures, and on a second line what the gain stage did
+// The line under "Saved …": the output's figures, and after a line separator (U+2028) what the gain stage did
 // ("Gain −2.4 dB, lowered by 1.4 dB to keep true peak below −1.0 dBTP."); nothing for an output
 // that was not measured.
 std::optional<QString> resultLevelLine(const ConversionReport& report, const QLocale& locale = QLocale());

@@ -5,9 +5,6 @@
 #include "LevelText.h"
 #include "UiTestSupport.h"
 
-#include <QCheckBox>
-#include <QDoubleSpinBox>
-
 namespace fennick::test {
 namespace {
 
@@ -21,10 +18,8 @@ TEST(LevelLines, StepOneMeasuresTheNewestSourceAndTheResultGivesTheOutputsLevelA
     f.view->loadSourceFile(f.url("quiet.wav"));
     f.view->loadSourceFile(f.url("loud.wav"));
     EXPECT_EQ(level->text(), "Measuring\u2026");
-    EXPECT_TRUE(level->isVisibleTo(f.view.get()));
     ASSERT_TRUE(waitUntil([level] { return level->text() != "Measuring\u2026"; }));
     EXPECT_EQ(level->text(), levelLine(analyzeFile(f.dir / "loud.wav")));
-    EXPECT_TRUE(level->text().startsWith("\u2212")) << level->text().toStdString();
 
     // +6 dB would take the −6 dBTP sine over the ceiling: the run lowers it and says so.
     ConversionSettings settings;
@@ -36,7 +31,7 @@ TEST(LevelLines, StepOneMeasuresTheNewestSourceAndTheResultGivesTheOutputsLevelA
     convertTo(*f.view, f.url("out.wav"));
     const MessageLabel* line = f.view->bottomBar()->levelLine();
     ASSERT_TRUE(line->isVisible());
-    const QStringList lines = line->text().split('\n');
+    const QStringList lines = line->text().split(QChar::LineSeparator);
     ASSERT_EQ(lines.size(), 2);
     EXPECT_EQ(lines[0], levelLine(analyzeFile(f.dir / "out.wav")));
     EXPECT_TRUE(lines[1].startsWith("Gain +")) << lines[1].toStdString();
