@@ -8,6 +8,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QSignalBlocker>
+#include <QVBoxLayout>
 
 namespace fennick {
 
@@ -28,8 +29,8 @@ QDoubleSpinBox* makeLevelField(
     return field;
 }
 
-// A toggle with the fields it switches on, in one row, and its help under them.
-QWidget* makeToggleRow(QCheckBox* toggle, const QList<QWidget*>& fields, const QString& help, QWidget* parent)
+// A toggle with the fields it switches on, in one row.
+QWidget* makeToggleRow(QCheckBox* toggle, const QList<QWidget*>& fields, QWidget* parent)
 {
     auto* row = new QWidget(parent);
     auto* layout = new QHBoxLayout(row);
@@ -38,7 +39,7 @@ QWidget* makeToggleRow(QCheckBox* toggle, const QList<QWidget*>& fields, const Q
     layout->addWidget(toggle);
     for (QWidget* field : fields) layout->addWidget(field);
     layout->addStretch(1);
-    return makeControlGroup(row, makeHelpText(help), parent);
+    return row;
 }
 
 } // namespace
@@ -70,22 +71,24 @@ LevelControls::LevelControls(QFormLayout* form, QWidget* parent) : QObject(paren
     ceilingKindPicker_->setObjectName(QStringLiteral("ceilingKindPicker"));
     ceilingKindPicker_->addItems({QStringLiteral("dBTP"), QStringLiteral("dBFS")}); // PeakCeiling::Kind's order
     ceilingKindPicker_->setAccessibleName(QStringLiteral("Peak measure"));
-    form->addRow(QString(),
-        makeToggleRow(ceilingToggle_, {ceilingField_, ceilingKindPicker_},
-            QStringLiteral("Lowers the gain, never raises it, so that no peak goes over: true peak (dBTP) also "
-                           "counts the peaks between samples."),
-            parent));
-
     loudnessToggle_ = new QCheckBox(QStringLiteral("Lo&udness"), parent);
     loudnessToggle_->setObjectName(QStringLiteral("loudnessToggle"));
     loudnessField_ = makeLevelField(QStringLiteral("loudnessField"), -60.0, 0.0, 0.5, QStringLiteral(" LUFS"), parent);
     loudnessField_->setValue(kDefaultLoudnessLufs);
     loudnessField_->setAccessibleName(QStringLiteral("Loudness target"));
-    form->addRow(QString(),
-        makeToggleRow(loudnessToggle_, {loudnessField_},
-            QStringLiteral("Sets the gain that brings the file's integrated loudness to the target; a peak limit "
-                           "still wins. Never a limiter."),
-            parent));
+    // Both under one explanation, as they work together: the window stays short enough for the plot.
+    auto* toggles = new QWidget(parent);
+    auto* column = new QVBoxLayout(toggles);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(6);
+    column->addWidget(makeToggleRow(ceilingToggle_, {ceilingField_, ceilingKindPicker_}, parent));
+    column->addWidget(makeToggleRow(loudnessToggle_, {loudnessField_}, parent));
+    auto* help = makeHelpText(QStringLiteral("A peak limit only lowers the gain; dBTP also counts the peaks between "
+                                             "samples. A loudness target sets the one gain that reaches it, and a "
+                                             "peak limit still wins."));
+    for (QWidget* control : QList<QWidget*>{ceilingToggle_, ceilingField_, loudnessToggle_, loudnessField_})
+        control->setAccessibleDescription(help->text());
+    form->addRow(QString(), makeControlGroup(toggles, help, parent));
 
     // The gain as typed; the other controls leave a finer one (remembered, or set from outside) as it is.
     connect(gainField_, &QDoubleSpinBox::valueChanged, this, [this](double gain) {
