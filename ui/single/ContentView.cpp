@@ -6,6 +6,7 @@
 #include "DropHighlight.h"
 #include "FilterPlot.h"
 #include "FormParts.h"
+#include "LevelControls.h"
 #include "LevelText.h"
 #include "QualitySection.h"
 #include "SourceFile.h"
@@ -17,6 +18,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDoubleSpinBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -147,6 +149,12 @@ void ContentView::setUpTabOrder()
         destinationSection_->sampleRatePicker(),
         destinationSection_->formatPicker(),
         destinationSection_->ditherPicker(),
+        destinationSection_->levelControls()->gainField(),
+        destinationSection_->levelControls()->ceilingToggle(),
+        destinationSection_->levelControls()->ceilingField(),
+        destinationSection_->levelControls()->ceilingKindPicker(),
+        destinationSection_->levelControls()->loudnessToggle(),
+        destinationSection_->levelControls()->loudnessField(),
         qualitySection_->resetButton(),
         qualitySection_->qualityPicker(),
         qualitySection_->phasePicker(),
