@@ -6,9 +6,8 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
-#include <QHBoxLayout>
+#include <QGridLayout>
 #include <QSignalBlocker>
-#include <QVBoxLayout>
 
 namespace fennick {
 
@@ -27,19 +26,6 @@ QDoubleSpinBox* makeLevelField(
     field->setKeyboardTracking(false);
     field->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     return field;
-}
-
-// A toggle with the fields it switches on, in one row.
-QWidget* makeToggleRow(QCheckBox* toggle, const QList<QWidget*>& fields, QWidget* parent)
-{
-    auto* row = new QWidget(parent);
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(8);
-    layout->addWidget(toggle);
-    for (QWidget* field : fields) layout->addWidget(field);
-    layout->addStretch(1);
-    return row;
 }
 
 } // namespace
@@ -77,12 +63,18 @@ LevelControls::LevelControls(QFormLayout* form, QWidget* parent) : QObject(paren
     loudnessField_->setValue(kDefaultLoudnessLufs);
     loudnessField_->setAccessibleName(QStringLiteral("Loudness target"));
     // Both under one explanation, as they work together: the window stays short enough for the plot.
+    // Toggles in one column, their fields lined up in the next.
     auto* toggles = new QWidget(parent);
-    auto* column = new QVBoxLayout(toggles);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(6);
-    column->addWidget(makeToggleRow(ceilingToggle_, {ceilingField_, ceilingKindPicker_}, parent));
-    column->addWidget(makeToggleRow(loudnessToggle_, {loudnessField_}, parent));
+    auto* grid = new QGridLayout(toggles);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(8);
+    grid->setVerticalSpacing(6);
+    grid->addWidget(ceilingToggle_, 0, 0);
+    grid->addWidget(ceilingField_, 0, 1);
+    grid->addWidget(ceilingKindPicker_, 0, 2, Qt::AlignLeft);
+    grid->addWidget(loudnessToggle_, 1, 0);
+    grid->addWidget(loudnessField_, 1, 1, 1, 2, Qt::AlignLeft);
+    grid->setColumnStretch(3, 1);
     auto* help = makeHelpText(QStringLiteral("A peak limit only lowers the gain; dBTP also counts the peaks between "
                                              "samples. A loudness target sets the one gain that reaches it, and a "
                                              "peak limit still wins."));
