@@ -5,10 +5,12 @@
 
 #include "FilterChart.h"
 #include "FilterPlot.h"
+#include "LevelControls.h"
 #include "LocaleFormat.h"
 
 #include <QAccessible>
 #include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QGraphicsOpacityEffect>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -220,7 +222,11 @@ TEST(SettingsSteps, TheAccessibleTreeNamesEveryControlByItsLabel)
     };
     const std::pair<QWidget*, const char*> expected[]{{f.view->sourceSection()->chooseButton(), "Choose…"},
         {f.step2().sampleRatePicker(), "Sample rate"}, {f.step2().formatPicker(), "Format"},
-        {f.step2().ditherPicker(), "Dither"}, {f.step3().resetButton(), "Reset to defaults"},
+        {f.step2().ditherPicker(), "Dither"}, {f.step2().levelControls()->gainField(), "Gain"},
+        {f.step2().levelControls()->ceilingToggle(), "Keep peaks below"},
+        {f.step2().levelControls()->ceilingField(), "Peak level"},
+        {f.step2().levelControls()->loudnessToggle(), "Loudness"},
+        {f.step2().levelControls()->loudnessField(), "Loudness target"}, {f.step3().resetButton(), "Reset to defaults"},
         {f.step3().qualityPicker(), "Quality"}, {f.step3().phasePicker(), "Phase response"},
         {f.step3().rolloffPicker(), "Passband rolloff"}, {f.step3().bandwidthSlider(), "Bandwidth"},
         {f.step3().steepFilterToggle(), "Steep filter"},
