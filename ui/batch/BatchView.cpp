@@ -60,8 +60,8 @@ BatchView::BatchView(QWidget* parent)
     list_->setColumnWidth(sampleRateColumn, 90);
     list_->setColumnWidth(formatColumn, 120);
     list_->setColumnWidth(lengthColumn, 70);
-    list_->setColumnWidth(loudnessColumn, 95);
-    list_->setColumnWidth(truePeakColumn, 90);
+    list_->setColumnWidth(loudnessColumn, 85);
+    list_->setColumnWidth(truePeakColumn, 85);
     // Rows are dragged to a new place within the list; files dropped on it go to the window.
     list_->setDragEnabled(true);
     list_->setDragDropMode(QAbstractItemView::InternalMove);
