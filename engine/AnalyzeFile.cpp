@@ -28,7 +28,7 @@ std::vector<int> meteredChannelMap(const AudioFileReader& reader)
     return map;
 }
 
-LevelFigures analyzeFile(const std::filesystem::path& path)
+LevelFigures analyzeFile(const std::filesystem::path& path, std::stop_token stop)
 {
     AudioFileReader reader(path);
     std::optional<LevelMeter> meter;
@@ -40,6 +40,7 @@ LevelFigures analyzeFile(const std::filesystem::path& path)
     const std::unique_ptr<AudioBlock> block = AudioBlock::make(reader.blockFormat(), kBlockFrames);
     if (!block) throw std::bad_alloc();
     for (;;) {
+        if (stop.stop_requested()) throw ConversionCancelled();
         reader.read(*block);
         if (block->frameLength() == 0) break;
         meter->add(block->floatSamples(), block->frameLength());

@@ -131,6 +131,13 @@ std::string levelSentence(const LevelFigures& figures, const DecimalText& decima
         + signedLevel(figures.loudnessRangeLu, decimal) + " LU";
 }
 
+std::string levelText(double value, const DecimalText& decimal) { return signedLevel(value, decimal); }
+
+std::string albumLoudnessSentence(double lufs, const DecimalText& decimal)
+{
+    return "Album loudness " + signedLevel(lufs, decimal) + " LUFS";
+}
+
 std::optional<std::string> gainSentence(const GainReport& gain, const DecimalText& decimal)
 {
     const bool lowered = gain.ceiling.has_value();

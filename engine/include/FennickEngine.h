@@ -467,8 +467,9 @@ struct ConversionReport {
 };
 
 // Measures a whole audio file's loudness and peaks as it is, read as float. Throws
-// AudioFileError when the file cannot be opened, read or metered.
-LevelFigures analyzeFile(const std::filesystem::path& path);
+// AudioFileError when the file cannot be opened, read or metered, and ConversionCancelled once
+// `stop` is requested (checked once per block).
+LevelFigures analyzeFile(const std::filesystem::path& path, std::stop_token stop = {});
 
 // The integrated loudness of several outputs heard as one programme (an album), from the meters
 // their conversions kept (ConversionReport::meter); minus infinity for none or silence.
@@ -686,6 +687,12 @@ std::string cDecimalText(double value, int decimals);
 // "−14.2 LUFS · true peak −1.0 dBTP · LRA 6.3 LU", each to one decimal, negative levels with the
 // minus sign U+2212 and silence as "−∞".
 std::string levelSentence(const LevelFigures& figures, const DecimalText& decimal);
+
+// One level as levelSentence writes it, without its unit: "−14.2", "0.0", "−∞".
+std::string levelText(double value, const DecimalText& decimal);
+
+// "Album loudness −14.2 LUFS": the integrated loudness of a run's outputs heard as one programme.
+std::string albumLoudnessSentence(double lufs, const DecimalText& decimal);
 
 // What the gain stage did, when it did anything: "Gain −2.4 dB, lowered by 1.4 dB to keep true
 // peak below −1.0 dBTP.", "Gain +7.0 dB to reach −16.0 LUFS.", "Gain +5.6 dB, lowered by 1.4 dB to

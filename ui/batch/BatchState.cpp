@@ -1,5 +1,6 @@
 #include "BatchState.h"
 
+#include "LevelText.h"
 #include "LocaleFormat.h"
 
 #include <QDir>
@@ -167,6 +168,8 @@ std::vector<BatchJob> startRun(
         row.output = fileUrl(planned.plan.outputs[k].output);
         row.progress = 0;
         row.warning.reset();
+        row.level.reset();
+        row.meter.reset();
         row.reason.clear();
         if (exists && skipExisting) {
             row.status = Status::skipped;
@@ -191,13 +194,16 @@ void endRun(BatchState& state)
 {
     state.isConverting = false;
     BatchCounts counts;
+    std::vector<std::shared_ptr<const LevelMeter>> meters;
     for (const BatchRow& row : state.rows) {
+        if (row.status == Status::saved && row.meter) meters.push_back(row.meter);
         if (row.status == Status::saved) ++counts.saved;
         if (row.status == Status::failed) ++counts.failed;
         if (row.status == Status::cancelled) ++counts.cancelled;
         if (row.status == Status::skipped) ++counts.skipped;
     }
     state.summary = QString::fromStdString(batchSummary(counts, soxrVersionText()));
+    if (const auto album = albumLoudnessLine(meters)) *state.summary += QStringLiteral(" \u00b7 ") + *album;
 }
 
 QString statusText(const BatchRow& row)

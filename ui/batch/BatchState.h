@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -35,6 +36,8 @@ struct BatchRow {
     QString reason; // why it could not be read, or why it failed
     std::optional<QString> warning; // what clipped
     std::optional<QUrl> output; // where it was, or is being, saved
+    std::optional<LevelFigures> level; // of the saved output, when it was measured
+    std::shared_ptr<const LevelMeter> meter; // the saved output's, for the run's album loudness
 };
 
 struct BatchState {
@@ -94,7 +97,8 @@ std::vector<BatchJob> startRun(
 // The files still waiting or converting are cancelled.
 void cancelRun(BatchState& state);
 
-// The run is over; the summary counts how its files ended.
+// The run is over; the summary counts how its files ended, and gives the saved files' loudness
+// heard together.
 void endRun(BatchState& state);
 
 // A row's status column: "Waiting", "42 %", "Saved NAME — WARNING", "Failed: WHY", …

@@ -4,6 +4,7 @@
 #include "DestinationSection.h"
 #include "FileChoosers.h"
 #include "FilterPlot.h"
+#include "LevelText.h"
 #include "LocaleFormat.h"
 #include "QualitySection.h"
 #include "TextStyles.h"
@@ -56,13 +57,15 @@ BatchView::BatchView(QWidget* parent)
     list_->setMinimumHeight(140); // a few rows, however little room the window has
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list_->setHeaderLabels({QStringLiteral("File"), QStringLiteral("Sample rate"), QStringLiteral("Format"),
-        QStringLiteral("Length"), QStringLiteral("Status")});
+        QStringLiteral("Length"), QStringLiteral("Loudness"), QStringLiteral("True peak"), QStringLiteral("Status")});
     list_->header()->setStretchLastSection(true);
     list_->header()->setSectionResizeMode(fileColumn, QHeaderView::Interactive);
     list_->setColumnWidth(fileColumn, 240);
     list_->setColumnWidth(sampleRateColumn, 90);
     list_->setColumnWidth(formatColumn, 120);
     list_->setColumnWidth(lengthColumn, 70);
+    list_->setColumnWidth(loudnessColumn, 85);
+    list_->setColumnWidth(truePeakColumn, 85);
     // Rows are dragged to a new place within the list; files dropped on it go to the window.
     list_->setDragEnabled(true);
     list_->setDragDropMode(QAbstractItemView::InternalMove);
@@ -226,6 +229,8 @@ BatchQueue::Handlers BatchView::runHandlers()
         [this](std::size_t row, const ConversionReport& report) {
             state_.rows[row].status = Status::saved;
             state_.rows[row].warning = runWarning(report);
+            if (report.meter) state_.rows[row].level = report.level;
+            state_.rows[row].meter = report.meter;
             render();
         },
         [this](std::size_t row, const QString& description) {
@@ -386,6 +391,12 @@ void BatchView::render()
         item->setText(formatColumn, readable ? row.sourceFormat : QString());
         item->setText(lengthColumn, readable ? QString::fromStdString(clockText(row.seconds)) : QString());
         item->setTextAlignment(lengthColumn, Qt::AlignRight | Qt::AlignVCenter);
+        // The saved output's figures, once it is saved.
+        const bool measured = row.status == Status::saved && row.level;
+        item->setText(loudnessColumn, measured ? levelWithUnit(row.level->integratedLufs, "LUFS") : QString());
+        item->setText(truePeakColumn, measured ? levelWithUnit(row.level->truePeakDbtp, "dBTP") : QString());
+        for (const int column : {loudnessColumn, truePeakColumn})
+            item->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
         const auto other = clashes.otherSource.find(i);
         const bool misfit = std::find(album.misfits.begin(), album.misfits.end(), i) != album.misfits.end();
         QString status = statusText(row);

@@ -29,7 +29,15 @@ class QualitySection;
 class BatchView : public QWidget {
     Q_OBJECT
 public:
-    enum Column { fileColumn, sampleRateColumn, formatColumn, lengthColumn, statusColumn };
+    enum Column {
+        fileColumn,
+        sampleRateColumn,
+        formatColumn,
+        lengthColumn,
+        loudnessColumn,
+        truePeakColumn,
+        statusColumn
+    };
 
     explicit BatchView(QWidget* parent = nullptr);
 

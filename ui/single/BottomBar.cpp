@@ -64,7 +64,12 @@ BottomBar::BottomBar(QWidget* parent) : QWidget(parent)
     warningLine_ = new MessageLabel(2, resultPage_);
     warningLine_->setObjectName(QStringLiteral("warningLine"));
     warningLine_->setFont(callout);
+    // The output's loudness and peaks, quieter than the line above, and the gain the run applied.
+    levelLine_ = new MessageLabel(3, resultPage_); // the figures, and the gain's sentence under them
+    levelLine_->setObjectName(QStringLiteral("levelLine"));
+    levelLine_->setFont(captionFont(font()));
     resultLayout->addWidget(messageLine_);
+    resultLayout->addWidget(levelLine_);
     resultLayout->addWidget(warningLine_);
 
     // One of the three at a time, or none; hidden ones take no room.
@@ -79,6 +84,7 @@ BottomBar::BottomBar(QWidget* parent) : QWidget(parent)
     }
     statusArea_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     setSecondaryStyle(messageLine_);
+    setSecondaryStyle(levelLine_);
     setWarningStyle(warningLine_);
 
     convertButton_ = new QPushButton(QStringLiteral("Convert…"), this);
@@ -112,11 +118,13 @@ void BottomBar::render(const ContentState& state)
     } else if (status_ == Status::message) {
         messageLine_->setText(*state.conversionMessage);
         warningLine_->setText(state.conversionWarning.value_or(QString()));
+        levelLine_->setText(state.conversionLevel.value_or(QString()));
     }
     progressPage_->setVisible(status_ == Status::progress);
     errorLine_->setVisible(status_ == Status::error);
     resultPage_->setVisible(status_ == Status::message);
     warningLine_->setVisible(state.conversionWarning.has_value());
+    levelLine_->setVisible(state.lastRunSaved && state.conversionLevel.has_value());
     showInFolderButton_->setVisible(status_ == Status::message && state.lastRunSaved && state.lastSavedURL);
     convertButton_->setEnabled(state.canConvert());
 }

@@ -36,6 +36,7 @@ public:
     MessageLabel* errorLine() const { return errorLine_; }
     MessageLabel* messageLine() const { return messageLine_; }
     MessageLabel* warningLine() const { return warningLine_; }
+    MessageLabel* levelLine() const { return levelLine_; }
 
 signals:
     void convertRequested();
@@ -53,6 +54,7 @@ private:
     QWidget* resultPage_;
     MessageLabel* messageLine_;
     MessageLabel* warningLine_;
+    MessageLabel* levelLine_;
     QPushButton* showInFolderButton_;
     QPushButton* convertButton_;
 };

@@ -1,6 +1,7 @@
 #include "ContentState.h"
 
 #include "ConversionJob.h"
+#include "LevelText.h"
 
 namespace fennick {
 
@@ -26,6 +27,7 @@ void conversionSaved(ContentState& state, const QUrl& destination, const Convers
     state.conversionMessage
         = QString::fromStdString(savedSentence(destination.fileName().toStdString(), soxrVersionText()));
     state.conversionWarning = runWarning(report);
+    state.conversionLevel = resultLevelLine(report);
     state.lastSavedURL = destination;
     state.lastSavedSourceURL = state.sourceURL; // the run's own: the source cannot change during it
     state.lastRunSaved = true;

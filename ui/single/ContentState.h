@@ -34,6 +34,9 @@ struct ContentState {
     double conversionProgress = 0.0; // fraction of the source read, 0…1
     std::optional<QString> conversionMessage;
     std::optional<QString> conversionWarning; // what clipped or was damaged, under the success line
+    std::optional<QString> conversionLevel; // the saved output's loudness and peaks, and the gain applied
+    // The source's loudness and peaks: "Measuring…" until its measurement comes back.
+    std::optional<QString> sourceLevel;
     std::optional<QUrl> lastSavedURL; // destination of the last successful conversion
     std::optional<QUrl> lastSavedSourceURL; // and its source
     bool lastRunSaved = false; // the success line is about a saved file, which can be shown in its folder
@@ -58,8 +61,9 @@ struct ContentState {
 // new rate and width, and a header; nothing without a source.
 std::optional<qint64> estimatedOutputBytes(const ContentState& state);
 
-// "Saved NAME (VERSION)" into conversionMessage, with the bound libsoxr's version text, and what
-// clipped, was not a number or was missing into conversionWarning; then the run is over.
+// "Saved NAME (VERSION)" into conversionMessage, with the bound libsoxr's version text, the output's
+// level into conversionLevel, and what clipped, was not a number or was missing into
+// conversionWarning; then the run is over.
 // errorMessage is left alone, so a load that failed during the run stays in front.
 void conversionSaved(ContentState& state, const QUrl& destination, const ConversionReport& report);
 

@@ -6,8 +6,11 @@
 #include "DropHighlight.h"
 #include "FilterPlot.h"
 #include "FormParts.h"
+#include "LevelControls.h"
+#include "LevelText.h"
 #include "QualitySection.h"
 #include "SourceFile.h"
+#include "SourceMeter.h"
 #include "SourceSection.h"
 #include "WheelGuard.h"
 
@@ -15,6 +18,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDoubleSpinBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -104,6 +108,18 @@ ContentView::ContentView(QWidget* parent)
         state_.filterError = description;
         render();
     });
+    // The source's level comes back on its own time; only the file still shown takes it.
+    sourceMeter_ = new SourceMeter(this);
+    connect(sourceMeter_, &SourceMeter::measured, this, [this](const QUrl& source, const LevelFigures& figures) {
+        if (state_.sourceURL != source) return;
+        state_.sourceLevel = levelLine(figures);
+        render();
+    });
+    connect(sourceMeter_, &SourceMeter::failed, this, [this](const QUrl& source, const QString& description) {
+        if (state_.sourceURL != source) return;
+        state_.sourceLevel = QStringLiteral("Not measured: ") + description;
+        render();
+    });
     connect(bottomBar_, &BottomBar::convertRequested, this, &ContentView::startConversion);
     connect(bottomBar_, &BottomBar::cancelRequested, this, &ContentView::cancelConversion);
     folderRevealer_ = [](const QUrl& folder) { QDesktopServices::openUrl(folder); };
@@ -133,6 +149,12 @@ void ContentView::setUpTabOrder()
         destinationSection_->sampleRatePicker(),
         destinationSection_->formatPicker(),
         destinationSection_->ditherPicker(),
+        destinationSection_->levelControls()->gainField(),
+        destinationSection_->levelControls()->ceilingToggle(),
+        destinationSection_->levelControls()->ceilingField(),
+        destinationSection_->levelControls()->ceilingKindPicker(),
+        destinationSection_->levelControls()->loudnessToggle(),
+        destinationSection_->levelControls()->loudnessField(),
         qualitySection_->resetButton(),
         qualitySection_->qualityPicker(),
         qualitySection_->phasePicker(),
@@ -162,6 +184,12 @@ void ContentView::setSettings(const ConversionSettings& settings)
 void ContentView::loadSourceFile(const QUrl& url)
 {
     fennick::loadSourceFile(state_, url);
+    state_.sourceLevel.reset();
+    sourceMeter_->cancel();
+    if (state_.hasSource()) {
+        state_.sourceLevel = QStringLiteral("Measuring\u2026");
+        sourceMeter_->request(*state_.sourceURL);
+    }
     render();
     // The next thing to do is to convert it: Return does, unless the user has moved on elsewhere.
     QWidget* focused = focusWidget();

@@ -24,6 +24,7 @@ class DestinationSection;
 class DropHighlight;
 class FilterMeasurement;
 class QualitySection;
+class SourceMeter;
 class SourceSection;
 
 class ContentView : public QWidget {
@@ -90,6 +91,7 @@ private:
     BottomBar* bottomBar_;
     DropHighlight* dropHighlight_;
     FilterMeasurement* filterMeasurement_;
+    SourceMeter* sourceMeter_;
     std::optional<FilterRequest> lastFilterRequest_;
 };
 

@@ -61,6 +61,12 @@ SourceSection::SourceSection(QWidget* parent) : SectionBox(QStringLiteral("Step 
         detailRows_[i] = form_->rowCount() - 1;
     }
 
+    levelValue_ = new QLabel(this);
+    levelValue_->setObjectName(QStringLiteral("levelValue"));
+    levelValue_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    addLabelledRow(form_, QStringLiteral("Level"), levelValue_, levelValue_);
+    levelRow_ = form_->rowCount() - 1;
+
     noteLabel_ = makeHelpText(QString(), this);
     noteLabel_->setObjectName(QStringLiteral("sourceNote"));
     noteLabel_->setTextFormat(Qt::PlainText);
@@ -120,6 +126,8 @@ void SourceSection::render(const ContentState& state)
         form_->setRowVisible(detailRows_[i], details[i].has_value());
         values[i]->setText(details[i].value_or(QString()));
     }
+    form_->setRowVisible(levelRow_, state.hasSource() && state.sourceLevel.has_value());
+    levelValue_->setText(state.sourceLevel.value_or(QString()));
     form_->setRowVisible(metadataRow_, state.sourceMetadata.has_value());
     if (state.sourceMetadata) metadataValue_->setText(*state.sourceMetadata);
 }

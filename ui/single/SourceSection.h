@@ -20,6 +20,7 @@ public:
     void render(const ContentState& state);
 
     QPushButton* chooseButton() const { return chooseButton_; }
+    QLabel* levelValue() const { return levelValue_; }
 
 signals:
     void chooseRequested();
@@ -39,6 +40,8 @@ private:
     QLabel* channelsValue_;
     QLabel* durationValue_;
     QLabel* sizeValue_;
+    QLabel* levelValue_; // loudness and peaks, once measured
+    int levelRow_ = -1;
     int detailRows_[3] = {-1, -1, -1}; // channels, duration, size
     QLabel* noteLabel_; // under the format: what is wrong with the file's length
     int sampleRateRow_ = -1;

@@ -1,5 +1,6 @@
 #include "DestinationSection.h"
 
+#include "LevelControls.h"
 #include "LocaleFormat.h"
 
 #include <QComboBox>
@@ -87,6 +88,9 @@ DestinationSection::DestinationSection(QWidget* parent)
     ditherLabel_
         = addLabelledRow(form, QStringLiteral("Dither"), makeControlColumn(ditherPicker_, ditherHelp_), ditherPicker_);
 
+    levelControls_ = new LevelControls(form, this);
+    connect(levelControls_, &LevelControls::settingsEdited, this, &DestinationSection::settingsEdited);
+
     connect(sampleRatePicker_, &QComboBox::activated, this, [this](int index) {
         std::optional<double> rate;
         if (const QVariant data = sampleRatePicker_->itemData(index); data.isValid()) {
@@ -147,6 +151,7 @@ void DestinationSection::render(const ConversionSettings& settings)
     // The whole row dims, its label and help text with the picker.
     ditherLabel_->setEnabled(ditherApplies);
     ditherHelp_->setEnabled(ditherApplies);
+    levelControls_->render(settings);
 }
 
 void DestinationSection::setEstimatedSize(const QString& text)

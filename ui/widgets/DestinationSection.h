@@ -11,9 +11,10 @@
 
 class QComboBox;
 class QLabel;
-class QLabel;
 
 namespace fennick {
+
+class LevelControls;
 
 class DestinationSection : public QGroupBox {
     Q_OBJECT
@@ -31,6 +32,7 @@ public:
     QComboBox* ditherPicker() const { return ditherPicker_; }
     QLabel* ditherHelp() const { return ditherHelp_; }
     QLabel* ditherLabel() const { return ditherLabel_; }
+    LevelControls* levelControls() const { return levelControls_; }
 
 signals:
     // The whole record after one control changed one field.
@@ -48,6 +50,7 @@ private:
     QLabel* estimateValue_;
     int estimateRow_ = -1;
     OtherRateDialog otherRateDialog_ = askForOtherRate;
+    LevelControls* levelControls_;
 };
 
 // Picker row labels, one per case in declaration order.

@@ -2,6 +2,7 @@
 
 #include "BandwidthSlider.h"
 #include "FilterPlot.h"
+#include "LevelControls.h"
 #include "LocaleFormat.h"
 #include "TextStyles.h"
 
@@ -157,9 +158,10 @@ QualitySection::QualitySection(QWidget* parent)
     column->addWidget(filterPlot_, 1);
 
     connect(filterPlot_, &FilterPlot::viewEdited, this, &QualitySection::filterViewEdited);
-    // The dither as well: a shaped choice would otherwise outlive the reset of the switch it overrides.
+    // The dither and step 2's level controls as well: a shaped choice would otherwise outlive the
+    // reset of the switch it overrides, and the level goes back to no gain, which changes no sample.
     connect(resetButton_, &QPushButton::clicked, this, [this] {
-        ConversionSettings settings = settings_;
+        ConversionSettings settings = withDefaultLevel(settings_);
         settings.options = {};
         settings.dither.reset();
         emit settingsEdited(settings);

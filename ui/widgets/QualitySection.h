@@ -50,7 +50,7 @@ public:
 
 signals:
     // The whole record after one control changed one field, or "Reset to defaults" reset the
-    // options and the dither choice.
+    // options, the dither choice and the level controls.
     void settingsEdited(const fennick::ConversionSettings& settings);
     void filterViewEdited(fennick::FilterView view);
 

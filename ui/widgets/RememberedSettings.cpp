@@ -48,6 +48,14 @@ ConversionSettings rememberedSettings(const QSettings& store)
         = numberOr(store, QStringLiteral("quality/bandwidth"), 74.0, 99.7, defaults.options.bandwidthPercent);
     options.steepFilter = flagOr(store, QStringLiteral("quality/steep"), defaults.options.steepFilter);
     options.doublePrecision = flagOr(store, QStringLiteral("quality/double"), defaults.options.doublePrecision);
+    settings.gainDb = numberOr(store, QStringLiteral("level/gain"), kMinGainDb, kMaxGainDb, defaults.gainDb);
+    if (flagOr(store, QStringLiteral("level/ceiling"), false)) {
+        settings.ceiling = PeakCeiling{numberOr(store, QStringLiteral("level/ceilingLevel"), -20.0, 0.0, -1.0),
+            flagOr(store, QStringLiteral("level/samplePeak"), false) ? PeakCeiling::Kind::samplePeak
+                                                                     : PeakCeiling::Kind::truePeak};
+    }
+    if (flagOr(store, QStringLiteral("level/loudness"), false))
+        settings.loudnessTargetLufs = numberOr(store, QStringLiteral("level/loudnessTarget"), -60.0, 0.0, -16.0);
     return settings;
 }
 
@@ -62,6 +70,15 @@ void rememberSettings(QSettings& store, const ConversionSettings& settings)
     store.setValue(QStringLiteral("quality/bandwidth"), settings.options.bandwidthPercent);
     store.setValue(QStringLiteral("quality/steep"), settings.options.steepFilter);
     store.setValue(QStringLiteral("quality/double"), settings.options.doublePrecision);
+    store.setValue(QStringLiteral("level/gain"), settings.gainDb);
+    store.setValue(QStringLiteral("level/ceiling"), settings.ceiling.has_value());
+    if (settings.ceiling) {
+        store.setValue(QStringLiteral("level/ceilingLevel"), settings.ceiling->level);
+        store.setValue(QStringLiteral("level/samplePeak"), settings.ceiling->kind == PeakCeiling::Kind::samplePeak);
+    }
+    store.setValue(QStringLiteral("level/loudness"), settings.loudnessTargetLufs.has_value());
+    if (settings.loudnessTargetLufs)
+        store.setValue(QStringLiteral("level/loudnessTarget"), *settings.loudnessTargetLufs);
 }
 
 QString rememberedSourceFolder(const QSettings& store)

@@ -3,6 +3,7 @@
 
 #include "BatchView.h"
 #include "ConversionJob.h"
+#include "LevelText.h"
 #include "UiTestSupport.h"
 
 #include <QCheckBox>
@@ -31,7 +32,8 @@ struct BatchFixture : ViewFixture {
     QString row(int i) const
     {
         QStringList columns;
-        for (int c = 0; c < 5; ++c) columns.append(batch->list()->topLevelItem(i)->text(c));
+        for (int c : {0, 1, 2, 3, int(BatchView::statusColumn)})
+            columns.append(batch->list()->topLevelItem(i)->text(c));
         return columns.join(" | ");
     }
     QString status(int row) const { return batch->list()->topLevelItem(row)->text(BatchView::statusColumn); }
@@ -121,7 +123,7 @@ TEST(BatchWindow, RunsAListOneFileHeldHalfWayAndSumsItUp)
     EXPECT_FALSE(f.batch->state().isConverting);
     EXPECT_EQ(f.status(0), "Saved take_48000-24.wav");
     EXPECT_EQ(f.status(8), "Saved 6_48000-24.wav");
-    EXPECT_EQ(f.batch->summaryLabel()->text(), "Saved 11 files (gated-libsoxr)");
+    EXPECT_TRUE(f.batch->summaryLabel()->text().startsWith("Saved 11 files (gated-libsoxr) \u00b7 Album loudness "));
     EXPECT_EQ(readAudioFile(f.dir / "out/take_48000-24.wav").info.samplerate, 48000);
     EXPECT_NEAR(readAudioFile(f.dir / "out/disc 2/6_48000-24.wav").frames(), 2205 * 7 * 48000 / 32000, 1);
     saveScreenshot(*f.batch, "batch-finished.png");
@@ -234,12 +236,42 @@ TEST(BatchWindow, GaplessAlbumIsConvertedInListOrderAfterReordering)
     choose(f.batch->destinationSection()->sampleRatePicker(), TargetSampleRate::r48000);
     click(f.batch->convertButton());
     ASSERT_TRUE(waitUntil([&f] { return !f.batch->state().isConverting; }));
-    EXPECT_EQ(f.batch->summaryLabel()->text(), "Saved 3 files (" + QString::fromStdString(soxrVersionText()) + ")");
+    // Three tracks of 68 ms are too short to be gated: their loudness is unknown.
+    EXPECT_EQ(f.batch->summaryLabel()->text(),
+        "Saved 3 files (" + QString::fromStdString(soxrVersionText()) + ") \u00b7 Album loudness \u2212\u221e LUFS");
     // Cut at round(3001 × k × 48000 / 44100): 3266, 6533, 9799.
     std::int64_t frames[3];
     for (int k = 0; k < 3; ++k)
         frames[k] = readAudioFile(f.dir / "out" / (std::to_string((k + 1) % 3 + 1) + "_48000-16.wav")).frames();
     EXPECT_EQ(std::vector<std::int64_t>(frames, frames + 3), (std::vector<std::int64_t>{3266, 3267, 3266}));
+}
+
+// Each saved file's loudness and true peak in its row, and the files heard together in the summary:
+// two equally long files 6 dB apart are, together, the mean of their powers.
+TEST(BatchWindow, RowsGiveEachOutputsLevelAndTheSummaryTheAlbumLoudness)
+{
+    BatchFixture f;
+    for (const auto& [name, amplitude] : {std::pair{"loud.wav", 0.5}, std::pair{"quiet.wav", 0.25}}) {
+        writeAudioFile(f.dir / name, {}, 88200, sine(997.0, 44100, amplitude));
+        f.batch->addUrls({f.url(name)});
+    }
+    ConversionSettings settings;
+    settings.format = OutputFormat::float32;
+    f.batch->setSettings(settings);
+    click(f.batch->convertButton());
+    ASSERT_TRUE(waitUntil([&f] { return !f.batch->state().isConverting; }));
+    double power = 0;
+    for (int row = 0; row < 2; ++row) {
+        const LevelFigures level = analyzeFile(f.batch->state().rows[row].output->toLocalFile().toStdString());
+        power += std::pow(10.0, level.integratedLufs / 10.0) / 2;
+        const QTreeWidgetItem* item = f.batch->list()->topLevelItem(row);
+        EXPECT_EQ(item->text(BatchView::loudnessColumn), levelWithUnit(level.integratedLufs, "LUFS"));
+        EXPECT_EQ(item->text(BatchView::truePeakColumn), levelWithUnit(level.truePeakDbtp, "dBTP"));
+    }
+    const QString summary = f.batch->summaryLabel()->text();
+    const QString album = summary.section(" \u00b7 Album loudness \u2212", 1).section(' ', 0, 0);
+    EXPECT_NEAR(-album.toDouble(), 10 * std::log10(power), 0.06) << summary.toStdString();
+    saveScreenshot(*f.batch, "batch-levels.png");
 }
 
 } // namespace

@@ -5,10 +5,12 @@
 
 #include "FilterChart.h"
 #include "FilterPlot.h"
+#include "LevelControls.h"
 #include "LocaleFormat.h"
 
 #include <QAccessible>
 #include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSlider>
@@ -217,7 +219,7 @@ TEST(SettingsSteps, TheWindowFitsAnyScreenAndTheWheelScrollsPastTheSettings)
     dark.setColor(QPalette::Base, QColor(0x23, 0x23, 0x23));
     const std::tuple<QSize, int, const char*> cases[] = {{{1024, 540}, 0, "fit-1024x600.png"},
         {{800, 440}, 0, "fit-scale2-points.png"}, {{560, 540}, 12, "fit-12pt.png"}, {{480, 360}, 0, "fit-minimum.png"},
-        {{1600, 940}, 0, "fit-wide.png"}, {{560, 880}, -1, "fit-dark.png"}};
+        {{1600, 1200}, 0, "fit-wide.png"}, {{560, 880}, -1, "fit-dark.png"}};
     int plotHeight = 0;
     for (const auto& [size, points, screenshot] : cases) {
         QFont font = QApplication::font();
@@ -295,7 +297,11 @@ TEST(SettingsSteps, TheAccessibleTreeNamesEveryControlByItsLabel)
     };
     const std::pair<QWidget*, const char*> expected[]{{f.view->sourceSection()->chooseButton(), "Choose…"},
         {f.step2().sampleRatePicker(), "Sample rate"}, {f.step2().formatPicker(), "Format"},
-        {f.step2().ditherPicker(), "Dither"}, {f.step3().resetButton(), "Reset to defaults"},
+        {f.step2().ditherPicker(), "Dither"}, {f.step2().levelControls()->gainField(), "Gain"},
+        {f.step2().levelControls()->ceilingToggle(), "Keep peaks below"},
+        {f.step2().levelControls()->ceilingField(), "Peak level"},
+        {f.step2().levelControls()->loudnessToggle(), "Loudness"},
+        {f.step2().levelControls()->loudnessField(), "Loudness target"}, {f.step3().resetButton(), "Reset to defaults"},
         {f.step3().qualityPicker(), "Quality"}, {f.step3().phasePicker(), "Phase response"},
         {f.step3().rolloffPicker(), "Passband rolloff"}, {f.step3().bandwidthSlider(), "Bandwidth"},
         {f.step3().steepFilterToggle(), "Steep filter"},
