@@ -20,6 +20,7 @@ public:
     void render(const ContentState& state);
 
     QPushButton* chooseButton() const { return chooseButton_; }
+    QLabel* notCarriedLabel() const { return notCarriedLabel_; }
 
 signals:
     void chooseRequested();
@@ -36,6 +37,7 @@ private:
     QLabel* sampleRateValue_;
     QLabel* formatValue_;
     QLabel* metadataValue_;
+    QLabel* notCarriedLabel_; // under the metadata: what the chosen type will leave out
     QLabel* channelsValue_;
     QLabel* durationValue_;
     QLabel* sizeValue_;
@@ -45,6 +47,7 @@ private:
     int formatRow_ = -1;
     int noteRow_ = -1;
     int metadataRow_ = -1;
+    int notCarriedRow_ = -1;
 };
 
 } // namespace fennick

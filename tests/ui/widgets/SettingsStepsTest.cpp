@@ -219,11 +219,11 @@ TEST(SettingsSteps, TheAccessibleTreeNamesEveryControlByItsLabel)
         return labels.isEmpty() ? QStringLiteral("(no label)") : labels.first().first->text(QAccessible::Name);
     };
     const std::pair<QWidget*, const char*> expected[]{{f.view->sourceSection()->chooseButton(), "Choose…"},
-        {f.step2().sampleRatePicker(), "Sample rate"}, {f.step2().formatPicker(), "Format"},
-        {f.step2().ditherPicker(), "Dither"}, {f.step3().resetButton(), "Reset to defaults"},
-        {f.step3().qualityPicker(), "Quality"}, {f.step3().phasePicker(), "Phase response"},
-        {f.step3().rolloffPicker(), "Passband rolloff"}, {f.step3().bandwidthSlider(), "Bandwidth"},
-        {f.step3().steepFilterToggle(), "Steep filter"},
+        {f.step2().typePicker(), "File type"}, {f.step2().sampleRatePicker(), "Sample rate"},
+        {f.step2().formatPicker(), "Format"}, {f.step2().ditherPicker(), "Dither"},
+        {f.step3().resetButton(), "Reset to defaults"}, {f.step3().qualityPicker(), "Quality"},
+        {f.step3().phasePicker(), "Phase response"}, {f.step3().rolloffPicker(), "Passband rolloff"},
+        {f.step3().bandwidthSlider(), "Bandwidth"}, {f.step3().steepFilterToggle(), "Steep filter"},
         {f.step3().doublePrecisionToggle(), "64-bit float internal processing"},
         {f.step3().filterPlot()->chart(), "Filter response"}, {f.view->bottomBar()->convertButton(), "Convert…"}};
     for (const auto& [control, text] : expected) EXPECT_EQ(name(control), text);
