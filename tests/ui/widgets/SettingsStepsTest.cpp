@@ -155,7 +155,7 @@ TEST(SettingsSteps, TheWindowFitsAnyScreenAndTheWheelScrollsPastTheSettings)
     QPalette dark(QColor(0x3a, 0x3a, 0x3a), QColor(0x2b, 0x2b, 0x2b));
     const std::tuple<QSize, int, const char*> cases[] = {{{1024, 540}, 0, "fit-1024x600.png"},
         {{800, 440}, 0, "fit-scale2-points.png"}, {{560, 540}, 12, "fit-12pt.png"}, {{480, 360}, 0, "fit-minimum.png"},
-        {{1600, 940}, 0, "fit-wide.png"}, {{560, 880}, -1, "fit-dark.png"}};
+        {{1600, 1100}, 0, "fit-wide.png"}, {{560, 880}, -1, "fit-dark.png"}};
     int plotHeight = 0;
     for (const auto& [size, points, screenshot] : cases) {
         QFont font = QApplication::font();
