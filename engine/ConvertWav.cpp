@@ -153,7 +153,7 @@ struct ClipTally {
 
 // The output file of one source, with its metadata rescaled.
 AudioFileWriter openWriter(const Run& run, PendingDestination& pending, const SourceMetadata& metadata,
-    std::int64_t sourceFrames, const ChannelLayout& layout)
+    std::int64_t sourceFrames, const ChannelLayout& layout, std::optional<std::uint64_t> outputFrames = std::nullopt)
 {
     // The metadata's bytes count towards the 4 GiB a plain WAV can hold.
     const auto metadataFrames
@@ -165,7 +165,7 @@ AudioFileWriter openWriter(const Run& run, PendingDestination& pending, const So
     if (!metadata.empty()) {
         writeMetadata(writer.sndfile(), metadata,
             {static_cast<std::int64_t>(run.inputRate), static_cast<std::int64_t>(run.targetRate), sourceFrames,
-                run.channels, run.format, run.type});
+                run.channels, run.format, run.type, outputFrames});
     }
     return writer;
 }
@@ -764,6 +764,7 @@ private:
         std::int64_t frames = 0;
         bool ended = false;
         std::uint64_t outputEnd = 0; // its boundary in the album's output, once ended
+        std::uint64_t inputStart = 0; // the album's input frames before it
         SourceDamage damage;
         std::vector<int> channelMap; // for its level meter
     };
@@ -780,6 +781,7 @@ private:
         track.layout = reader.channelLayout();
         track.channelMap = meteredChannelMap(reader);
         track.frames = reader.frames();
+        track.inputStart = inputFrames_;
     }
     void endSource(Track& track)
     {
@@ -821,7 +823,16 @@ private:
     void openTrack(Track& track)
     {
         if (writer_) return;
-        writer_.emplace(openWriter(run_, *track.pending, track.metadata, track.frames, track.layout));
+        // The header goes out before the track's cut is reached: its markers are clamped to the length
+        // the album's boundaries will give the file, not to its source's length rescaled on its own.
+        const auto boundary = [this](std::uint64_t input) {
+            return rescalePosition(
+                input, static_cast<std::int64_t>(run_.inputRate), static_cast<std::int64_t>(run_.targetRate));
+        };
+        const std::uint64_t start = writing_ > 0 ? tracks_[writing_ - 1].outputEnd : 0;
+        const std::uint64_t end = boundary(track.inputStart + static_cast<std::uint64_t>(track.frames));
+        writer_.emplace(openWriter(
+            run_, *track.pending, track.metadata, track.frames, track.layout, end > start ? end - start : 0));
         startMeter(meter_, run_, track.channelMap);
     }
     void finishTrack()

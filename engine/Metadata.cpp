@@ -517,7 +517,8 @@ void writeMetadata(SNDFILE* file, const SourceMetadata& metadata, const Metadata
 {
     const auto scale
         = [&](std::uint64_t position) { return rescalePosition(position, target.sourceRate, target.targetRate); };
-    const std::uint64_t end = scale(static_cast<std::uint64_t>(std::max<std::int64_t>(target.sourceFrames, 0)));
+    const std::uint64_t end = target.outputFrames.value_or(
+        scale(static_cast<std::uint64_t>(std::max<std::int64_t>(target.sourceFrames, 0))));
     // A 32-bit position, rescaled; one on or past the new end (rounding can take the last frame
     // there) lands on the last frame.
     const std::uint64_t lastFrame = end > 0 ? end - 1 : 0;

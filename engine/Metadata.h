@@ -69,6 +69,9 @@ struct MetadataTarget {
     std::uint32_t channels = 0;
     OutputFormat format = OutputFormat::int16;
     OutputType type = OutputType::wav;
+    // The frames the file holds when that is not the rescaled source's length (an album's track, cut
+    // at the album's boundaries); positions then clamp to its last frame instead.
+    std::optional<std::uint64_t> outputFrames;
 };
 
 // The items of `metadata` and whether `layout` of `channels` is one to carry, for the sentence

@@ -320,6 +320,8 @@ struct MetadataContents {
     std::size_t loops = 0;
     bool samplerData = false; // a sampler chunk without loops
     bool channelLayout = false; // a known speaker layout of more than two channels
+
+    friend bool operator==(const MetadataContents&, const MetadataContents&) = default;
 };
 
 // "Not carried into FLAC: Broadcast WAV (bext), iXML, 4 markers.": what a file of `type` cannot

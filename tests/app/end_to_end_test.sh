@@ -131,7 +131,7 @@ batch=$(timeout 30 xdotool search --sync --onlyvisible --name '^Convert Several 
   fail "the batch window did not open"
 xdotool windowfocus --sync "$batch"
 sleep 1
-xdotool mousemove --window "$batch" 147 356 click 1 # Add Folder…, below the 19-pixel menu bar
+xdotool key --window "$batch" alt+d # Add Folder…, by its mnemonic wherever the layout puts it
 dialog=$(timeout 30 xdotool search --sync --onlyvisible --name '^Add Folder$' | head -n1) ||
   fail "the Add Folder dialog did not open"
 xdotool windowfocus --sync "$dialog" type --delay 20 "$work/album"
@@ -139,7 +139,9 @@ sleep 0.5
 xdotool key Escape Return # the completion popup, then the dialog's Choose
 wait_for 10 bash -c "! xdotool search --onlyvisible --name '^Add Folder$' >/dev/null" || fail "the dialog stayed open"
 xdotool windowfocus --sync "$batch"
-xdotool mousemove --window "$batch" 892 855 click 1 # Convert All
+# Convert All sits at the bottom bar's right end, whatever the steps above it hold.
+eval "$(xdotool getwindowgeometry --shell "$batch")"
+xdotool mousemove --window "$batch" $((WIDTH - 70)) $((HEIGHT - 22)) click 1
 for take in "album/one_44100-16.wav" "album/disc 2/two_44100-16.wav"; do
   wait_for 60 bash -c "[ \"\$(soxi -s '$work/$take' 2>/dev/null)\" = $((2 * 44100)) ]" ||
     fail "no complete $take appeared"

@@ -17,11 +17,15 @@ namespace {
 
 using namespace fennick::test;
 
-enum class Signal { tone, sweep, pinkNoise };
+enum class Signal { tone, sweep, pinkNoise, loudThenQuiet };
 
 SampleFunction signal(Signal kind, double rate, std::int64_t frames)
 {
     if (kind == Signal::tone) return sine(997, rate, 0.7);
+    if (kind == Signal::loudThenQuiet) { // -1 dBFS for the first half, -20 dBFS after
+        return [loud = sine(997, rate, 0.89), quiet = sine(997, rate, 0.1), frames](
+                   std::int64_t f, int c) { return f < frames / 2 ? loud(f, c) : quiet(f, c); };
+    }
     if (kind == Signal::sweep) {
         // 20 Hz to 20 kHz, exponentially, over the whole recording.
         const double k = std::log(1000.0) / static_cast<double>(frames);
@@ -52,12 +56,21 @@ struct AlbumCase {
     OutputFormat format;
     std::vector<std::int64_t> lengths; // of the tracks, in frames
     unsigned cores = 2; // 1: one resampler on the calling thread; 2: a thread per channel
+    std::optional<PeakCeiling> ceiling = std::nullopt;
+    std::optional<double> loudnessTargetLufs = std::nullopt;
 };
 void PrintTo(const AlbumCase& c, std::ostream* out) { *out << c.name; }
 
 class ConvertAlbum : public EngineTest, public ::testing::WithParamInterface<AlbumCase> { };
 
 double dbfs(double value) { return 20 * std::log10(value); }
+
+std::uint32_t le32At(const std::string& bytes, std::size_t at)
+{
+    std::uint32_t value = 0;
+    for (std::size_t i = 4; i-- > 0;) value = value << 8 | static_cast<std::uint8_t>(bytes[at + i]);
+    return value;
+}
 
 TEST_P(ConvertAlbum, FilesEndToEndAreTheWholeRecordingsConversionCutAtTheRescaledBoundaries)
 {
@@ -73,17 +86,26 @@ TEST_P(ConvertAlbum, FilesEndToEndAreTheWholeRecordingsConversionCutAtTheRescale
         const std::string n = std::to_string(tracks.size());
         writeAudioFile(dir / ("track" + n + ".wav"), spec, length,
             [&, start](std::int64_t f, int ch) { return sample(start + f, ch); });
+        // A cue point on its last frame, which must stay inside its own output.
+        const auto last = static_cast<std::uint32_t>(length - 1);
+        insertChunks(dir / ("track" + n + ".wav"),
+            riffChunk("cue ", le32(1) + le32(1) + le32(last) + "data" + le32(0) + le32(0) + le32(last)));
         tracks.push_back({dir / ("track" + n + ".wav"), dir / ("out" + n + ".wav")});
         start += length;
     }
     ConversionSettings settings{c.to, c.format, {}};
     settings.options.dither = false;
+    settings.ceiling = c.ceiling;
+    settings.loudnessTargetLufs = c.loudnessTargetLufs;
     convertWav(dir / "whole.wav", dir / "whole-out.wav", settings);
     std::vector<std::size_t> saved;
     const auto reports = convertAlbum(
         tracks, settings, {}, {}, [&](std::size_t track, const ConversionReport&) { saved.push_back(track); });
     EXPECT_EQ(reports.size(), tracks.size());
     EXPECT_EQ(saved.size(), tracks.size());
+    // One gain for the album: the quiet track moves by as many dB as the loud one, keeping their levels.
+    for (const ConversionReport& report : reports) EXPECT_EQ(report.gain.appliedDb, reports.front().gain.appliedDb);
+    EXPECT_EQ(reports.front().gain.appliedDb != 0, c.ceiling || c.loudnessTargetLufs);
 
     const AudioData whole = readAudioFile(dir / "whole-out.wav");
     std::vector<float> joined;
@@ -95,6 +117,11 @@ TEST_P(ConvertAlbum, FilesEndToEndAreTheWholeRecordingsConversionCutAtTheRescale
         const auto to = static_cast<std::int64_t>(c.to);
         const std::int64_t next = (2 * input * to + c.from) / (2 * std::int64_t{c.from});
         EXPECT_EQ(out.frames(), next - boundary) << "track " << k;
+        for (const auto& [id, bytes] : riffChunks(fileBytes(tracks[k].destination))) {
+            if (id == "cue ") {
+                EXPECT_LT(le32At(bytes, 24), std::max<std::int64_t>(out.frames(), 1)) << "track " << k;
+            }
+        }
         if (c.from == 44100 && c.lengths[k] % 588 == 0) {
             EXPECT_EQ(out.frames() % (to / 75), 0) << "track " << k;
         }
@@ -134,7 +161,11 @@ INSTANTIATE_TEST_SUITE_P(Albums, ConvertAlbum,
         AlbumCase{"cd_tone_to_48k", Signal::tone, 44100, 48000, OutputFormat::float32, {588 * 7, 588, 588 * 20}},
         AlbumCase{"cd_sweep_to_88k2", Signal::sweep, 44100, 88200, OutputFormat::int16, {588 * 3, 588 * 11, 588}},
         AlbumCase{
-            "cd_noise_to_96k", Signal::pinkNoise, 44100, 96000, OutputFormat::float32, {588 * 5, 588 * 2, 588 * 9}}),
+            "cd_noise_to_96k", Signal::pinkNoise, 44100, 96000, OutputFormat::float32, {588 * 5, 588 * 2, 588 * 9}},
+        AlbumCase{"levels_under_a_ceiling", Signal::loudThenQuiet, 44100, 48000, OutputFormat::float32, {25000, 25000},
+            2, PeakCeiling{-6.0}},
+        AlbumCase{"levels_to_a_loudness_target", Signal::loudThenQuiet, 48000, 44100, OutputFormat::int16,
+            {24000, 24000}, 1, std::nullopt, -30.0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ConvertAlbum, IsRefusedOrStoppedLeavingOnlyTheFinishedFiles)

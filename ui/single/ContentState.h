@@ -22,6 +22,7 @@ struct ContentState {
     std::optional<double> sampleRate; // hertz, as stored in the file
     std::optional<QString> sourceFormat; // e.g. "24-bit integer"
     std::optional<QString> sourceMetadata; // what is carried across, e.g. "Broadcast WAV, iXML" or "None"
+    MetadataContents sourceContents; // the same, item by item, for what the chosen type leaves out
     QString sourceNote; // what is wrong with the file's length; empty for a sound file
     std::optional<QString> sourceChannels; // the count and the layout's name: "6 · 5.1"
     std::optional<double> sourceSeconds; // duration

@@ -8,6 +8,7 @@
 #include "FormParts.h"
 #include "LevelControls.h"
 #include "LevelText.h"
+#include "OutputTypeChoice.h"
 #include "QualitySection.h"
 #include "SourceFile.h"
 #include "SourceMeter.h"
@@ -146,6 +147,7 @@ void ContentView::setUpTabOrder()
 {
     const QList<QWidget*> chain{
         sourceSection_->chooseButton(),
+        destinationSection_->typePicker(),
         destinationSection_->sampleRatePicker(),
         destinationSection_->formatPicker(),
         destinationSection_->ditherPicker(),
@@ -231,6 +233,12 @@ void ContentView::startConversion()
     const std::optional<QUrl> destination
         = saveFileChooser_(this, defaultOutputFileName(*state_.sourceURL, state_.settings));
     if (!destination || !state_.sourceURL) return;
+    // A name typed with another type's extension is written as that type, as the converter does.
+    if (const std::optional<OutputType> named = outputTypeOf(localPath(*destination));
+        named && *named != state_.settings.type) {
+        if (const std::optional<OutputFormat> givenUp = chooseOutputType(state_.settings, *named))
+            destinationSection_->formatGaveWay(*givenUp);
+    }
 
     const ConversionRequest request{*state_.sourceURL, *destination, state_.settings};
     state_.isConverting = true;
@@ -297,7 +305,9 @@ void ContentView::render()
     destinationSection_->render(state_.settings);
     const std::optional<qint64> estimate = estimatedOutputBytes(state_);
     destinationSection_->setEstimatedSize(estimate
-            ? QStringLiteral("About ") + QLocale().formattedDataSize(*estimate, 1, QLocale::DataSizeSIFormat)
+            // FLAC compresses by an amount the audio decides: the size without is its most.
+            ? (state_.settings.type == OutputType::flac ? QStringLiteral("Up to about ") : QStringLiteral("About "))
+                + QLocale().formattedDataSize(*estimate, 1, QLocale::DataSizeSIFormat)
             : QString());
     destinationSection_->setEnabled(hasSource && !state_.isConverting);
     qualitySection_->render(state_.settings, !state_.isConverting);

@@ -21,6 +21,7 @@ void loadSourceFile(ContentState& state, const QUrl& url)
         state.sampleRate = info.sampleRate;
         state.sourceFormat = QString::fromStdString(info.sampleFormat);
         state.sourceMetadata = QString::fromStdString(info.metadataSummary);
+        state.sourceContents = info.metadata;
         state.sourceNote = QString::fromStdString(info.note);
         state.sourceChannels = info.channelLayout.empty()
             ? QString::number(info.channelCount)
@@ -39,6 +40,7 @@ void loadSourceFile(ContentState& state, const QUrl& url)
         state.sampleRate.reset();
         state.sourceFormat.reset();
         state.sourceMetadata.reset();
+        state.sourceContents = {};
         state.sourceNote.clear();
         state.sourceChannels.reset();
         state.sourceSeconds.reset();

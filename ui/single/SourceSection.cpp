@@ -80,6 +80,13 @@ SourceSection::SourceSection(QWidget* parent) : SectionBox(QStringLiteral("Step 
     addLabelledRow(form_, QStringLiteral("Metadata"), metadataValue_, metadataValue_);
     metadataRow_ = form_->rowCount() - 1;
 
+    notCarriedLabel_ = makeHelpText(QString(), this);
+    notCarriedLabel_->setObjectName(QStringLiteral("notCarriedNote"));
+    notCarriedLabel_->setTextFormat(Qt::PlainText);
+    notCarriedLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    form_->addRow(notCarriedLabel_);
+    notCarriedRow_ = form_->rowCount() - 1;
+
     auto* footer = makeHelpText(QStringLiteral("You can also drop an audio file anywhere in this window."), this);
     footer->setObjectName(QStringLiteral("sourceFooter"));
     form_->addRow(footer);
@@ -130,6 +137,11 @@ void SourceSection::render(const ContentState& state)
     levelValue_->setText(state.sourceLevel.value_or(QString()));
     form_->setRowVisible(metadataRow_, state.sourceMetadata.has_value());
     if (state.sourceMetadata) metadataValue_->setText(*state.sourceMetadata);
+    // Said before the run, in the words the run's own warning will use.
+    const std::optional<std::string> notCarried
+        = state.sourceMetadata ? notCarriedWarning(state.sourceContents, state.settings.type) : std::nullopt;
+    form_->setRowVisible(notCarriedRow_, notCarried.has_value());
+    notCarriedLabel_->setText(QString::fromStdString(notCarried.value_or(std::string())));
 }
 
 } // namespace fennick

@@ -21,6 +21,7 @@ public:
 
     QPushButton* chooseButton() const { return chooseButton_; }
     QLabel* levelValue() const { return levelValue_; }
+    QLabel* notCarriedLabel() const { return notCarriedLabel_; }
 
 signals:
     void chooseRequested();
@@ -37,6 +38,7 @@ private:
     QLabel* sampleRateValue_;
     QLabel* formatValue_;
     QLabel* metadataValue_;
+    QLabel* notCarriedLabel_; // under the metadata: what the chosen type will leave out
     QLabel* channelsValue_;
     QLabel* durationValue_;
     QLabel* sizeValue_;
@@ -48,6 +50,7 @@ private:
     int formatRow_ = -1;
     int noteRow_ = -1;
     int metadataRow_ = -1;
+    int notCarriedRow_ = -1;
 };
 
 } // namespace fennick

@@ -2,11 +2,13 @@
 
 #include "LevelControls.h"
 #include "LocaleFormat.h"
+#include "OutputTypeChoice.h"
 
 #include <QComboBox>
 #include <QFormLayout>
 #include <QLabel>
 #include <QSignalBlocker>
+#include <QStandardItemModel>
 
 namespace fennick {
 
@@ -53,6 +55,13 @@ DestinationSection::DestinationSection(QWidget* parent)
     setObjectName(QStringLiteral("destinationSection"));
     auto* form = makeSectionForm(this);
 
+    typePicker_ = new QComboBox(this);
+    typePicker_->setObjectName(QStringLiteral("typePicker"));
+    for (auto type : allCases<OutputType>()) typePicker_->addItem(pickerLabel(type));
+    typeHelp_ = makeHelpText(outputTypeHelpText(OutputType::wav));
+    typeHelp_->setObjectName(QStringLiteral("typeHelp"));
+    addLabelledRow(form, QStringLiteral("File t&ype"), makeControlColumn(typePicker_, typeHelp_), typePicker_);
+
     sampleRatePicker_ = new QComboBox(this);
     sampleRatePicker_->setObjectName(QStringLiteral("sampleRatePicker"));
     // The six common rates, then the rate chosen through "Other…" when it is none of them, then "Other…".
@@ -63,9 +72,11 @@ DestinationSection::DestinationSection(QWidget* parent)
     formatPicker_ = new QComboBox(this);
     formatPicker_->setObjectName(QStringLiteral("formatPicker"));
     for (auto format : allCases<OutputFormat>()) formatPicker_->addItem(pickerLabel(format));
-    addLabelledRow(form, QStringLiteral("F&ormat"), formatPicker_, formatPicker_);
+    formatNote_ = makeHelpText(QString());
+    formatNote_->setObjectName(QStringLiteral("formatNote"));
+    addLabelledRow(form, QStringLiteral("F&ormat"), makeControlColumn(formatPicker_, formatNote_), formatPicker_);
     // Pickers keep their natural width, as in step 3.
-    for (QComboBox* picker : {sampleRatePicker_, formatPicker_})
+    for (QComboBox* picker : {typePicker_, sampleRatePicker_, formatPicker_})
         picker->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 
     estimateValue_ = new QLabel(this);
@@ -91,6 +102,11 @@ DestinationSection::DestinationSection(QWidget* parent)
     levelControls_ = new LevelControls(form, this);
     connect(levelControls_, &LevelControls::settingsEdited, this, &DestinationSection::settingsEdited);
 
+    connect(typePicker_, &QComboBox::activated, this, [this](int index) {
+        edit([this, index](ConversionSettings& s) {
+            formatGivenUp_ = chooseOutputType(s, allCases<OutputType>().at(static_cast<std::size_t>(index)));
+        });
+    });
     connect(sampleRatePicker_, &QComboBox::activated, this, [this](int index) {
         std::optional<double> rate;
         if (const QVariant data = sampleRatePicker_->itemData(index); data.isValid()) {
@@ -105,6 +121,7 @@ DestinationSection::DestinationSection(QWidget* parent)
         edit([rate](ConversionSettings& s) { s.targetRate = *rate; });
     });
     connect(formatPicker_, &QComboBox::activated, this, [this](int index) {
+        formatGivenUp_.reset();
         edit([index](
                  ConversionSettings& s) { s.format = allCases<OutputFormat>().at(static_cast<std::size_t>(index)); });
     });
@@ -131,6 +148,7 @@ void DestinationSection::edit(const std::function<void(ConversionSettings&)>& ch
 void DestinationSection::render(const ConversionSettings& settings)
 {
     settings_ = settings;
+    const QSignalBlocker typeBlocker(typePicker_);
     const QSignalBlocker rateBlocker(sampleRatePicker_);
     const QSignalBlocker formatBlocker(formatPicker_);
     const QSignalBlocker ditherBlocker(ditherPicker_);
@@ -140,7 +158,30 @@ void DestinationSection::render(const ConversionSettings& settings)
     if (sampleRatePicker_->count() > common + 1) sampleRatePicker_->removeItem(common);
     if (!isCommon) sampleRatePicker_->insertItem(common, sampleRateText(settings.targetRate), settings.targetRate);
     sampleRatePicker_->setCurrentIndex(static_cast<int>(sampleRatePicker_->findData(settings.targetRate)));
+    typePicker_->setCurrentIndex(static_cast<int>(ordinal(settings.type)));
+    typeHelp_->setText(outputTypeHelpText(settings.type));
+    typePicker_->setAccessibleDescription(typeHelp_->text());
     formatPicker_->setCurrentIndex(static_cast<int>(ordinal(settings.format)));
+
+    // A format the type cannot hold is dimmed, with the engine's reason under the picker and on the
+    // row itself; when choosing the type moved the format off it, the note says so.
+    QStringList note;
+    auto* formats = static_cast<QStandardItemModel*>(formatPicker_->model());
+    for (auto format : allCases<OutputFormat>()) {
+        const bool holds = canHold(settings.type, format);
+        const QString reason = holds ? QString() : QString::fromStdString(cannotHoldSentence(settings.type, format));
+        QStandardItem* item = formats->item(static_cast<int>(ordinal(format)));
+        item->setEnabled(holds);
+        item->setToolTip(reason);
+        if (!holds) note << reason;
+    }
+    if (formatGivenUp_ && !canHold(settings.type, *formatGivenUp_) && settings.format != *formatGivenUp_) {
+        note << QStringLiteral("%1 was changed to %2.")
+                    .arg(pickerLabel(*formatGivenUp_), pickerLabel(settings.format).toLower());
+    }
+    formatNote_->setText(note.join(QLatin1Char(' ')));
+    formatNote_->setVisible(!note.isEmpty());
+    formatPicker_->setAccessibleDescription(formatNote_->text());
 
     // Float output is never dithered: there the picker shows None without forgetting the choice.
     const bool ditherApplies = settings.format != OutputFormat::float32;

@@ -1,13 +1,14 @@
 #pragma once
 
-// Step 2: the target sample rate, the output format, and the dither picker that only integer
-// output has.
+// Step 2: the file type, the target sample rate, the output format (those the type cannot hold
+// dimmed, with the reason), and the dither picker that only integer output has.
 
 #include "FennickEngine.h"
 #include "FormParts.h"
 #include "OtherRateDialog.h"
 
 #include <functional>
+#include <optional>
 
 class QComboBox;
 class QLabel;
@@ -27,8 +28,14 @@ public:
     // The dialog behind "Other…"; askForOtherRate unless replaced.
     void setOtherRateDialog(OtherRateDialog dialog) { otherRateDialog_ = std::move(dialog); }
 
+    // Tells under the format that `format` gave way to the type chosen elsewhere (a name's extension).
+    void formatGaveWay(OutputFormat format) { formatGivenUp_ = format; }
+
+    QComboBox* typePicker() const { return typePicker_; }
+    QLabel* typeHelp() const { return typeHelp_; }
     QComboBox* sampleRatePicker() const { return sampleRatePicker_; }
     QComboBox* formatPicker() const { return formatPicker_; }
+    QLabel* formatNote() const { return formatNote_; } // why a format is dimmed; hidden when none is
     QComboBox* ditherPicker() const { return ditherPicker_; }
     QLabel* ditherHelp() const { return ditherHelp_; }
     QLabel* ditherLabel() const { return ditherLabel_; }
@@ -42,8 +49,12 @@ private:
     void edit(const std::function<void(ConversionSettings&)>& change);
 
     ConversionSettings settings_; // as last rendered
+    std::optional<OutputFormat> formatGivenUp_; // to the last type chosen, until the format is chosen again
+    QComboBox* typePicker_;
+    QLabel* typeHelp_;
     QComboBox* sampleRatePicker_;
     QComboBox* formatPicker_;
+    QLabel* formatNote_;
     QComboBox* ditherPicker_;
     QLabel* ditherHelp_;
     QLabel* ditherLabel_;

@@ -1,6 +1,7 @@
 #include "FileChoosers.h"
 
 #include "FennickEngine.h"
+#include "OutputTypeChoice.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
@@ -51,7 +52,11 @@ std::optional<QUrl> chooseFileToSave(QWidget* parent, const QString& suggestedNa
     dialog.setOptions(dialogOptions());
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(kWavNameFilter);
+    // The type the suggested name ends in comes first; a name typed with another type's extension
+    // is written as that type, and one typed without gets the first type's.
+    const OutputType type = outputTypeOf(suggestedName.toStdString()).value_or(OutputType::wav);
+    dialog.setNameFilters(saveNameFilters(type));
+    dialog.setDefaultSuffix(QString::fromUtf8(rawValue(type)));
     // The portal takes the folder and the name apart; a path alone would open it in the working directory.
     const QFileInfo suggested(suggestedName);
     if (suggested.isAbsolute()) dialog.setDirectory(suggested.absolutePath());

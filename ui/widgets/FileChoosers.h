@@ -18,8 +18,6 @@ class QWidget;
 
 namespace fennick {
 
-inline const QString kWavNameFilter = QStringLiteral("WAV audio (*.wav *.WAV)");
-
 struct OpenCancelled { };
 struct OpenFailed {
     QString description;
@@ -41,8 +39,8 @@ QStringList audioNameFilters();
 // One existing audio file of a type the engine reads, starting in `folder` when given.
 OpenResult chooseFileToOpen(QWidget* parent, const QString& folder = {});
 
-// Pre-filled with `suggestedName`, in its folder when it is a path; the dialog asks before an
-// existing file is replaced.
+// Pre-filled with `suggestedName`, in its folder when it is a path, with the filter of the type its
+// extension names first; the dialog asks before an existing file is replaced.
 std::optional<QUrl> chooseFileToSave(QWidget* parent, const QString& suggestedName);
 
 // Any number of existing audio files (wav, aiff, aif, flac), for the batch window's list.

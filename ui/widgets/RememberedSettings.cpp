@@ -1,5 +1,7 @@
 #include "RememberedSettings.h"
 
+#include "OutputTypeChoice.h"
+
 #include <QSettings>
 
 #include <cmath>
@@ -39,6 +41,9 @@ ConversionSettings rememberedSettings(const QSettings& store)
     const double rate = numberOr(store, QStringLiteral("output/rate"), 1000, 768000, defaults.targetRate);
     settings.targetRate = std::round(rate) == rate ? rate : defaults.targetRate;
     settings.format = caseOr(store, QStringLiteral("output/format"), defaults.format);
+    // By its extension; a pair no file holds (kept by hand) gives way as choosing the type would.
+    const QString type = store.value(QStringLiteral("output/type")).toString();
+    chooseOutputType(settings, fromRawValue<OutputType>(type.toStdString()).value_or(defaults.type));
     ConversionOptions& options = settings.options;
     options.dither = flagOr(store, QStringLiteral("output/dither"), defaults.options.dither);
     options.precision = caseOr(store, QStringLiteral("quality/precision"), defaults.options.precision);
@@ -63,6 +68,7 @@ void rememberSettings(QSettings& store, const ConversionSettings& settings)
 {
     store.setValue(QStringLiteral("output/rate"), settings.targetRate);
     store.setValue(QStringLiteral("output/format"), static_cast<int>(ordinal(settings.format)));
+    store.setValue(QStringLiteral("output/type"), QString::fromUtf8(rawValue(settings.type)));
     store.setValue(QStringLiteral("output/dither"), settings.options.dither);
     store.setValue(QStringLiteral("quality/precision"), static_cast<int>(ordinal(settings.options.precision)));
     store.setValue(QStringLiteral("quality/phase"), static_cast<int>(ordinal(settings.options.phase)));

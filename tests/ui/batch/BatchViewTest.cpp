@@ -94,6 +94,9 @@ TEST(BatchWindow, RunsAListOneFileHeldHalfWayAndSumsItUp)
     EXPECT_EQ(f.status(1), "Same output as take.wav");
     EXPECT_EQ(
         f.batch->summaryLabel()->text(), "take.wav and other/take.wav would both be written to out/take_48000-24.wav");
+    choose(f.batch->destinationSection()->typePicker(), OutputType::aiff); // the outputs take its extension
+    EXPECT_TRUE(f.batch->summaryLabel()->text().endsWith("out/take_48000-24.aiff"));
+    choose(f.batch->destinationSection()->typePicker(), OutputType::wav);
     EXPECT_FALSE(f.batch->convertButton()->isEnabled());
     f.batch->convertAll();
     EXPECT_TRUE(f.asked.isEmpty());

@@ -48,11 +48,13 @@ TEST(ContentState, RememberedSettingsComeBackAndOddValuesFallBackAlone)
     EXPECT_EQ(rememberedSettings(store), ConversionSettings{});
     const ConversionSettings chosen{22050, OutputFormat::float32,
         {ConversionOptions::Precision::bits16, ConversionOptions::Phase::minimum, true,
-            ConversionOptions::Rolloff::none, 80.5, true, false}};
+            ConversionOptions::Rolloff::none, 80.5, true, false},
+        OutputType::caf};
     rememberSettings(store, chosen);
     EXPECT_EQ(rememberedSettings(store), chosen);
-    for (const auto& [key, odd] : {std::pair{"output/rate", QVariant(44100.5)}, {"output/format", QVariant(3)},
-             {"quality/phase", QVariant("linear")}, {"quality/bandwidth", QVariant(99.8)}}) {
+    for (const auto& [key, odd] :
+        {std::pair{"output/rate", QVariant(44100.5)}, {"output/format", QVariant(3)}, {"output/type", QVariant("mp3")},
+            {"quality/phase", QVariant("linear")}, {"quality/bandwidth", QVariant(99.8)}}) {
         store.setValue(key, odd);
         EXPECT_NE(rememberedSettings(store), chosen) << key;
         rememberSettings(store, chosen);

@@ -9,8 +9,13 @@
 #include <QSlider>
 #include <QTabBar>
 
+#include <QAbstractItemView>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QProgressBar>
+#include <QStandardItemModel>
 #include <QThread>
+#include <QTimer>
 
 #include <fstream>
 
@@ -115,6 +120,69 @@ TEST(ConversionRun, ReturnConvertsWithEveryReportShownAndTheFileAsChosenAfterAFa
     f.view->setFolderRevealer([&revealed](const QUrl& folder) { revealed = folder; });
     click(f.view->bottomBar()->showInFolderButton());
     EXPECT_EQ(revealed, QUrl::fromLocalFile(QString::fromStdString(f.dir.path())));
+}
+
+// The file type: float dimmed for FLAC with the engine's reason, giving way to 24 bits; step 1 tells
+// what the type leaves out; the save dialog's name and filter follow the type, and a name typed
+// with another type's extension takes the type with it.
+TEST(ConversionRun, TheFileTypeLeadsTheFormatsTheSaveDialogAndTheFileWritten)
+{
+    ViewFixture f;
+    const QUrl take = f.audioFile("take.wav", {44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24});
+    insertChunks(f.dir / "take.wav",
+        riffChunk("bext", std::string(602, '\0'))
+            + riffChunk("cue ",
+                le32(2) + le32(1) + le32(0) + "data" + le32(0) + le32(0) + le32(10) + le32(2) + le32(0) + "data"
+                    + le32(0) + le32(0) + le32(20)));
+    f.view->loadSourceFile(take);
+    DestinationSection& step2 = *f.view->destinationSection();
+    const QLabel* notCarried = f.view->sourceSection()->notCarriedLabel();
+    EXPECT_FALSE(notCarried->isVisibleTo(f.view.get()));
+    choose(step2.formatPicker(), OutputFormat::float32);
+    choose(step2.typePicker(), OutputType::flac);
+    const QString reason = QString::fromStdString(cannotHoldSentence(OutputType::flac, OutputFormat::float32));
+    const QStandardItem* float32 = static_cast<QStandardItemModel*>(step2.formatPicker()->model())->item(2);
+    EXPECT_FALSE(float32->isEnabled());
+    EXPECT_EQ(float32->toolTip(), reason);
+    EXPECT_EQ(step2.formatPicker()->currentText(), "24-bit integer");
+    EXPECT_EQ(step2.formatNote()->text(), reason + " 32-bit float was changed to 24-bit integer.");
+    EXPECT_EQ(notCarried->text(), "Not carried into FLAC: Broadcast WAV (bext), 2 markers.");
+    EXPECT_TRUE(notCarried->isVisibleTo(f.view.get()));
+    saveScreenshot(*f.view, "step2-flac.png");
+    step2.formatPicker()->showPopup();
+    saveScreenshot(*step2.formatPicker()->view()->window(), "step2-flac-formats.png");
+    step2.formatPicker()->hidePopup();
+
+    // The real dialog: what it offers, then the name as suggested or as typed.
+    QString typed;
+    QStringList offered;
+    f.view->setSaveFileChooser([&](QWidget* parent, const QString& name) {
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr) return;
+            auto* field = dialog->findChild<QLineEdit*>("fileNameEdit");
+            offered << field->text() + " | " + dialog->nameFilters().first() + " | " + dialog->selectedNameFilter();
+            if (!typed.isEmpty()) { // typing leaves the file the list had selected behind
+                dialog->findChild<QAbstractItemView*>("listView")->clearSelection();
+                field->setText(typed);
+            }
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        return chooseFileToSave(parent, QString::fromStdString(f.dir.path()) + "/" + name);
+    });
+    for (const auto& [name, type, magic] :
+        {std::tuple{"take_44100-24.flac", OutputType::flac, "fLaC"}, {"take.aiff", OutputType::aiff, "FORM"}}) {
+        typed = type == OutputType::flac ? "" : name;
+        f.view->startConversion();
+        ASSERT_TRUE(runEnded(*f.view));
+        EXPECT_EQ(f.view->state().conversionMessage.value_or(QString()), QString("Saved %1 (gated-libsoxr)").arg(name));
+        EXPECT_EQ(fileBytes(f.dir / name).substr(0, 4), magic);
+        EXPECT_EQ(readAudioFile(f.dir / name).frames(), 4410);
+        EXPECT_EQ(step2.typePicker()->currentText(), QString::fromUtf8(fileTypeName(type)));
+    }
+    EXPECT_EQ(offered,
+        QStringList(2, QStringLiteral("take_44100-24.flac | FLAC audio (*.flac *.FLAC) | FLAC audio (*.flac *.FLAC)")));
+    EXPECT_EQ(notCarried->text(), "Not carried into AIFF: Broadcast WAV (bext).");
 }
 
 TEST(ConversionRun, DuringARunNothingThatWouldChangeItCanBeEditedAndTheFileIsMadeAsStarted)

@@ -67,6 +67,8 @@ TEST(SourceStep, OpenDialogAnswersAndWhatAReadLeavesOfEarlierLines)
     click(f.view->sourceSection()->chooseButton());
     EXPECT_TRUE(parentedToWindow);
     settleFilterPlot();
+    // The source's level comes back in the background: the state to keep is the one after it.
+    ASSERT_TRUE(waitUntil([&] { return f.view->state().sourceLevel != QStringLiteral("Measuring\u2026"); }));
     const ContentState loaded = f.view->state();
     EXPECT_EQ(screen(*f.view), "chosen.wav | 44.1 kHz | 24-bit integer | None ||  || Convert…");
     saveScreenshot(*f.view, "content-file-loaded.png");

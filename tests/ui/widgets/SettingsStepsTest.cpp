@@ -296,8 +296,9 @@ TEST(SettingsSteps, TheAccessibleTreeNamesEveryControlByItsLabel)
         return labels.isEmpty() ? QStringLiteral("(no label)") : labels.first().first->text(QAccessible::Name);
     };
     const std::pair<QWidget*, const char*> expected[]{{f.view->sourceSection()->chooseButton(), "Choose…"},
-        {f.step2().sampleRatePicker(), "Sample rate"}, {f.step2().formatPicker(), "Format"},
-        {f.step2().ditherPicker(), "Dither"}, {f.step2().levelControls()->gainField(), "Gain"},
+        {f.step2().typePicker(), "File type"}, {f.step2().sampleRatePicker(), "Sample rate"},
+        {f.step2().formatPicker(), "Format"}, {f.step2().ditherPicker(), "Dither"},
+        {f.step2().levelControls()->gainField(), "Gain"},
         {f.step2().levelControls()->ceilingToggle(), "Keep peaks below"},
         {f.step2().levelControls()->ceilingField(), "Peak level"},
         {f.step2().levelControls()->loudnessToggle(), "Loudness"},
