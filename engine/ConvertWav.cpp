@@ -10,6 +10,7 @@
 #include "GroupQuantiser.h"
 #include "LevelMeter.h"
 #include "Metadata.h"
+#include "OutputPass.h"
 #include "PendingDestination.h"
 #include "Resampler.h"
 #include "SoxrApi.h"
@@ -258,11 +259,12 @@ struct ChannelGroup {
             slots.emplace_back(AudioFormat{run.resampledType, run.targetRate, count}, run.outputLength);
         }
         written.resize(slotCount);
+        direct.resize(slotCount);
         tallies.resize(slotCount);
     }
 
-    // Resamples `frames` interleaved frames of all channels into `slot`, then quantises them; null
-    // input flushes.
+    // Resamples `frames` interleaved frames of all channels into `slot`, then quantises them, into
+    // the run's block for the slot when there is one with room; null input flushes.
     void process(const float* samples, std::uint32_t frames, std::size_t slot)
     {
         ResampledFrames& out = slots[slot];
@@ -272,34 +274,25 @@ struct ChannelGroup {
         } else {
             resample(samples, frames, out);
         }
-        if (gain != 1.0f) amplify(out.block());
-        written[slot] = &quantiser.quantise(out.block(), slot);
+        AudioBlock* const into = slot < shared.size() ? shared[slot] : nullptr;
+        direct[slot] = into != nullptr && out.frames() <= into->frameCapacity();
+        void* to = nullptr;
+        if (direct[slot]) {
+            to = static_cast<std::byte*>(into->data()) + std::size_t{first} * bytesPerSample(into->format().sampleType);
+        }
+        written[slot] = quantiser.quantise(out.block(), slot, gain, to, allChannels);
         tallies[slot] = {quantiser.clips(), quantiser.overFullScale(), quantiser.peak()};
         quantiser.restartPeak();
     }
 
-    // The one gain, on the values libsoxr handed back (doubles for 16-bit output) before they are quantised.
-    void amplify(AudioBlock& block) const
-    {
-        const std::size_t count = std::size_t{block.frameLength()} * block.format().channelCount;
-        if (block.format().sampleType != SampleType::float64) return applyGain(block.floatSamples(), count, gain);
-        double* values = static_cast<double*>(block.data());
-        const double factor = gain;
-        for (std::size_t i = 0; i < count; ++i) values[i] *= factor;
-    }
-
-    // The block `slot` is written from.
+    // The block `slot` is written from, when it was not quantised into the run's block.
     const AudioBlock& output(std::size_t slot) const { return *written[slot]; }
 
     void resample(const float* samples, std::uint32_t frames, ResampledFrames& out)
     {
         if (input) {
-            float* own = input.get();
-            for (std::uint32_t f = 0; f < frames; ++f) {
-                const float* from = samples + std::size_t{f} * allChannels + first;
-                for (std::uint32_t c = 0; c < count; ++c) own[std::size_t{f} * count + c] = from[c];
-            }
-            samples = own;
+            takeChannels(samples, frames, allChannels, first, count, input.get());
+            samples = input.get();
         }
         resampler.process(samples, frames, out);
     }
@@ -310,7 +303,9 @@ struct ChannelGroup {
     float gain;
     std::unique_ptr<float[]> input; // this group's channels of a block, when it has not all of them
     std::vector<ResampledFrames> slots; // the resampled values
-    std::vector<const AudioBlock*> written; // what each slot's values became
+    std::vector<const AudioBlock*> written; // what each slot's values became, unless direct
+    std::vector<AudioBlock*> shared; // the run's block of each slot, which all groups fill; none for one group
+    std::vector<char> direct; // whether the slot's values went into its shared block
     std::vector<ClipTally> tallies; // the quantiser's figures once each slot was filled
 };
 
@@ -460,11 +455,16 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
         inputs[i] = AudioBlock::make(ends.inputFormat(), kInputBlockFrames);
         if (!inputs[i]) throw ConversionError(kNoMemory);
     }
-    // Where the groups' channels are put together; one group's slot is written as it is.
-    std::unique_ptr<AudioBlock> output;
+    // Where the groups put their channels of each slot together; one group's slot is written as it is.
+    std::unique_ptr<AudioBlock> outputs[kRing];
     if (groupCount > 1) {
-        output = AudioBlock::make(run.outputFormat, run.outputLength);
-        if (!output) throw ConversionError(kNoMemory);
+        for (std::size_t i = 0; i < depth; ++i) {
+            outputs[i] = AudioBlock::make(run.outputFormat, run.outputLength);
+            if (!outputs[i]) throw ConversionError(kNoMemory);
+        }
+        for (const auto& group : groups) {
+            for (std::size_t i = 0; i < depth; ++i) group->shared.push_back(outputs[i].get());
+        }
     }
 
     // Only now, with everything the run needs in hand, is anything created at the destination.
@@ -481,11 +481,19 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
         return tally;
     };
     const auto write = [&](std::size_t slot) {
-        if (!output) return ends.write(groups.front()->output(slot), tallyOf(slot));
+        if (groupCount == 1) return ends.write(groups.front()->output(slot), tallyOf(slot));
         const std::size_t frames = groups.front()->slots[slot].frames();
+        const bool direct = groups.front()->direct[slot] != 0;
         for (const auto& group : groups) {
-            if (group->slots[slot].frames() != frames) throw SoxrError("the channel groups fell out of step");
+            if (group->slots[slot].frames() != frames || (group->direct[slot] != 0) != direct)
+                throw SoxrError("the channel groups fell out of step");
         }
+        AudioBlock* const output = outputs[slot].get();
+        if (direct) {
+            output->setFrameLength(static_cast<std::uint32_t>(frames));
+            return ends.write(*output, tallyOf(slot));
+        }
+        // More than a block holds, which only a long flush brings: put together here, a block at a time.
         for (std::size_t done = 0; done < frames;) {
             const std::size_t n = std::min<std::size_t>(frames - done, run.outputLength);
             if (int16) {
@@ -541,7 +549,7 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
     crew.reset();
 
     for (auto& input : inputs) input.reset();
-    output.reset();
+    for (auto& output : outputs) output.reset();
     groups.clear();
     ends.finish();
 }
