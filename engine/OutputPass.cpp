@@ -18,17 +18,31 @@ constexpr std::size_t kChunkSamples = 512;
 constexpr double kInt16Scale = 32768.0;
 constexpr double kRoundingMagic = 6755399441055744.0; // 1.5 × 2^52: adding and taking it away rounds to an integer
 
-// Copies `frames` frames of `channels` packed samples to a stride of `frameStride`.
-template <typename Sample>
-void scatter(const Sample* in, std::size_t frames, unsigned channels, Sample* out, std::ptrdiff_t frameStride)
+// Copies frames of `channels` samples from a stride of `inStride` to one of `outStride`. A count known
+// at compile time (as it is for the usual groups) makes a few moves a frame instead of a memcpy call.
+template <unsigned kChannels, typename Sample>
+void copyFramesOf(const Sample* in, std::ptrdiff_t inStride, std::size_t frames, Sample* out, std::ptrdiff_t outStride)
 {
-    if (channels == 1) {
-        for (std::size_t f = 0; f < frames; ++f) out[static_cast<std::ptrdiff_t>(f) * frameStride] = in[f];
-        return;
+    for (std::size_t f = 0; f < frames; ++f) {
+        const auto at = static_cast<std::ptrdiff_t>(f);
+        for (unsigned c = 0; c < kChannels; ++c) out[at * outStride + c] = in[at * inStride + c];
+    }
+}
+
+template <typename Sample>
+void copyFrames(const Sample* in, std::ptrdiff_t inStride, std::size_t frames, unsigned channels, Sample* out,
+    std::ptrdiff_t outStride)
+{
+    switch (channels) {
+    case 1: return copyFramesOf<1>(in, inStride, frames, out, outStride);
+    case 2: return copyFramesOf<2>(in, inStride, frames, out, outStride);
+    case 3: return copyFramesOf<3>(in, inStride, frames, out, outStride);
+    case 4: return copyFramesOf<4>(in, inStride, frames, out, outStride);
+    default: break;
     }
     for (std::size_t f = 0; f < frames; ++f) {
-        Sample* to = out + static_cast<std::ptrdiff_t>(f) * frameStride;
-        for (unsigned c = 0; c < channels; ++c) to[c] = in[f * channels + c];
+        const auto at = static_cast<std::ptrdiff_t>(f);
+        for (unsigned c = 0; c < channels; ++c) out[at * outStride + c] = in[at * inStride + c];
     }
 }
 
@@ -157,7 +171,7 @@ void chunked(const In* in, std::size_t frames, unsigned channels, StridedOut<Out
             continue;
         }
         kernel(in + done * channels, n * channels, staging);
-        scatter(staging, n, channels, to, out.frameStride);
+        copyFrames<Out>(staging, channels, n, channels, to, out.frameStride);
     }
 }
 
@@ -246,10 +260,7 @@ void takeChannels(const float* in, std::size_t frames, unsigned allChannels, uns
         }
     }
 #endif
-    for (; f < frames; ++f) {
-        const float* from = in + f * allChannels + first;
-        for (unsigned c = 0; c < count; ++c) out[f * count + c] = from[c];
-    }
+    copyFrames<float>(in + f * allChannels + first, allChannels, frames - f, count, out + f * count, count);
 }
 
 } // namespace fennick
