@@ -11,6 +11,7 @@
 #include "LevelMeter.h"
 #include "Metadata.h"
 #include "OutputPass.h"
+#include "OversampledPeak.h"
 #include "PendingDestination.h"
 #include "Resampler.h"
 #include "SoxrApi.h"
@@ -208,6 +209,10 @@ public:
     virtual void write(const AudioBlock& block, const ClipTally& tally) = 0;
     // All the output is written.
     virtual void finish() = 0;
+    // Whether the groups measure the output's true and sample peaks as they quantise it, on their
+    // own threads, for a level meter that then leaves them out; and those peaks, before finish().
+    virtual bool peaksFromGroups() const { return false; }
+    virtual void givePeaks(const OversampledPeak&) { }
 };
 
 // The clip report of the blocks written to one file.
@@ -260,6 +265,7 @@ struct ChannelGroup {
         }
         written.resize(slotCount);
         direct.resize(slotCount);
+        int16 = run.outputFormat.sampleType == SampleType::int16;
         tallies.resize(slotCount);
     }
 
@@ -283,6 +289,31 @@ struct ChannelGroup {
         written[slot] = quantiser.quantise(out.block(), slot, gain, to, allChannels);
         tallies[slot] = {quantiser.clips(), quantiser.overFullScale(), quantiser.peak()};
         quantiser.restartPeak();
+        if (peaks)
+            measurePeaks(to != nullptr ? to : written[slot]->data(), to != nullptr ? allChannels : count, out.frames());
+    }
+
+    // The group's channels as they are written, full scale 1.0 (as the level meter takes them), into its peak meter.
+    void measurePeaks(const void* data, std::size_t frameStride, std::uint32_t frames)
+    {
+        if (!int16) return peaks->add(static_cast<const float*>(data), frames, frameStride);
+        const auto* samples = static_cast<const std::int16_t*>(data);
+        const std::size_t part = peakStaging.size() / count;
+        for (std::size_t done = 0; done < frames; done += part) {
+            const std::size_t n = std::min<std::size_t>(part, frames - done);
+            for (std::size_t f = 0; f < n; ++f) {
+                for (std::uint32_t c = 0; c < count; ++c)
+                    peakStaging[f * count + c] = static_cast<float>(samples[(done + f) * frameStride + c]) / 32768.0f;
+            }
+            peaks->add(peakStaging.data(), n);
+        }
+    }
+
+    // Measures its channels' peaks from here on.
+    void measurePeaksToo(const Run& run)
+    {
+        peaks.emplace(count, run.targetRate, OversampledPeak::Filter::bs1770);
+        if (int16) peakStaging.resize(std::size_t{4096} * count);
     }
 
     // The block `slot` is written from, when it was not quantised into the run's block.
@@ -307,6 +338,9 @@ struct ChannelGroup {
     std::vector<AudioBlock*> shared; // the run's block of each slot, which all groups fill; none for one group
     std::vector<char> direct; // whether the slot's values went into its shared block
     std::vector<ClipTally> tallies; // the quantiser's figures once each slot was filled
+    bool int16 = false; // what is written: 16-bit samples, else floats
+    std::optional<OversampledPeak> peaks; // of what is written, when the level meter leaves them to the groups
+    std::vector<float> peakStaging; // 16-bit samples as floats, for it
 };
 
 // Works the groups through the blocks in order as they are posted. More than one group: one
@@ -450,6 +484,9 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
         const std::uint32_t first = run.channels * i / groupCount, end = run.channels * (i + 1) / groupCount;
         groups.push_back(std::make_unique<ChannelGroup>(run, first, end - first, depth));
     }
+    if (ends.peaksFromGroups()) {
+        for (const auto& group : groups) group->measurePeaksToo(run);
+    }
     std::unique_ptr<AudioBlock> inputs[kRing];
     for (std::size_t i = 0; i < depth; ++i) {
         inputs[i] = AudioBlock::make(ends.inputFormat(), kInputBlockFrames);
@@ -550,6 +587,9 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
 
     for (auto& input : inputs) input.reset();
     for (auto& output : outputs) output.reset();
+    if (ends.peaksFromGroups()) {
+        for (const auto& group : groups) ends.givePeaks(*group->peaks);
+    }
     groups.clear();
     ends.finish();
 }
@@ -557,12 +597,13 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
 // The level meter of one output, fed the blocks as they are written: after the gain and, for 16-
 // and 24-bit output, after quantising. None when the run does without or the rate is one no
 // loudness meter takes (the file is converted all the same, its figures unknown).
-void startMeter(std::optional<BackgroundMeter>& meter, const Run& run, std::span<const int> channelMap)
+void startMeter(std::optional<BackgroundMeter>& meter, const Run& run, std::span<const int> channelMap,
+    LevelMeter::PeakSource peakSource = LevelMeter::PeakSource::own)
 {
     meter.reset();
     try {
         if (run.control.measureLevel)
-            meter.emplace(run.channels, run.targetRate, channelMap, LevelMeter::CeilingPeak::off);
+            meter.emplace(run.channels, run.targetRate, channelMap, LevelMeter::CeilingPeak::off, peakSource);
     } catch (const std::invalid_argument&) {
     }
 }
@@ -646,7 +687,9 @@ public:
         const ProgressCallback& progress)
         : run_(run), reader_(reader), pending_(pending), metadata_(metadata), progress_(progress)
     {
-        startMeter(meter_, run, meteredChannelMap(reader));
+        // The peaks are measured on the groups' threads: the meter's own thread, with the loudness
+        // alone, is then no longer the slowest.
+        startMeter(meter_, run, meteredChannelMap(reader), LevelMeter::PeakSource::given);
     }
     AudioFormat inputFormat() const override { return reader_.blockFormat(); }
     bool read(AudioBlock& block, ReadMark& mark) override
@@ -674,10 +717,19 @@ public:
         measure(meter_, block);
         writer_->write(block);
     }
+    bool peaksFromGroups() const override { return meter_.has_value(); }
+    void givePeaks(const OversampledPeak& peaks) override
+    {
+        truePeak_ = std::max(truePeak_, peaks.peak());
+        samplePeak_ = std::max(samplePeak_, peaks.samplePeak());
+    }
     void finish() override
     {
         clips = count_.report();
-        if (meter_) meter = meter_->finish();
+        if (meter_) {
+            meter = meter_->finish();
+            meter->givePeaks(truePeak_, samplePeak_);
+        }
         reader_.close();
         closeWriter(*writer_, metadata_, meter);
         commitOutput(run_, pending_, metadata_, reader_.channelLayout());
@@ -695,6 +747,7 @@ private:
     ClipCount count_;
     std::optional<BackgroundMeter> meter_;
     std::optional<AudioFileWriter> writer_;
+    double truePeak_ = 0, samplePeak_ = 0; // as the groups measured them
 };
 
 // An album's tracks read one after the other into one stream, whose output is cut at each
