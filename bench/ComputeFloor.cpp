@@ -23,11 +23,13 @@
 #include <cstring>
 #include <ctime>
 #include <exception>
+#include <fcntl.h>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -141,6 +143,31 @@ FloorResult resampleInMemory(const SourceInMemory& source, const ConversionSetti
     return result;
 }
 
+// The read of `source` and the write of `bytes` bytes to `destination`, 1 MiB at a time, as the
+// page cache takes them; the destination is removed afterwards.
+SoxrClock plainInputOutput(
+    const std::filesystem::path& source, const std::filesystem::path& destination, std::uint64_t bytes)
+{
+    std::vector<char> buffer(std::size_t{1} << 20, 0);
+    SoxrClock clock;
+    clock.time([&] {
+        const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+        if (in < 0) throw std::runtime_error("cannot open the source");
+        while (::read(in, buffer.data(), buffer.size()) > 0) { }
+        ::close(in);
+        const int out = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (out < 0) throw std::runtime_error("cannot create the destination");
+        for (std::uint64_t left = bytes; left > 0;) {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+            if (::write(out, buffer.data(), n) != static_cast<ssize_t>(n)) throw std::runtime_error("write failed");
+            left -= n;
+        }
+        return ::close(out);
+    });
+    ::unlink(destination.c_str());
+    return clock;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -151,11 +178,15 @@ int main(int argc, char** argv)
     try {
         const SourceInMemory source = readWholeSource(request.source);
         const FloorResult result = resampleInMemory(source, request.settings);
-        std::printf("{\"soxr_wall_seconds\": %.6f, \"soxr_cpu_seconds\": %.6f, \"frames_in\": %lld, "
-                    "\"frames_out\": %lld, \"channels\": %u, \"input_rate\": %.17g, \"target_rate\": %lld}\n",
-            result.wallSeconds, result.cpuSeconds, static_cast<long long>(source.frames),
-            static_cast<long long>(result.framesOut), source.format.channelCount, source.format.sampleRate,
-            static_cast<long long>(request.settings.targetRate));
+        const std::uint64_t outputBytes = static_cast<std::uint64_t>(result.framesOut) * source.format.channelCount
+            * (bitsPerSample(request.settings.format) / 8);
+        const SoxrClock plain = plainInputOutput(request.source, request.destination, outputBytes);
+        std::printf("{\"soxr_wall_seconds\": %.6f, \"soxr_cpu_seconds\": %.6f, \"io_wall_seconds\": %.6f, "
+                    "\"io_cpu_seconds\": %.6f, \"frames_in\": %lld, \"frames_out\": %lld, \"channels\": %u, "
+                    "\"input_rate\": %.17g, \"target_rate\": %lld}\n",
+            result.wallSeconds, result.cpuSeconds, plain.wallSeconds(), plain.cpuSeconds(),
+            static_cast<long long>(source.frames), static_cast<long long>(result.framesOut), source.format.channelCount,
+            source.format.sampleRate, static_cast<long long>(request.settings.targetRate));
     } catch (const std::exception& error) {
         std::cerr << "fennick-bench-floor: " << error.what() << '\n';
         return 1;

@@ -12,6 +12,14 @@ Every conversion is done by four programs, interleaved round by round (A B C D A
   sox      sox's `rate` effect (its own copy of the libsoxr algorithms)
   ffmpeg   ffmpeg's aresample filter with resampler=soxr (the system libsoxr)
 
+and in the same rounds, for the limit columns:
+
+  unmetered  fennick-bench-unmetered: fennick-convert's conversion without the level meter that
+             fennick-convert always runs
+  limit      what two cores cannot beat: the floor's libsoxr time plus the time of reading the
+             source's bytes and writing the output's bytes with no processing at all (also measured
+             by fennick-bench-floor), halved
+
 Equal settings. Fennick's defaults are linear phase, rolloff small, bandwidth 91.3 %, no steep
 filter, no forced 64-bit arithmetic, TPDF dither for 16-bit output. The peers get the same:
 
@@ -26,6 +34,7 @@ filter, no forced 64-bit arithmetic, TPDF dither for 16-bit output. The peers ge
   --bandwidth PCT                       sox -b PCT      ffmpeg cutoff=PCT/100
   --steep                               sox -s          ffmpeg: none
   int16 output with dither              sox: its automatic TPDF dither; ffmpeg dither_method=triangular
+  --gain -3dB                           sox gain -3 after rate; ffmpeg volume=-3dB before aresample
 
 sox's -Q N is undocumented but picks libsoxr's recipe N (its -q/-l/-m/-h/-v are -Q 0/1/2/4/6);
 override options (-L, -b, -s) are refused by sox below medium, so quick gets none.
@@ -50,6 +59,7 @@ import sys
 import time
 
 TOOLS = ("fennick", "floor", "sox", "ffmpeg")
+UNMETERED = "unmetered"
 QUALITIES = ("veryHigh", "bits32")  # the default first; "quick" on request
 DEFAULT_QUALITY = "veryHigh"
 BANDWIDTH = 91.3
@@ -78,7 +88,10 @@ CASES = (
     ("96k stereo → 44.1k int16", "hires96", 44100, "int16", None),
     ("96k stereo → 44.1k int16 shaped", "hires96", 44100, "int16", "shaped"),
     ("48k 6-ch → 96k float32", "surround48", 96000, "float32", None),
+    ("44.1k stereo → 48k int24 −3 dB", "music44", 48000, "int24", None),
 )
+# Options beyond the case's format and dither: the gain case's gain.
+GAIN_DB = {CASES[5][0]: -3}
 # What noise shaping may cost: the shaped case's fennick wall time against the same case with TPDF.
 SHAPED_CASE, TPDF_CASE, SHAPED_COST_TARGET = CASES[3][0], CASES[2][0], 1.10
 # sox and ffmpeg shape with their strongest 44.1 kHz filter.
@@ -107,20 +120,21 @@ def fennick_arguments(source, output, rate, fmt, quality, dither=None):
             "--overwrite", "--quiet"] + (["--dither", dither] if dither else [])
 
 
-def command_for(tool, binaries, source, output, rate, fmt, quality, dither=None):
-    if tool == "fennick":
-        return [binaries["fennick"]] + fennick_arguments(source, output, rate, fmt, quality, dither)
-    if tool == "floor":
-        return [binaries["floor"]] + fennick_arguments(source, output, rate, fmt, quality, dither)
+def command_for(tool, binaries, source, output, rate, fmt, quality, dither=None, gain=None):
+    if tool in ("fennick", "floor", UNMETERED):
+        return [binaries[tool]] + fennick_arguments(source, output, rate, fmt, quality, dither) \
+            + ([f"--gain={gain}dB"] if gain is not None else [])
     if tool == "sox":
         effect = ["rate", "-Q", str(SOX_RECIPE[quality])]
         if SOX_RECIPE[quality] >= 2:
             effect += ["-L", "-b", str(BANDWIDTH)]
         return ["sox", "--single-threaded", "-V1", str(source)] + SOX_ENCODING[fmt] + [str(output)] \
-            + effect + [str(rate)] + SOX_DITHER.get(dither, [])
+            + effect + [str(rate)] + (["gain", str(gain)] if gain is not None else []) + SOX_DITHER.get(dither, [])
     if tool == "ffmpeg":
         precision = FFMPEG_PRECISION.get(quality, FFMPEG_CHEAPEST)
         options = f"aresample={rate}:resampler=soxr:precision={precision}:cutoff={BANDWIDTH / 100:g}"
+        if gain is not None:
+            options = f"volume={gain}dB," + options
         if fmt == "int16":
             options += ":dither_method=" + FFMPEG_DITHER.get(dither, "triangular")
         return ["ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-i", str(source),
@@ -191,16 +205,19 @@ def time_cases(binaries, sources, work, rounds, qualities, env, loads):
             for quality in qualities:
                 key = (label, quality)
                 floor_frames = None
-                for tool in TOOLS:
+                for tool in TOOLS + (UNMETERED,):
                     output = work / f"out-{tool}.wav"
                     stdout = work / f"stdout-{tool}.txt"
                     wall, cpu, rss = run_measured(
-                        command_for(tool, binaries, source, output, rate, fmt, quality, dither), env, stdout,
-                        work / "rss.txt")
+                        command_for(tool, binaries, source, output, rate, fmt, quality, dither, GAIN_DB.get(label)),
+                        env, stdout, work / "rss.txt")
                     if tool == "floor":
                         floor = json.loads(stdout.read_text())
                         wall, cpu = floor["soxr_wall_seconds"], floor["soxr_cpu_seconds"]
                         floor_frames = floor["frames_out"]
+                        # The two-core limit: libsoxr's work and the plain read and write, shared by two cores.
+                        samples.setdefault(key, {}).setdefault("limit", []).append(
+                            ((wall + floor["io_wall_seconds"]) / 2, (cpu + floor["io_cpu_seconds"]) / 2, 0))
                     if tool == "fennick" and key not in checked:
                         fennick_frames = wav_frames(output)
                     samples.setdefault(key, {}).setdefault(tool, []).append((wall, cpu, rss))
@@ -239,7 +256,7 @@ def instruction_table(binaries, sources, work, qualities, env):
             output = work / "out-callgrind.wav"
             counts = {}
             for tool in TOOLS:
-                command = command_for(tool, binaries, source, output, rate, fmt, quality, dither)
+                command = command_for(tool, binaries, source, output, rate, fmt, quality, dither, GAIN_DB.get(label))
                 counts[tool] = count_instructions(command, env, work, soxr_only=tool == "floor")
                 output.unlink(missing_ok=True)
             lines.append(f"| {label} | {quality} | " + " | ".join(f"{counts[tool] / 1e6:.0f}" for tool in TOOLS)
@@ -343,8 +360,8 @@ def render(samples, sources, qualities, memory, rounds, loads):
         f"{med(waiting):.2f}, worst {max(waiting):.2f}.",
         "",
         "| case | quality | fennick ×RT | CPU s | RSS MB | floor ×RT | CPU s | sox ×RT | CPU s | ffmpeg ×RT | CPU s "
-        "| fennick/floor | CPU fennick/floor | fennick/sox | fennick/ffmpeg |",
-        "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|",
+        "| limit s | fennick/limit | unmetered/limit | fennick/floor | CPU fennick/floor | fennick/sox | fennick/ffmpeg |",
+        "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|",
     ]
     ratios = {}
     cpu_ratios = {}
@@ -363,6 +380,9 @@ def render(samples, sources, qualities, memory, rounds, loads):
                 cells += [cell, f"{med(cpu for _, cpu, _ in runs[tool]):.2f}"]
                 if tool == "fennick":
                     cells.append(f"{max(rss for _, _, rss in runs[tool]) / 1024:.1f}")
+            limit = med(wall for wall, _, _ in runs["limit"])
+            cells += [f"{limit:.2f}", f"{med(walls['fennick']) / limit:.2f}",
+                      f"{med(wall for wall, _, _ in runs[UNMETERED]) / limit:.2f}"]
             ratio = {tool: med(walls["fennick"]) / med(walls[tool]) for tool in TOOLS[1:]}
             ratios[(label, quality)] = ratio
             floor_ratios[(label, quality)] = {tool: med(walls["floor"]) / med(walls[tool]) for tool in ("sox", "ffmpeg")}
@@ -433,7 +453,8 @@ def main():
         if quality not in SOX_RECIPE:
             parser.error(f"unknown quality {quality}")
     binaries = {"fennick": str(args.build / "cli" / "fennick-convert"),
-                "floor": str(args.build / "bench" / "fennick-bench-floor")}
+                "floor": str(args.build / "bench" / "fennick-bench-floor"),
+                UNMETERED: str(args.build / "bench" / "fennick-bench-unmetered")}
     for tool in ("sox", "soxi", "ffmpeg", "/usr/bin/time") + (("valgrind",) if args.instructions else ()):
         if shutil.which(tool) is None:
             parser.error(f"{tool} is not installed")

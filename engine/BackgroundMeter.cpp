@@ -16,10 +16,10 @@ constexpr std::size_t kSlotFrames = 65536;
 
 } // namespace
 
-BackgroundMeter::BackgroundMeter(
-    std::uint32_t channels, double sampleRate, std::span<const int> channelMap, LevelMeter::CeilingPeak ceilingPeak)
-    : meter_(std::make_shared<LevelMeter>(channels, sampleRate, channelMap, ceilingPeak)), channels_(channels),
-      slots_(kSlots)
+BackgroundMeter::BackgroundMeter(std::uint32_t channels, double sampleRate, std::span<const int> channelMap,
+    LevelMeter::CeilingPeak ceilingPeak, LevelMeter::PeakSource peakSource)
+    : meter_(std::make_shared<LevelMeter>(channels, sampleRate, channelMap, ceilingPeak, peakSource)),
+      channels_(channels), slots_(kSlots)
 {
     for (Slot& slot : slots_) slot.samples.resize(kSlotFrames * channels);
     try {

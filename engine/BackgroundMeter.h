@@ -21,7 +21,7 @@ class BackgroundMeter {
 public:
     // As LevelMeter's; throws what it throws, or ConversionError when no thread can be started.
     BackgroundMeter(std::uint32_t channels, double sampleRate, std::span<const int> channelMap,
-        LevelMeter::CeilingPeak ceilingPeak);
+        LevelMeter::CeilingPeak ceilingPeak, LevelMeter::PeakSource peakSource = LevelMeter::PeakSource::own);
     ~BackgroundMeter(); // stops the thread; what it had not measured is dropped
     BackgroundMeter(const BackgroundMeter&) = delete;
     BackgroundMeter& operator=(const BackgroundMeter&) = delete;

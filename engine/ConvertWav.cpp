@@ -10,6 +10,8 @@
 #include "GroupQuantiser.h"
 #include "LevelMeter.h"
 #include "Metadata.h"
+#include "OutputPass.h"
+#include "OversampledPeak.h"
 #include "PendingDestination.h"
 #include "Resampler.h"
 #include "SoxrApi.h"
@@ -207,6 +209,10 @@ public:
     virtual void write(const AudioBlock& block, const ClipTally& tally) = 0;
     // All the output is written.
     virtual void finish() = 0;
+    // Whether the groups measure the output's true and sample peaks as they quantise it, on their
+    // own threads, for a level meter that then leaves them out; and those peaks, before finish().
+    virtual bool peaksFromGroups() const { return false; }
+    virtual void givePeaks(const OversampledPeak&) { }
 };
 
 // The clip report of the blocks written to one file.
@@ -258,11 +264,13 @@ struct ChannelGroup {
             slots.emplace_back(AudioFormat{run.resampledType, run.targetRate, count}, run.outputLength);
         }
         written.resize(slotCount);
+        direct.resize(slotCount);
+        int16 = run.outputFormat.sampleType == SampleType::int16;
         tallies.resize(slotCount);
     }
 
-    // Resamples `frames` interleaved frames of all channels into `slot`, then quantises them; null
-    // input flushes.
+    // Resamples `frames` interleaved frames of all channels into `slot`, then quantises them, into
+    // the run's block for the slot when there is one with room; null input flushes.
     void process(const float* samples, std::uint32_t frames, std::size_t slot)
     {
         ResampledFrames& out = slots[slot];
@@ -272,34 +280,50 @@ struct ChannelGroup {
         } else {
             resample(samples, frames, out);
         }
-        if (gain != 1.0f) amplify(out.block());
-        written[slot] = &quantiser.quantise(out.block(), slot);
+        AudioBlock* const into = slot < shared.size() ? shared[slot] : nullptr;
+        direct[slot] = into != nullptr && out.frames() <= into->frameCapacity();
+        void* to = nullptr;
+        if (direct[slot]) {
+            to = static_cast<std::byte*>(into->data()) + std::size_t{first} * bytesPerSample(into->format().sampleType);
+        }
+        written[slot] = quantiser.quantise(out.block(), slot, gain, to, allChannels);
         tallies[slot] = {quantiser.clips(), quantiser.overFullScale(), quantiser.peak()};
         quantiser.restartPeak();
+        if (peaks)
+            measurePeaks(to != nullptr ? to : written[slot]->data(), to != nullptr ? allChannels : count, out.frames());
     }
 
-    // The one gain, on the values libsoxr handed back (doubles for 16-bit output) before they are quantised.
-    void amplify(AudioBlock& block) const
+    // The group's channels as they are written, full scale 1.0 (as the level meter takes them), into its peak meter.
+    void measurePeaks(const void* data, std::size_t frameStride, std::uint32_t frames)
     {
-        const std::size_t count = std::size_t{block.frameLength()} * block.format().channelCount;
-        if (block.format().sampleType != SampleType::float64) return applyGain(block.floatSamples(), count, gain);
-        double* values = static_cast<double*>(block.data());
-        const double factor = gain;
-        for (std::size_t i = 0; i < count; ++i) values[i] *= factor;
+        if (!int16) return peaks->add(static_cast<const float*>(data), frames, frameStride);
+        const auto* samples = static_cast<const std::int16_t*>(data);
+        const std::size_t part = peakStaging.size() / count;
+        for (std::size_t done = 0; done < frames; done += part) {
+            const std::size_t n = std::min<std::size_t>(part, frames - done);
+            for (std::size_t f = 0; f < n; ++f) {
+                for (std::uint32_t c = 0; c < count; ++c)
+                    peakStaging[f * count + c] = static_cast<float>(samples[(done + f) * frameStride + c]) / 32768.0f;
+            }
+            peaks->add(peakStaging.data(), n);
+        }
     }
 
-    // The block `slot` is written from.
+    // Measures its channels' peaks from here on.
+    void measurePeaksToo(const Run& run)
+    {
+        peaks.emplace(count, run.targetRate, OversampledPeak::Filter::bs1770);
+        if (int16) peakStaging.resize(std::size_t{4096} * count);
+    }
+
+    // The block `slot` is written from, when it was not quantised into the run's block.
     const AudioBlock& output(std::size_t slot) const { return *written[slot]; }
 
     void resample(const float* samples, std::uint32_t frames, ResampledFrames& out)
     {
         if (input) {
-            float* own = input.get();
-            for (std::uint32_t f = 0; f < frames; ++f) {
-                const float* from = samples + std::size_t{f} * allChannels + first;
-                for (std::uint32_t c = 0; c < count; ++c) own[std::size_t{f} * count + c] = from[c];
-            }
-            samples = own;
+            takeChannels(samples, frames, allChannels, first, count, input.get());
+            samples = input.get();
         }
         resampler.process(samples, frames, out);
     }
@@ -310,8 +334,13 @@ struct ChannelGroup {
     float gain;
     std::unique_ptr<float[]> input; // this group's channels of a block, when it has not all of them
     std::vector<ResampledFrames> slots; // the resampled values
-    std::vector<const AudioBlock*> written; // what each slot's values became
+    std::vector<const AudioBlock*> written; // what each slot's values became, unless direct
+    std::vector<AudioBlock*> shared; // the run's block of each slot, which all groups fill; none for one group
+    std::vector<char> direct; // whether the slot's values went into its shared block
     std::vector<ClipTally> tallies; // the quantiser's figures once each slot was filled
+    bool int16 = false; // what is written: 16-bit samples, else floats
+    std::optional<OversampledPeak> peaks; // of what is written, when the level meter leaves them to the groups
+    std::vector<float> peakStaging; // 16-bit samples as floats, for it
 };
 
 // Works the groups through the blocks in order as they are posted. More than one group: one
@@ -455,16 +484,24 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
         const std::uint32_t first = run.channels * i / groupCount, end = run.channels * (i + 1) / groupCount;
         groups.push_back(std::make_unique<ChannelGroup>(run, first, end - first, depth));
     }
+    if (ends.peaksFromGroups()) {
+        for (const auto& group : groups) group->measurePeaksToo(run);
+    }
     std::unique_ptr<AudioBlock> inputs[kRing];
     for (std::size_t i = 0; i < depth; ++i) {
         inputs[i] = AudioBlock::make(ends.inputFormat(), kInputBlockFrames);
         if (!inputs[i]) throw ConversionError(kNoMemory);
     }
-    // Where the groups' channels are put together; one group's slot is written as it is.
-    std::unique_ptr<AudioBlock> output;
+    // Where the groups put their channels of each slot together; one group's slot is written as it is.
+    std::unique_ptr<AudioBlock> outputs[kRing];
     if (groupCount > 1) {
-        output = AudioBlock::make(run.outputFormat, run.outputLength);
-        if (!output) throw ConversionError(kNoMemory);
+        for (std::size_t i = 0; i < depth; ++i) {
+            outputs[i] = AudioBlock::make(run.outputFormat, run.outputLength);
+            if (!outputs[i]) throw ConversionError(kNoMemory);
+        }
+        for (const auto& group : groups) {
+            for (std::size_t i = 0; i < depth; ++i) group->shared.push_back(outputs[i].get());
+        }
     }
 
     // Only now, with everything the run needs in hand, is anything created at the destination.
@@ -481,11 +518,19 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
         return tally;
     };
     const auto write = [&](std::size_t slot) {
-        if (!output) return ends.write(groups.front()->output(slot), tallyOf(slot));
+        if (groupCount == 1) return ends.write(groups.front()->output(slot), tallyOf(slot));
         const std::size_t frames = groups.front()->slots[slot].frames();
+        const bool direct = groups.front()->direct[slot] != 0;
         for (const auto& group : groups) {
-            if (group->slots[slot].frames() != frames) throw SoxrError("the channel groups fell out of step");
+            if (group->slots[slot].frames() != frames || (group->direct[slot] != 0) != direct)
+                throw SoxrError("the channel groups fell out of step");
         }
+        AudioBlock* const output = outputs[slot].get();
+        if (direct) {
+            output->setFrameLength(static_cast<std::uint32_t>(frames));
+            return ends.write(*output, tallyOf(slot));
+        }
+        // More than a block holds, which only a long flush brings: put together here, a block at a time.
         for (std::size_t done = 0; done < frames;) {
             const std::size_t n = std::min<std::size_t>(frames - done, run.outputLength);
             if (int16) {
@@ -541,7 +586,10 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
     crew.reset();
 
     for (auto& input : inputs) input.reset();
-    output.reset();
+    for (auto& output : outputs) output.reset();
+    if (ends.peaksFromGroups()) {
+        for (const auto& group : groups) ends.givePeaks(*group->peaks);
+    }
     groups.clear();
     ends.finish();
 }
@@ -549,12 +597,13 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
 // The level meter of one output, fed the blocks as they are written: after the gain and, for 16-
 // and 24-bit output, after quantising. None when the run does without or the rate is one no
 // loudness meter takes (the file is converted all the same, its figures unknown).
-void startMeter(std::optional<BackgroundMeter>& meter, const Run& run, std::span<const int> channelMap)
+void startMeter(std::optional<BackgroundMeter>& meter, const Run& run, std::span<const int> channelMap,
+    LevelMeter::PeakSource peakSource = LevelMeter::PeakSource::own)
 {
     meter.reset();
     try {
         if (run.control.measureLevel)
-            meter.emplace(run.channels, run.targetRate, channelMap, LevelMeter::CeilingPeak::off);
+            meter.emplace(run.channels, run.targetRate, channelMap, LevelMeter::CeilingPeak::off, peakSource);
     } catch (const std::invalid_argument&) {
     }
 }
@@ -638,7 +687,9 @@ public:
         const ProgressCallback& progress)
         : run_(run), reader_(reader), pending_(pending), metadata_(metadata), progress_(progress)
     {
-        startMeter(meter_, run, meteredChannelMap(reader));
+        // The peaks are measured on the groups' threads: the meter's own thread, with the loudness
+        // alone, is then no longer the slowest.
+        startMeter(meter_, run, meteredChannelMap(reader), LevelMeter::PeakSource::given);
     }
     AudioFormat inputFormat() const override { return reader_.blockFormat(); }
     bool read(AudioBlock& block, ReadMark& mark) override
@@ -666,10 +717,19 @@ public:
         measure(meter_, block);
         writer_->write(block);
     }
+    bool peaksFromGroups() const override { return meter_.has_value(); }
+    void givePeaks(const OversampledPeak& peaks) override
+    {
+        truePeak_ = std::max(truePeak_, peaks.peak());
+        samplePeak_ = std::max(samplePeak_, peaks.samplePeak());
+    }
     void finish() override
     {
         clips = count_.report();
-        if (meter_) meter = meter_->finish();
+        if (meter_) {
+            meter = meter_->finish();
+            meter->givePeaks(truePeak_, samplePeak_);
+        }
         reader_.close();
         closeWriter(*writer_, metadata_, meter);
         commitOutput(run_, pending_, metadata_, reader_.channelLayout());
@@ -687,6 +747,7 @@ private:
     ClipCount count_;
     std::optional<BackgroundMeter> meter_;
     std::optional<AudioFileWriter> writer_;
+    double truePeak_ = 0, samplePeak_ = 0; // as the groups measured them
 };
 
 // An album's tracks read one after the other into one stream, whose output is cut at each

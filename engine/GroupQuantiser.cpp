@@ -1,5 +1,7 @@
 #include "GroupQuantiser.h"
 
+#include "Gain.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -54,27 +56,36 @@ void GroupQuantiser::start(std::uint64_t seed)
     }
 }
 
-const AudioBlock& GroupQuantiser::quantise(AudioBlock& block, std::size_t slot)
+const AudioBlock* GroupQuantiser::quantise(
+    AudioBlock& block, std::size_t slot, float gain, void* direct, std::ptrdiff_t directStride)
 {
     const std::uint32_t frames = block.frameLength();
-    float* const samples = block.floatSamples();
     const auto stride = static_cast<std::ptrdiff_t>(channels_);
+    const std::ptrdiff_t outStride = direct != nullptr ? directStride : stride;
+    // Groups that fill one block start apart, each at its share of the frames.
+    const auto startOf = [&](std::uint32_t all) {
+        return direct != nullptr ? std::size_t{all} * firstChannel_ / static_cast<std::size_t>(directStride) : 0;
+    };
     if (format_ != OutputFormat::int16) {
+        float* const samples = block.floatSamples();
+        float* const to = direct != nullptr ? static_cast<float*>(direct) : samples;
         if (quantiser_) {
-            quantiser_->process({samples, stride, 1}, {samples, stride, 1}, frames); // in place, chunk by chunk
+            if (gain != 1.0f) applyGain(samples, std::size_t{frames} * channels_, gain);
+            quantiser_->process({samples, stride, 1}, {to, outStride, 1}, frames); // in place, chunk by chunk
         } else {
-            meter(samples, std::size_t{frames} * channels_);
+            const float high = format_ == OutputFormat::int24 ? kFirstClippedAbove24 : std::nextafter(1.0f, 2.0f);
+            passFloats(samples, frames, channels_, gain, high, {to, outStride, startOf(frames)}, figures_);
         }
-        return block;
+        return direct != nullptr ? nullptr : &block;
     }
     std::unique_ptr<AudioBlock>& out = int16Blocks_[slot];
-    if (!out || out->frameCapacity() < block.frameCapacity()) {
+    if (direct == nullptr && (!out || out->frameCapacity() < block.frameCapacity())) {
         out = AudioBlock::make({SampleType::int16, block.format().sampleRate, channels_}, block.frameCapacity());
         if (!out) throw ConversionError(kNoMemory);
     }
     // 16-bit output comes as doubles, libsoxr's own values whatever precision it computes in.
     const auto* values = static_cast<const double*>(block.data());
-    auto* const to = static_cast<std::int16_t*>(out->data());
+    auto* const to = direct != nullptr ? static_cast<std::int16_t*>(direct) : static_cast<std::int16_t*>(out->data());
     const std::size_t count = std::size_t{frames} * channels_;
     if (quantiser_) {
         try {
@@ -82,58 +93,29 @@ const AudioBlock& GroupQuantiser::quantise(AudioBlock& block, std::size_t slot)
         } catch (const std::bad_alloc&) {
             throw ConversionError(kNoMemory);
         }
-        for (std::size_t i = 0; i < count; ++i) floats_[i] = static_cast<float>(values[i]);
-        quantiser_->process({floats_.data(), stride, 1}, {to, stride, 1}, frames);
+        doublesToFloats(values, count, gain, floats_.data());
+        quantiser_->process({floats_.data(), stride, 1}, {to, outStride, 1}, frames);
     } else {
-        roundToInt16(values, to, count);
+        // As libsoxr rounds to 16 bits without dither, from its own doubles: rounding a float copy
+        // instead would settle some near-ties the other way.
+        passInt16(values, frames, channels_, gain, {to, outStride, startOf(frames)}, figures_);
     }
+    if (direct != nullptr) return nullptr;
     out->setFrameLength(frames);
-    return *out;
-}
-
-// As libsoxr rounds to 16 bits without dither, from its own doubles: the nearest step, ties to
-// even, then clipped; rounding a float copy instead would settle some near-ties the other way.
-void GroupQuantiser::roundToInt16(const double* values, std::int16_t* out, std::size_t count)
-{
-    constexpr double kMagic = 6755399441055744.0; // 1.5 × 2^52: adding and taking it away rounds to an integer
-    double peak = peak_;
-    std::uint64_t clips = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const double scaled = values[i] * 32768.0;
-        peak = std::max(peak, std::fabs(values[i]));
-        clips += static_cast<std::uint64_t>(scaled >= 32767.5 || scaled < -32768.5);
-        const double rounded = (std::min(std::max(scaled, -40000.0), 40000.0) + kMagic) - kMagic;
-        out[i] = static_cast<std::int16_t>(std::min(std::max(rounded, -32768.0), 32767.0));
-    }
-    peak_ = static_cast<float>(peak);
-    beyond_ += clips;
-}
-
-void GroupQuantiser::meter(const float* samples, std::size_t count)
-{
-    const float high = format_ == OutputFormat::int24 ? kFirstClippedAbove24 : std::nextafter(1.0f, 2.0f);
-    float peak = peak_;
-    std::uint64_t beyond = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const float sample = samples[i];
-        peak = std::max(peak, std::fabs(sample));
-        beyond += static_cast<std::uint64_t>(sample >= high || sample < -1.0f);
-    }
-    peak_ = peak;
-    beyond_ += beyond;
+    return out.get();
 }
 
 std::uint64_t GroupQuantiser::clips() const
 {
     if (quantiser_) return quantiser_->clips();
-    return format_ == OutputFormat::float32 ? 0 : beyond_;
+    return format_ == OutputFormat::float32 ? 0 : figures_.beyond;
 }
 
-float GroupQuantiser::peak() const { return quantiser_ ? quantiser_->peak() : peak_; }
+float GroupQuantiser::peak() const { return quantiser_ ? quantiser_->peak() : figures_.peak; }
 
 void GroupQuantiser::restartPeak()
 {
-    peak_ = 0;
+    figures_.peak = 0;
     if (quantiser_) quantiser_->restartPeak();
 }
 

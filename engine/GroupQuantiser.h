@@ -1,10 +1,13 @@
 #pragma once
 
 // What a channel group's resampled floats become before they are written: 16-bit samples, floats
-// on the 24-bit grid, or the floats as they are; with the clip count and the peak of what came in.
+// on the 24-bit grid, or the floats as they are, after the gain; with the clip count and the peak of
+// what came in. Undithered output takes one pass (OutputPass), which may store straight into the
+// block that is written.
 
 #include "AudioBlock.h"
 #include "FennickEngine.h"
+#include "OutputPass.h"
 #include "Quantiser.h"
 
 #include <cstddef>
@@ -31,21 +34,21 @@ public:
     // Before the first block: where the noise starts. Throws ConversionError when out of memory.
     void start(std::uint64_t seed);
 
-    // Quantises `block` (the group's channels, interleaved: doubles for 16-bit output, else floats)
-    // for `slot` and returns the block to write: a 16-bit block, or `block` itself with its values
-    // on the 24-bit grid or kept.
+    // Multiplies `block` (the group's channels, interleaved: doubles for 16-bit output, else floats)
+    // by `gain` and quantises it for `slot`. With `direct`, the group's first channel in the block
+    // that is written (int16 for 16-bit output, else float) at that block's frame stride, the
+    // samples go there and nothing is returned; else the block to write: a 16-bit block, or `block`
+    // itself with its values on the 24-bit grid or kept.
     // Throws ConversionError when out of memory.
-    const AudioBlock& quantise(AudioBlock& block, std::size_t slot);
+    const AudioBlock* quantise(
+        AudioBlock& block, std::size_t slot, float gain, void* direct = nullptr, std::ptrdiff_t directStride = 0);
 
     std::uint64_t clips() const; // integer output: whose undithered rounding lies beyond full scale
-    std::uint64_t overFullScale() const { return format_ == OutputFormat::float32 ? beyond_ : 0; }
+    std::uint64_t overFullScale() const { return format_ == OutputFormat::float32 ? figures_.beyond : 0; }
     float peak() const; // the largest magnitude that came in since the start or restartPeak(), full scale 1.0
     void restartPeak();
 
 private:
-    void meter(const float* samples, std::size_t count);
-    void roundToInt16(const double* values, std::int16_t* out, std::size_t count);
-
     OutputFormat format_;
     Dither dither_;
     double sampleRate_;
@@ -53,8 +56,7 @@ private:
     std::unique_ptr<Quantiser> quantiser_; // only with dither: none rounds here, or in the writer for 24 bits
     std::vector<std::unique_ptr<AudioBlock>> int16Blocks_;
     std::vector<float> floats_; // 16-bit output's doubles, for the quantiser
-    float peak_ = 0;
-    std::uint64_t beyond_ = 0;
+    PassFigures figures_; // of the undithered passes
 };
 
 } // namespace fennick

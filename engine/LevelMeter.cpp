@@ -58,9 +58,9 @@ struct LevelMeter::State {
     ebur128_state* handle = nullptr;
 };
 
-LevelMeter::LevelMeter(
-    std::uint32_t channels, double sampleRate, std::span<const int> channelMap, CeilingPeak ceilingPeak)
-    : channels_(channels), truePeak_(channels, sampleRate, OversampledPeak::Filter::bs1770)
+LevelMeter::LevelMeter(std::uint32_t channels, double sampleRate, std::span<const int> channelMap,
+    CeilingPeak ceilingPeak, PeakSource peakSource)
+    : channels_(channels), truePeak_(channels, sampleRate, OversampledPeak::Filter::bs1770), peakSource_(peakSource)
 {
     if (channels == 0) throw std::invalid_argument("A level meter needs at least one channel.");
     if (!channelMap.empty() && channelMap.size() != channels)
@@ -83,7 +83,7 @@ LevelMeter& LevelMeter::operator=(LevelMeter&&) noexcept = default;
 
 void LevelMeter::add(const float* interleaved, std::size_t frames)
 {
-    truePeak_.add(interleaved, frames);
+    if (peakSource_ == PeakSource::own) truePeak_.add(interleaved, frames);
     if (ceilingPeak_) ceilingPeak_->add(interleaved, frames);
     while (frames > 0) {
         const std::size_t part = std::min(frames, framesPerUpdate_ - framesSinceUpdate_);
@@ -131,11 +131,18 @@ LevelFigures LevelMeter::figures() const
     figures.integratedLufs = query(ebur128_loudness_global, state);
     const double range = query(ebur128_loudness_range, state);
     figures.loudnessRangeLu = std::isfinite(range) ? range : 0;
-    figures.truePeakDbtp = decibels(truePeak_.peak());
-    figures.samplePeakDbfs = decibels(truePeak_.samplePeak());
+    const bool own = peakSource_ == PeakSource::own;
+    figures.truePeakDbtp = decibels(own ? truePeak_.peak() : givenTruePeak_);
+    figures.samplePeakDbfs = decibels(own ? truePeak_.samplePeak() : givenSamplePeak_);
     figures.maxMomentaryLufs = maxMomentary_;
     figures.maxShortTermLufs = maxShortTerm_;
     return figures;
+}
+
+void LevelMeter::givePeaks(double truePeak, double samplePeak)
+{
+    givenTruePeak_ = std::max(givenTruePeak_, truePeak);
+    givenSamplePeak_ = std::max(givenSamplePeak_, samplePeak);
 }
 
 std::optional<double> LevelMeter::truePeakForCeiling() const

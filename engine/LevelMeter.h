@@ -21,6 +21,9 @@ public:
     // Whether to find the finer peak for a ceiling as well: it costs about as much as all the
     // rest, so only a run that enforces a ceiling asks for it.
     enum class CeilingPeak { off, on };
+    // Where the true and sample peaks come from: measured by the meter, or by whoever feeds it,
+    // alongside, and handed over with givePeaks() before the figures are read.
+    enum class PeakSource { own, given };
 
     // `channelMap`: the channels' positions as libsndfile names them (SF_CHANNEL_MAP_…), or empty
     // for the usual order of the channel count (5.1: L R C LFE Ls Rs). The LFE channel is left
@@ -28,7 +31,7 @@ public:
     // std::invalid_argument for no channels, a rate libebur128 does not take, or a map of another
     // length; std::bad_alloc.
     LevelMeter(std::uint32_t channels, double sampleRate, std::span<const int> channelMap = {},
-        CeilingPeak ceilingPeak = CeilingPeak::off);
+        CeilingPeak ceilingPeak = CeilingPeak::off, PeakSource peakSource = PeakSource::own);
     ~LevelMeter();
     LevelMeter(LevelMeter&&) noexcept;
     LevelMeter& operator=(LevelMeter&&) noexcept;
@@ -39,6 +42,10 @@ public:
     void add(const float* interleaved, std::size_t frames);
 
     LevelFigures figures() const;
+
+    // With PeakSource::given: the peaks (linear) of some of the channels, measured with the
+    // bs1770 filter from the same samples; the figures take the largest handed over.
+    void givePeaks(double truePeak, double samplePeak);
 
     // The peak a true-peak ceiling is measured against, in dBTP: at least what a BS.1770-4 meter
     // reads (libebur128 or ffmpeg's ebur128), from the finer OversampledPeak::Filter::ceiling
@@ -70,6 +77,8 @@ private:
     double maxMomentary_ = LevelFigures::kSilence;
     double maxShortTerm_ = LevelFigures::kSilence;
     OversampledPeak truePeak_; // libebur128's own true peak costs four times the loudness
+    PeakSource peakSource_;
+    double givenTruePeak_ = 0, givenSamplePeak_ = 0;
     std::optional<OversampledPeak> ceilingPeak_;
 };
 

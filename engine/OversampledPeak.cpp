@@ -154,18 +154,18 @@ OversampledPeak::OversampledPeak(std::uint32_t channels, double sampleRate, Filt
     history_.assign(channels, std::vector<float>(taps_ - 1 + kChunkFrames, 0.0f));
 }
 
-void OversampledPeak::add(const float* interleaved, std::size_t frames)
+void OversampledPeak::add(const float* frames, std::size_t count, std::size_t frameStride)
 {
-    while (frames > 0) {
-        const std::size_t chunk = std::min(frames, kChunkFrames);
+    while (count > 0) {
+        const std::size_t chunk = std::min(count, kChunkFrames);
         for (std::size_t channel = 0; channel < channels_; ++channel) {
             float* const history = history_[channel].data() + (taps_ - 1);
-            const float* in = interleaved + channel;
-            for (std::size_t f = 0; f < chunk; ++f) history[f] = in[f * channels_];
+            const float* in = frames + channel;
+            for (std::size_t f = 0; f < chunk; ++f) history[f] = in[f * frameStride];
             processChannel(channel, chunk);
         }
-        interleaved += chunk * channels_;
-        frames -= chunk;
+        frames += chunk * frameStride;
+        count -= chunk;
     }
 }
 

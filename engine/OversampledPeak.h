@@ -26,7 +26,9 @@ public:
     OversampledPeak(std::uint32_t channels, double sampleRate, Filter filter);
 
     // `interleaved`: `frames` frames of the constructor's channel count.
-    void add(const float* interleaved, std::size_t frames);
+    void add(const float* interleaved, std::size_t frames) { add(interleaved, frames, channels_); }
+    // The same from frames `frameStride` samples apart, such as some channels of a wider block.
+    void add(const float* frames, std::size_t count, std::size_t frameStride);
 
     // Linear, full scale 1.0, the largest over the channels.
     double peak() const;

@@ -108,7 +108,7 @@ TEST(AudioFileWriter, RoundsInt24ToTheNearestStepAndClipsAtFullScaleInGroupsAndA
         for (std::size_t at = 0; at < 16; at += frames) {
             for (std::uint32_t i = 0; i < frames; ++i) block->floatSamples()[i] = cases[at + i].first;
             block->setFrameLength(frames);
-            writer.write(meter.quantise(*block, 0));
+            writer.write(*meter.quantise(*block, 0, 1.0f));
         }
     }
     writer.close();

@@ -1,0 +1,111 @@
+// The vector passes after resampling against their per-sample references, on random blocks of odd
+// lengths, at the strides of groups inside wider files.
+
+#include "OutputPass.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace fennick {
+namespace {
+
+struct PassCase {
+    unsigned channels, first, allChannels; // the group's channels, from `first` of the whole file's
+    std::size_t frames;
+    float gain;
+};
+
+const PassCase kPassCases[] = {
+    {1, 0, 1, 1, 1.0f},
+    {1, 1, 2, 1001, 1.0f},
+    {2, 0, 2, 4099, 0.70710677f},
+    {3, 3, 6, 777, 1.9952623f},
+    {1, 2, 3, 3, 0.5f},
+    {5, 0, 5, 2049, 1.0f},
+    {2, 1, 7, 513, 1.25f},
+};
+
+// Loud noise, exact rounding ties, zeros, and values within a step or so of each threshold the
+// passes compare against once multiplied by `gain`.
+std::vector<double> randomValues(std::size_t count, unsigned seed, float gain)
+{
+    std::mt19937 random(seed);
+    std::normal_distribution<double> loud(0.0, 0.8);
+    const double thresholds[] = {32767.5 / 32768, -32768.5 / 32768, 1.0, -1.0, 1.0 - 1.0 / 16777216.0};
+    std::vector<double> values(count);
+    for (double& value : values) {
+        switch (random() % 6) {
+        case 0: value = 0; break;
+        case 1: value = (static_cast<int>(random() % 65536) - 32768 + 0.5) / 32768; break;
+        case 2:
+        case 3: {
+            value = thresholds[random() % 5] / gain;
+            for (int steps = static_cast<int>(random() % 5) - 2; steps != 0; steps += steps > 0 ? -1 : 1)
+                value = std::nextafter(static_cast<float>(value), steps > 0 ? 2.0f : -2.0f);
+            break;
+        }
+        default: value = loud(random);
+        }
+    }
+    return values;
+}
+
+TEST(OutputPassTest, VectorPassesEqualTheReferenceAtEveryStride)
+{
+    for (const PassCase& c : kPassCases) {
+        SCOPED_TRACE(testing::Message() << c.channels << " of " << c.allChannels << " channels, " << c.frames
+                                        << " frames, gain " << c.gain);
+        const std::size_t count = c.frames * c.channels, wide = c.frames * c.allChannels;
+        const std::vector<double> values = randomValues(count, c.channels * 1000 + c.first, c.gain);
+        std::vector<float> floats(values.begin(), values.end());
+        // NaN is kept and neither peak nor beyond, also right after the peak in the same vector lane.
+        floats[count / 2] = std::numeric_limits<float>::quiet_NaN();
+        if (count > 12) floats[8] = 5.0f, floats[12] = std::numeric_limits<float>::quiet_NaN();
+        const float high = c.first % 2 ? 1.0f - 1.0f / 16777216.0f : std::nextafter(1.0f, 2.0f);
+
+        std::vector<float> floatOuts[2];
+        std::vector<std::int16_t> int16Outs[2];
+        PassFigures floatFigures[2], int16Figures[2];
+        for (const bool reference : {false, true}) {
+            floatOuts[reference].assign(wide, -7.0f); // what belongs to other groups stays
+            int16Outs[reference].assign(wide, 12345);
+            floatFigures[reference] = int16Figures[reference] = {0.25f, 3};
+            const StridedOut<float> floatOut{floatOuts[reference].data() + c.first, c.allChannels, c.frames / 3};
+            const StridedOut<std::int16_t> int16Out{int16Outs[reference].data() + c.first, c.allChannels, 0};
+            if (reference) {
+                passFloatsReference(floats.data(), c.frames, c.channels, c.gain, high, floatOut, floatFigures[1]);
+                passInt16Reference(values.data(), c.frames, c.channels, c.gain, int16Out, int16Figures[1]);
+            } else {
+                passFloats(floats.data(), c.frames, c.channels, c.gain, high, floatOut, floatFigures[0]);
+                passInt16(values.data(), c.frames, c.channels, c.gain, int16Out, int16Figures[0]);
+            }
+        }
+        EXPECT_EQ(std::memcmp(floatOuts[0].data(), floatOuts[1].data(), wide * sizeof(float)), 0);
+        EXPECT_EQ(floatFigures[0].peak, floatFigures[1].peak);
+        EXPECT_EQ(floatFigures[0].beyond, floatFigures[1].beyond);
+        EXPECT_EQ(int16Outs[0], int16Outs[1]);
+        EXPECT_EQ(int16Figures[0].peak, int16Figures[1].peak);
+        EXPECT_EQ(int16Figures[0].beyond, int16Figures[1].beyond);
+        EXPECT_TRUE(count < 1000 || int16Figures[1].beyond > 3); // the loud values really go past full scale
+
+        // The dithering quantiser's input: the products as floats, one by one.
+        std::vector<float> converted(count);
+        doublesToFloats(values.data(), count, c.gain, converted.data());
+        for (std::size_t i = 0; i < count; ++i) ASSERT_EQ(converted[i], static_cast<float>(values[i] * c.gain)) << i;
+
+        // A group's own channels out of the whole file's frames.
+        std::vector<float> frames(wide), taken(count);
+        for (std::size_t i = 0; i < wide; ++i) frames[i] = static_cast<float>(i);
+        takeChannels(frames.data(), c.frames, c.allChannels, c.first, c.channels, taken.data());
+        for (std::size_t i = 0; i < count; ++i)
+            ASSERT_EQ(taken[i], frames[i / c.channels * c.allChannels + c.first + i % c.channels]) << i;
+    }
+}
+
+} // namespace
+} // namespace fennick
