@@ -56,7 +56,7 @@ public:
             auto started = Clock::now();
             convertAlbum(
                 tracks, request_.settings, [this](std::size_t track, double fraction) { progressed(track, fraction); },
-                {stop_, request_.overwrite, request_.carryMetadata},
+                {stop_, request_.overwrite, request_.carryMetadata, request_.jsonReport},
                 [&](std::size_t track, const ConversionReport& report) {
                     saved(track, report, started);
                     started = Clock::now();
@@ -93,7 +93,7 @@ private:
             saved(index,
                 convertWav(file.source, file.output, request_.settings,
                     [this, index](double fraction) { progressed(index, fraction); },
-                    {stop_, request_.overwrite, request_.carryMetadata}),
+                    {stop_, request_.overwrite, request_.carryMetadata, request_.jsonReport}),
                 started);
         } catch (const ConversionCancelled&) {
             const std::lock_guard lock(mutex_);

@@ -193,7 +193,7 @@ int main(int argc, char** argv)
     const auto started = std::chrono::steady_clock::now();
     try {
         report = convertWav(request.source, request.destination, request.settings, progress,
-            {stopOnSignal.token(), request.overwrite, request.carryMetadata});
+            {stopOnSignal.token(), request.overwrite, request.carryMetadata, request.jsonReport});
     } catch (const ConversionCancelled&) {
         bar.reset();
         return 128 + stopOnSignal.signal();

@@ -1,5 +1,7 @@
 #include "AudioFileWriter.h"
 
+#include "DataChunk.h"
+
 #include "Metadata.h"
 
 #include <algorithm>
@@ -270,6 +272,9 @@ void AudioFileWriter::close(const LevelFigures* loudness)
     const int maskErrno = extensible_ && regular && pending == SF_ERR_NO_ERROR && closed == 0
         ? storeChannelMask(descriptor_.get(), channelMask_)
         : 0;
+    const int padErrno = regular && pending == SF_ERR_NO_ERROR && closed == 0 && maskErrno == 0
+        ? renamePadChunks(descriptor_.get())
+        : 0;
     const int bextErrno = loudness != nullptr && regular && pending == SF_ERR_NO_ERROR && closed == 0
         ? storeBextLoudness(descriptor_.get(), *loudness)
         : 0;
@@ -277,6 +282,7 @@ void AudioFileWriter::close(const LevelFigures* loudness)
     if (pending != SF_ERR_NO_ERROR) throw AudioFileError(pendingText);
     if (closed != 0) throw AudioFileError(sf_error_number(closed));
     if (maskErrno != 0) throw systemError(maskErrno);
+    if (padErrno != 0) throw systemError(padErrno);
     if (bextErrno != 0) throw systemError(bextErrno);
     if (closeErrno != 0) throw systemError(closeErrno);
 }

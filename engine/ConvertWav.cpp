@@ -595,14 +595,17 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
 }
 
 // The level meter of one output, fed the blocks as they are written: after the gain and, for 16-
-// and 24-bit output, after quantising. None when the run does without or the rate is one no
-// loudness meter takes (the file is converted all the same, its figures unknown).
-void startMeter(std::optional<BackgroundMeter>& meter, const Run& run, std::span<const int> channelMap,
-    LevelMeter::PeakSource peakSource = LevelMeter::PeakSource::own)
+// and 24-bit output, after quantising. None when nothing would read its figures (the run does
+// without and the output carries no bext chunk to hold them) or the rate is one no loudness meter
+// takes (the file is converted all the same, its figures unknown).
+void startMeter(std::optional<BackgroundMeter>& meter, const Run& run, const SourceMetadata& metadata,
+    std::span<const int> channelMap, LevelMeter::PeakSource peakSource = LevelMeter::PeakSource::own)
 {
     meter.reset();
     try {
-        if (run.control.measureLevel)
+        const bool recordsLevel
+            = metadata.bext && (run.type == OutputType::wav || run.type == OutputType::rf64); // bext v2
+        if (run.control.measureLevel || recordsLevel)
             meter.emplace(run.channels, run.targetRate, channelMap, LevelMeter::CeilingPeak::off, peakSource);
     } catch (const std::invalid_argument&) {
     }
@@ -689,7 +692,7 @@ public:
     {
         // The peaks are measured on the groups' threads: the meter's own thread, with the loudness
         // alone, is then no longer the slowest.
-        startMeter(meter_, run, meteredChannelMap(reader), LevelMeter::PeakSource::given);
+        startMeter(meter_, run, metadata, meteredChannelMap(reader), LevelMeter::PeakSource::given);
     }
     AudioFormat inputFormat() const override { return reader_.blockFormat(); }
     bool read(AudioBlock& block, ReadMark& mark) override
@@ -894,7 +897,7 @@ private:
         const std::uint64_t end = boundary(track.inputStart + static_cast<std::uint64_t>(track.frames));
         writer_.emplace(openWriter(
             run_, *track.pending, track.metadata, track.frames, track.layout, end > start ? end - start : 0));
-        startMeter(meter_, run_, track.channelMap);
+        startMeter(meter_, run_, track.metadata, track.channelMap);
     }
     void finishTrack()
     {

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fennick {
@@ -67,6 +68,8 @@ std::optional<DataChunk> findDataChunk(int fd, std::int64_t fileSize)
             unsigned char sizes[16];
             if (!readAt(fd, body, sizes, sizeof sizes)) return std::nullopt;
             ds64DataSize = littleEndian(sizes + 8, 8);
+        } else if (is(header, "PAD ")) {
+            chunk.padChunks.push_back(position);
         } else if (is(header, "fmt ") && size >= 16) {
             unsigned char format[16];
             if (!readAt(fd, body, format, sizeof format)) return std::nullopt;
@@ -79,6 +82,21 @@ std::optional<DataChunk> findDataChunk(int fd, std::int64_t fileSize)
         position = body + static_cast<std::int64_t>(size + (size & 1));
     }
     return std::nullopt;
+}
+
+int renamePadChunks(int fd)
+{
+    struct stat status { };
+    if (::fstat(fd, &status) != 0) return errno;
+    const std::optional<DataChunk> chunk = findDataChunk(fd, status.st_size);
+    if (!chunk) return 0;
+    for (const std::int64_t at : chunk->padChunks) {
+        ssize_t put = 0;
+        do put = ::pwrite(fd, "JUNK", 4, static_cast<off_t>(at));
+        while (put < 0 && errno == EINTR);
+        if (put != 4) return put < 0 ? errno : EIO;
+    }
+    return 0;
 }
 
 MendedSizeView::MendedSizeView(int fd, std::int64_t fileSize, const DataChunk& chunk)

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace fennick {
 
@@ -18,6 +19,7 @@ struct DataChunk {
     int sizeFieldBytes = 4; // 4, or 8 in a ds64 chunk
     std::uint32_t blockAlign = 0; // bytes per frame of plain PCM or float; 0 for other encodings
     bool rf64 = false;
+    std::vector<std::int64_t> padChunks; // where each "PAD " chunk before the audio starts
 
     // The size was never written: 0, or the all-ones placeholder of a file still being recorded.
     bool unfinished() const { return statedBytes == 0 || statedBytes == (sizeFieldBytes == 4 ? 0xFFFFFFFFu : ~0ull); }
@@ -27,6 +29,11 @@ struct DataChunk {
 // for other files or when the chunks before it do not add up. Reads only chunk headers, each
 // within the file.
 std::optional<DataChunk> findDataChunk(int fd, std::int64_t fileSize);
+
+// Renames the "PAD " chunks before the audio of the WAV or RF64 file at `fd` to "JUNK": libsndfile
+// leaves one where it had kept room for a PEAK chunk, and strict readers (scipy's among them) warn
+// of a chunk they do not know, where every reader skips JUNK. 0, or the errno of a failed write.
+int renamePadChunks(int fd);
 
 // The file at `fd` as libsndfile's virtual I/O, read-only, with the data chunk's size replaced by
 // the bytes that follow its header, so that an unfinished file reads to its end. Outlives the

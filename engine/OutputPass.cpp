@@ -1,5 +1,7 @@
 #include "OutputPass.h"
 
+#include "SimdLanes.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -78,14 +80,7 @@ float floatsVector(
         const __m128 over = _mm_or_ps(_mm_cmpge_ps(sample, top), _mm_cmplt_ps(sample, bottom));
         counts = _mm_sub_epi32(counts, _mm_castps_si128(over));
     }
-    alignas(16) float peakLanes[4];
-    alignas(16) std::uint32_t countLanes[4];
-    _mm_store_ps(peakLanes, peaks);
-    _mm_store_si128(reinterpret_cast<__m128i*>(countLanes), counts);
-    for (int lane = 0; lane < 4; ++lane) {
-        peak = std::max(peak, peakLanes[lane]);
-        beyond += countLanes[lane];
-    }
+    addLanes(peaks, counts, peak, beyond);
     return floatsScalar(in + i, count - i, gain, high, out + i, peak, beyond);
 }
 #endif
@@ -135,14 +130,7 @@ double int16Vector(
         const __m128i four = _mm_unpacklo_epi64(first, second);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(four, four));
     }
-    alignas(16) double peakLanes[2];
-    alignas(16) std::uint64_t countLanes[2];
-    _mm_store_pd(peakLanes, peaks);
-    _mm_store_si128(reinterpret_cast<__m128i*>(countLanes), counts);
-    for (int lane = 0; lane < 2; ++lane) {
-        peak = std::max(peak, peakLanes[lane]);
-        beyond += countLanes[lane];
-    }
+    addLanes(peaks, counts, peak, beyond);
     return int16Scalar(in + i, count - i, gain, out + i, peak, beyond);
 }
 #endif

@@ -1,6 +1,7 @@
 #include "Quantiser.h"
 
 #include "DitherNoise.h"
+#include "SimdLanes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -340,21 +341,6 @@ void Quantiser::processBlock(SampleLayout<const float> in, SampleLayout<Out> out
 }
 
 namespace {
-
-#if defined(__SSE2__)
-// Folds four lanes of peaks and clip counts into the running figures.
-inline void addLanes(__m128 peaks, __m128i clipCounts, float& peak, std::uint64_t& clips)
-{
-    alignas(16) float peakLanes[4];
-    alignas(16) std::uint32_t clipLanes[4];
-    _mm_store_ps(peakLanes, peaks);
-    _mm_store_si128(reinterpret_cast<__m128i*>(clipLanes), clipCounts);
-    for (int lane = 0; lane < 4; ++lane) {
-        peak = std::max(peak, peakLanes[lane]);
-        clips += clipLanes[lane];
-    }
-}
-#endif
 
 template <typename Real, typename Out> inline Out store(Real rounded)
 {

@@ -400,7 +400,9 @@ struct RunControl {
     bool replaceExisting = true; // false: a file at the destination is never replaced, even one that
                                  // appears while converting (DestinationExists)
     bool carryMetadata = true; // false: only the format and the audio are written
-    bool measureLevel = true; // false: the output's loudness and peaks are not measured (for timing without)
+    // false: the output's loudness and peaks are measured only for a bext chunk that records them;
+    // the report's figures stay unknown. The meter costs more CPU than the rest of the run.
+    bool measureLevel = true;
 };
 
 // What the output holds beyond full scale. 16-bit and 24-bit output is clipped there; float output

@@ -71,8 +71,17 @@ send_quit() {
   xdotool windowfocus --sync "$main_window" 2>/dev/null || true
   xdotool key ctrl+q
 }
+# A key press can be lost while a loaded machine is still mapping a window: Ctrl+Q goes again once
+# after 10 s. A process that still does not exit gets its threads' stacks printed.
 wait_for_exit() { # SECONDS
-  wait_for "$1" bash -c "! kill -0 $app_pid 2>/dev/null" || fail "fennick did not exit within $1 s"
+  if ! wait_for 10 bash -c "! kill -0 $app_pid 2>/dev/null"; then
+    echo "fennick still running 10 s after Ctrl+Q: pressing it again" >&2
+    send_quit
+    if ! wait_for "$1" bash -c "! kill -0 $app_pid 2>/dev/null"; then
+      command -v gdb >/dev/null && gdb -p "$app_pid" -batch -ex 'thread apply all bt' >&2 2>/dev/null
+      fail "fennick did not exit within $1 s"
+    fi
+  fi
   local status=0
   wait "$app_pid" || status=$?
   app_pid=""

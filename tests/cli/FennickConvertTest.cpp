@@ -103,13 +103,20 @@ print(round(source["integratedLufs"] - report["integratedLufs"], 3))
 // Layouts ffmpeg writes into WAVE_FORMAT_EXTENSIBLE, a tagged 5.1 FLAC from flac and a 6-channel
 // AIFF from sox (no layout): in every output format ffprobe reads back the source's layout ("unknown"
 // for none, never a guessed 5.1), and neither ffprobe nor sox has a word to say about the file but
-// the line sox 14.4.2 prints for every extensible float header. The FLAC's tags land where ffprobe
-// reads them.
+// the line sox 14.4.2 prints for every extensible float header; Python's scipy and soundfile read
+// it without a warning. The FLAC's tags land where ffprobe reads them.
 TEST_F(FennickConvert, OutputsKeepTheSourcesLayoutAndTagsAndReadCleanlyInOtherTools)
 {
     for (const char* tool : {"ffmpeg", "ffprobe", "sox", "flac"})
         if (!haveTool(tool)) GTEST_SKIP() << tool << " not installed";
     const auto run = [&](std::vector<std::string> arguments) { return runProcess(arguments, dir.path()); };
+    const std::string python = "/usr/bin/python3",
+                      readStrictly = "import sys, warnings, scipy.io.wavfile, soundfile\n"
+                                     "warnings.simplefilter('error')\n"
+                                     "scipy.io.wavfile.read(sys.argv[1])\n"
+                                     "soundfile.read(sys.argv[1])\n";
+    if (run({python, "-c", "import scipy.io.wavfile, soundfile"}).exitCode != 0)
+        GTEST_SKIP() << "Python's scipy and soundfile not installed";
     const auto layoutOf = [&](const std::string& file) {
         return run({"ffprobe", "-v", "error", "-show_entries", "stream=channel_layout", "-of", "csv=p=0", file});
     };
@@ -140,6 +147,8 @@ TEST_F(FennickConvert, OutputsKeepTheSourcesLayoutAndTagsAndReadCleanlyInOtherTo
             std::string soxSays = run({"sox", "--i", out}).err;
             soxSays.erase(0, soxSays.find(' ') + 1); // sox names itself as it was called
             EXPECT_EQ(soxSays, format == "float32" ? "WARN wav: wave header missing extended part of fmt chunk\n" : "");
+            const auto strict = run({python, "-c", readStrictly, out});
+            EXPECT_EQ(strict.exitCode, 0) << strict.err;
         }
     }
     const auto tags = run(
