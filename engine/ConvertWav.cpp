@@ -200,6 +200,11 @@ public:
     virtual AudioFormat inputFormat() const = 0;
     // Fills `block` from one source at most; false once every source is read.
     virtual bool read(AudioBlock& block, ReadMark& mark) = 0;
+    // Whether readPacked() may serve instead of read(): the source's 24-bit samples as stored, which
+    // the groups unpack, each its own channels, on their workers' threads.
+    virtual bool packedInt24() const { return false; }
+    // Fills `bytes` (kInputBlockFrames frames and one byte) from one source; the frames, 0 at the end.
+    virtual std::uint32_t readPacked(unsigned char* /*bytes*/, ReadMark& /*mark*/) { return 0; }
     // The block read with `mark` is written.
     virtual void progressed(const ReadMark& mark) = 0;
     // The length of the first source, which seeds the dither; known once its first block is read.
@@ -247,16 +252,25 @@ constexpr std::size_t kRing = 2;
 
 constexpr std::size_t blocksInFlight(std::size_t groupCount) { return groupCount > 1 ? kRing : 1; }
 
+// One block's input for the groups: its interleaved float samples or its packed 24-bit ones as the
+// source stores them, or neither for the flush.
+struct Job {
+    const float* samples = nullptr;
+    std::uint32_t frames = 0;
+    const unsigned char* packed = nullptr;
+    bool flush() const { return samples == nullptr && packed == nullptr; }
+};
+
 // Some adjacent channels with the resampler and the quantiser that are theirs alone, and an output
 // slot for each block in flight.
 struct ChannelGroup {
-    ChannelGroup(const Run& run, std::uint32_t first, std::uint32_t count, std::size_t slotCount)
+    ChannelGroup(const Run& run, std::uint32_t first, std::uint32_t count, std::size_t slotCount, bool packed)
         : first(first), count(count), allChannels(run.channels),
           resampler(run.api, run.inputRate, run.targetRate, count, run.io, run.quality, run.runtime),
           quantiser(run.format, run.dither, run.targetRate, first, count, slotCount), gain(run.gain)
     {
-        // A group of all the channels takes the block as it was read.
-        if (count < allChannels) {
+        // A group of all the channels takes a float block as it was read.
+        if (count < allChannels || packed) {
             input.reset(new (std::nothrow) float[std::size_t{kInputBlockFrames} * count]);
             if (!input) throw ConversionError(kNoMemory);
         }
@@ -270,16 +284,16 @@ struct ChannelGroup {
         tallies.resize(slotCount);
     }
 
-    // Resamples `frames` interleaved frames of all channels into `slot`, then quantises them, into
-    // the run's block for the slot when there is one with room; null input flushes.
-    void process(const float* samples, std::uint32_t frames, std::size_t slot)
+    // Resamples the job's frames of all channels into `slot`, then quantises them, into the run's
+    // block for the slot when there is one with room; the flush's job has none.
+    void process(const Job& job, std::size_t slot)
     {
         ResampledFrames& out = slots[slot];
         out.clear();
-        if (samples == nullptr) {
+        if (job.flush()) {
             resampler.flush(out);
         } else {
-            resample(samples, frames, out);
+            resample(job, out);
         }
         AudioBlock* const into = slot < shared.size() ? shared[slot] : nullptr;
         direct[slot] = into != nullptr && out.frames() <= into->frameCapacity();
@@ -320,20 +334,24 @@ struct ChannelGroup {
     // The block `slot` is written from, when it was not quantised into the run's block.
     const AudioBlock& output(std::size_t slot) const { return *written[slot]; }
 
-    void resample(const float* samples, std::uint32_t frames, ResampledFrames& out)
+    void resample(const Job& job, ResampledFrames& out)
     {
-        if (input) {
-            takeChannels(samples, frames, allChannels, first, count, input.get());
+        const float* samples = job.samples;
+        if (job.packed) {
+            unpackInt24Channels(job.packed, job.frames, allChannels, first, count, input.get());
+            samples = input.get();
+        } else if (input) {
+            takeChannels(samples, job.frames, allChannels, first, count, input.get());
             samples = input.get();
         }
-        resampler.process(samples, frames, out);
+        resampler.process(samples, job.frames, out);
     }
 
     std::uint32_t first, count, allChannels;
     Resampler resampler;
     GroupQuantiser quantiser;
     float gain;
-    std::unique_ptr<float[]> input; // this group's channels of a block, when it has not all of them
+    std::unique_ptr<float[]> input; // this group's channels of a block, unless it takes a float block as read
     std::vector<ResampledFrames> slots; // the resampled values
     std::vector<const AudioBlock*> written; // what each slot's values became, unless direct
     std::vector<AudioBlock*> shared; // the run's block of each slot, which all groups fill; none for one group
@@ -342,12 +360,6 @@ struct ChannelGroup {
     bool int16 = false; // what is written: 16-bit samples, else floats
     std::optional<OversampledPeak> peaks; // of what is written, when the level meter leaves them to the groups
     std::vector<float> peakStaging; // 16-bit samples as floats, for it
-};
-
-// One block's input for the groups: its interleaved samples, or none for the flush.
-struct Job {
-    const float* samples = nullptr;
-    std::uint32_t frames = 0;
 };
 
 // Works a run's blocks through with a number of workers, the calling thread among them. Each takes
@@ -439,9 +451,8 @@ private:
             std::exception_ptr failure;
             try {
                 if (task.kind == Kind::read) job = read_(task.index);
-                if (task.kind == Kind::process)
-                    groups_[task.group]->process(job.samples, job.frames, task.index % depth_);
-                if (task.kind == Kind::write) write_(task.index, job.samples == nullptr);
+                if (task.kind == Kind::process) groups_[task.group]->process(job, task.index % depth_);
+                if (task.kind == Kind::write) write_(task.index, job.flush());
             } catch (...) {
                 failure = std::current_exception();
             }
@@ -458,7 +469,7 @@ private:
                     fail(failure, true);
                 } else if (task.kind == Kind::read) {
                     jobs_[task.index % depth_] = job;
-                    flushed_ = job.samples == nullptr;
+                    flushed_ = job.flush();
                     ++posted_;
                 } else {
                     ++written_;
@@ -511,18 +522,27 @@ void interleave(const std::vector<std::unique_ptr<ChannelGroup>>& groups, std::s
 void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
 {
     const std::size_t depth = blocksInFlight(groupCount);
+    // A source of packed 24-bit samples is read as stored, and each group unpacks its own channels.
+    const bool packed = ends.packedInt24();
     std::vector<std::unique_ptr<ChannelGroup>> groups;
     for (unsigned i = 0; i < groupCount; ++i) {
         const std::uint32_t first = run.channels * i / groupCount, end = run.channels * (i + 1) / groupCount;
-        groups.push_back(std::make_unique<ChannelGroup>(run, first, end - first, depth));
+        groups.push_back(std::make_unique<ChannelGroup>(run, first, end - first, depth, packed));
     }
     if (ends.peaksFromGroups()) {
         for (const auto& group : groups) group->measurePeaksToo(run);
     }
     std::unique_ptr<AudioBlock> inputs[kRing];
+    std::unique_ptr<unsigned char[]> packedInputs[kRing];
     for (std::size_t i = 0; i < depth; ++i) {
-        inputs[i] = AudioBlock::make(ends.inputFormat(), kInputBlockFrames);
-        if (!inputs[i]) throw ConversionError(kNoMemory);
+        if (packed) {
+            packedInputs[i].reset(
+                new (std::nothrow) unsigned char[std::size_t{kInputBlockFrames} * 3 * run.channels + 1]);
+            if (!packedInputs[i]) throw ConversionError(kNoMemory);
+        } else {
+            inputs[i] = AudioBlock::make(ends.inputFormat(), kInputBlockFrames);
+            if (!inputs[i]) throw ConversionError(kNoMemory);
+        }
     }
     // Where the groups put their channels of each slot together; one group's slot is written as it is.
     std::unique_ptr<AudioBlock> outputs[kRing];
@@ -578,20 +598,31 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
     ReadMark marks[kRing] = {};
 
     // The dither's seed, from the first block (or the empty source) before any group quantises.
-    const auto startQuantisers = [&](const AudioBlock* first) {
+    const auto startQuantisers = [&](const float* first, std::uint32_t frames) {
         const std::uint64_t seed = run.ditherSeed
             ? *run.ditherSeed
-            : sourceDitherSeed(ends.firstSourceFrames(), first ? static_cast<const float*>(first->data()) : nullptr,
-                first ? std::size_t{first->frameLength()} * run.channels : 0);
+            : sourceDitherSeed(ends.firstSourceFrames(), first, std::size_t{frames} * run.channels);
         for (const auto& group : groups) group->quantiser.start(seed);
     };
 
     bool more = true;
     const auto readBlock = [&](std::uint64_t index) {
         if (run.control.stop.stop_requested()) throw ConversionCancelled();
-        AudioBlock& block = *inputs[index % depth];
-        if (more) more = ends.read(block, marks[index % depth]);
-        if (index == 0) startQuantisers(more ? &block : nullptr);
+        const std::size_t slot = index % depth;
+        if (packed) {
+            const std::uint32_t frames = more ? ends.readPacked(packedInputs[slot].get(), marks[slot]) : 0;
+            more = frames > 0;
+            if (index == 0) {
+                // The seed is taken from the floats a plain read would have delivered.
+                std::vector<float> first(std::size_t{frames} * run.channels);
+                unpackInt24Channels(packedInputs[slot].get(), frames, run.channels, 0, run.channels, first.data());
+                startQuantisers(first.data(), frames);
+            }
+            return more ? Job{nullptr, frames, packedInputs[slot].get()} : Job{};
+        }
+        AudioBlock& block = *inputs[slot];
+        if (more) more = ends.read(block, marks[slot]);
+        if (index == 0) startQuantisers(more ? block.floatSamples() : nullptr, more ? block.frameLength() : 0);
         return more ? Job{block.floatSamples(), block.frameLength()} : Job{};
     };
     const auto writeBlock = [&](std::uint64_t index, bool flush) {
@@ -603,6 +634,7 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
     Crew(groups, depth, readBlock, writeBlock).run(groupCount);
 
     for (auto& input : inputs) input.reset();
+    for (auto& input : packedInputs) input.reset();
     for (auto& output : outputs) output.reset();
     if (ends.peaksFromGroups()) {
         for (const auto& group : groups) ends.givePeaks(*group->peaks);
@@ -718,6 +750,13 @@ public:
         if (reader_.position() < reader_.frames()) reader_.read(block);
         mark.position = reader_.position();
         return block.frameLength() > 0;
+    }
+    bool packedInt24() const override { return reader_.packsInt24(); }
+    std::uint32_t readPacked(unsigned char* bytes, ReadMark& mark) override
+    {
+        const std::uint32_t frames = reader_.readPacked(bytes, kInputBlockFrames);
+        mark.position = reader_.position();
+        return frames;
     }
     void progressed(const ReadMark& mark) override
     {
