@@ -5,7 +5,8 @@ Run it through scripts/bench, which installs sox and ffmpeg and builds the Relea
 Every conversion is done by four programs, interleaved round by round (A B C D A B C D ...):
 
   fennick  fennick-convert, the whole process: start, read, resample, write, exit; its channels
-           split over the machine's cores, one libsoxr resampler per group of channels
+           split over the machine's cores, one libsoxr resampler per group of channels. As run
+           from a shell it measures no loudness: it prints nothing that would show the figures
   floor    fennick-bench-floor: the same libsoxr work on audio already in memory, on one
            thread, only the libsoxr calls timed; no converter that calls libsoxr the same way on
            one thread can beat it
@@ -14,11 +15,11 @@ Every conversion is done by four programs, interleaved round by round (A B C D A
 
 and in the same rounds, for the limit columns:
 
-  unmetered  fennick-bench-unmetered: fennick-convert's conversion without the level meter that
-             fennick-convert always runs
-  limit      what two cores cannot beat: the floor's libsoxr time plus the time of reading the
-             source's bytes and writing the output's bytes with no processing at all (also measured
-             by fennick-bench-floor), halved
+  metered  fennick-convert --report json: the same conversion with the loudness and true-peak
+           meter on, whose figures the report prints; metered/fennick is what the meter costs
+  limit         what two cores cannot beat: the floor's libsoxr time plus the time of reading the
+           source's bytes and writing the output's bytes with no processing at all (also measured
+           by fennick-bench-floor), halved
 
 Equal settings. Fennick's defaults are linear phase, rolloff small, bandwidth 91.3 %, no steep
 filter, no forced 64-bit arithmetic, TPDF dither for 16-bit output. The peers get the same:
@@ -59,7 +60,7 @@ import sys
 import time
 
 TOOLS = ("fennick", "floor", "sox", "ffmpeg")
-UNMETERED = "unmetered"
+METERED = "metered"
 QUALITIES = ("veryHigh", "bits32")  # the default first; "quick" on request
 DEFAULT_QUALITY = "veryHigh"
 BANDWIDTH = 91.3
@@ -121,9 +122,9 @@ def fennick_arguments(source, output, rate, fmt, quality, dither=None):
 
 
 def command_for(tool, binaries, source, output, rate, fmt, quality, dither=None, gain=None):
-    if tool in ("fennick", "floor", UNMETERED):
+    if tool in ("fennick", "floor", METERED):
         return [binaries[tool]] + fennick_arguments(source, output, rate, fmt, quality, dither) \
-            + ([f"--gain={gain}dB"] if gain is not None else [])
+            + ([f"--gain={gain}dB"] if gain is not None else []) + (["--report", "json"] if tool == METERED else [])
     if tool == "sox":
         effect = ["rate", "-Q", str(SOX_RECIPE[quality])]
         if SOX_RECIPE[quality] >= 2:
@@ -205,7 +206,7 @@ def time_cases(binaries, sources, work, rounds, qualities, env, loads):
             for quality in qualities:
                 key = (label, quality)
                 floor_frames = None
-                for tool in TOOLS + (UNMETERED,):
+                for tool in TOOLS + (METERED,):
                     output = work / f"out-{tool}.wav"
                     stdout = work / f"stdout-{tool}.txt"
                     wall, cpu, rss = run_measured(
@@ -360,8 +361,8 @@ def render(samples, sources, qualities, memory, rounds, loads):
         f"{med(waiting):.2f}, worst {max(waiting):.2f}.",
         "",
         "| case | quality | fennick ×RT | CPU s | RSS MB | floor ×RT | CPU s | sox ×RT | CPU s | ffmpeg ×RT | CPU s "
-        "| limit s | fennick/limit | unmetered/limit | fennick/floor | CPU fennick/floor | fennick/sox | fennick/ffmpeg |",
-        "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|",
+        "| limit s | fennick/limit | metered/limit | metered/fennick | CPU metered/fennick | fennick/floor | CPU fennick/floor | fennick/sox | fennick/ffmpeg |",
+        "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|",
     ]
     ratios = {}
     cpu_ratios = {}
@@ -382,7 +383,9 @@ def render(samples, sources, qualities, memory, rounds, loads):
                     cells.append(f"{max(rss for _, _, rss in runs[tool]) / 1024:.1f}")
             limit = med(wall for wall, _, _ in runs["limit"])
             cells += [f"{limit:.2f}", f"{med(walls['fennick']) / limit:.2f}",
-                      f"{med(wall for wall, _, _ in runs[UNMETERED]) / limit:.2f}"]
+                      f"{med(wall for wall, _, _ in runs[METERED]) / limit:.2f}",
+                      f"{med(wall for wall, _, _ in runs[METERED]) / med(walls['fennick']):.2f}",
+                      f"{med(cpu for _, cpu, _ in runs[METERED]) / med(cpu for _, cpu, _ in runs['fennick']):.2f}"]
             ratio = {tool: med(walls["fennick"]) / med(walls[tool]) for tool in TOOLS[1:]}
             ratios[(label, quality)] = ratio
             floor_ratios[(label, quality)] = {tool: med(walls["floor"]) / med(walls[tool]) for tool in ("sox", "ffmpeg")}
@@ -454,7 +457,7 @@ def main():
             parser.error(f"unknown quality {quality}")
     binaries = {"fennick": str(args.build / "cli" / "fennick-convert"),
                 "floor": str(args.build / "bench" / "fennick-bench-floor"),
-                UNMETERED: str(args.build / "bench" / "fennick-bench-unmetered")}
+                METERED: str(args.build / "cli" / "fennick-convert")}
     for tool in ("sox", "soxi", "ffmpeg", "/usr/bin/time") + (("valgrind",) if args.instructions else ()):
         if shutil.which(tool) is None:
             parser.error(f"{tool} is not installed")

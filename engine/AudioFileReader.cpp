@@ -179,6 +179,42 @@ std::int64_t AudioFileReader::readInt24(float* samples, std::int64_t frames)
     return done;
 }
 
+std::uint32_t AudioFileReader::readPacked(unsigned char* bytes, std::uint32_t capacity)
+{
+    if (!file_ || !packsInt24()) throw AudioFileError("The file's samples are not packed 24-bit integers.");
+    const sf_count_t wanted = std::min<sf_count_t>(capacity, std::max<sf_count_t>(frames_ - position_, 0));
+    const auto bytesPerFrame = static_cast<sf_count_t>(3 * channelCount_);
+    sf_count_t got = 0;
+    if (wanted > 0)
+        got = std::max<sf_count_t>(sf_read_raw(file_.get(), bytes, wanted * bytesPerFrame), 0) / bytesPerFrame;
+    if (got < wanted && sf_error(file_.get()) != SF_ERR_NO_ERROR) throw sndfileError(file_.get());
+    position_ += got;
+    return static_cast<std::uint32_t>(got);
+}
+
+void unpackInt24Channels(
+    const unsigned char* in, std::size_t frames, unsigned allChannels, unsigned first, unsigned count, float* out)
+{
+    if (count == allChannels) return unpackInt24(in, frames * count, out);
+    constexpr float kScale = 1.0f / 2147483648.0f;
+    const std::size_t stride = 3 * std::size_t{allChannels};
+    in += 3 * std::size_t{first};
+    std::size_t f = 0;
+    if (count == 1) {
+        // One channel of several, the most common group: as unpackInt24, loads first, then a
+        // conversion loop that vectorises.
+        constexpr std::size_t kGroup = 8;
+        for (; frames - f >= kGroup; f += kGroup, in += kGroup * stride, out += kGroup) {
+            std::int32_t group[kGroup];
+            for (std::size_t k = 0; k < kGroup; ++k) group[k] = loadInt24(in + k * stride);
+            for (std::size_t k = 0; k < kGroup; ++k) out[k] = static_cast<float>(group[k]) * kScale;
+        }
+    }
+    for (; f < frames; ++f, in += stride, out += count) {
+        for (unsigned c = 0; c < count; ++c) out[c] = static_cast<float>(loadInt24(in + 3 * c)) * kScale;
+    }
+}
+
 std::string AudioFileReader::sampleFormatDescription() const
 {
     switch (sndfileFormat_ & SF_FORMAT_SUBMASK) {

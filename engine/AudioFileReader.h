@@ -44,6 +44,14 @@ public:
     // cannot be read or the block is not in the block format.
     void read(AudioBlock& block);
 
+    // Whether the file stores little-endian 24-bit integers that readPacked hands over as they are,
+    // for unpackInt24Channels to turn into the floats read() would deliver.
+    bool packsInt24() const { return !int24Staging_.empty(); }
+    // Reads up to `capacity` frames from the position as the file stores them (3 bytes a sample,
+    // interleaved) into `bytes`, which must hold one byte more; returns the frames read (0 at the end)
+    // and advances the position. Throws AudioFileError when the file cannot be read.
+    std::uint32_t readPacked(unsigned char* bytes, std::uint32_t capacity);
+
     // Bits per sample and kind, e.g. "24-bit integer" or "32-bit float"; encodings that are not
     // plain PCM are named as libsndfile names them.
     std::string sampleFormatDescription() const;
@@ -76,5 +84,11 @@ private:
     ChannelLayout channelLayout_;
     std::vector<unsigned char> int24Staging_; // raw 24-bit bytes, when this reader unpacks them itself
 };
+
+// Channels first … first + count − 1 of `frames` packed 24-bit frames of `allChannels` channels,
+// into `out` (`count` floats a frame), each sample exactly as read() delivers it. `in` holds one
+// byte past its last sample.
+void unpackInt24Channels(
+    const unsigned char* in, std::size_t frames, unsigned allChannels, unsigned first, unsigned count, float* out);
 
 } // namespace fennick

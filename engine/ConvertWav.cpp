@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <new>
@@ -199,6 +200,11 @@ public:
     virtual AudioFormat inputFormat() const = 0;
     // Fills `block` from one source at most; false once every source is read.
     virtual bool read(AudioBlock& block, ReadMark& mark) = 0;
+    // Whether readPacked() may serve instead of read(): the source's 24-bit samples as stored, which
+    // the groups unpack, each its own channels, on their workers' threads.
+    virtual bool packedInt24() const { return false; }
+    // Fills `bytes` (kInputBlockFrames frames and one byte) from one source; the frames, 0 at the end.
+    virtual std::uint32_t readPacked(unsigned char* /*bytes*/, ReadMark& /*mark*/) { return 0; }
     // The block read with `mark` is written.
     virtual void progressed(const ReadMark& mark) = 0;
     // The length of the first source, which seeds the dither; known once its first block is read.
@@ -246,16 +252,25 @@ constexpr std::size_t kRing = 2;
 
 constexpr std::size_t blocksInFlight(std::size_t groupCount) { return groupCount > 1 ? kRing : 1; }
 
+// One block's input for the groups: its interleaved float samples or its packed 24-bit ones as the
+// source stores them, or neither for the flush.
+struct Job {
+    const float* samples = nullptr;
+    std::uint32_t frames = 0;
+    const unsigned char* packed = nullptr;
+    bool flush() const { return samples == nullptr && packed == nullptr; }
+};
+
 // Some adjacent channels with the resampler and the quantiser that are theirs alone, and an output
 // slot for each block in flight.
 struct ChannelGroup {
-    ChannelGroup(const Run& run, std::uint32_t first, std::uint32_t count, std::size_t slotCount)
+    ChannelGroup(const Run& run, std::uint32_t first, std::uint32_t count, std::size_t slotCount, bool packed)
         : first(first), count(count), allChannels(run.channels),
           resampler(run.api, run.inputRate, run.targetRate, count, run.io, run.quality, run.runtime),
           quantiser(run.format, run.dither, run.targetRate, first, count, slotCount), gain(run.gain)
     {
-        // A group of all the channels takes the block as it was read.
-        if (count < allChannels) {
+        // A group of all the channels takes a float block as it was read.
+        if (count < allChannels || packed) {
             input.reset(new (std::nothrow) float[std::size_t{kInputBlockFrames} * count]);
             if (!input) throw ConversionError(kNoMemory);
         }
@@ -269,16 +284,16 @@ struct ChannelGroup {
         tallies.resize(slotCount);
     }
 
-    // Resamples `frames` interleaved frames of all channels into `slot`, then quantises them, into
-    // the run's block for the slot when there is one with room; null input flushes.
-    void process(const float* samples, std::uint32_t frames, std::size_t slot)
+    // Resamples the job's frames of all channels into `slot`, then quantises them, into the run's
+    // block for the slot when there is one with room; the flush's job has none.
+    void process(const Job& job, std::size_t slot)
     {
         ResampledFrames& out = slots[slot];
         out.clear();
-        if (samples == nullptr) {
+        if (job.flush()) {
             resampler.flush(out);
         } else {
-            resample(samples, frames, out);
+            resample(job, out);
         }
         AudioBlock* const into = slot < shared.size() ? shared[slot] : nullptr;
         direct[slot] = into != nullptr && out.frames() <= into->frameCapacity();
@@ -319,20 +334,24 @@ struct ChannelGroup {
     // The block `slot` is written from, when it was not quantised into the run's block.
     const AudioBlock& output(std::size_t slot) const { return *written[slot]; }
 
-    void resample(const float* samples, std::uint32_t frames, ResampledFrames& out)
+    void resample(const Job& job, ResampledFrames& out)
     {
-        if (input) {
-            takeChannels(samples, frames, allChannels, first, count, input.get());
+        const float* samples = job.samples;
+        if (job.packed) {
+            unpackInt24Channels(job.packed, job.frames, allChannels, first, count, input.get());
+            samples = input.get();
+        } else if (input) {
+            takeChannels(samples, job.frames, allChannels, first, count, input.get());
             samples = input.get();
         }
-        resampler.process(samples, frames, out);
+        resampler.process(samples, job.frames, out);
     }
 
     std::uint32_t first, count, allChannels;
     Resampler resampler;
     GroupQuantiser quantiser;
     float gain;
-    std::unique_ptr<float[]> input; // this group's channels of a block, when it has not all of them
+    std::unique_ptr<float[]> input; // this group's channels of a block, unless it takes a float block as read
     std::vector<ResampledFrames> slots; // the resampled values
     std::vector<const AudioBlock*> written; // what each slot's values became, unless direct
     std::vector<AudioBlock*> shared; // the run's block of each slot, which all groups fill; none for one group
@@ -343,120 +362,143 @@ struct ChannelGroup {
     std::vector<float> peakStaging; // 16-bit samples as floats, for it
 };
 
-// Works the groups through the blocks in order as they are posted. More than one group: one
-// thread per group, each up to kRing blocks ahead of the block being written, so that no thread
-// waits for another at every block; the first failure of any of them is kept and raised on the
-// caller's thread, and the threads are stopped and joined before the crew is gone. One group: it
-// works on the posting thread, within post().
+// Works a run's blocks through with a number of workers, the calling thread among them. Each takes
+// whatever is next: writing the oldest block once every group has finished it, reading the next one
+// while a slot is free, or resampling a posted block for the group furthest behind. So no worker
+// waits for a partner of its own while there is work. A group takes its blocks in order and on one
+// worker at a time (its resampler carries its state from block to block); reading and writing are
+// done by one worker at a time, in order. Everything a task hands on passes through the mutex.
+// The first failure stops the reading and resampling, and the blocks every group finished before
+// it are still written (a failed read or write stops everything); it is raised on the calling
+// thread once the other workers are joined.
 class Crew {
 public:
-    explicit Crew(std::vector<std::unique_ptr<ChannelGroup>>& groups)
-        : groups_(groups), done_(groups.size(), 0), failed_(groups.size(), 0)
+    // Reads block `index` into slot index % depth; the job null once the sources are done.
+    using Read = std::function<Job(std::uint64_t index)>;
+    // Writes block `index` from its slot; `flush`: the block of the resamplers' tails.
+    using Write = std::function<void(std::uint64_t index, bool flush)>;
+
+    Crew(std::vector<std::unique_ptr<ChannelGroup>>& groups, std::size_t depth, Read read, Write write)
+        : groups_(groups), depth_(depth), read_(std::move(read)), write_(std::move(write)), done_(groups.size(), 0),
+          busy_(groups.size(), 0)
     {
-        if (groups.size() == 1) return;
-        try {
-            threads_.reserve(groups.size());
-            for (std::size_t i = 0; i < groups.size(); ++i) {
-                threads_.emplace_back([this, i](std::stop_token stop) { work(stop, i); });
-            }
-        } catch (const std::system_error&) {
-            stopAll(); // the threads already running would otherwise wait for work forever
-            throw ConversionError(kNoMemory);
-        }
     }
-    ~Crew() { stopAll(); }
 
-    // Blocks that may be posted ahead of the one being written.
-    std::size_t depth() const { return blocksInFlight(groups_.size()); }
-
-    // Posts the next block (null samples: the flush) to every group, into slot posted() % depth().
-    void post(const float* samples, std::uint32_t frames)
+    // Returns once every block is written, or raises the first failure.
+    void run(unsigned workers)
     {
-        if (threads_.empty()) {
-            groups_.front()->process(samples, frames, 0);
-            done_.front() = ++posted_;
-            return;
-        }
-        std::lock_guard lock(mutex_);
-        jobs_[posted_ % kRing] = {samples, frames};
-        ++posted_;
-        posted_changed_.notify_all();
-    }
-    std::uint64_t posted() const { return posted_; } // only the posting thread changes it
-
-    // Waits until every group has finished block `index`, or raises the first failure of any. A group
-    // that failed finishes nothing more; a block every group finished is written even when a later
-    // one has failed already.
-    void waitFor(std::uint64_t index)
-    {
-        std::unique_lock lock(mutex_);
-        const auto blocked = [&](std::size_t g) { return done_[g] <= index && failed_[g]; };
-        const auto settled = [&] {
-            for (std::size_t g = 0; g < done_.size(); ++g) {
-                if (done_[g] <= index && !failed_[g]) return false;
+        {
+            std::vector<std::jthread> helpers; // joined as it goes, whatever happens
+            try {
+                for (unsigned i = 1; i < workers; ++i) helpers.emplace_back([this] { work(); });
+            } catch (const std::system_error&) {
+                std::lock_guard lock(mutex_);
+                fail(std::make_exception_ptr(ConversionError(kNoMemory)), true);
+                changed_.notify_all();
             }
-            return true;
-        };
-        finished_.wait(lock, settled);
-        for (std::size_t g = 0; g < done_.size(); ++g) {
-            if (blocked(g)) std::rethrow_exception(failure_);
+            work();
         }
+        if (failure_) std::rethrow_exception(failure_);
     }
 
 private:
-    struct Job {
-        const float* samples;
-        std::uint32_t frames;
+    enum class Kind { none, read, process, write };
+    struct Task {
+        Kind kind = Kind::none;
+        std::uint64_t index = 0;
+        std::size_t group = 0;
     };
 
-    // Wakes every thread to see its stop; they are joined as threads_ goes.
-    void stopAll()
+    bool allFinished(std::uint64_t index) const
     {
-        for (auto& thread : threads_) thread.request_stop();
-        {
-            std::lock_guard lock(mutex_); // a thread between its check and its wait is waiting once this is held
-        }
-        posted_changed_.notify_all();
+        return std::all_of(done_.begin(), done_.end(), [index](std::uint64_t done) { return done > index; });
     }
 
-    void work(const std::stop_token& stop, std::size_t groupIndex)
+    // The next task, with the lock held.
+    Task next() const
     {
-        ChannelGroup& group = *groups_[groupIndex];
-        for (std::uint64_t next = 0;; ++next) {
-            Job job{};
-            {
-                std::unique_lock lock(mutex_);
-                posted_changed_.wait(lock, [&] { return stop.stop_requested() || posted_ > next; });
-                if (stop.stop_requested()) return;
-                job = jobs_[next % kRing];
+        if (!io_) {
+            if (!ioFailed_ && written_ < posted_ && allFinished(written_)) return {Kind::write, written_};
+            if (!failure_ && !flushed_ && posted_ < written_ + depth_) return {Kind::read, posted_};
+        }
+        if (failure_) return {};
+        Task task;
+        for (std::size_t g = 0; g < groups_.size(); ++g) {
+            if (busy_[g] || done_[g] >= posted_) continue;
+            if (task.kind == Kind::none || done_[g] < done_[task.group]) task = {Kind::process, done_[g], g};
+        }
+        return task;
+    }
+
+    void work()
+    {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            const Task task = next();
+            if (task.kind == Kind::none) {
+                // A failure leaves nothing this worker could still do; a busy one finds its own follow-up.
+                if (failure_ || (flushed_ && written_ == posted_)) return;
+                changed_.wait(lock);
+                continue;
             }
+            Job job = task.kind == Kind::read ? Job{} : jobs_[task.index % depth_];
+            if (task.kind == Kind::process) {
+                busy_[task.group] = 1;
+            } else {
+                io_ = true;
+            }
+            lock.unlock();
             std::exception_ptr failure;
             try {
-                group.process(job.samples, job.frames, next % kRing);
+                if (task.kind == Kind::read) job = read_(task.index);
+                if (task.kind == Kind::process) groups_[task.group]->process(job, task.index % depth_);
+                if (task.kind == Kind::write) write_(task.index, job.flush());
             } catch (...) {
                 failure = std::current_exception();
             }
-            std::lock_guard lock(mutex_);
-            if (failure) {
-                if (!failure_) failure_ = failure;
-                failed_[groupIndex] = 1;
-                finished_.notify_one();
-                return; // the caller raises it when it waits for this block
+            lock.lock();
+            if (task.kind == Kind::process) {
+                busy_[task.group] = 0;
+                if (failure)
+                    fail(failure, false);
+                else
+                    done_[task.group] = task.index + 1;
+            } else {
+                io_ = false;
+                if (failure) {
+                    fail(failure, true);
+                } else if (task.kind == Kind::read) {
+                    jobs_[task.index % depth_] = job;
+                    flushed_ = job.flush();
+                    ++posted_;
+                } else {
+                    ++written_;
+                }
             }
-            done_[groupIndex] = next + 1;
-            finished_.notify_one();
+            changed_.notify_all();
         }
     }
 
+    void fail(const std::exception_ptr& failure, bool inInputOrOutput)
+    {
+        if (!failure_) failure_ = failure;
+        ioFailed_ = ioFailed_ || inInputOrOutput;
+    }
+
     std::vector<std::unique_ptr<ChannelGroup>>& groups_;
+    const std::size_t depth_;
+    const Read read_;
+    const Write write_;
     std::mutex mutex_;
-    std::condition_variable posted_changed_, finished_;
-    std::uint64_t posted_ = 0;
-    Job jobs_[kRing]{};
+    std::condition_variable changed_;
+    Job jobs_[kRing]{}; // of the blocks in flight, by slot
+    std::uint64_t posted_ = 0, written_ = 0; // blocks read, and written
+    bool flushed_ = false; // the last block posted is the flush
+    bool io_ = false; // a worker is reading or writing
     std::vector<std::uint64_t> done_; // blocks each group has finished
-    std::vector<char> failed_; // and whether it stopped at a failure
+    std::vector<char> busy_; // whether a worker is resampling for the group
     std::exception_ptr failure_;
-    std::vector<std::jthread> threads_; // last: joined first
+    bool ioFailed_ = false; // the failure was a read's or a write's: nothing more is written
 };
 
 template <typename Sample>
@@ -474,23 +516,33 @@ void interleave(const std::vector<std::unique_ptr<ChannelGroup>>& groups, std::s
     }
 }
 
-// The channels split evenly into `groupCount` groups resampled side by side, while this thread
-// reads ahead and writes behind; or, for one group, read, resampled and written in turn.
+// The channels split evenly into `groupCount` groups resampled side by side by as many workers, this
+// thread among them, which also read ahead and write behind; or, for one group, read, resampled and
+// written in turn on this thread.
 void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
 {
     const std::size_t depth = blocksInFlight(groupCount);
+    // A source of packed 24-bit samples is read as stored, and each group unpacks its own channels.
+    const bool packed = ends.packedInt24();
     std::vector<std::unique_ptr<ChannelGroup>> groups;
     for (unsigned i = 0; i < groupCount; ++i) {
         const std::uint32_t first = run.channels * i / groupCount, end = run.channels * (i + 1) / groupCount;
-        groups.push_back(std::make_unique<ChannelGroup>(run, first, end - first, depth));
+        groups.push_back(std::make_unique<ChannelGroup>(run, first, end - first, depth, packed));
     }
     if (ends.peaksFromGroups()) {
         for (const auto& group : groups) group->measurePeaksToo(run);
     }
     std::unique_ptr<AudioBlock> inputs[kRing];
+    std::unique_ptr<unsigned char[]> packedInputs[kRing];
     for (std::size_t i = 0; i < depth; ++i) {
-        inputs[i] = AudioBlock::make(ends.inputFormat(), kInputBlockFrames);
-        if (!inputs[i]) throw ConversionError(kNoMemory);
+        if (packed) {
+            packedInputs[i].reset(
+                new (std::nothrow) unsigned char[std::size_t{kInputBlockFrames} * 3 * run.channels + 1]);
+            if (!packedInputs[i]) throw ConversionError(kNoMemory);
+        } else {
+            inputs[i] = AudioBlock::make(ends.inputFormat(), kInputBlockFrames);
+            if (!inputs[i]) throw ConversionError(kNoMemory);
+        }
     }
     // Where the groups put their channels of each slot together; one group's slot is written as it is.
     std::unique_ptr<AudioBlock> outputs[kRing];
@@ -543,49 +595,46 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
             done += n;
         }
     };
-    // The next block, or nothing at the end.
     ReadMark marks[kRing] = {};
-    const auto read = [&](AudioBlock& block, ReadMark& mark) {
-        if (run.control.stop.stop_requested()) throw ConversionCancelled();
-        return ends.read(block, mark);
-    };
 
     // The dither's seed, from the first block (or the empty source) before any group quantises.
-    const auto startQuantisers = [&](const AudioBlock* first) {
+    const auto startQuantisers = [&](const float* first, std::uint32_t frames) {
         const std::uint64_t seed = run.ditherSeed
             ? *run.ditherSeed
-            : sourceDitherSeed(ends.firstSourceFrames(), first ? static_cast<const float*>(first->data()) : nullptr,
-                first ? std::size_t{first->frameLength()} * run.channels : 0);
+            : sourceDitherSeed(ends.firstSourceFrames(), first, std::size_t{frames} * run.channels);
         for (const auto& group : groups) group->quantiser.start(seed);
     };
 
-    std::optional<Crew> crew(std::in_place, groups);
-    bool more = true, flushed = false;
-    for (std::uint64_t written = 0;; ++written) {
-        while (!flushed && crew->posted() < written + depth) {
-            const std::uint64_t index = crew->posted();
-            AudioBlock& block = *inputs[index % depth];
-            if (more) more = read(block, marks[index % depth]);
-            if (index == 0) startQuantisers(more ? &block : nullptr);
-            if (!more) {
-                if (run.control.stop.stop_requested()) throw ConversionCancelled();
-                flushed = true;
-                crew->post(nullptr, 0);
-                break;
+    bool more = true;
+    const auto readBlock = [&](std::uint64_t index) {
+        if (run.control.stop.stop_requested()) throw ConversionCancelled();
+        const std::size_t slot = index % depth;
+        if (packed) {
+            const std::uint32_t frames = more ? ends.readPacked(packedInputs[slot].get(), marks[slot]) : 0;
+            more = frames > 0;
+            if (index == 0) {
+                // The seed is taken from the floats a plain read would have delivered.
+                std::vector<float> first(std::size_t{frames} * run.channels);
+                unpackInt24Channels(packedInputs[slot].get(), frames, run.channels, 0, run.channels, first.data());
+                startQuantisers(first.data(), frames);
             }
-            crew->post(block.floatSamples(), block.frameLength());
+            return more ? Job{nullptr, frames, packedInputs[slot].get()} : Job{};
         }
-        if (written == crew->posted()) break;
-        crew->waitFor(written);
+        AudioBlock& block = *inputs[slot];
+        if (more) more = ends.read(block, marks[slot]);
+        if (index == 0) startQuantisers(more ? block.floatSamples() : nullptr, more ? block.frameLength() : 0);
+        return more ? Job{block.floatSamples(), block.frameLength()} : Job{};
+    };
+    const auto writeBlock = [&](std::uint64_t index, bool flush) {
         // The reads ran ahead of the stop; a stop while the groups worked is seen before the write.
         if (run.control.stop.stop_requested()) throw ConversionCancelled();
-        write(written % depth);
-        const bool lastIsFlush = flushed && written + 1 == crew->posted();
-        if (!lastIsFlush) ends.progressed(marks[written % depth]);
-    }
-    crew.reset();
+        write(index % depth);
+        if (!flush) ends.progressed(marks[index % depth]);
+    };
+    Crew(groups, depth, readBlock, writeBlock).run(groupCount);
 
     for (auto& input : inputs) input.reset();
+    for (auto& input : packedInputs) input.reset();
     for (auto& output : outputs) output.reset();
     if (ends.peaksFromGroups()) {
         for (const auto& group : groups) ends.givePeaks(*group->peaks);
@@ -701,6 +750,13 @@ public:
         if (reader_.position() < reader_.frames()) reader_.read(block);
         mark.position = reader_.position();
         return block.frameLength() > 0;
+    }
+    bool packedInt24() const override { return reader_.packsInt24(); }
+    std::uint32_t readPacked(unsigned char* bytes, ReadMark& mark) override
+    {
+        const std::uint32_t frames = reader_.readPacked(bytes, kInputBlockFrames);
+        mark.position = reader_.position();
+        return frames;
     }
     void progressed(const ReadMark& mark) override
     {

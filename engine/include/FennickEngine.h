@@ -490,10 +490,11 @@ double albumLoudness(const std::vector<std::shared_ptr<const LevelMeter>>& meter
 // nothing is left behind. Nothing is created before the resampler and its blocks exist.
 //
 // The channels are split into groups, each resampled by a libsoxr resampler of its own and
-// quantised (ditherFor) on a thread of its own, while this thread reads up to two blocks ahead and
-// writes behind them; the output is the same, bit for bit, as one group's. The threads come from
-// the cores that the conversions running beside it leave free; one channel, or one free core, runs
-// it all on this thread.
+// quantised (ditherFor), one group per worker thread; the workers, this thread among them, also
+// read up to two blocks ahead and write behind them, each taking whatever is next, so that none
+// waits while there is work. The output is the same, bit for bit, as one group's. The workers come
+// from the cores that the conversions running beside it leave free; one channel, or one free core,
+// runs it all on this thread.
 //
 // libsoxr delivers floats; integer output is rounded to the nearest step, ties to even (as libsoxr
 // rounds), and clipped at full scale. Each channel's dither is seeded from `settings.ditherSeed` or
@@ -501,8 +502,9 @@ double albumLoudness(const std::vector<std::shared_ptr<const LevelMeter>>& meter
 // zero among them, is written as it is, undithered: a conversion that changes no sample value is
 // bit-exact, and digital silence stays digital silence.
 //
-// `progress`, if given, is called on this thread once per 65536-frame input block with the
+// `progress`, if given, is called once per 65536-frame input block, as it is written, with the
 // fraction of the source read so far; the last call for a source read to its end is exactly 1.0.
+// The calls come one at a time and in order, on this thread or on one of the run's worker threads.
 //
 // The source's metadata (bext, iXML, strings, cue points, sampler loops, cart) is carried across
 // with its sample positions rescaled, unless `control.carryMetadata` is false; what is malformed is
@@ -748,8 +750,9 @@ std::string albumMismatchSentence(
 //
 // Each file is written as convertWav writes one: its own source's metadata rescaled, under a
 // temporary name renamed into place once complete, its own clip and damage report. `saved` is
-// called as each is in place, in order. All the sources must share one whole-hertz rate and one
-// channel count (ConversionError naming the first that differs, before anything is written).
+// called as each is in place, in order (like `progress`: one call at a time, on this thread or a
+// worker's). All the sources must share one whole-hertz rate and one channel count
+// (ConversionError naming the first that differs, before anything is written).
 //
 // A failure or a stop ends the album at the track being written: the files already saved stay,
 // nothing else is left behind, and the error is raised as convertWav raises it; the track it

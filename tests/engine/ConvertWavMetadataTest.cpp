@@ -17,8 +17,9 @@ using std::to_string;
 std::vector<std::pair<std::string, std::string>> metadataOf(const std::string& file)
 {
     auto found = riffChunks(file);
-    std::erase_if(found,
-        [](const auto& c) { return c.first == "fmt " || c.first == "fact" || c.first == "JUNK" || c.first == "data"; });
+    std::erase_if(found, [](const auto& c) {
+        return c.first == "fmt " || c.first == "fact" || c.first == "PAD " || c.first == "JUNK" || c.first == "data";
+    });
     for (auto& [id, bytes] : found) bytes.erase(bytes.find_last_not_of('\0') + 1);
     std::sort(found.begin(), found.end());
     return found;
