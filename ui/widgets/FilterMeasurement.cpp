@@ -1,8 +1,9 @@
 #include "FilterMeasurement.h"
 
+#include "OneThreadPool.h"
+
 #include <QCoreApplication>
 #include <QPointer>
-#include <QThreadPool>
 
 #include <exception>
 #include <utility>
@@ -12,10 +13,7 @@ namespace fennick {
 QThreadPool& filterMeasurementPool()
 {
     // One thread: requests are coalesced, so there is never more than one job to run.
-    struct OneThread : QThreadPool {
-        OneThread() { setMaxThreadCount(1); }
-    };
-    static OneThread pool;
+    static OneThreadPool pool;
     return pool;
 }
 

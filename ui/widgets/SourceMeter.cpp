@@ -1,10 +1,10 @@
 #include "SourceMeter.h"
 
 #include "ConversionJob.h"
+#include "OneThreadPool.h"
 
 #include <QCoreApplication>
 #include <QPointer>
-#include <QThreadPool>
 
 #include <exception>
 #include <utility>
@@ -15,10 +15,7 @@ QThreadPool& sourceMeterPool()
 {
     // One thread: an older measurement is stopped before a newer one is started, so it frees the
     // thread within a block.
-    struct OneThread : QThreadPool {
-        OneThread() { setMaxThreadCount(1); }
-    };
-    static OneThread pool;
+    static OneThreadPool pool;
     return pool;
 }
 
