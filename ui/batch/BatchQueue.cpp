@@ -1,5 +1,7 @@
 #include "BatchQueue.h"
 
+#include "BackgroundWork.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QPointer>
@@ -9,16 +11,6 @@
 #include <iterator>
 
 namespace fennick {
-
-namespace {
-
-// Runs `task` on the main thread later; never waits for it.
-void postToMainThread(std::function<void()> task)
-{
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(task), Qt::QueuedConnection);
-}
-
-} // namespace
 
 BatchQueue::~BatchQueue()
 {

@@ -1,5 +1,6 @@
 #include "ConversionJob.h"
 
+#include "BackgroundWork.h"
 #include "FennickEngine.h"
 #include "LocaleFormat.h"
 
@@ -17,16 +18,6 @@
 #include <utility>
 
 namespace fennick {
-
-namespace {
-
-// Runs `task` on the main thread later; never waits for it.
-void postToMainThread(std::function<void()> task)
-{
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(task), Qt::QueuedConnection);
-}
-
-} // namespace
 
 QString defaultOutputFileName(const QUrl& source, const ConversionSettings& settings)
 {

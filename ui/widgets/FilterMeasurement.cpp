@@ -1,11 +1,9 @@
 #include "FilterMeasurement.h"
 
-#include "OneThreadPool.h"
+#include "BackgroundWork.h"
 
-#include <QCoreApplication>
 #include <QPointer>
 
-#include <exception>
 #include <utility>
 
 namespace fennick {
@@ -28,36 +26,23 @@ void FilterMeasurement::startNext()
     if (!pending_) return;
     const FilterRequest request = *std::exchange(pending_, std::nullopt);
     isRunning_ = true;
-    // The job may outlive this object (a closed window); it posts to the application and reaches
-    // this object only through a weak handle, on the main thread.
-    const QPointer<FilterMeasurement> self(this);
-    filterMeasurementPool().start([self, request] {
-        std::shared_ptr<const FilterResponse> response;
-        QString error;
-        try {
-            response = std::make_shared<const FilterResponse>(
+    runInBackground(
+        filterMeasurementPool(), this,
+        [request] {
+            return std::make_shared<const FilterResponse>(
                 measureFilterResponse(request.sourceRate, request.targetRate, request.options));
-        } catch (const std::exception& failure) {
-            error = QString::fromUtf8(failure.what());
-        } catch (...) {
-            error = QStringLiteral("Unknown error.");
-        }
-        QCoreApplication* const application = QCoreApplication::instance();
-        if (application == nullptr) return; // the process is ending
-        QMetaObject::invokeMethod(
-            application,
-            [self, response = std::move(response), error] {
-                if (!self) return;
-                self->isRunning_ = false;
-                if (response) {
-                    emit self->measured(response);
-                } else {
-                    emit self->failed(error);
-                }
-                if (self) self->startNext();
-            },
-            Qt::QueuedConnection);
-    });
+        },
+        [](FilterMeasurement& self, const std::optional<std::shared_ptr<const FilterResponse>>& response,
+            const QString& error) {
+            const QPointer<FilterMeasurement> alive(&self);
+            self.isRunning_ = false;
+            if (response) {
+                emit self.measured(*response);
+            } else {
+                emit self.failed(error);
+            }
+            if (alive) self.startNext(); // a receiver may have closed the window
+        });
 }
 
 } // namespace fennick

@@ -1,13 +1,7 @@
 #include "SourceMeter.h"
 
+#include "BackgroundWork.h"
 #include "ConversionJob.h"
-#include "OneThreadPool.h"
-
-#include <QCoreApplication>
-#include <QPointer>
-
-#include <exception>
-#include <utility>
 
 namespace fennick {
 
@@ -33,36 +27,17 @@ void SourceMeter::request(const QUrl& source)
     cancel();
     stop_.emplace();
     const std::uint64_t number = requestNumber_;
-    // The job may outlive this object (a closed window); it reaches it only through a weak handle,
-    // on the main thread.
-    const QPointer<SourceMeter> self(this);
-    sourceMeterPool().start([self, number, source, stop = stop_->get_token()] {
-        std::optional<LevelFigures> figures;
-        QString error;
-        try {
-            figures = analyzeFile(localPath(source), stop);
-        } catch (const ConversionCancelled&) {
-            return;
-        } catch (const std::exception& failure) {
-            error = QString::fromUtf8(failure.what());
-        } catch (...) {
-            error = QStringLiteral("Unknown error.");
-        }
-        QCoreApplication* const application = QCoreApplication::instance();
-        if (application == nullptr) return; // the process is ending
-        QMetaObject::invokeMethod(
-            application,
-            [self, number, source, figures, error] {
-                if (!self || self->requestNumber_ != number) return;
-                self->stop_.reset();
-                if (figures) {
-                    emit self->measured(source, *figures);
-                } else {
-                    emit self->failed(source, error);
-                }
-            },
-            Qt::QueuedConnection);
-    });
+    runInBackground(
+        sourceMeterPool(), this, [source, stop = stop_->get_token()] { return analyzeFile(localPath(source), stop); },
+        [number, source](SourceMeter& self, const std::optional<LevelFigures>& figures, const QString& error) {
+            if (self.requestNumber_ != number) return;
+            self.stop_.reset();
+            if (figures) {
+                emit self.measured(source, *figures);
+            } else {
+                emit self.failed(source, error);
+            }
+        });
 }
 
 } // namespace fennick
