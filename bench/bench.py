@@ -21,6 +21,11 @@ and in the same rounds, for the limit columns:
            source's bytes and writing the output's bytes with no processing at all (also measured
            by fennick-bench-floor), halved
 
+Outputs are written to a folder in memory (/dev/shm) unless --outputs names another: on a virtual
+disk the same bytes take from a tenth of a second to a second and a half from one run to the next,
+which would measure the disk rather than the converters. After the rounds, one more untimed run of
+fennick per case reads each thread's CPU time from /proc as it runs (CPU per thread).
+
 Equal settings. Fennick's defaults are linear phase, rolloff small, bandwidth 91.3 %, no steep
 filter, no forced 64-bit arithmetic, TPDF dither for 16-bit output. The peers get the same:
 
@@ -53,10 +58,12 @@ import datetime
 import json
 import os
 import pathlib
+import re
 import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 TOOLS = ("fennick", "floor", "sox", "ffmpeg")
@@ -101,6 +108,9 @@ FFMPEG_DITHER = {"shaped": "shibata"}
 MEMORY_CASE = CASES[1]
 # fennick/floor wall time at the default quality, at most: where the cores, not libsoxr, set the pace.
 WALL_TARGETS = {CASES[0][0]: 0.70, CASES[1][0]: 0.70, CASES[4][0]: 0.65}
+# fennick/limit at the default quality, at most: the stereo cases, and the 6-channel one.
+LIMIT_TARGET, LIMIT_TARGET_SURROUND = 1.15, 1.25
+FFMPEG_SPEEDUP_TARGET = 2  # ffmpeg/fennick wall time, every case at the default quality
 CPU_OVERHEAD_TARGET = 1.15  # fennick CPU seconds / floor CPU seconds
 FFMPEG_TARGET = 1 / 1.5  # fennick/ffmpeg in the cases of WALL_TARGETS
 RSS_TARGET_MB = 40
@@ -161,6 +171,31 @@ def run_measured(command, env, stdout_path, rss_path):
     if child.returncode != 0:
         raise RuntimeError(f"{' '.join(command)} exited {child.returncode}: {errors.strip()}")
     return wall, usage.ru_utime + usage.ru_stime, int(pathlib.Path(rss_path).read_text().split()[-1])
+
+
+def thread_cpu(command, env):
+    """Runs one child untimed; returns the CPU seconds of each of its threads that ran for more
+    than a millisecond, busiest first. The scheduler's per-thread run time is read from /proc
+    every 2 ms while the child runs; a thread's last 2 ms before it ends can be missed."""
+    child = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+    seen = {}
+    while child.poll() is None:
+        try:
+            tids = os.listdir(f"/proc/{child.pid}/task")
+        except OSError:
+            break
+        for tid in tids:
+            try:
+                text = pathlib.Path(f"/proc/{child.pid}/task/{tid}/sched").read_text()
+            except OSError:
+                continue
+            found = re.search(r"se\.sum_exec_runtime\s*:\s*([0-9.]+)", text)
+            if found:
+                seen[tid] = float(found.group(1)) / 1000
+        time.sleep(0.002)
+    if child.returncode != 0:
+        raise RuntimeError(f"{' '.join(command)} exited {child.returncode}")
+    return sorted((seconds for seconds in seen.values() if seconds > 0.001), reverse=True)
 
 
 def wav_frames(path):
@@ -229,6 +264,13 @@ def time_cases(binaries, sources, work, rounds, qualities, env, loads):
                         raise RuntimeError(f"{label} {quality}: fennick wrote {fennick_frames} frames, "
                                            f"the floor produced {floor_frames}")
                     checked.add(key)
+    for label, source_name, rate, fmt, dither in CASES:
+        for quality in qualities:
+            # Untimed: reading /proc as it runs takes some of a core.
+            command = command_for("fennick", binaries, sources[source_name][0], work / "out-threads.wav", rate, fmt,
+                                  quality, dither, GAIN_DB.get(label))
+            samples[(label, quality)]["threads"] = thread_cpu(command, env)
+            (work / "out-threads.wav").unlink(missing_ok=True)
     return samples
 
 
@@ -265,12 +307,12 @@ def instruction_table(binaries, sources, work, qualities, env):
     return "\n".join(lines) + "\n"
 
 
-def memory_check(binaries, sources, work, env):
+def memory_check(binaries, sources, work, outputs, env):
     """Peak RSS of fennick-convert on the short file and on a file LONG_FACTOR times as long."""
     label, source_name, rate, fmt, _ = MEMORY_CASE
     short, seconds = sources[source_name]
     long = work / f"{source_name}-{seconds * LONG_FACTOR}s.wav"
-    output = work / "out-memory.wav"
+    output = outputs / "out-memory.wav"
     try:
         subprocess.run(["sox"] + [str(short)] * LONG_FACTOR + [str(long)], check=True)
         results = {}
@@ -313,7 +355,7 @@ def batch_command(tool, binary, folder, out):
     return ["env", f"IN={folder}", f"OUT={out}", "bash", "-c", loop]
 
 
-def batch_table(binaries, work, quick, rounds, env):
+def batch_table(binaries, work, outputs, quick, rounds, env):
     folder = make_batch_folder(work, quick)
     for path in folder.iterdir():
         warm_page_cache(path)
@@ -321,7 +363,7 @@ def batch_table(binaries, work, quick, rounds, env):
     for number in range(1, rounds + 1):
         print(f"batch round {number}/{rounds} (load {load_average():.2f})", file=sys.stderr)
         for tool in BATCH_TOOLS:
-            out = work / "batch-out"
+            out = outputs / "batch-out"
             shutil.rmtree(out, ignore_errors=True)
             out.mkdir()
             command = batch_command(tool, binaries["fennick"], folder, out)
@@ -360,12 +402,13 @@ def render(samples, sources, qualities, memory, rounds, loads):
         + f"; at the end: {loads[-1]:.2f}. Floor wall/CPU time (1.00 on an idle machine): median "
         f"{med(waiting):.2f}, worst {max(waiting):.2f}.",
         "",
-        "| case | quality | fennick ×RT | CPU s | RSS MB | floor ×RT | CPU s | sox ×RT | CPU s | ffmpeg ×RT | CPU s "
+        "| case | quality | fennick ×RT | CPU s | RSS MB | CPU per thread s | floor ×RT | CPU s | sox ×RT | CPU s | ffmpeg ×RT | CPU s "
         "| limit s | fennick/limit | metered/limit | metered/fennick | CPU metered/fennick | fennick/floor | CPU fennick/floor | fennick/sox | fennick/ffmpeg |",
-        "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|",
+        "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|",
     ]
     ratios = {}
     cpu_ratios = {}
+    limit_ratios = {}
     floor_ratios = {}  # libsoxr alone against the peers: how close any libsoxr converter can get
     for label, source_name, *_ in CASES:
         audio_seconds = sources[source_name][1]
@@ -381,7 +424,9 @@ def render(samples, sources, qualities, memory, rounds, loads):
                 cells += [cell, f"{med(cpu for _, cpu, _ in runs[tool]):.2f}"]
                 if tool == "fennick":
                     cells.append(f"{max(rss for _, _, rss in runs[tool]) / 1024:.1f}")
+                    cells.append(" + ".join(f"{seconds:.2f}" for seconds in runs["threads"]) or "–")
             limit = med(wall for wall, _, _ in runs["limit"])
+            limit_ratios[(label, quality)] = med(walls["fennick"]) / limit
             cells += [f"{limit:.2f}", f"{med(walls['fennick']) / limit:.2f}",
                       f"{med(wall for wall, _, _ in runs[METERED]) / limit:.2f}",
                       f"{med(wall for wall, _, _ in runs[METERED]) / med(walls['fennick']):.2f}",
@@ -410,6 +455,13 @@ def render(samples, sources, qualities, memory, rounds, loads):
                          f"{verdict(ratio['floor'] <= limit)})" + ("" if label == CASES[4][0] else
                          f"; fennick/ffmpeg {ratio['ffmpeg']:.2f} (target ≤ {FFMPEG_TARGET:.2f}, i.e. 1.5× faster: "
                          f"{verdict(ratio['ffmpeg'] <= FFMPEG_TARGET)})"))
+        for label, *_ in CASES:
+            target = LIMIT_TARGET_SURROUND if label == CASES[4][0] else LIMIT_TARGET
+            ratio = limit_ratios[(label, DEFAULT_QUALITY)]
+            speedup = 1 / ratios[(label, DEFAULT_QUALITY)]["ffmpeg"]
+            lines.append(f"- {label}, {DEFAULT_QUALITY}: fennick/limit {ratio:.2f} (target ≤ {target:.2f}: "
+                         f"{verdict(ratio <= target)}); ffmpeg/fennick {speedup:.2f} (target ≥ "
+                         f"{FFMPEG_SPEEDUP_TARGET}: {verdict(speedup >= FFMPEG_SPEEDUP_TARGET)})")
         worst_cpu = max(cpu_ratios[(label, DEFAULT_QUALITY)] for label, *_ in CASES)
         shaped = ratios[(SHAPED_CASE, DEFAULT_QUALITY)]["floor"] / ratios[(TPDF_CASE, DEFAULT_QUALITY)]["floor"]
         lines.append(f"- noise shaping at {DEFAULT_QUALITY}: fennick's wall time with --dither shaped / with TPDF "
@@ -438,7 +490,7 @@ def render(samples, sources, qualities, memory, rounds, loads):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", type=pathlib.Path, required=True, help="Release build directory")
-    parser.add_argument("--data", type=pathlib.Path, required=True, help="where inputs and outputs go")
+    parser.add_argument("--data", type=pathlib.Path, required=True, help="where the inputs are made and kept")
     parser.add_argument("--quick", action="store_true", help="20-second inputs, 2 rounds: for trying the script")
     parser.add_argument("--rounds", type=int, help="interleaved rounds (default 7, or 2 with --quick)")
     parser.add_argument("--qualities", default=",".join(QUALITIES), help="comma-separated, default %(default)s")
@@ -448,6 +500,9 @@ def main():
     parser.add_argument("--output", type=pathlib.Path, help="also write the table (Markdown) here")
     parser.add_argument("--no-batch", action="store_true", help="skip the batch case")
     parser.add_argument("--only-batch", action="store_true", help="run the batch case alone")
+    parser.add_argument("--outputs", type=pathlib.Path,
+                        help="where outputs are written (default: a folder in /dev/shm when it has room, "
+                        "else the data folder)")
     args = parser.parse_args()
 
     rounds = args.rounds or (2 if args.quick else 7)
@@ -471,20 +526,12 @@ def main():
     for path, _ in sources.values():
         warm_page_cache(path)
 
-    if args.only_batch:
-        table = batch_table(binaries, work, short, rounds, env)
-    elif args.instructions:
-        table = instruction_table(binaries, sources, work, qualities, env)
-    else:
-        loads = []
-        samples = time_cases(binaries, sources, work, rounds, qualities, env, loads)
-        loads.append(load_average())
-        memory = None if args.no_memory else memory_check(binaries, sources, work, env)
-        table = render(samples, sources, qualities, memory, rounds, loads)
-        if not args.no_batch:
-            table += "\n" + batch_table(binaries, work, short, rounds, env)
-        (work / "samples.json").write_text(json.dumps(
-            {f"{label} | {quality}": runs for (label, quality), runs in samples.items()}, indent=1))
+    outputs, made = output_folder(args.outputs, work)
+    try:
+        table = run_tables(args, binaries, sources, work, outputs, short, rounds, qualities, env)
+    finally:
+        if made:
+            shutil.rmtree(outputs, ignore_errors=True)
     if not args.instructions:
         # Step 3's plot measures the filter on every change of a setting: its time, over all settings.
         print("timing the filter measurement", file=sys.stderr)
@@ -495,6 +542,36 @@ def main():
     if args.output:
         args.output.write_text(f"{stamp}\n\n{table}")
 
+
+def output_folder(chosen, work):
+    """Where the outputs go, and whether it was made here. Memory by default: written to the disk,
+    the same bytes cost from 0.1 to 1.5 s from one run to the next on a virtual machine, which
+    measures the disk rather than the converters."""
+    if chosen is not None:
+        chosen.mkdir(parents=True, exist_ok=True)
+        return chosen, False
+    shm = pathlib.Path("/dev/shm")
+    if shm.is_dir() and shutil.disk_usage(shm).free >= 4 << 30:
+        return pathlib.Path(tempfile.mkdtemp(prefix="fennick-bench-", dir=shm)), True
+    return work, False
+
+
+def run_tables(args, binaries, sources, work, outputs, short, rounds, qualities, env):
+    print(f"outputs go to {outputs}", file=sys.stderr)
+    if args.only_batch:
+        return batch_table(binaries, work, outputs, short, rounds, env)
+    if args.instructions:
+        return instruction_table(binaries, sources, outputs, qualities, env)
+    loads = []
+    samples = time_cases(binaries, sources, outputs, rounds, qualities, env, loads)
+    loads.append(load_average())
+    memory = None if args.no_memory else memory_check(binaries, sources, work, outputs, env)
+    table = render(samples, sources, qualities, memory, rounds, loads)
+    if not args.no_batch:
+        table += "\n" + batch_table(binaries, work, outputs, short, rounds, env)
+    (work / "samples.json").write_text(json.dumps(
+        {f"{label} | {quality}": runs for (label, quality), runs in samples.items()}, indent=1))
+    return table
 
 if __name__ == "__main__":
     main()
