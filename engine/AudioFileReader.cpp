@@ -71,6 +71,13 @@ inline __m128i int24Four(const unsigned char* in)
     return _mm_slli_epi32(_mm_unpacklo_epi64(int24Pair(bytes), int24Pair(_mm_srli_si128(bytes, 6))), 8);
 }
 
+// loadInt24 of the three samples at `in`, which has 16 bytes; the fourth lane is not a sample.
+inline __m128i int24Three(const unsigned char* in)
+{
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    return _mm_slli_epi32(_mm_unpacklo_epi64(int24Pair(bytes), _mm_srli_si128(bytes, 6)), 8);
+}
+
 // As static_cast<float>(sample) * 2^-31: both exact, so to the bit the same.
 inline void storeInt24Floats(float* out, __m128i samples)
 {
@@ -238,7 +245,7 @@ void unpackInt24Channels(
         }
     } else if (count == 3) { // four samples a frame, the fourth overwritten by the next frame's
         for (const std::size_t end = std::min(framesReading(16), frames - 1); f < end; ++f)
-            storeInt24Floats(out + 3 * f, int24Four(groupBytes + f * stride));
+            storeInt24Floats(out + 3 * f, int24Three(groupBytes + f * stride));
     } else if (count >= 4) { // four at a time, the frame's last four overlapping the ones before
         for (const std::size_t end = framesReading(3 * std::size_t{count} + 4); f < end; ++f) {
             const unsigned char* const from = groupBytes + f * stride;

@@ -108,6 +108,13 @@ float floatsStrided(const float* in, std::size_t frames, float gain, float high,
         counts = _mm_sub_epi32(counts, _mm_castps_si128(over));
         return sample;
     };
+    const auto lane = [](__m128 v, int k) { // pshufd: no copy of v first, as shufps would need
+        switch (k) {
+        case 1: return _mm_castsi128_ps(_mm_shuffle_epi32(_mm_castps_si128(v), 1));
+        case 2: return _mm_castsi128_ps(_mm_shuffle_epi32(_mm_castps_si128(v), 2));
+        default: return _mm_castsi128_ps(_mm_shuffle_epi32(_mm_castps_si128(v), 3));
+        }
+    };
     const auto low = [](float* to, __m128 v) { _mm_storel_pi(reinterpret_cast<__m64*>(to), v); };
     const auto high2 = [](float* to, __m128 v) { _mm_storeh_pi(reinterpret_cast<__m64*>(to), v); };
     std::size_t f = 0;
@@ -115,9 +122,9 @@ float floatsStrided(const float* in, std::size_t frames, float gain, float high,
         if constexpr (kChannels == 1) {
             const __m128 p = product(in);
             _mm_store_ss(out, p);
-            _mm_store_ss(out + stride, _mm_shuffle_ps(p, p, 1));
-            _mm_store_ss(out + 2 * stride, _mm_movehl_ps(p, p));
-            _mm_store_ss(out + 3 * stride, _mm_shuffle_ps(p, p, 3));
+            _mm_store_ss(out + stride, lane(p, 1));
+            _mm_store_ss(out + 2 * stride, lane(p, 2));
+            _mm_store_ss(out + 3 * stride, lane(p, 3));
         } else if constexpr (kChannels == 2) {
             const __m128 p = product(in);
             low(out, p);
@@ -125,12 +132,12 @@ float floatsStrided(const float* in, std::size_t frames, float gain, float high,
         } else { // frames a b c d: p0 = a0 a1 a2 b0, p1 = b1 b2 c0 c1, p2 = c2 d0 d1 d2
             const __m128 p0 = product(in), p1 = product(in + 4), p2 = product(in + 8);
             low(out, p0);
-            _mm_store_ss(out + 2, _mm_movehl_ps(p0, p0));
-            _mm_store_ss(out + stride, _mm_shuffle_ps(p0, p0, 3));
+            _mm_store_ss(out + 2, lane(p0, 2));
+            _mm_store_ss(out + stride, lane(p0, 3));
             low(out + stride + 1, p1);
             high2(out + 2 * stride, p1);
             _mm_store_ss(out + 2 * stride + 2, p2);
-            _mm_store_ss(out + 3 * stride, _mm_shuffle_ps(p2, p2, 1));
+            _mm_store_ss(out + 3 * stride, lane(p2, 1));
             high2(out + 3 * stride + 1, p2);
         }
     }
