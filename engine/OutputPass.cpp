@@ -86,7 +86,7 @@ float floatsVector(
 #endif
 
 #if defined(__SSE2__)
-// The float pass on `frames` packed frames of kChannels, each stored at `stride` straight from the
+// The float pass on `frames` packed frames of kChannels (up to a vector), each stored at `stride` straight from the
 // products. Another thread stores the other groups' samples between them into the same cache lines
 // at the same time, so every store covers the group's own samples only (movss, movlps, movhps),
 // never a whole vector read back and blended. The figures are floatsVector's: the products are
@@ -95,8 +95,8 @@ template <unsigned kChannels>
 float floatsStrided(const float* in, std::size_t frames, float gain, float high, float* out, std::ptrdiff_t stride,
     float peak, std::uint64_t& beyond)
 {
-    static_assert(kChannels >= 1 && kChannels <= 3);
-    constexpr std::size_t kStep = kChannels == 2 ? 2 : 4; // frames a step: whole vectors of samples
+    static_assert(kChannels >= 1 && kChannels <= 4);
+    constexpr std::size_t kStep = kChannels == 4 ? 1 : kChannels == 2 ? 2 : 4; // frames a step: whole vectors
     const __m128 factor = _mm_set1_ps(gain), top = _mm_set1_ps(high), bottom = _mm_set1_ps(-1.0f);
     const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
     __m128 peaks = _mm_set1_ps(peak);
@@ -129,6 +129,8 @@ float floatsStrided(const float* in, std::size_t frames, float gain, float high,
             const __m128 p = product(in);
             low(out, p);
             high2(out + stride, p);
+        } else if constexpr (kChannels == 4) {
+            _mm_storeu_ps(out, product(in));
         } else { // frames a b c d: p0 = a0 a1 a2 b0, p1 = b1 b2 c0 c1, p2 = c2 d0 d1 d2
             const __m128 p0 = product(in), p1 = product(in + 4), p2 = product(in + 8);
             low(out, p0);
@@ -242,7 +244,7 @@ void passFloats(const float* in, std::size_t frames, unsigned channels, float ga
 #if defined(__SSE2__)
     float peak = figures.peak;
     std::uint64_t beyond = 0;
-    if (channels <= 3 && out.frameStride != static_cast<std::ptrdiff_t>(channels)) {
+    if (channels <= 4 && out.frameStride != static_cast<std::ptrdiff_t>(channels)) {
         // A narrow group of a wider file: stored at the stride as it is measured, with no staging copy.
         const auto stride = out.frameStride;
         eachChunk(frames, kChunkSamples, out.startFrame, [&](std::size_t done, std::size_t n) {
@@ -251,7 +253,8 @@ void passFloats(const float* in, std::size_t frames, unsigned channels, float ga
             switch (channels) {
             case 1: peak = floatsStrided<1>(from, n, gain, high, to, stride, peak, beyond); break;
             case 2: peak = floatsStrided<2>(from, n, gain, high, to, stride, peak, beyond); break;
-            default: peak = floatsStrided<3>(from, n, gain, high, to, stride, peak, beyond); break;
+            case 3: peak = floatsStrided<3>(from, n, gain, high, to, stride, peak, beyond); break;
+            default: peak = floatsStrided<4>(from, n, gain, high, to, stride, peak, beyond); break;
             }
         });
         figures.peak = peak;
