@@ -86,11 +86,10 @@ float floatsVector(
 #endif
 
 #if defined(__SSE2__)
-// The float pass on `frames` packed frames of kChannels (up to a vector), each stored at `stride` straight from the
-// products. Another thread stores the other groups' samples between them into the same cache lines
-// at the same time, so every store covers the group's own samples only (movss, movlps, movhps),
-// never a whole vector read back and blended. The figures are floatsVector's: the products are
-// measured as the same packed vectors.
+// The float pass on `frames` packed frames of kChannels (at most a vector's), each stored at
+// `stride` straight from the products. Another thread stores the other groups' samples between them into the same cache
+// lines at the same time, so every store covers the group's own samples only (movss, movlps, movhps), never a whole
+// vector read back and blended. The figures are floatsVector's: the products are measured as the same packed vectors.
 template <unsigned kChannels>
 float floatsStrided(const float* in, std::size_t frames, float gain, float high, float* out, std::ptrdiff_t stride,
     float peak, std::uint64_t& beyond)
@@ -115,8 +114,8 @@ float floatsStrided(const float* in, std::size_t frames, float gain, float high,
         default: return _mm_castsi128_ps(_mm_shuffle_epi32(_mm_castps_si128(v), 3));
         }
     };
-    const auto low = [](float* to, __m128 v) { _mm_storel_pi(reinterpret_cast<__m64*>(to), v); };
-    const auto high2 = [](float* to, __m128 v) { _mm_storeh_pi(reinterpret_cast<__m64*>(to), v); };
+    const auto lowPair = [](float* to, __m128 v) { _mm_storel_pi(reinterpret_cast<__m64*>(to), v); };
+    const auto highPair = [](float* to, __m128 v) { _mm_storeh_pi(reinterpret_cast<__m64*>(to), v); };
     std::size_t f = 0;
     for (; f + kStep <= frames; f += kStep, in += kStep * kChannels, out += kStep * stride) {
         if constexpr (kChannels == 1) {
@@ -127,20 +126,20 @@ float floatsStrided(const float* in, std::size_t frames, float gain, float high,
             _mm_store_ss(out + 3 * stride, lane(p, 3));
         } else if constexpr (kChannels == 2) {
             const __m128 p = product(in);
-            low(out, p);
-            high2(out + stride, p);
+            lowPair(out, p);
+            highPair(out + stride, p);
         } else if constexpr (kChannels == 4) {
             _mm_storeu_ps(out, product(in));
         } else { // frames a b c d: p0 = a0 a1 a2 b0, p1 = b1 b2 c0 c1, p2 = c2 d0 d1 d2
             const __m128 p0 = product(in), p1 = product(in + 4), p2 = product(in + 8);
-            low(out, p0);
+            lowPair(out, p0);
             _mm_store_ss(out + 2, lane(p0, 2));
             _mm_store_ss(out + stride, lane(p0, 3));
-            low(out + stride + 1, p1);
-            high2(out + 2 * stride, p1);
+            lowPair(out + stride + 1, p1);
+            highPair(out + 2 * stride, p1);
             _mm_store_ss(out + 2 * stride + 2, p2);
             _mm_store_ss(out + 3 * stride, lane(p2, 1));
-            high2(out + 3 * stride + 1, p2);
+            highPair(out + 3 * stride + 1, p2);
         }
     }
     addLanes(peaks, counts, peak, beyond);
