@@ -12,6 +12,10 @@
 #include <string_view>
 #include <sys/stat.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace fennick {
 
 namespace {
@@ -55,6 +59,31 @@ void unpackInt24(const unsigned char* in, std::size_t count, float* out)
     }
     for (; out < end; ++out, in += 3) *out = static_cast<float>(loadInt24(in)) * kScale;
 }
+
+#if defined(__SSE2__)
+// loadInt24 of the two samples in the first 6 of `bytes`' bytes, in the two low lanes.
+inline __m128i int24Pair(__m128i bytes) { return _mm_unpacklo_epi32(bytes, _mm_srli_si128(bytes, 3)); }
+
+// loadInt24 of the four samples at `in`, which has 16 bytes.
+inline __m128i int24Four(const unsigned char* in)
+{
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    return _mm_slli_epi32(_mm_unpacklo_epi64(int24Pair(bytes), int24Pair(_mm_srli_si128(bytes, 6))), 8);
+}
+
+// loadInt24 of the three samples at `in`, which has 16 bytes; the fourth lane is not a sample.
+inline __m128i int24Three(const unsigned char* in)
+{
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    return _mm_slli_epi32(_mm_unpacklo_epi64(int24Pair(bytes), _mm_srli_si128(bytes, 6)), 8);
+}
+
+// As static_cast<float>(sample) * 2^-31: both exact, so to the bit the same.
+inline void storeInt24Floats(float* out, __m128i samples)
+{
+    _mm_storeu_ps(out, _mm_mul_ps(_mm_cvtepi32_ps(samples), _mm_set1_ps(1.0f / 2147483648.0f)));
+}
+#endif
 
 // Not-a-number and infinite samples (exponent all ones) become 0: libsoxr would spread one over the
 // whole filter length, and the writer would make full scale of it. Counted, for the report.
@@ -198,8 +227,36 @@ void unpackInt24Channels(
     if (count == allChannels) return unpackInt24(in, frames * count, out);
     constexpr float kScale = 1.0f / 2147483648.0f;
     const std::size_t stride = 3 * std::size_t{allChannels};
-    in += 3 * std::size_t{first};
     std::size_t f = 0;
+#if defined(__SSE2__)
+    // The leading frames whose group can be read `bytes` at a time from its first sample without
+    // passing the byte after the block's last sample.
+    const auto framesReading = [&](std::size_t bytes) -> std::size_t {
+        const std::size_t available = frames * stride + 1, needed = 3 * std::size_t{first} + bytes;
+        return available < needed ? 0 : std::min(frames, (available - needed) / stride + 1);
+    };
+    const unsigned char* const groupBytes = in + 3 * std::size_t{first};
+    if (count == 2) { // two frames' pairs a step
+        for (const std::size_t end = framesReading(8); f + 2 <= end; f += 2) {
+            const auto pair = [&](std::size_t frame) {
+                return int24Pair(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(groupBytes + frame * stride)));
+            };
+            storeInt24Floats(out + 2 * f, _mm_slli_epi32(_mm_unpacklo_epi64(pair(f), pair(f + 1)), 8));
+        }
+    } else if (count == 3) { // four samples a frame, the fourth overwritten by the next frame's
+        for (const std::size_t end = std::min(framesReading(16), frames - 1); f < end; ++f)
+            storeInt24Floats(out + 3 * f, int24Three(groupBytes + f * stride));
+    } else if (count >= 4) { // four at a time, the frame's last four overlapping the ones before
+        for (const std::size_t end = framesReading(3 * std::size_t{count} + 4); f < end; ++f) {
+            const unsigned char* const from = groupBytes + f * stride;
+            float* const to = out + f * count;
+            for (unsigned c = 0; c + 4 < count; c += 4) storeInt24Floats(to + c, int24Four(from + 3 * c));
+            storeInt24Floats(to + count - 4, int24Four(from + 3 * (count - 4)));
+        }
+    }
+#endif
+    in += 3 * std::size_t{first} + f * stride;
+    out += f * count;
     if (count == 1) {
         // One channel of several, the most common group: as unpackInt24, loads first, then a
         // conversion loop that vectorises.

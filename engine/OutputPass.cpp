@@ -85,6 +85,70 @@ float floatsVector(
 }
 #endif
 
+#if defined(__SSE2__)
+// The float pass on `frames` packed frames of kChannels (at most a vector's), each stored at
+// `stride` straight from the products. Another thread stores the other groups' samples between them into the same cache
+// lines at the same time, so every store covers the group's own samples only (movss, movlps, movhps), never a whole
+// vector read back and blended. The figures are floatsVector's: the products are measured as the same packed vectors.
+template <unsigned kChannels>
+float floatsStrided(const float* in, std::size_t frames, float gain, float high, float* out, std::ptrdiff_t stride,
+    float peak, std::uint64_t& beyond)
+{
+    static_assert(kChannels >= 1 && kChannels <= 4);
+    constexpr std::size_t kStep = kChannels == 4 ? 1 : kChannels == 2 ? 2 : 4; // frames a step: whole vectors
+    const __m128 factor = _mm_set1_ps(gain), top = _mm_set1_ps(high), bottom = _mm_set1_ps(-1.0f);
+    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+    __m128 peaks = _mm_set1_ps(peak);
+    __m128i counts = _mm_setzero_si128(); // frames ≤ kChunkSamples: at most that many per lane
+    const auto product = [&](const float* from) {
+        const __m128 sample = _mm_mul_ps(_mm_loadu_ps(from), factor);
+        peaks = _mm_max_ps(_mm_and_ps(sample, magnitude), peaks);
+        const __m128 over = _mm_or_ps(_mm_cmpge_ps(sample, top), _mm_cmplt_ps(sample, bottom));
+        counts = _mm_sub_epi32(counts, _mm_castps_si128(over));
+        return sample;
+    };
+    const auto lane = [](__m128 v, int k) { // pshufd: no copy of v first, as shufps would need
+        switch (k) {
+        case 1: return _mm_castsi128_ps(_mm_shuffle_epi32(_mm_castps_si128(v), 1));
+        case 2: return _mm_castsi128_ps(_mm_shuffle_epi32(_mm_castps_si128(v), 2));
+        default: return _mm_castsi128_ps(_mm_shuffle_epi32(_mm_castps_si128(v), 3));
+        }
+    };
+    const auto lowPair = [](float* to, __m128 v) { _mm_storel_pi(reinterpret_cast<__m64*>(to), v); };
+    const auto highPair = [](float* to, __m128 v) { _mm_storeh_pi(reinterpret_cast<__m64*>(to), v); };
+    std::size_t f = 0;
+    for (; f + kStep <= frames; f += kStep, in += kStep * kChannels, out += kStep * stride) {
+        if constexpr (kChannels == 1) {
+            const __m128 p = product(in);
+            _mm_store_ss(out, p);
+            _mm_store_ss(out + stride, lane(p, 1));
+            _mm_store_ss(out + 2 * stride, lane(p, 2));
+            _mm_store_ss(out + 3 * stride, lane(p, 3));
+        } else if constexpr (kChannels == 2) {
+            const __m128 p = product(in);
+            lowPair(out, p);
+            highPair(out + stride, p);
+        } else if constexpr (kChannels == 4) {
+            _mm_storeu_ps(out, product(in));
+        } else { // frames a b c d: p0 = a0 a1 a2 b0, p1 = b1 b2 c0 c1, p2 = c2 d0 d1 d2
+            const __m128 p0 = product(in), p1 = product(in + 4), p2 = product(in + 8);
+            lowPair(out, p0);
+            _mm_store_ss(out + 2, lane(p0, 2));
+            _mm_store_ss(out + stride, lane(p0, 3));
+            lowPair(out + stride + 1, p1);
+            highPair(out + 2 * stride, p1);
+            _mm_store_ss(out + 2 * stride + 2, p2);
+            _mm_store_ss(out + 3 * stride, lane(p2, 1));
+            highPair(out + 3 * stride + 1, p2);
+        }
+    }
+    addLanes(peaks, counts, peak, beyond);
+    for (; f < frames; ++f, in += kChannels, out += stride)
+        peak = floatsScalar(in, kChannels, gain, high, out, peak, beyond);
+    return peak;
+}
+#endif
+
 // The per-sample steps of the 16-bit pass on packed samples; the peak in double, as libsoxr's values.
 double int16Scalar(
     const double* in, std::size_t count, double gain, std::int16_t* out, double peak, std::uint64_t& beyond)
@@ -135,9 +199,21 @@ double int16Vector(
 }
 #endif
 
+// Calls `step(done, n)` for the chunks of `chunkFrames` frames that make up `frames`, starting with
+// the one that holds `startFrame`: groups that share the output's cache lines start at different
+// places so as not to write the same lines at once.
+template <typename Step> void eachChunk(std::size_t frames, std::size_t chunkFrames, std::size_t startFrame, Step step)
+{
+    const std::size_t chunks = (frames + chunkFrames - 1) / chunkFrames;
+    const std::size_t firstChunk = chunks > 0 ? std::min(startFrame, frames) / chunkFrames % chunks : 0;
+    for (std::size_t k = 0; k < chunks; ++k) {
+        const std::size_t done = (firstChunk + k) % chunks * chunkFrames;
+        step(done, std::min(chunkFrames, frames - done));
+    }
+}
+
 // Runs `kernel` over whole frames, a chunk at a time: straight into `out` when its frames are
-// packed, else through a buffer that is then stored at the stride. Groups that share the output's
-// cache lines start at different places (`out.startFrame`) so as not to write the same lines at once.
+// packed, else through a buffer that is then stored at the stride.
 template <typename In, typename Out, typename Kernel>
 void chunked(const In* in, std::size_t frames, unsigned channels, StridedOut<Out> out, Kernel kernel)
 {
@@ -148,19 +224,15 @@ void chunked(const In* in, std::size_t frames, unsigned channels, StridedOut<Out
     const std::size_t chunkFrames = std::max<std::size_t>(1, kChunkSamples / channels);
     alignas(16) Out buffer[kChunkSamples];
     Out* const staging = channels <= kChunkSamples ? buffer : nullptr;
-    const std::size_t chunks = (frames + chunkFrames - 1) / chunkFrames;
-    const std::size_t firstChunk = chunks > 0 ? std::min(out.startFrame, frames) / chunkFrames % chunks : 0;
-    for (std::size_t k = 0; k < chunks; ++k) {
-        const std::size_t done = (firstChunk + k) % chunks * chunkFrames;
-        const std::size_t n = std::min(chunkFrames, frames - done);
+    eachChunk(frames, chunkFrames, out.startFrame, [&](std::size_t done, std::size_t n) {
         Out* const to = out.data + static_cast<std::ptrdiff_t>(done) * out.frameStride;
         if (staging == nullptr) { // a frame wider than the buffer: one frame at a time, in place
             kernel(in + done * channels, channels, to);
-            continue;
+            return;
         }
         kernel(in + done * channels, n * channels, staging);
         copyFrames<Out>(staging, channels, n, channels, to, out.frameStride);
-    }
+    });
 }
 
 } // namespace
@@ -171,6 +243,23 @@ void passFloats(const float* in, std::size_t frames, unsigned channels, float ga
 #if defined(__SSE2__)
     float peak = figures.peak;
     std::uint64_t beyond = 0;
+    if (channels <= 4 && out.frameStride != static_cast<std::ptrdiff_t>(channels)) {
+        // A narrow group of a wider file: stored at the stride as it is measured, with no staging copy.
+        const auto stride = out.frameStride;
+        eachChunk(frames, kChunkSamples, out.startFrame, [&](std::size_t done, std::size_t n) {
+            const float* const from = in + done * channels;
+            float* const to = out.data + static_cast<std::ptrdiff_t>(done) * stride;
+            switch (channels) {
+            case 1: peak = floatsStrided<1>(from, n, gain, high, to, stride, peak, beyond); break;
+            case 2: peak = floatsStrided<2>(from, n, gain, high, to, stride, peak, beyond); break;
+            case 3: peak = floatsStrided<3>(from, n, gain, high, to, stride, peak, beyond); break;
+            default: peak = floatsStrided<4>(from, n, gain, high, to, stride, peak, beyond); break;
+            }
+        });
+        figures.peak = peak;
+        figures.beyond += beyond;
+        return;
+    }
     chunked(in, frames, channels, out, [&](const float* from, std::size_t count, float* to) {
         for (std::size_t i = 0; i < count; i += kChunkSamples) {
             const std::size_t n = std::min(kChunkSamples, count - i);
@@ -238,13 +327,29 @@ void takeChannels(const float* in, std::size_t frames, unsigned allChannels, uns
 {
     std::size_t f = 0;
 #if defined(__SSE2__)
-    // One channel of a stereo pair: the even or the odd samples, four frames a step.
+    const auto from = [&](std::size_t frame) { return in + frame * allChannels + first; };
     if (allChannels == 2 && count == 1) {
+        // One channel of a stereo pair: the even or the odd samples, four frames a step.
         for (; f + 4 <= frames; f += 4) {
             const __m128 low = _mm_loadu_ps(in + 2 * f), high = _mm_loadu_ps(in + 2 * f + 4);
             _mm_storeu_ps(out + f,
                 first == 0 ? _mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0))
                            : _mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1)));
+        }
+    } else if (count == 2) { // two frames' pairs a step
+        for (; f + 2 <= frames; f += 2) {
+            const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from(f)));
+            const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from(f + 1)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * f), _mm_unpacklo_epi64(a, b));
+        }
+    } else if (count == 3) {
+        // Four samples a frame, the fourth overwritten by the next frame's: it lies within the
+        // block, and within `out`, for every frame but the last.
+        for (; f + 2 <= frames; ++f) _mm_storeu_ps(out + 3 * f, _mm_loadu_ps(from(f)));
+    } else if (count >= 4) { // four at a time, the last four of the frame overlapping the ones before
+        for (; f < frames; ++f) {
+            for (unsigned c = 0; c + 4 < count; c += 4) _mm_storeu_ps(out + f * count + c, _mm_loadu_ps(from(f) + c));
+            _mm_storeu_ps(out + f * count + count - 4, _mm_loadu_ps(from(f) + count - 4));
         }
     }
 #endif

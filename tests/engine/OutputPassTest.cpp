@@ -3,6 +3,8 @@
 
 #include "OutputPass.h"
 
+#include "AudioFileReader.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -28,6 +30,8 @@ const PassCase kPassCases[] = {
     {1, 2, 3, 3, 0.5f},
     {5, 0, 5, 2049, 1.0f},
     {2, 1, 7, 513, 1.25f},
+    {2, 4, 6, 1027, 1.0f},
+    {4, 2, 6, 99, 0.5f},
 };
 
 // Loud noise, exact rounding ties, zeros, and values within a step or so of each threshold the
@@ -104,6 +108,18 @@ TEST(OutputPassTest, VectorPassesEqualTheReferenceAtEveryStride)
         takeChannels(frames.data(), c.frames, c.allChannels, c.first, c.channels, taken.data());
         for (std::size_t i = 0; i < count; ++i)
             ASSERT_EQ(taken[i], frames[i / c.channels * c.allChannels + c.first + i % c.channels]) << i;
+
+        // The same out of 24-bit frames, which hold one byte past the last sample and no more.
+        std::vector<unsigned char> bytes(3 * wide + 1);
+        std::mt19937 random(c.frames);
+        for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(random());
+        unpackInt24Channels(bytes.data(), c.frames, c.allChannels, c.first, c.channels, taken.data());
+        for (std::size_t i = 0; i < count; ++i) {
+            const unsigned char* const sample = &bytes[3 * (i / c.channels * c.allChannels + c.first + i % c.channels)];
+            const auto bits = static_cast<std::int32_t>(
+                std::uint32_t{sample[0]} << 8 | std::uint32_t{sample[1]} << 16 | std::uint32_t{sample[2]} << 24);
+            ASSERT_EQ(taken[i], static_cast<float>(bits) / 2147483648.0f) << i;
+        }
     }
 }
 
