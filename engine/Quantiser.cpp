@@ -185,20 +185,21 @@ public:
         }
     }
 
-    // The channel's next `count` values (at most kRow) in a row, taken: where they lie, or copied
-    // together when they straddle a refill.
-    const float* takeRow(std::size_t count)
+    // Up to `count` of the channel's next values, taken where they lie; `count` becomes how many.
+    const float* take(std::size_t& count)
     {
-        if (kNoiseBuffer - used_ >= count) {
-            const float* const values = buffer_ + used_;
-            used_ += count;
-            return values;
-        }
-        const std::size_t left = kNoiseBuffer - used_;
-        std::copy(buffer_ + used_, buffer_ + kNoiseBuffer, row_);
-        refill();
-        std::copy(buffer_, buffer_ + count - left, row_ + left);
-        used_ = count - left;
+        count = std::min(count, ready());
+        const float* const values = buffer_ + used_;
+        used_ += count;
+        return values;
+    }
+
+    // The `count` values at `last` (the end of the buffer) and the next `more`, taken, in a row.
+    const float* joinRow(const float* last, std::size_t count, std::size_t more)
+    {
+        std::copy(last, last + count, row_);
+        const float* const next = take(more);
+        std::copy(next, next + more, row_ + count);
         return row_;
     }
 
@@ -399,25 +400,29 @@ class FlatInt16 {
 public:
     explicit FlatInt16(float peak) : peaks_(_mm_set1_ps(peak)) { }
 
-    __m128i operator()(__m128 x) { return round(scale(x), x); }
+    __m128i operator()(__m128 x)
+    {
+        __m128 clipped;
+        return round(scale(x, clipped), x);
+    }
     __m128i operator()(__m128 x, __m128 noise)
     {
-        const __m128 scaled = scale(x);
-        const __m128 grid = _mm_and_ps(_mm_cmpeq_ps(_mm_cvtepi32_ps(_mm_cvtps_epi32(scaled)), scaled),
-            _mm_and_ps(_mm_cmple_ps(scaled, _mm_set1_ps(32767.0f)), _mm_cmpge_ps(scaled, _mm_set1_ps(-32768.0f))));
+        __m128 clipped;
+        const __m128 scaled = scale(x, clipped);
+        // An integer whose rounding is not clipped lies within full scale: it is on the grid.
+        const __m128 grid = _mm_andnot_ps(clipped, _mm_cmpeq_ps(_mm_cvtepi32_ps(_mm_cvtps_epi32(scaled)), scaled));
         return round(_mm_add_ps(scaled, _mm_andnot_ps(grid, noise)), x);
     }
 
     void finish(float& peak, std::uint64_t& clips) const { addLanes(peaks_, clipCounts_, peak, clips); }
 
 private:
-    // Measures x and gives it in steps.
-    __m128 scale(__m128 x)
+    // Measures x and gives it in steps; `clipped`: whose rounding lies beyond full scale.
+    __m128 scale(__m128 x, __m128& clipped)
     {
         peaks_ = _mm_max_ps(_mm_and_ps(x, absMask()), peaks_); // keeps the peak when x is not a number
         const __m128 scaled = _mm_mul_ps(x, _mm_set1_ps(32768.0f));
-        const __m128 clipped
-            = _mm_or_ps(_mm_cmpge_ps(scaled, _mm_set1_ps(32767.5f)), _mm_cmplt_ps(scaled, _mm_set1_ps(-32768.5f)));
+        clipped = _mm_or_ps(_mm_cmpge_ps(scaled, _mm_set1_ps(32767.5f)), _mm_cmplt_ps(scaled, _mm_set1_ps(-32768.5f)));
         clipCounts_ = _mm_sub_epi32(clipCounts_, _mm_castps_si128(clipped));
         return scaled;
     }
@@ -679,30 +684,53 @@ void Quantiser::quantiseDoublesFlat(const double* in, double gain, SampleLayout<
     };
     constexpr std::size_t kStep = kRow / kChannels; // frames in eight samples
     FlatInt16 flat(peak_);
-    std::size_t f = 0;
-    for (; f + kStep <= frames; f += kStep) {
+    const auto step = [&](std::size_t f, const float* first, const float* second) {
         __m128 noiseLow, noiseHigh;
         if constexpr (kChannels == 1) {
-            const float* const noise = channels_[0]->takeRow(kStep);
-            noiseLow = _mm_loadu_ps(noise), noiseHigh = _mm_loadu_ps(noise + 4);
+            noiseLow = _mm_loadu_ps(first), noiseHigh = _mm_loadu_ps(first + 4);
         } else {
-            const __m128 left = _mm_loadu_ps(channels_[0]->takeRow(kStep));
-            const __m128 right = _mm_loadu_ps(channels_[1]->takeRow(kStep));
-            noiseLow = _mm_unpacklo_ps(left, right), noiseHigh = _mm_unpackhi_ps(left, right);
+            const __m128 a = _mm_loadu_ps(first), b = _mm_loadu_ps(second);
+            noiseLow = _mm_unpacklo_ps(a, b), noiseHigh = _mm_unpackhi_ps(a, b);
         }
         const double* const at = in + f * kChannels;
         const __m128i values = _mm_packs_epi32(flat(floats(at), noiseLow), flat(floats(at + 4), noiseHigh));
         std::int16_t* const to = out.data + static_cast<std::ptrdiff_t>(f) * out.frameStride;
         if (packed)
             _mm_storeu_si128(reinterpret_cast<__m128i*>(to), values);
+        else if (kChannels == 1 && out.frameStride == 2) // one of a stereo file's channels
+            storeEach<kChannels>(values, to, 2, 1);
         else
             storeEach<kChannels>(values, to, out.frameStride, out.channelStride);
+    };
+    Channel& left = *channels_[0];
+    Channel& right = *channels_[kChannels - 1];
+    std::size_t f = 0;
+    while (f + kStep <= frames) {
+        // The steps whose noise lies in the channels' buffers, then one across their refill.
+        std::size_t n = (frames - f) / kStep * kStep;
+        const float* const first = left.take(n);
+        const float* second = first;
+        if constexpr (kChannels == 2) {
+            std::size_t same = n; // the two have always taken as many
+            second = right.take(same);
+        }
+        const std::size_t whole = n / kStep * kStep;
+        for (std::size_t i = 0; i < whole; i += kStep) step(f + i, first + i, second + i);
+        f += whole;
+        if (whole < n) { // the rest of the buffers and the first of the next
+            const std::size_t more = kStep - (n - whole);
+            const float* const firstRow = left.joinRow(first + whole, n - whole, more);
+            const float* const secondRow = kChannels == 2 ? right.joinRow(second + whole, n - whole, more) : firstRow;
+            step(f, firstRow, secondRow);
+            f += kStep;
+        }
     }
     flat.finish(peak_, clips_);
     for (; f < frames; ++f) {
         for (int c = 0; c < kChannels; ++c) {
             const float x = static_cast<float>(in[f * kChannels + static_cast<std::size_t>(c)] * gain);
-            quantiseFlat<float>(&x, channels_[static_cast<std::size_t>(c)]->takeRow(1),
+            std::size_t one = 1;
+            quantiseFlat<float>(&x, channels_[static_cast<std::size_t>(c)]->take(one),
                 out.data + static_cast<std::ptrdiff_t>(f) * out.frameStride + c * out.channelStride, 1, clips_, peak_);
         }
     }
