@@ -86,15 +86,8 @@ const AudioBlock* GroupQuantiser::quantise(
     // 16-bit output comes as doubles, libsoxr's own values whatever precision it computes in.
     const auto* values = static_cast<const double*>(block.data());
     auto* const to = direct != nullptr ? static_cast<std::int16_t*>(direct) : static_cast<std::int16_t*>(out->data());
-    const std::size_t count = std::size_t{frames} * channels_;
     if (quantiser_) {
-        try {
-            if (floats_.size() < count) floats_.resize(count);
-        } catch (const std::bad_alloc&) {
-            throw ConversionError(kNoMemory);
-        }
-        doublesToFloats(values, count, gain, floats_.data());
-        quantiser_->process({floats_.data(), stride, 1}, {to, outStride, 1}, frames);
+        quantiser_->process(values, gain, {to, outStride, 1}, frames);
     } else {
         // As libsoxr rounds to 16 bits without dither, from its own doubles: rounding a float copy
         // instead would settle some near-ties the other way.

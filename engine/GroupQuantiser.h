@@ -55,7 +55,6 @@ private:
     unsigned firstChannel_, channels_;
     std::unique_ptr<Quantiser> quantiser_; // only with dither: none rounds here, or in the writer for 24 bits
     std::vector<std::unique_ptr<AudioBlock>> int16Blocks_;
-    std::vector<float> floats_; // 16-bit output's doubles, for the quantiser
     PassFigures figures_; // of the undithered passes
 };
 

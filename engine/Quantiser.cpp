@@ -1,6 +1,7 @@
 #include "Quantiser.h"
 
 #include "DitherNoise.h"
+#include "OutputPass.h"
 #include "SimdLanes.h"
 
 #include <algorithm>
@@ -18,6 +19,7 @@ namespace {
 constexpr std::size_t kChunkFrames = 128; // a block is taken this many frames at a time
 constexpr std::size_t kLanes = 8; // independent generators per channel, so that they vectorise
 constexpr std::size_t kNoiseBuffer = 32 * kLanes;
+constexpr std::size_t kRow = 8; // samples in a step of the vector passes
 
 // The 16-bit path computes in float, exactly as libsoxr's float-to-16-bit rounding sees it; the
 // 24-bit path needs double, whose step at 2^23 is still far below the dither's.
@@ -183,6 +185,24 @@ public:
         }
     }
 
+    // Up to `count` of the channel's next values, taken where they lie; `count` becomes how many.
+    const float* take(std::size_t& count)
+    {
+        count = std::min(count, ready());
+        const float* const values = buffer_ + used_;
+        used_ += count;
+        return values;
+    }
+
+    // The `count` values at `last` (the end of the buffer) and the next `more`, taken, in a row.
+    const float* joinRow(const float* last, std::size_t count, std::size_t more)
+    {
+        std::copy(last, last + count, row_);
+        const float* const next = take(more);
+        std::copy(next, next + more, row_ + count);
+        return row_;
+    }
+
     // Two channels' next `count` values, interleaved. The two have always taken as many.
     static void takeNoise(Channel& first, Channel& second, float* out, std::size_t count)
     {
@@ -255,6 +275,7 @@ private:
 
     std::uint32_t x_[kLanes], y_[kLanes], z_[kLanes], w_[kLanes];
     float buffer_[kNoiseBuffer];
+    float row_[kRow];
     std::size_t used_ = kNoiseBuffer;
 
     // How many values are ready, refilling when none are.
@@ -309,7 +330,9 @@ void Quantiser::processBlock(SampleLayout<const float> in, SampleLayout<Out> out
     using Real = std::conditional_t<std::is_same_v<Out, std::int16_t>, float, double>;
     const std::ptrdiff_t channels = channelCount_;
     const bool inPacked = in.frameStride == channels && (in.channelStride == 1 || channels == 1);
-    const bool outPacked = out.frameStride == channels && (out.channelStride == 1 || channels == 1);
+    const bool interleavedOut = out.channelStride == 1 || channels == 1;
+    // The shaper stores each sample on its own, so it may store at any frame stride.
+    const bool direct = interleavedOut && (out.frameStride == channels || shaper_ != nullptr);
     Out* const scratch = [&] {
         if constexpr (std::is_same_v<Out, std::int16_t>)
             return int16Scratch_.data();
@@ -327,9 +350,9 @@ void Quantiser::processBlock(SampleLayout<const float> in, SampleLayout<Out> out
             }
             source = inScratch_.data();
         }
-        Out* const target = outPacked ? out.data + static_cast<std::ptrdiff_t>(done) * out.frameStride : scratch;
-        quantiseChunk<Real>(source, target, n);
-        if (!outPacked) {
+        Out* const target = direct ? out.data + static_cast<std::ptrdiff_t>(done) * out.frameStride : scratch;
+        quantiseChunk<Real>(source, target, direct ? out.frameStride : channels, n);
+        if (!direct) {
             Out* const destination = out.data + static_cast<std::ptrdiff_t>(done) * out.frameStride;
             for (std::size_t f = 0; f < n; ++f) {
                 for (std::ptrdiff_t c = 0; c < channels; ++c) {
@@ -371,42 +394,82 @@ void quantiseFlat(const float* in, const float* noise, Out* out, std::size_t cou
 }
 
 #if defined(__SSE2__)
-// quantiseFlat for 16 bits, eight samples at a time: cvtps2dq rounds as roundToStep does and
-// packssdw clips to 16 bits.
+// quantiseFlat for 16 bits, four samples at a time: cvtps2dq rounds as roundToStep does, and
+// packssdw, where the caller packs two of these, clips to 16 bits.
+class FlatInt16 {
+public:
+    explicit FlatInt16(float peak) : peaks_(_mm_set1_ps(peak)) { }
+
+    __m128i operator()(__m128 x)
+    {
+        __m128 clipped;
+        return round(scale(x, clipped), x);
+    }
+    __m128i operator()(__m128 x, __m128 noise)
+    {
+        __m128 clipped;
+        const __m128 scaled = scale(x, clipped);
+        // An integer whose rounding is not clipped lies within full scale: it is on the grid.
+        const __m128 grid = _mm_andnot_ps(clipped, _mm_cmpeq_ps(_mm_cvtepi32_ps(_mm_cvtps_epi32(scaled)), scaled));
+        return round(_mm_add_ps(scaled, _mm_andnot_ps(grid, noise)), x);
+    }
+
+    void finish(float& peak, std::uint64_t& clips) const { addLanes(peaks_, clipCounts_, peak, clips); }
+
+private:
+    // Measures x and gives it in steps; `clipped`: whose rounding lies beyond full scale.
+    __m128 scale(__m128 x, __m128& clipped)
+    {
+        peaks_ = _mm_max_ps(_mm_and_ps(x, absMask()), peaks_); // keeps the peak when x is not a number
+        const __m128 scaled = _mm_mul_ps(x, _mm_set1_ps(32768.0f));
+        clipped = _mm_or_ps(_mm_cmpge_ps(scaled, _mm_set1_ps(32767.5f)), _mm_cmplt_ps(scaled, _mm_set1_ps(-32768.5f)));
+        clipCounts_ = _mm_sub_epi32(clipCounts_, _mm_castps_si128(clipped));
+        return scaled;
+    }
+    // `value` (in steps) held within the headroom and rounded; zero where x is zero or not a number.
+    static __m128i round(__m128 value, __m128 x)
+    {
+        const __m128 keep = _mm_cmpgt_ps(_mm_and_ps(x, absMask()), _mm_setzero_ps());
+        const __m128 held = _mm_min_ps(
+            _mm_max_ps(value, _mm_set1_ps(-32768.0f - kHeadroom<float>)), _mm_set1_ps(32767.0f + kHeadroom<float>));
+        return _mm_cvtps_epi32(_mm_and_ps(held, keep));
+    }
+    static __m128 absMask() { return _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF)); }
+
+    __m128 peaks_;
+    __m128i clipCounts_ = _mm_setzero_si128();
+};
+
 void quantiseFlatInt16(
     const float* in, const float* noise, std::int16_t* out, std::size_t count, std::uint64_t& clips, float& peak)
 {
-    const __m128 scale = _mm_set1_ps(32768.0f);
-    const __m128 clipHigh = _mm_set1_ps(32767.5f), clipLow = _mm_set1_ps(-32768.5f);
-    const __m128 low = _mm_set1_ps(-32768.0f - kHeadroom<float>), high = _mm_set1_ps(32767.0f + kHeadroom<float>);
-    const __m128 bottom = _mm_set1_ps(-32768.0f), top = _mm_set1_ps(32767.0f);
-    const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
-    __m128 peaks = _mm_set1_ps(peak);
-    __m128i clipCounts = _mm_setzero_si128();
+    FlatInt16 flat(peak);
     std::size_t i = 0;
-    const auto one = [&](std::size_t at) {
-        const __m128 x = _mm_loadu_ps(in + at);
-        const __m128 magnitude = _mm_and_ps(x, absMask);
-        peaks = _mm_max_ps(magnitude, peaks); // keeps the peak when the sample is not a number
-        const __m128 keep = _mm_cmpgt_ps(magnitude, _mm_setzero_ps());
-        const __m128 scaled = _mm_mul_ps(x, scale);
-        const __m128 clipped = _mm_or_ps(_mm_cmpge_ps(scaled, clipHigh), _mm_cmplt_ps(scaled, clipLow));
-        clipCounts = _mm_sub_epi32(clipCounts, _mm_castps_si128(clipped));
-        __m128 value = scaled;
-        if (noise != nullptr) {
-            const __m128 grid = _mm_and_ps(_mm_cmpeq_ps(_mm_cvtepi32_ps(_mm_cvtps_epi32(scaled)), scaled),
-                _mm_and_ps(_mm_cmple_ps(scaled, top), _mm_cmpge_ps(scaled, bottom)));
-            value = _mm_add_ps(scaled, _mm_andnot_ps(grid, _mm_loadu_ps(noise + at)));
-        }
-        value = _mm_and_ps(_mm_min_ps(_mm_max_ps(value, low), high), keep);
-        return _mm_cvtps_epi32(value);
-    };
     for (; i + 8 <= count; i += 8) {
-        const __m128i first = one(i), second = one(i + 4);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(first, second));
+        const __m128 low = _mm_loadu_ps(in + i), high = _mm_loadu_ps(in + i + 4);
+        const __m128i values = noise != nullptr
+            ? _mm_packs_epi32(flat(low, _mm_loadu_ps(noise + i)), flat(high, _mm_loadu_ps(noise + i + 4)))
+            : _mm_packs_epi32(flat(low), flat(high));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), values);
     }
-    addLanes(peaks, clipCounts, peak, clips);
+    flat.finish(peak, clips);
     quantiseFlat<float>(in + i, noise != nullptr ? noise + i : nullptr, out + i, count - i, clips, peak);
+}
+
+// Eight 16-bit samples of `kChannels` interleaved channels, one store each: the frames between
+// them belong to other groups, which may be storing theirs at the same time.
+template <int kChannels>
+inline void storeEach(__m128i values, std::int16_t* to, std::ptrdiff_t frameStride, std::ptrdiff_t channelStride)
+{
+    const auto at = [&](int k) { return to + (k / kChannels) * frameStride + (k % kChannels) * channelStride; };
+    *at(0) = static_cast<std::int16_t>(_mm_extract_epi16(values, 0));
+    *at(1) = static_cast<std::int16_t>(_mm_extract_epi16(values, 1));
+    *at(2) = static_cast<std::int16_t>(_mm_extract_epi16(values, 2));
+    *at(3) = static_cast<std::int16_t>(_mm_extract_epi16(values, 3));
+    *at(4) = static_cast<std::int16_t>(_mm_extract_epi16(values, 4));
+    *at(5) = static_cast<std::int16_t>(_mm_extract_epi16(values, 5));
+    *at(6) = static_cast<std::int16_t>(_mm_extract_epi16(values, 6));
+    *at(7) = static_cast<std::int16_t>(_mm_extract_epi16(values, 7));
 }
 #endif
 
@@ -473,7 +536,7 @@ void prepareShaped(const float* in, const float* noise, std::int32_t* held, std:
 // overlaps. Channel c of frame f is at [f * stride + c].
 template <typename Real, typename Out, int kRows, int kChannels>
 void quantiseShaped(const std::int32_t* held, const std::int32_t* dither, std::ptrdiff_t stride, Out* out,
-    std::size_t frames, const ShaperCoefficients& h, ShaperMemory* const* memories)
+    std::ptrdiff_t outStride, std::size_t frames, const ShaperCoefficients& h, ShaperMemory* const* memories)
 {
     constexpr int fraction = kFraction<Real>;
     constexpr std::int64_t half = std::int64_t{1} << (fraction - 1);
@@ -516,9 +579,10 @@ void quantiseShaped(const std::int32_t* held, const std::int32_t* dither, std::p
             }
             zeroErrors[c] = error == 0 ? std::min(zeroErrors[c] + 1, kMaxShaperOrder) : 0;
             if constexpr (std::is_same_v<Out, std::int16_t>) {
-                out[at] = static_cast<std::int16_t>(level);
+                out[static_cast<std::ptrdiff_t>(f) * outStride + c] = static_cast<std::int16_t>(level);
             } else {
-                out[at] = static_cast<float>(static_cast<Real>(level) / Grid<Real>::scale);
+                out[static_cast<std::ptrdiff_t>(f) * outStride + c]
+                    = static_cast<float>(static_cast<Real>(level) / Grid<Real>::scale);
             }
             beforeLast[c] = last[c];
             last[c] = error >> (fraction - kErrorBits); // exact
@@ -535,7 +599,8 @@ void quantiseShaped(const std::int32_t* held, const std::int32_t* dither, std::p
 
 } // namespace
 
-template <typename Real, typename Out> void Quantiser::quantiseChunk(const float* in, Out* out, std::size_t frames)
+template <typename Real, typename Out>
+void Quantiser::quantiseChunk(const float* in, Out* out, std::ptrdiff_t outStride, std::size_t frames)
 {
     const std::size_t channels = channelCount_;
     const std::size_t count = frames * channels;
@@ -558,18 +623,18 @@ template <typename Real, typename Out> void Quantiser::quantiseChunk(const float
         if (channels == 2) {
             ShaperMemory* const memories[] = {&channels_[0]->shaper, &channels_[1]->shaper};
             if (twoRows)
-                quantiseShaped<Real, Out, 2, 2>(held, dither, stride, out, frames, *coefficients_, memories);
+                quantiseShaped<Real, Out, 2, 2>(held, dither, stride, out, outStride, frames, *coefficients_, memories);
             else
-                quantiseShaped<Real, Out, 1, 2>(held, dither, stride, out, frames, *coefficients_, memories);
+                quantiseShaped<Real, Out, 1, 2>(held, dither, stride, out, outStride, frames, *coefficients_, memories);
         } else {
             for (std::size_t c = 0; c < channels; ++c) {
                 ShaperMemory* const memory = &channels_[c]->shaper;
                 if (twoRows) {
                     quantiseShaped<Real, Out, 2, 1>(
-                        held + c, dither + c, stride, out + c, frames, *coefficients_, &memory);
+                        held + c, dither + c, stride, out + c, outStride, frames, *coefficients_, &memory);
                 } else {
                     quantiseShaped<Real, Out, 1, 1>(
-                        held + c, dither + c, stride, out + c, frames, *coefficients_, &memory);
+                        held + c, dither + c, stride, out + c, outStride, frames, *coefficients_, &memory);
                 }
             }
         }
@@ -584,6 +649,94 @@ template <typename Real, typename Out> void Quantiser::quantiseChunk(const float
     }
 #endif
     quantiseFlat<Real>(in, noise, out, count, clips_, peak_);
+}
+
+void Quantiser::process(const double* in, double gain, SampleLayout<std::int16_t> out, std::size_t frames)
+{
+#if defined(__SSE2__)
+    if (!reference_ && dither_ != Dither::none && shaper_ == nullptr) {
+        if (channelCount_ == 1) return quantiseDoublesFlat<1>(in, gain, out, frames);
+        if (channelCount_ == 2) return quantiseDoublesFlat<2>(in, gain, out, frames);
+    }
+#endif
+    // Otherwise a chunk at a time through the float entry, the chunk's floats still in cache. They
+    // are packed, so that entry leaves inScratch_ alone.
+    const std::size_t channels = channelCount_;
+    for (std::size_t done = 0; done < frames; done += kChunkFrames) {
+        const std::size_t n = std::min(kChunkFrames, frames - done);
+        doublesToFloats(in + done * channels, n * channels, gain, inScratch_.data());
+        processBlock<std::int16_t>({inScratch_.data(), static_cast<std::ptrdiff_t>(channels), 1},
+            {out.data + static_cast<std::ptrdiff_t>(done) * out.frameStride, out.frameStride, out.channelStride}, n);
+    }
+}
+
+// TPDF for one or two channels in one pass: each eight doubles become floats, take their noise
+// where the channels keep it, and are rounded and stored.
+template <int kChannels>
+void Quantiser::quantiseDoublesFlat(const double* in, double gain, SampleLayout<std::int16_t> out, std::size_t frames)
+{
+#if defined(__SSE2__)
+    const bool packed = out.frameStride == kChannels && (kChannels == 1 || out.channelStride == 1);
+    const __m128d factor = _mm_set1_pd(gain);
+    const auto floats = [&](const double* at) { // as doublesToFloats makes them
+        return _mm_movelh_ps(
+            _mm_cvtpd_ps(_mm_mul_pd(_mm_loadu_pd(at), factor)), _mm_cvtpd_ps(_mm_mul_pd(_mm_loadu_pd(at + 2), factor)));
+    };
+    constexpr std::size_t kStep = kRow / kChannels; // frames in eight samples
+    FlatInt16 flat(peak_);
+    const auto step = [&](std::size_t f, const float* first, const float* second) {
+        __m128 noiseLow, noiseHigh;
+        if constexpr (kChannels == 1) {
+            noiseLow = _mm_loadu_ps(first), noiseHigh = _mm_loadu_ps(first + 4);
+        } else {
+            const __m128 a = _mm_loadu_ps(first), b = _mm_loadu_ps(second);
+            noiseLow = _mm_unpacklo_ps(a, b), noiseHigh = _mm_unpackhi_ps(a, b);
+        }
+        const double* const at = in + f * kChannels;
+        const __m128i values = _mm_packs_epi32(flat(floats(at), noiseLow), flat(floats(at + 4), noiseHigh));
+        std::int16_t* const to = out.data + static_cast<std::ptrdiff_t>(f) * out.frameStride;
+        if (packed)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to), values);
+        else if (kChannels == 1 && out.frameStride == 2) // one of a stereo file's channels
+            storeEach<kChannels>(values, to, 2, 1);
+        else
+            storeEach<kChannels>(values, to, out.frameStride, out.channelStride);
+    };
+    Channel& left = *channels_[0];
+    Channel& right = *channels_[kChannels - 1];
+    std::size_t f = 0;
+    while (f + kStep <= frames) {
+        // The steps whose noise lies in the channels' buffers, then one across their refill.
+        std::size_t n = (frames - f) / kStep * kStep;
+        const float* const first = left.take(n);
+        const float* second = first;
+        if constexpr (kChannels == 2) {
+            std::size_t same = n; // the two have always taken as many
+            second = right.take(same);
+        }
+        const std::size_t whole = n / kStep * kStep;
+        for (std::size_t i = 0; i < whole; i += kStep) step(f + i, first + i, second + i);
+        f += whole;
+        if (whole < n) { // the rest of the buffers and the first of the next
+            const std::size_t more = kStep - (n - whole);
+            const float* const firstRow = left.joinRow(first + whole, n - whole, more);
+            const float* const secondRow = kChannels == 2 ? right.joinRow(second + whole, n - whole, more) : firstRow;
+            step(f, firstRow, secondRow);
+            f += kStep;
+        }
+    }
+    flat.finish(peak_, clips_);
+    for (; f < frames; ++f) {
+        for (int c = 0; c < kChannels; ++c) {
+            const float x = static_cast<float>(in[f * kChannels + static_cast<std::size_t>(c)] * gain);
+            std::size_t one = 1;
+            quantiseFlat<float>(&x, channels_[static_cast<std::size_t>(c)]->take(one),
+                out.data + static_cast<std::ptrdiff_t>(f) * out.frameStride + c * out.channelStride, 1, clips_, peak_);
+        }
+    }
+#else
+    (void)in, (void)gain, (void)out, (void)frames;
+#endif
 }
 
 } // namespace fennick

@@ -49,6 +49,9 @@ public:
 
     // 16-bit output.
     void process(SampleLayout<const float> in, SampleLayout<std::int16_t> out, std::size_t frames);
+    // 16-bit output from libsoxr's doubles, the group's channels interleaved: each × `gain` is
+    // taken as a float and quantised exactly as the float entry would, in one pass.
+    void process(const double* in, double gain, SampleLayout<std::int16_t> out, std::size_t frames);
     // 24-bit output as floats on the 24-bit grid (k / 2^23), which AudioFileWriter stores exactly.
     void process(SampleLayout<const float> in, SampleLayout<float> out, std::size_t frames);
 
@@ -64,7 +67,11 @@ public:
 private:
     class Channel;
     template <typename Out> void processBlock(SampleLayout<const float> in, SampleLayout<Out> out, std::size_t frames);
-    template <typename Real, typename Out> void quantiseChunk(const float* in, Out* out, std::size_t frames);
+    // `out`: the chunk's frames at `outStride`, which only the shaper may have other than packed.
+    template <typename Real, typename Out>
+    void quantiseChunk(const float* in, Out* out, std::ptrdiff_t outStride, std::size_t frames);
+    template <int kChannels>
+    void quantiseDoublesFlat(const double* in, double gain, SampleLayout<std::int16_t> out, std::size_t frames);
 
     Dither dither_;
     const NoiseShaperDesign* shaper_ = nullptr;

@@ -2,6 +2,7 @@
 // lengths, at the strides of groups inside wider files.
 
 #include "OutputPass.h"
+#include "Quantiser.h"
 
 #include "AudioFileReader.h"
 
@@ -96,6 +97,29 @@ TEST(OutputPassTest, VectorPassesEqualTheReferenceAtEveryStride)
         EXPECT_EQ(int16Figures[0].peak, int16Figures[1].peak);
         EXPECT_EQ(int16Figures[0].beyond, int16Figures[1].beyond);
         EXPECT_TRUE(count < 1000 || int16Figures[1].beyond > 3); // the loud values really go past full scale
+
+        // The dithering quantiser's own pass from the doubles, in two pieces so that the noise it
+        // takes straddles its refills at odd offsets.
+        std::vector<double> withNaN = values;
+        withNaN[count / 3] = std::numeric_limits<double>::quiet_NaN();
+        std::vector<std::int16_t> ditheredOuts[2];
+        float peaks[2];
+        std::uint64_t clips[2];
+        for (const bool reference : {false, true}) {
+            Quantiser quantiser(QuantisedFormat::int16, Dither::tpdf, 48000, 5, c.first, c.channels);
+            quantiser.useReferencePath(reference);
+            ditheredOuts[reference].assign(wide, 12345);
+            const std::size_t piece = c.frames / 3;
+            for (const std::size_t from : {std::size_t{0}, piece}) {
+                quantiser.process(withNaN.data() + from * c.channels, c.gain,
+                    {ditheredOuts[reference].data() + from * c.allChannels + c.first, c.allChannels, 1},
+                    from == 0 ? piece : c.frames - piece);
+            }
+            peaks[reference] = quantiser.peak(), clips[reference] = quantiser.clips();
+        }
+        EXPECT_EQ(ditheredOuts[0], ditheredOuts[1]);
+        EXPECT_EQ(peaks[0], peaks[1]);
+        EXPECT_EQ(clips[0], clips[1]);
 
         // The dithering quantiser's input: the products as floats, one by one.
         std::vector<float> converted(count);
