@@ -221,8 +221,11 @@ INSTANTIATE_TEST_SUITE_P(Cases, ConvertWavFailing,
         Case{"processWhileStreaming", "SoxrError: libsoxr: processing failed",
             [](auto&) { soxrRecord.failProcess = true; }, 0},
         Case{"flush", "SoxrError: libsoxr: flushing failed", [](auto&) { soxrRecord.failFlush = true; }, 3, {}, true},
-        Case{"readError", "AudioFileError: Bad file descriptor", {}, 1,
-            [](auto&, int) { redirectDescriptor("in.wav", "/dev/null"); }},
+        // The block read before the failure may be written before it is found, or not.
+        Case{"readError", "AudioFileError: Bad file descriptor", {}, -1,
+            [](auto&, int report) {
+                if (report == 1) redirectDescriptor("in.wav", "/dev/null");
+            }},
         Case{"fullDiskMidStream", "AudioFileError: No space left on device", {}, 1,
             [](auto&, int) { redirectDescriptor(kPartial, "/dev/full"); }},
         Case{"fullDiskMidStreamInt24", "AudioFileError: No space left on device",
