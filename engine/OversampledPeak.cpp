@@ -72,12 +72,13 @@ std::vector<std::vector<float>> ceilingPhases(std::size_t& taps)
 }
 
 // The largest magnitude of `count` interpolated points: point i is the dot product of the taps
-// with x[i] … x[i + taps − 1]. Eight points at a time, so that the compiler keeps them in
-// registers across the taps.
+// with x[i] … x[i + taps − 1], summed in tap order whatever the width. `kLanes` points at a time,
+// which the compiler keeps in registers across the taps: four registers' worth, so that four
+// independent chains of additions hide each other's latency (one chain waits on every add).
+template <std::size_t kLanes>
 [[gnu::always_inline]] inline float interpolatedPeakOf(
     const float* x, std::size_t count, const float* taps, std::size_t tapCount)
 {
-    constexpr std::size_t kLanes = 8;
     float peak[kLanes] = {};
     std::size_t i = 0;
     for (; i + kLanes <= count; i += kLanes) {
@@ -101,7 +102,7 @@ using InterpolatedPeak = float (*)(const float*, std::size_t, const float*, std:
 
 float interpolatedPeakBaseline(const float* x, std::size_t count, const float* taps, std::size_t tapCount)
 {
-    return interpolatedPeakOf(x, count, taps, tapCount);
+    return interpolatedPeakOf<16>(x, count, taps, tapCount);
 }
 
 // Wider registers where the processor has them, chosen on first use rather than by an ifunc
@@ -110,7 +111,7 @@ float interpolatedPeakBaseline(const float* x, std::size_t count, const float* t
 [[gnu::target("avx2")]] float interpolatedPeakAvx2(
     const float* x, std::size_t count, const float* taps, std::size_t tapCount)
 {
-    return interpolatedPeakOf(x, count, taps, tapCount);
+    return interpolatedPeakOf<32>(x, count, taps, tapCount);
 }
 
 InterpolatedPeak chooseInterpolatedPeak()
