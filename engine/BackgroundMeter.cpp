@@ -42,8 +42,34 @@ void BackgroundMeter::add(const float* interleaved, std::size_t frames) { addAs(
 
 void BackgroundMeter::add(const std::int16_t* interleaved, std::size_t frames) { addAs(interleaved, frames); }
 
+void BackgroundMeter::measureOnCallersThread()
+{
+    thread_.request_stop();
+    {
+        std::lock_guard lock(mutex_); // a thread between its check and its wait is waiting once this is held
+    }
+    changed_.notify_all();
+    thread_.join();
+    inline_ = true;
+}
+
 template <typename Sample> void BackgroundMeter::addAs(const Sample* interleaved, std::size_t frames)
 {
+    if (inline_) {
+        if constexpr (std::is_same_v<Sample, float>) {
+            meter_->add(interleaved, frames);
+        } else {
+            Slot& staging = slots_.front();
+            for (std::size_t done = 0; done < frames; done += kSlotFrames) {
+                const std::size_t part = std::min(frames - done, kSlotFrames);
+                const Sample* const from = interleaved + done * channels_;
+                for (std::size_t i = 0; i < part * channels_; ++i)
+                    staging.samples[i] = static_cast<float>(from[i]) / 32768.0f;
+                meter_->add(staging.samples.data(), part);
+            }
+        }
+        return;
+    }
     while (frames > 0) {
         const std::size_t part = std::min(frames, kSlotFrames);
         Slot* slot = nullptr;
@@ -103,7 +129,7 @@ std::shared_ptr<LevelMeter> BackgroundMeter::finish()
         ending_ = true;
     }
     changed_.notify_all();
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
     if (failure_) std::rethrow_exception(failure_);
     return meter_;
 }

@@ -33,6 +33,11 @@ public:
     // Measures what is still queued and hands over the meter; raises a failure of the meter's thread.
     std::shared_ptr<LevelMeter> finish();
 
+    // From here on add() measures on the calling thread, floats without a copy: for a caller whose
+    // workers take the measuring as a task of their own, in order, so that it competes with no
+    // extra thread for the cores. Before the first add().
+    void measureOnCallersThread();
+
 private:
     struct Slot {
         std::vector<float> samples;
@@ -48,6 +53,7 @@ private:
     std::vector<Slot> slots_;
     std::size_t filled_ = 0, measured_ = 0; // slots handed over and slots measured, counted forever
     bool ending_ = false;
+    bool inline_ = false; // measured on the caller's thread
     std::exception_ptr failure_;
     std::jthread thread_; // last: stopped and joined first
 };

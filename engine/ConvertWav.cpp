@@ -219,6 +219,11 @@ public:
     // own threads, for a level meter that then leaves them out; and those peaks, before finish().
     virtual bool peaksFromGroups() const { return false; }
     virtual void givePeaks(const OversampledPeak&) { }
+    // Whether the ends leave the level meter out of write() from here on, to measure(), which the
+    // run's workers then call for every block once it is written, in order, as a task of their own
+    // rather than on a thread that competes with them for the cores. Asked once, before open().
+    virtual bool measureApart() { return false; }
+    virtual void measure(const AudioBlock&) { }
 };
 
 // The clip report of the blocks written to one file.
@@ -377,10 +382,13 @@ public:
     using Read = std::function<Job(std::uint64_t index)>;
     // Writes block `index` from its slot; `flush`: the block of the resamplers' tails.
     using Write = std::function<void(std::uint64_t index, bool flush)>;
+    // Measures block `index`, once written, from its slot; none when the writing measures.
+    using Measure = std::function<void(std::uint64_t index)>;
 
-    Crew(std::vector<std::unique_ptr<ChannelGroup>>& groups, std::size_t depth, Read read, Write write)
-        : groups_(groups), depth_(depth), read_(std::move(read)), write_(std::move(write)), done_(groups.size(), 0),
-          busy_(groups.size(), 0)
+    Crew(std::vector<std::unique_ptr<ChannelGroup>>& groups, std::size_t depth, Read read, Write write,
+        Measure measure = {})
+        : groups_(groups), depth_(depth), read_(std::move(read)), write_(std::move(write)),
+          measure_(std::move(measure)), done_(groups.size(), 0), busy_(groups.size(), 0)
     {
     }
 
@@ -402,7 +410,7 @@ public:
     }
 
 private:
-    enum class Kind { none, read, process, write };
+    enum class Kind { none, read, process, write, measure };
     struct Task {
         Kind kind = Kind::none;
         std::uint64_t index = 0;
@@ -414,14 +422,19 @@ private:
         return std::all_of(done_.begin(), done_.end(), [index](std::uint64_t done) { return done > index; });
     }
 
-    // The next task, with the lock held.
+    // Blocks whose slots may be filled again: written, and measured when measuring is a task.
+    std::uint64_t released() const { return measure_ ? std::min(written_, measured_) : written_; }
+
+    // The next task, with the lock held. Measuring comes before resampling: one block after the
+    // other, it is the longest chain of the run.
     Task next() const
     {
         if (!io_) {
             if (!ioFailed_ && written_ < posted_ && allFinished(written_)) return {Kind::write, written_};
-            if (!failure_ && !flushed_ && posted_ < written_ + depth_) return {Kind::read, posted_};
+            if (!failure_ && !flushed_ && posted_ < released() + depth_) return {Kind::read, posted_};
         }
         if (failure_) return {};
+        if (measure_ && !measuring_ && measured_ < written_) return {Kind::measure, measured_};
         Task task;
         for (std::size_t g = 0; g < groups_.size(); ++g) {
             if (busy_[g] || done_[g] >= posted_) continue;
@@ -437,13 +450,15 @@ private:
             const Task task = next();
             if (task.kind == Kind::none) {
                 // A failure leaves nothing this worker could still do; a busy one finds its own follow-up.
-                if (failure_ || (flushed_ && written_ == posted_)) return;
+                if (failure_ || (flushed_ && written_ == posted_ && (!measure_ || measured_ == posted_))) return;
                 changed_.wait(lock);
                 continue;
             }
             Job job = task.kind == Kind::read ? Job{} : jobs_[task.index % depth_];
             if (task.kind == Kind::process) {
                 busy_[task.group] = 1;
+            } else if (task.kind == Kind::measure) {
+                measuring_ = true;
             } else {
                 io_ = true;
             }
@@ -453,6 +468,7 @@ private:
                 if (task.kind == Kind::read) job = read_(task.index);
                 if (task.kind == Kind::process) groups_[task.group]->process(job, task.index % depth_);
                 if (task.kind == Kind::write) write_(task.index, job.flush());
+                if (task.kind == Kind::measure) measure_(task.index);
             } catch (...) {
                 failure = std::current_exception();
             }
@@ -463,6 +479,13 @@ private:
                     fail(failure, false);
                 else
                     done_[task.group] = task.index + 1;
+            } else if (task.kind == Kind::measure) {
+                measuring_ = false;
+                if (failure) {
+                    fail(failure, true);
+                } else {
+                    ++measured_;
+                }
             } else {
                 io_ = false;
                 if (failure) {
@@ -489,10 +512,12 @@ private:
     const std::size_t depth_;
     const Read read_;
     const Write write_;
+    const Measure measure_;
     std::mutex mutex_;
     std::condition_variable changed_;
     Job jobs_[kRing]{}; // of the blocks in flight, by slot
-    std::uint64_t posted_ = 0, written_ = 0; // blocks read, and written
+    std::uint64_t posted_ = 0, written_ = 0, measured_ = 0; // blocks read, written, and measured
+    bool measuring_ = false; // a worker is measuring
     bool flushed_ = false; // the last block posted is the flush
     bool io_ = false; // a worker is reading or writing
     std::vector<std::uint64_t> done_; // blocks each group has finished
@@ -556,6 +581,11 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
         }
     }
 
+    // With several workers the level meter is one of their tasks; a slot measured piece by piece as
+    // it was written (a long flush) is not measured again.
+    const bool measureApart = groupCount > 1 && ends.measureApart();
+    char measuredInWrite[kRing] = {};
+
     // Only now, with everything the run needs in hand, is anything created at the destination.
     ends.open();
     const bool int16 = run.outputFormat.sampleType == SampleType::int16;
@@ -578,6 +608,7 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
                 throw SoxrError("the channel groups fell out of step");
         }
         AudioBlock* const output = outputs[slot].get();
+        measuredInWrite[slot] = !direct;
         if (direct) {
             output->setFrameLength(static_cast<std::uint32_t>(frames));
             return ends.write(*output, tallyOf(slot));
@@ -592,6 +623,7 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
             }
             output->setFrameLength(static_cast<std::uint32_t>(n));
             ends.write(*output, tallyOf(slot));
+            if (measureApart) ends.measure(*output);
             done += n;
         }
     };
@@ -631,7 +663,12 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
         write(index % depth);
         if (!flush) ends.progressed(marks[index % depth]);
     };
-    Crew(groups, depth, readBlock, writeBlock).run(groupCount);
+    const auto measureBlock = [&](std::uint64_t index) {
+        const std::size_t slot = index % depth;
+        if (!measuredInWrite[slot]) ends.measure(*outputs[slot]);
+    };
+    Crew(groups, depth, readBlock, writeBlock, measureApart ? Crew::Measure(measureBlock) : Crew::Measure{})
+        .run(groupCount);
 
     for (auto& input : inputs) input.reset();
     for (auto& input : packedInputs) input.reset();
@@ -717,7 +754,16 @@ public:
     }
     std::int64_t firstSourceFrames() const override { return frames_.front(); }
     void open() override { }
-    void write(const AudioBlock& block, const ClipTally&) override { measure(meter_, block); }
+    void write(const AudioBlock& block, const ClipTally&) override
+    {
+        if (!apart_) measure(block);
+    }
+    bool measureApart() override
+    {
+        meter_->measureOnCallersThread();
+        return apart_ = true;
+    }
+    void measure(const AudioBlock& block) override { fennick::measure(meter_, block); }
     void finish() override { meter = meter_->finish(); }
 
     std::shared_ptr<LevelMeter> meter;
@@ -730,6 +776,7 @@ private:
     std::size_t reading_ = 0;
     std::unique_ptr<AudioFileReader> reader_;
     std::optional<BackgroundMeter> meter_;
+    bool apart_ = false; // measured by the workers, not in write()
 };
 
 // One source converted into one file.
@@ -773,9 +820,16 @@ public:
     {
         count_.observe(tally);
         if (block.frameLength() == 0) return;
-        measure(meter_, block);
+        if (!apart_) measure(block);
         writer_->write(block);
     }
+    bool measureApart() override
+    {
+        if (!meter_) return false;
+        meter_->measureOnCallersThread();
+        return apart_ = true;
+    }
+    void measure(const AudioBlock& block) override { fennick::measure(meter_, block); }
     bool peaksFromGroups() const override { return meter_.has_value(); }
     void givePeaks(const OversampledPeak& peaks) override
     {
@@ -805,6 +859,7 @@ private:
     const ProgressCallback& progress_;
     ClipCount count_;
     std::optional<BackgroundMeter> meter_;
+    bool apart_ = false; // measured by the workers, not in write()
     std::optional<AudioFileWriter> writer_;
     double truePeak_ = 0, samplePeak_ = 0; // as the groups measured them
 };
@@ -936,7 +991,7 @@ private:
             staging_->setFrameLength(frames);
             part = staging_.get();
         }
-        measure(meter_, *part);
+        fennick::measure(meter_, *part);
         writer_->write(*part);
     }
     // The file of the track about to be written, and its meter.

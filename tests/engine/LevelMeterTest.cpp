@@ -5,6 +5,7 @@
 #include "FennickEngine.h"
 #include "OversampledPeak.h"
 #include "TestAudio.h"
+#include "ThreadBudget.h"
 
 #include <ebur128.h>
 #include <gtest/gtest.h>
@@ -300,6 +301,32 @@ TEST(ConvertWavLevel, MinusSixDecibelsHalvesEveryFloatSampleExactly)
         std::vector<float> halved = readAudioFile(dir / "whole.wav").samples;
         for (float& sample : halved) sample /= 2;
         EXPECT_EQ(readAudioFile(dir / "half.wav").samples, halved);
+    }
+}
+
+// The workers measure each written block once, in order, as the meter's own thread does on one
+// core: a level that changes from block to block reads the same to the bit either way.
+TEST(ConvertWavLevel, TheWorkersMeasureWhatOneCoreMeasures)
+{
+    TempDir dir;
+    const int rate = 48000;
+    const SampleFunction tone = sine(997, rate);
+    writeAudioFile(dir / "in.wav", {rate, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24}, 15 * rate, [&](std::int64_t f, int c) {
+        return tone(f, c) * static_cast<float>(1 + (f / 72000 * 3 + c) % 5) / 5; // a step every 1.5 s
+    });
+    for (const OutputFormat format : {OutputFormat::float32, OutputFormat::int16}) {
+        LevelFigures figures[2];
+        for (const unsigned cores : {1u, 2u}) {
+            ThreadBudget::setCores(cores);
+            figures[cores - 1]
+                = convertWav(dir / "in.wav", dir / "out.wav", {.targetRate = 96000, .format = format}).level;
+        }
+        ThreadBudget::setCores(0);
+        EXPECT_EQ(figures[1].integratedLufs, figures[0].integratedLufs);
+        EXPECT_EQ(figures[1].loudnessRangeLu, figures[0].loudnessRangeLu);
+        EXPECT_EQ(figures[1].truePeakDbtp, figures[0].truePeakDbtp);
+        EXPECT_EQ(figures[1].samplePeakDbfs, figures[0].samplePeakDbfs);
+        EXPECT_GT(figures[0].loudnessRangeLu, 1); // the steps really change the level
     }
 }
 
