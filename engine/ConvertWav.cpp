@@ -786,8 +786,8 @@ public:
         const ProgressCallback& progress)
         : run_(run), reader_(reader), pending_(pending), metadata_(metadata), progress_(progress)
     {
-        // The peaks are measured on the groups' threads: the meter's own thread, with the loudness
-        // alone, is then no longer the slowest.
+        // The peaks are measured on the groups' threads, leaving the loudness alone to the meter's
+        // task (or its own thread, for a single group), the longest chain of the run.
         startMeter(meter_, run, metadata, meteredChannelMap(reader), LevelMeter::PeakSource::given);
     }
     AudioFormat inputFormat() const override { return reader_.blockFormat(); }
