@@ -37,6 +37,7 @@ public:
     // workers take the measuring as a task of their own, in order, so that it competes with no
     // extra thread for the cores. Before the first add().
     void measureOnCallersThread();
+    bool onCallersThread() const { return inline_; }
 
 private:
     struct Slot {

@@ -707,6 +707,20 @@ void measure(std::optional<BackgroundMeter>& meter, const AudioBlock& block)
     }
 }
 
+// The meter's part of writing a block: none once the run's workers measure apart.
+void measureWhileWriting(std::optional<BackgroundMeter>& meter, const AudioBlock& block)
+{
+    if (meter && !meter->onCallersThread()) measure(meter, block);
+}
+
+// StreamEnds::measureApart() for ends with `meter`.
+bool measureApart(std::optional<BackgroundMeter>& meter)
+{
+    if (!meter) return false;
+    meter->measureOnCallersThread();
+    return true;
+}
+
 // Closes a finished output with its figures in a Broadcast WAV's bext chunk.
 void closeWriter(AudioFileWriter& writer, const SourceMetadata& metadata, const std::shared_ptr<LevelMeter>& meter)
 {
@@ -754,15 +768,8 @@ public:
     }
     std::int64_t firstSourceFrames() const override { return frames_.front(); }
     void open() override { }
-    void write(const AudioBlock& block, const ClipTally&) override
-    {
-        if (!apart_) measure(block);
-    }
-    bool measureApart() override
-    {
-        meter_->measureOnCallersThread();
-        return apart_ = true;
-    }
+    void write(const AudioBlock& block, const ClipTally&) override { measureWhileWriting(meter_, block); }
+    bool measureApart() override { return fennick::measureApart(meter_); }
     void measure(const AudioBlock& block) override { fennick::measure(meter_, block); }
     void finish() override { meter = meter_->finish(); }
 
@@ -776,7 +783,6 @@ private:
     std::size_t reading_ = 0;
     std::unique_ptr<AudioFileReader> reader_;
     std::optional<BackgroundMeter> meter_;
-    bool apart_ = false; // measured by the workers, not in write()
 };
 
 // One source converted into one file.
@@ -820,15 +826,10 @@ public:
     {
         count_.observe(tally);
         if (block.frameLength() == 0) return;
-        if (!apart_) measure(block);
+        measureWhileWriting(meter_, block);
         writer_->write(block);
     }
-    bool measureApart() override
-    {
-        if (!meter_) return false;
-        meter_->measureOnCallersThread();
-        return apart_ = true;
-    }
+    bool measureApart() override { return fennick::measureApart(meter_); }
     void measure(const AudioBlock& block) override { fennick::measure(meter_, block); }
     bool peaksFromGroups() const override { return meter_.has_value(); }
     void givePeaks(const OversampledPeak& peaks) override
@@ -859,7 +860,6 @@ private:
     const ProgressCallback& progress_;
     ClipCount count_;
     std::optional<BackgroundMeter> meter_;
-    bool apart_ = false; // measured by the workers, not in write()
     std::optional<AudioFileWriter> writer_;
     double truePeak_ = 0, samplePeak_ = 0; // as the groups measured them
 };
