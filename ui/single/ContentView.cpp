@@ -246,6 +246,7 @@ void ContentView::startConversion()
     state_.conversionMessage.reset();
     state_.conversionWarning.reset();
     state_.errorMessage.reset();
+    sourceMeter_->pause();
     render();
 
     // The job may outlive this window, or be cancelled; it reaches the window only through this
@@ -265,12 +266,14 @@ void ContentView::startConversion()
                 if (!current()) return;
                 view->runStop_.reset();
                 conversionSaved(view->state_, destination, report);
+                view->sourceMeter_->resume();
                 view->render();
             },
             [view, current](const QString& description) {
                 if (!current()) return;
                 view->runStop_.reset();
                 conversionFailed(view->state_, description);
+                view->sourceMeter_->resume();
                 view->render();
             },
         });
@@ -283,6 +286,7 @@ void ContentView::cancelConversion()
     runStop_.reset();
     ++runNumber_;
     conversionCancelled(state_);
+    sourceMeter_->resume();
     render();
 }
 

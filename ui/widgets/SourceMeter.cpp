@@ -19,19 +19,35 @@ void SourceMeter::cancel()
 {
     if (stop_) stop_->request_stop();
     stop_.reset();
+    measuring_.reset();
+    paused_.reset();
     ++requestNumber_;
+}
+
+void SourceMeter::pause()
+{
+    const std::optional<QUrl> source = measuring_;
+    cancel();
+    paused_ = source;
+}
+
+void SourceMeter::resume()
+{
+    if (const std::optional<QUrl> source = paused_) request(*source);
 }
 
 void SourceMeter::request(const QUrl& source)
 {
     cancel();
     stop_.emplace();
+    measuring_ = source;
     const std::uint64_t number = requestNumber_;
     runInBackground(
         sourceMeterPool(), this, [source, stop = stop_->get_token()] { return analyzeFile(localPath(source), stop); },
         [number, source](SourceMeter& self, const std::optional<LevelFigures>& figures, const QString& error) {
             if (self.requestNumber_ != number) return;
             self.stop_.reset();
+            self.measuring_.reset();
             if (figures) {
                 emit self.measured(source, *figures);
             } else {

@@ -32,6 +32,10 @@ public:
     void request(const QUrl& source);
     // Stops the measurement under way and drops its result.
     void cancel();
+    // A conversion is about to take both cores: the measurement under way stops, to be started
+    // again by resume() rather than slow the run down. The source line keeps waiting meanwhile.
+    void pause();
+    void resume();
 
 signals:
     void measured(const QUrl& source, const fennick::LevelFigures& figures);
@@ -39,6 +43,8 @@ signals:
 
 private:
     std::optional<std::stop_source> stop_;
+    std::optional<QUrl> measuring_; // the source of the measurement under way
+    std::optional<QUrl> paused_;
     std::uint64_t requestNumber_ = 0;
 };
 
