@@ -98,8 +98,9 @@ inline std::int32_t loadInt24(const unsigned char* in)
     const unsigned char* in, std::size_t frames, std::size_t stride, std::size_t readable, float* out)
 {
     const __m256i toFirst = int24Shuffle(0, {0, stride}), toSecond = int24Shuffle(2, {0, stride});
+    const std::size_t end = std::min(frames, readable + 1); // the last step's last row is at f + 6
     std::size_t f = 0;
-    for (; f + 8 <= frames && f + 7 <= readable; f += 8) {
+    for (; f + 8 <= end; f += 8) {
         const unsigned char* const at = in + f * stride;
         const __m256i first = _mm256_shuffle_epi8(rows(at, at + 4 * stride), toFirst);
         const __m256i second = _mm256_shuffle_epi8(rows(at + 2 * stride, at + 6 * stride), toSecond);
