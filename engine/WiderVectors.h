@@ -8,7 +8,8 @@ namespace fennick {
 // The processor has AVX2 and the baseline is not forced.
 bool widerVectors();
 
-// Keeps every pass that asks widerVectors() to its baseline from then on, or lets them widen again.
+// Keeps every pass that asks widerVectors() from then on to its baseline, or lets them widen again.
+// A quantiser asks once, when it is made.
 void forceBaselineVectors(bool force);
 
 } // namespace fennick
