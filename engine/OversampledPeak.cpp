@@ -1,5 +1,7 @@
 #include "OversampledPeak.h"
 
+#include "WiderVectors.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -98,35 +100,26 @@ template <std::size_t kLanes>
     return result;
 }
 
-using InterpolatedPeak = float (*)(const float*, std::size_t, const float*, std::size_t);
-
 float interpolatedPeakBaseline(const float* x, std::size_t count, const float* taps, std::size_t tapCount)
 {
     return interpolatedPeakOf<16>(x, count, taps, tapCount);
 }
 
-// Wider registers where the processor has them, chosen on first use rather than by an ifunc
-// resolver, which runs before the sanitizers' runtimes are ready. No FMA: the same sums either way.
+// Wider registers where the processor has them. No FMA: the same sums either way.
 #if defined(__x86_64__) && defined(__GNUC__)
 [[gnu::target("avx2")]] float interpolatedPeakAvx2(
     const float* x, std::size_t count, const float* taps, std::size_t tapCount)
 {
     return interpolatedPeakOf<32>(x, count, taps, tapCount);
 }
-
-InterpolatedPeak chooseInterpolatedPeak()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? interpolatedPeakAvx2 : interpolatedPeakBaseline;
-}
-#else
-InterpolatedPeak chooseInterpolatedPeak() { return interpolatedPeakBaseline; }
 #endif
 
 float interpolatedPeak(const float* x, std::size_t count, const float* taps, std::size_t tapCount)
 {
-    static const InterpolatedPeak chosen = chooseInterpolatedPeak();
-    return chosen(x, count, taps, tapCount);
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (widerVectors()) return interpolatedPeakAvx2(x, count, taps, tapCount);
+#endif
+    return interpolatedPeakBaseline(x, count, taps, tapCount);
 }
 
 float largestMagnitude(const float* x, std::size_t count)

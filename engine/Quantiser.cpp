@@ -3,6 +3,7 @@
 #include "DitherNoise.h"
 #include "OutputPass.h"
 #include "SimdLanes.h"
+#include "WiderVectors.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,6 +11,10 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define FENNICK_AVX2_PATHS 1
 #endif
 
 namespace fennick {
@@ -155,12 +160,40 @@ std::uint64_t splitMix64(std::uint64_t& state)
     return z ^ (z >> 31);
 }
 
+#if FENNICK_AVX2_PATHS
+// Channel::refill's generators in one register of eight lanes.
+[[gnu::target("avx2")]] void refillNoiseAvx2(
+    std::uint32_t* xs, std::uint32_t* ys, std::uint32_t* zs, std::uint32_t* ws, float* buffer)
+{
+    // (A lambda would not take the function's target.)
+    __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(xs));
+    __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ys));
+    __m256i z = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(zs));
+    __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ws));
+    const __m256i lowHalf = _mm256_set1_epi32(0xFFFF);
+    const __m256 scale = _mm256_set1_ps(1.0f / 65536.0f);
+    for (std::size_t step = 0; step < kNoiseBuffer / kLanes; ++step) {
+        const __m256i t = _mm256_xor_si256(x, _mm256_slli_epi32(x, 11));
+        x = y, y = z, z = w;
+        w = _mm256_xor_si256(
+            _mm256_xor_si256(w, _mm256_srli_epi32(w, 19)), _mm256_xor_si256(t, _mm256_srli_epi32(t, 8)));
+        const __m256i difference = _mm256_sub_epi32(_mm256_srli_epi32(w, 16), _mm256_and_si256(w, lowHalf));
+        _mm256_storeu_ps(buffer + step * kLanes, _mm256_mul_ps(_mm256_cvtepi32_ps(difference), scale));
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(xs), x);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(ys), y);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(zs), z);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(ws), w);
+}
+#endif
+
 } // namespace
 
 // One channel's noise and shaper memory.
 class Quantiser::Channel {
 public:
-    Channel(std::uint64_t seed, unsigned channelIndex)
+    // `wide`: whether to refill the noise with AVX2.
+    Channel(std::uint64_t seed, unsigned channelIndex, bool wide) : wide_(wide)
     {
         std::uint64_t state = seed ^ (0xD1B54A32D192ED03ull * (std::uint64_t{channelIndex} + 1));
         for (std::size_t lane = 0; lane < kLanes; ++lane) {
@@ -231,6 +264,13 @@ private:
     // difference is triangular over (−1, 1) step, as libsoxr's dither is.
     void refill()
     {
+#if FENNICK_AVX2_PATHS
+        if (wide_) {
+            refillNoiseAvx2(x_, y_, z_, w_, buffer_);
+            used_ = 0;
+            return;
+        }
+#endif
 #if defined(__SSE2__)
         // The same in two registers of four lanes, the state held in registers throughout.
         __m128i x[2], y[2], z[2], w[2];
@@ -277,6 +317,7 @@ private:
     float buffer_[kNoiseBuffer];
     float row_[kRow];
     std::size_t used_ = kNoiseBuffer;
+    bool wide_;
 
     // How many values are ready, refilling when none are.
     std::size_t ready()
@@ -289,7 +330,7 @@ private:
 Quantiser::Quantiser(QuantisedFormat format, Dither dither, double sampleRate, std::uint64_t seed,
     unsigned firstChannel, unsigned channels)
     : dither_(dither), shaper_(noiseShaperFor(dither, sampleRate)), channelCount_(channels),
-      inScratch_(kChunkFrames * channels), noiseScratch_(kChunkFrames * channels)
+      inScratch_(kChunkFrames * channels), noiseScratch_(kChunkFrames * channels), wide_(widerVectors())
 {
     if (shaper_ != nullptr) {
         coefficients_ = std::make_unique<ShaperCoefficients>();
@@ -302,7 +343,7 @@ Quantiser::Quantiser(QuantisedFormat format, Dither dither, double sampleRate, s
         }
     }
     for (unsigned c = 0; c < channels; ++c) {
-        channels_.push_back(std::make_unique<Channel>(seed, firstChannel + c));
+        channels_.push_back(std::make_unique<Channel>(seed, firstChannel + c, wide_));
     }
     if (shaper_ != nullptr) {
         heldScratch_.resize(kChunkFrames * channels);
@@ -651,6 +692,108 @@ void Quantiser::quantiseChunk(const float* in, Out* out, std::ptrdiff_t outStrid
     quantiseFlat<Real>(in, noise, out, count, clips_, peak_);
 }
 
+#if defined(__SSE2__)
+namespace {
+
+// Steps of the one-pass TPDF below: `in` the group's interleaved doubles and `out` its first
+// sample from the first step's frame on, `first` and `second` the two channels' noise (the same for
+// one channel), `packed` whether the steps' samples are adjacent in `out`.
+struct FlatDoublesRun {
+    const double* in;
+    double gain;
+    const float* first;
+    const float* second;
+    std::int16_t* out;
+    std::ptrdiff_t frameStride, channelStride;
+    bool packed;
+};
+
+// Eight 16-bit samples stored where the run's layout puts them, starting at frame `f`.
+template <int kChannels> inline void storeStep(__m128i values, const FlatDoublesRun& run, std::size_t f)
+{
+    std::int16_t* const to = run.out + static_cast<std::ptrdiff_t>(f) * run.frameStride;
+    if (run.packed)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), values);
+    else if (kChannels == 1 && run.frameStride == 2) // one of a stereo file's channels
+        storeEach<kChannels>(values, to, 2, 1);
+    else
+        storeEach<kChannels>(values, to, run.frameStride, run.channelStride);
+}
+
+// `steps` steps of eight samples: each eight doubles become floats, take their noise and are
+// rounded and stored.
+template <int kChannels>
+void flatDoublesSse2(const FlatDoublesRun& run, std::size_t steps, float& peak, std::uint64_t& clips)
+{
+    constexpr std::size_t kStep = kRow / kChannels; // frames in eight samples
+    const __m128d factor = _mm_set1_pd(run.gain);
+    FlatInt16 flat(peak);
+    for (std::size_t s = 0; s < steps; ++s) {
+        __m128 noiseLow, noiseHigh;
+        if constexpr (kChannels == 1) {
+            noiseLow = _mm_loadu_ps(run.first + s * kStep), noiseHigh = _mm_loadu_ps(run.first + s * kStep + 4);
+        } else {
+            const __m128 a = _mm_loadu_ps(run.first + s * kStep), b = _mm_loadu_ps(run.second + s * kStep);
+            noiseLow = _mm_unpacklo_ps(a, b), noiseHigh = _mm_unpackhi_ps(a, b);
+        }
+        const double* const at = run.in + s * kRow;
+        // As doublesToFloats makes them.
+        const __m128 low = _mm_movelh_ps(
+            _mm_cvtpd_ps(_mm_mul_pd(_mm_loadu_pd(at), factor)), _mm_cvtpd_ps(_mm_mul_pd(_mm_loadu_pd(at + 2), factor)));
+        const __m128 high = _mm_movelh_ps(_mm_cvtpd_ps(_mm_mul_pd(_mm_loadu_pd(at + 4), factor)),
+            _mm_cvtpd_ps(_mm_mul_pd(_mm_loadu_pd(at + 6), factor)));
+        storeStep<kChannels>(_mm_packs_epi32(flat(low, noiseLow), flat(high, noiseHigh)), run, s * kStep);
+    }
+    flat.finish(peak, clips);
+}
+
+#if FENNICK_AVX2_PATHS
+// The same, the eight samples in one register: FlatInt16's operations lane for lane.
+template <int kChannels>
+[[gnu::target("avx2")]] void flatDoublesAvx2(
+    const FlatDoublesRun& run, std::size_t steps, float& peak, std::uint64_t& clips)
+{
+    constexpr std::size_t kStep = kRow / kChannels;
+    const __m256d factor = _mm256_set1_pd(run.gain);
+    const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+    const __m256 scale = _mm256_set1_ps(32768.0f), clipHigh = _mm256_set1_ps(32767.5f);
+    const __m256 clipLow = _mm256_set1_ps(-32768.5f);
+    const __m256 low = _mm256_set1_ps(-32768.0f - kHeadroom<float>), high = _mm256_set1_ps(32767.0f + kHeadroom<float>);
+    __m256 peaks = _mm256_set1_ps(peak);
+    __m256i clipCounts = _mm256_setzero_si256();
+    for (std::size_t s = 0; s < steps; ++s) {
+        __m256 noise;
+        if constexpr (kChannels == 1) {
+            noise = _mm256_loadu_ps(run.first + s * kStep);
+        } else {
+            const __m128 a = _mm_loadu_ps(run.first + s * kStep), b = _mm_loadu_ps(run.second + s * kStep);
+            noise = _mm256_set_m128(_mm_unpackhi_ps(a, b), _mm_unpacklo_ps(a, b));
+        }
+        const double* const at = run.in + s * kRow;
+        const __m256 x = _mm256_set_m128(_mm256_cvtpd_ps(_mm256_mul_pd(_mm256_loadu_pd(at + 4), factor)),
+            _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_loadu_pd(at), factor)));
+        const __m256 magnitude = _mm256_and_ps(x, absMask);
+        peaks = _mm256_max_ps(magnitude, peaks);
+        const __m256 scaled = _mm256_mul_ps(x, scale);
+        const __m256 clipped
+            = _mm256_or_ps(_mm256_cmp_ps(scaled, clipHigh, _CMP_GE_OS), _mm256_cmp_ps(scaled, clipLow, _CMP_LT_OS));
+        clipCounts = _mm256_sub_epi32(clipCounts, _mm256_castps_si256(clipped));
+        const __m256 grid = _mm256_andnot_ps(
+            clipped, _mm256_cmp_ps(_mm256_cvtepi32_ps(_mm256_cvtps_epi32(scaled)), scaled, _CMP_EQ_OQ));
+        const __m256 value = _mm256_add_ps(scaled, _mm256_andnot_ps(grid, noise));
+        const __m256 keep = _mm256_cmp_ps(magnitude, _mm256_setzero_ps(), _CMP_GT_OS);
+        const __m256i rounded = _mm256_cvtps_epi32(_mm256_and_ps(_mm256_min_ps(_mm256_max_ps(value, low), high), keep));
+        storeStep<kChannels>(
+            _mm_packs_epi32(_mm256_castsi256_si128(rounded), _mm256_extracti128_si256(rounded, 1)), run, s * kStep);
+    }
+    addLanes(_mm_max_ps(_mm256_castps256_ps128(peaks), _mm256_extractf128_ps(peaks, 1)),
+        _mm_add_epi32(_mm256_castsi256_si128(clipCounts), _mm256_extracti128_si256(clipCounts, 1)), peak, clips);
+}
+#endif
+
+} // namespace
+#endif
+
 void Quantiser::process(const double* in, double gain, SampleLayout<std::int16_t> out, std::size_t frames)
 {
 #if defined(__SSE2__)
@@ -670,43 +813,26 @@ void Quantiser::process(const double* in, double gain, SampleLayout<std::int16_t
     }
 }
 
-// TPDF for one or two channels in one pass: each eight doubles become floats, take their noise
-// where the channels keep it, and are rounded and stored.
+// TPDF for one or two channels in one pass, a run of steps of eight samples at a time: as many as
+// the channels' noise buffers hold, then one step across their refill.
 template <int kChannels>
 void Quantiser::quantiseDoublesFlat(const double* in, double gain, SampleLayout<std::int16_t> out, std::size_t frames)
 {
 #if defined(__SSE2__)
+    auto steps = flatDoublesSse2<kChannels>;
+#if FENNICK_AVX2_PATHS
+    if (wide_) steps = flatDoublesAvx2<kChannels>;
+#endif
     const bool packed = out.frameStride == kChannels && (kChannels == 1 || out.channelStride == 1);
-    const __m128d factor = _mm_set1_pd(gain);
-    const auto floats = [&](const double* at) { // as doublesToFloats makes them
-        return _mm_movelh_ps(
-            _mm_cvtpd_ps(_mm_mul_pd(_mm_loadu_pd(at), factor)), _mm_cvtpd_ps(_mm_mul_pd(_mm_loadu_pd(at + 2), factor)));
-    };
     constexpr std::size_t kStep = kRow / kChannels; // frames in eight samples
-    FlatInt16 flat(peak_);
-    const auto step = [&](std::size_t f, const float* first, const float* second) {
-        __m128 noiseLow, noiseHigh;
-        if constexpr (kChannels == 1) {
-            noiseLow = _mm_loadu_ps(first), noiseHigh = _mm_loadu_ps(first + 4);
-        } else {
-            const __m128 a = _mm_loadu_ps(first), b = _mm_loadu_ps(second);
-            noiseLow = _mm_unpacklo_ps(a, b), noiseHigh = _mm_unpackhi_ps(a, b);
-        }
-        const double* const at = in + f * kChannels;
-        const __m128i values = _mm_packs_epi32(flat(floats(at), noiseLow), flat(floats(at + 4), noiseHigh));
-        std::int16_t* const to = out.data + static_cast<std::ptrdiff_t>(f) * out.frameStride;
-        if (packed)
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(to), values);
-        else if (kChannels == 1 && out.frameStride == 2) // one of a stereo file's channels
-            storeEach<kChannels>(values, to, 2, 1);
-        else
-            storeEach<kChannels>(values, to, out.frameStride, out.channelStride);
+    const auto runAt = [&](std::size_t f, const float* first, const float* second) {
+        return FlatDoublesRun{in + f * kChannels, gain, first, second,
+            out.data + static_cast<std::ptrdiff_t>(f) * out.frameStride, out.frameStride, out.channelStride, packed};
     };
     Channel& left = *channels_[0];
     Channel& right = *channels_[kChannels - 1];
     std::size_t f = 0;
     while (f + kStep <= frames) {
-        // The steps whose noise lies in the channels' buffers, then one across their refill.
         std::size_t n = (frames - f) / kStep * kStep;
         const float* const first = left.take(n);
         const float* second = first;
@@ -715,17 +841,16 @@ void Quantiser::quantiseDoublesFlat(const double* in, double gain, SampleLayout<
             second = right.take(same);
         }
         const std::size_t whole = n / kStep * kStep;
-        for (std::size_t i = 0; i < whole; i += kStep) step(f + i, first + i, second + i);
+        steps(runAt(f, first, second), whole / kStep, peak_, clips_);
         f += whole;
         if (whole < n) { // the rest of the buffers and the first of the next
             const std::size_t more = kStep - (n - whole);
             const float* const firstRow = left.joinRow(first + whole, n - whole, more);
             const float* const secondRow = kChannels == 2 ? right.joinRow(second + whole, n - whole, more) : firstRow;
-            step(f, firstRow, secondRow);
+            steps(runAt(f, firstRow, secondRow), 1, peak_, clips_);
             f += kStep;
         }
     }
-    flat.finish(peak_, clips_);
     for (; f < frames; ++f) {
         for (int c = 0; c < kChannels; ++c) {
             const float x = static_cast<float>(in[f * kChannels + static_cast<std::size_t>(c)] * gain);

@@ -85,6 +85,7 @@ private:
     std::uint64_t clips_ = 0;
     float peak_ = 0;
     bool reference_ = false;
+    bool wide_; // AVX2 where the one-pass TPDF and the noise have it
 };
 
 } // namespace fennick

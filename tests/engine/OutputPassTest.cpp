@@ -5,6 +5,7 @@
 #include "Quantiser.h"
 
 #include "AudioFileReader.h"
+#include "WiderVectors.h"
 
 #include <gtest/gtest.h>
 
@@ -33,6 +34,8 @@ const PassCase kPassCases[] = {
     {2, 1, 7, 513, 1.25f},
     {2, 4, 6, 1027, 1.0f},
     {4, 2, 6, 99, 0.5f},
+    {1, 3, 4, 61, 0.5f},
+    {1, 0, 1, 300, 1.0f},
 };
 
 // Loud noise, exact rounding ties, zeros, and values within a step or so of each threshold the
@@ -99,27 +102,31 @@ TEST(OutputPassTest, VectorPassesEqualTheReferenceAtEveryStride)
         EXPECT_TRUE(count < 1000 || int16Figures[1].beyond > 3); // the loud values really go past full scale
 
         // The dithering quantiser's own pass from the doubles, in two pieces so that the noise it
-        // takes straddles its refills at odd offsets.
+        // takes straddles its refills at odd offsets: the widest path and the baseline, each
+        // against the reference with the baseline's noise.
         std::vector<double> withNaN = values;
         withNaN[count / 3] = std::numeric_limits<double>::quiet_NaN();
-        std::vector<std::int16_t> ditheredOuts[2];
-        float peaks[2];
-        std::uint64_t clips[2];
-        for (const bool reference : {false, true}) {
+        std::vector<std::int16_t> ditheredOuts[3];
+        float peaks[3];
+        std::uint64_t clips[3];
+        for (const int run : {0, 1, 2}) { // widest, baseline, reference
+            forceBaselineVectors(run > 0);
             Quantiser quantiser(QuantisedFormat::int16, Dither::tpdf, 48000, 5, c.first, c.channels);
-            quantiser.useReferencePath(reference);
-            ditheredOuts[reference].assign(wide, 12345);
+            quantiser.useReferencePath(run == 2);
+            ditheredOuts[run].assign(wide, 12345);
             const std::size_t piece = c.frames / 3;
             for (const std::size_t from : {std::size_t{0}, piece}) {
                 quantiser.process(withNaN.data() + from * c.channels, c.gain,
-                    {ditheredOuts[reference].data() + from * c.allChannels + c.first, c.allChannels, 1},
+                    {ditheredOuts[run].data() + from * c.allChannels + c.first, c.allChannels, 1},
                     from == 0 ? piece : c.frames - piece);
             }
-            peaks[reference] = quantiser.peak(), clips[reference] = quantiser.clips();
+            peaks[run] = quantiser.peak(), clips[run] = quantiser.clips();
         }
-        EXPECT_EQ(ditheredOuts[0], ditheredOuts[1]);
-        EXPECT_EQ(peaks[0], peaks[1]);
-        EXPECT_EQ(clips[0], clips[1]);
+        for (const int run : {0, 1}) {
+            EXPECT_EQ(ditheredOuts[run], ditheredOuts[2]) << run;
+            EXPECT_EQ(peaks[run], peaks[2]) << run;
+            EXPECT_EQ(clips[run], clips[2]) << run;
+        }
 
         // The dithering quantiser's input: the products as floats, one by one.
         std::vector<float> converted(count);
@@ -137,13 +144,18 @@ TEST(OutputPassTest, VectorPassesEqualTheReferenceAtEveryStride)
         std::vector<unsigned char> bytes(3 * wide + 1);
         std::mt19937 random(c.frames);
         for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(random());
-        unpackInt24Channels(bytes.data(), c.frames, c.allChannels, c.first, c.channels, taken.data());
-        for (std::size_t i = 0; i < count; ++i) {
-            const unsigned char* const sample = &bytes[3 * (i / c.channels * c.allChannels + c.first + i % c.channels)];
-            const auto bits = static_cast<std::int32_t>(
-                std::uint32_t{sample[0]} << 8 | std::uint32_t{sample[1]} << 16 | std::uint32_t{sample[2]} << 24);
-            ASSERT_EQ(taken[i], static_cast<float>(bits) / 2147483648.0f) << i;
+        for (const bool baseline : {false, true}) {
+            forceBaselineVectors(baseline);
+            unpackInt24Channels(bytes.data(), c.frames, c.allChannels, c.first, c.channels, taken.data());
+            for (std::size_t i = 0; i < count; ++i) {
+                const unsigned char* const sample
+                    = &bytes[3 * (i / c.channels * c.allChannels + c.first + i % c.channels)];
+                const auto bits = static_cast<std::int32_t>(
+                    std::uint32_t{sample[0]} << 8 | std::uint32_t{sample[1]} << 16 | std::uint32_t{sample[2]} << 24);
+                ASSERT_EQ(taken[i], static_cast<float>(bits) / 2147483648.0f) << i << (baseline ? " baseline" : "");
+            }
         }
+        forceBaselineVectors(false);
     }
 }
 

@@ -1,0 +1,15 @@
+#pragma once
+
+// Whether the sample passes may take their AVX2 paths. Each such path gives the same bytes as its
+// SSE2 baseline; the baseline can be forced so that it stays tested on processors with AVX2.
+
+namespace fennick {
+
+// The processor has AVX2 and the baseline is not forced.
+bool widerVectors();
+
+// Keeps every pass that asks widerVectors() from then on to its baseline, or lets them widen again.
+// A quantiser asks once, when it is made.
+void forceBaselineVectors(bool force);
+
+} // namespace fennick
