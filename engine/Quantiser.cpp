@@ -512,6 +512,42 @@ inline void storeEach(__m128i values, std::int16_t* to, std::ptrdiff_t frameStri
     *at(6) = static_cast<std::int16_t>(_mm_extract_epi16(values, 6));
     *at(7) = static_cast<std::int16_t>(_mm_extract_epi16(values, 7));
 }
+
+// The 16-bit levels the shaper left as 32 bits, `kChannels` of every `stride`, clipped by
+// packssdw and stored.
+template <int kChannels>
+void storeLevels(
+    const std::int32_t* levels, std::ptrdiff_t stride, std::int16_t* out, std::ptrdiff_t outStride, std::size_t frames)
+{
+    std::size_t f = 0;
+    if (stride == kChannels) {
+        constexpr std::size_t kStep = 8 / kChannels;
+        for (; f + kStep <= frames; f += kStep) {
+            const std::int32_t* const at = levels + f * kChannels;
+            const __m128i values = _mm_packs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 4)));
+            std::int16_t* const to = out + static_cast<std::ptrdiff_t>(f) * outStride;
+            if (outStride == kChannels)
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(to), values);
+            else
+                storeEach<kChannels>(values, to, outStride, 1);
+        }
+    }
+    for (; f < frames; ++f) {
+        for (int c = 0; c < kChannels; ++c) {
+            const std::int32_t level = levels[static_cast<std::ptrdiff_t>(f) * stride + c];
+            out[static_cast<std::ptrdiff_t>(f) * outStride + c]
+                = static_cast<std::int16_t>(std::clamp(level, -32768, 32767));
+        }
+    }
+}
+constexpr bool kSse2 = true;
+#else
+constexpr bool kSse2 = false;
+template <int kChannels>
+void storeLevels(const std::int32_t*, std::ptrdiff_t, std::int16_t*, std::ptrdiff_t, std::size_t)
+{
+}
 #endif
 
 // Error feedback: the error each rounding made (dither included) is filtered by H and taken from
@@ -576,7 +612,7 @@ void prepareShaped(const float* in, const float* noise, std::int32_t* held, std:
 // `kChannels`: one channel, or two side by side, whose independent loops the processor then
 // overlaps. Channel c of frame f is at [f * stride + c].
 template <typename Real, typename Out, int kRows, int kChannels>
-void quantiseShaped(const std::int32_t* held, const std::int32_t* dither, std::ptrdiff_t stride, Out* out,
+void quantiseShaped(std::int32_t* held, const std::int32_t* dither, std::ptrdiff_t stride, Out* out,
     std::ptrdiff_t outStride, std::size_t frames, const ShaperCoefficients& h, ShaperMemory* const* memories)
 {
     constexpr int fraction = kFraction<Real>;
@@ -589,37 +625,45 @@ void quantiseShaped(const std::int32_t* held, const std::int32_t* dither, std::p
     const std::int64_t first = h.first * tapScale, second = h.second * tapScale;
     constexpr auto lowest = static_cast<std::int64_t>(Grid<Real>::low);
     constexpr auto highest = static_cast<std::int64_t>(Grid<Real>::high);
+    // 16-bit levels are left in `held` unclipped, to be clipped and stored by packssdw after the
+    // loop: fewer instructions in the loop that waits on every sample.
+    constexpr bool packLater = std::is_same_v<Out, std::int16_t> && kSse2;
     const OlderErrors taps(h.taps);
     OlderErrors older[2] = {OlderErrors(memories[0]->older), OlderErrors(memories[kChannels - 1]->older)};
     std::int64_t last[2] = {memories[0]->last, memories[kChannels - 1]->last};
     std::int64_t beforeLast[2] = {memories[0]->beforeLast, memories[kChannels - 1]->beforeLast};
     int zeroErrors[2] = {memories[0]->zeroErrors, memories[kChannels - 1]->zeroErrors};
     int onGridRun[2] = {memories[0]->onGridRun, memories[kChannels - 1]->onGridRun};
-    for (std::size_t f = 0; f < frames; ++f) {
+    std::int32_t* frame = held;
+    const std::int32_t* frameDither = dither;
+    for (std::size_t f = 0; f < frames; ++f, frame += stride, frameDither += stride) {
         for (int c = 0; c < kChannels; ++c) {
-            const std::size_t at = f * static_cast<std::size_t>(stride) + static_cast<std::size_t>(c);
             // Taps 3 and on use errors from three samples back and more, ready two samples early.
             const std::int64_t fromOlder = std::int64_t{older[c].dot<kRows>(taps)} * tapScale;
             older[c].push<kRows>(static_cast<std::int16_t>(beforeLast[c]));
-            const std::int32_t noise = dither[at];
+            const std::int32_t noise = frameDither[c];
+            const std::int32_t sample = frame[c];
             // A sample on the grid passes as it is, with no error so the memory drains, only where
             // nothing is being fed back or inside a run of them (silence). A lone one amid sound, such
             // as a zero crossing, is shaped like its neighbours: passing it would drop the loud
             // high-frequency noise at that sample and spread it into the audible band.
             const bool silent = noise == kSilent;
             onGridRun[c] = silent ? std::min(onGridRun[c] + 1, kSilenceRun) : 0;
-            std::int64_t error = 0, level = held[at] >> kSampleBits<Real>;
+            std::int64_t error = 0, level = sample >> kSampleBits<Real>;
             if (!silent || (zeroErrors[c] < kMaxShaperOrder && onGridRun[c] < kSilenceRun)) {
-                const std::int64_t wanted
-                    = (std::int64_t{held[at]} * heldScale - fromOlder - second * beforeLast[c] - first * last[c])
-                    & grid;
-                const std::int64_t step = silent ? 0 : noise * ditherScale;
-                const std::int64_t rounded = (wanted + step + half) & wholeSteps; // nearest, halves up
+                // All but the last error's part first: the loop waits on that one alone.
+                const std::int64_t early = std::int64_t{sample} * heldScale - fromOlder - second * beforeLast[c];
+                const std::int64_t stepAndHalf = (silent ? 0 : noise * ditherScale) + half;
+                const std::int64_t wanted = (early - first * last[c]) & grid;
+                const std::int64_t rounded = (wanted + stepAndHalf) & wholeSteps; // nearest, halves up
                 error = rounded - wanted;
-                level = std::min(std::max(rounded >> fraction, lowest), highest);
+                level = rounded >> fraction;
+                if constexpr (!packLater) level = std::min(std::max(level, lowest), highest);
             }
             zeroErrors[c] = error == 0 ? std::min(zeroErrors[c] + 1, kMaxShaperOrder) : 0;
-            if constexpr (std::is_same_v<Out, std::int16_t>) {
+            if constexpr (packLater) {
+                frame[c] = static_cast<std::int32_t>(level);
+            } else if constexpr (std::is_same_v<Out, std::int16_t>) {
                 out[static_cast<std::ptrdiff_t>(f) * outStride + c] = static_cast<std::int16_t>(level);
             } else {
                 out[static_cast<std::ptrdiff_t>(f) * outStride + c]
@@ -636,6 +680,7 @@ void quantiseShaped(const std::int32_t* held, const std::int32_t* dither, std::p
         memories[c]->zeroErrors = zeroErrors[c];
         memories[c]->onGridRun = onGridRun[c];
     }
+    if constexpr (packLater) storeLevels<kChannels>(held, stride, out, outStride, frames);
 }
 
 } // namespace
