@@ -513,6 +513,20 @@ inline void storeEach(__m128i values, std::int16_t* to, std::ptrdiff_t frameStri
     *at(7) = static_cast<std::int16_t>(_mm_extract_epi16(values, 7));
 }
 
+// Eight 16-bit samples from `to` on: in one store where they are adjacent (`packed`), else each
+// where the layout puts it.
+template <int kChannels>
+inline void storeEight(
+    __m128i values, std::int16_t* to, std::ptrdiff_t frameStride, std::ptrdiff_t channelStride, bool packed)
+{
+    if (packed)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), values);
+    else if (kChannels == 1 && frameStride == 2) // one of a stereo file's channels
+        storeEach<kChannels>(values, to, 2, 1);
+    else
+        storeEach<kChannels>(values, to, frameStride, channelStride);
+}
+
 // The 16-bit levels the shaper left as 32 bits, `kChannels` of every `stride`, clipped by
 // packssdw and stored.
 template <int kChannels>
@@ -526,11 +540,8 @@ void storeLevels(
             const std::int32_t* const at = levels + f * kChannels;
             const __m128i values = _mm_packs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)),
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 4)));
-            std::int16_t* const to = out + static_cast<std::ptrdiff_t>(f) * outStride;
-            if (outStride == kChannels)
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(to), values);
-            else
-                storeEach<kChannels>(values, to, outStride, 1);
+            storeEight<kChannels>(
+                values, out + static_cast<std::ptrdiff_t>(f) * outStride, outStride, 1, outStride == kChannels);
         }
     }
     for (; f < frames; ++f) {
@@ -756,13 +767,8 @@ struct FlatDoublesRun {
 // Eight 16-bit samples stored where the run's layout puts them, starting at frame `f`.
 template <int kChannels> inline void storeStep(__m128i values, const FlatDoublesRun& run, std::size_t f)
 {
-    std::int16_t* const to = run.out + static_cast<std::ptrdiff_t>(f) * run.frameStride;
-    if (run.packed)
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), values);
-    else if (kChannels == 1 && run.frameStride == 2) // one of a stereo file's channels
-        storeEach<kChannels>(values, to, 2, 1);
-    else
-        storeEach<kChannels>(values, to, run.frameStride, run.channelStride);
+    storeEight<kChannels>(values, run.out + static_cast<std::ptrdiff_t>(f) * run.frameStride, run.frameStride,
+        run.channelStride, run.packed);
 }
 
 // `steps` steps of eight samples: each eight doubles become floats, take their noise and are

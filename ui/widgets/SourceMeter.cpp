@@ -17,8 +17,7 @@ SourceMeter::~SourceMeter() { cancel(); }
 
 void SourceMeter::cancel()
 {
-    if (stop_) stop_->request_stop();
-    stop_.reset();
+    if (measuring_) measuring_->stop.request_stop();
     measuring_.reset();
     paused_.reset();
     ++requestNumber_;
@@ -26,7 +25,8 @@ void SourceMeter::cancel()
 
 void SourceMeter::pause()
 {
-    const std::optional<QUrl> source = measuring_;
+    std::optional<QUrl> source;
+    if (measuring_) source = measuring_->source;
     cancel();
     paused_ = source;
 }
@@ -39,14 +39,13 @@ void SourceMeter::resume()
 void SourceMeter::request(const QUrl& source)
 {
     cancel();
-    stop_.emplace();
-    measuring_ = source;
+    measuring_.emplace(Measurement{source, {}});
     const std::uint64_t number = requestNumber_;
     runInBackground(
-        sourceMeterPool(), this, [source, stop = stop_->get_token()] { return analyzeFile(localPath(source), stop); },
+        sourceMeterPool(), this,
+        [source, stop = measuring_->stop.get_token()] { return analyzeFile(localPath(source), stop); },
         [number, source](SourceMeter& self, const std::optional<LevelFigures>& figures, const QString& error) {
             if (self.requestNumber_ != number) return;
-            self.stop_.reset();
             self.measuring_.reset();
             if (figures) {
                 emit self.measured(source, *figures);

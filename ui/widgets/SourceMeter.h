@@ -42,8 +42,11 @@ signals:
     void failed(const QUrl& source, const QString& description);
 
 private:
-    std::optional<std::stop_source> stop_;
-    std::optional<QUrl> measuring_; // the source of the measurement under way
+    struct Measurement {
+        QUrl source;
+        std::stop_source stop;
+    };
+    std::optional<Measurement> measuring_; // the one under way
     std::optional<QUrl> paused_;
     std::uint64_t requestNumber_ = 0;
 };
