@@ -44,12 +44,13 @@ public:
     // cannot be read or the block is not in the block format.
     void read(AudioBlock& block);
 
-    // Whether the file stores little-endian 24-bit integers that readPacked hands over as they are,
-    // for unpackInt24Channels to turn into the floats read() would deliver.
-    bool packsInt24() const { return !int24Staging_.empty(); }
-    // Reads up to `capacity` frames from the position as the file stores them (3 bytes a sample,
-    // interleaved) into `bytes`, which must hold one byte more; returns the frames read (0 at the end)
-    // and advances the position. Throws AudioFileError when the file cannot be read.
+    // The bytes a sample (2, 3 or 4) of the little-endian integers that readPacked hands over as the
+    // file stores them, for unpackChannels to turn into the floats read() would deliver; 0 when
+    // only read() serves.
+    unsigned packedSampleBytes() const { return rawBytes_; }
+    // Reads up to `capacity` frames from the position as the file stores them (packedSampleBytes()
+    // a sample, interleaved) into `bytes`, which must hold one byte more; returns the frames read (0
+    // at the end) and advances the position. Throws AudioFileError when the file cannot be read.
     std::uint32_t readPacked(unsigned char* bytes, std::uint32_t capacity);
 
     // Bits per sample and kind, e.g. "24-bit integer" or "32-bit float"; encodings that are not
@@ -66,7 +67,7 @@ public:
     const ChannelLayout& channelLayout() const { return channelLayout_; }
 
 private:
-    std::int64_t readInt24(float* samples, std::int64_t frames);
+    std::int64_t readRaw(float* samples, std::int64_t frames);
 
     FileDescriptor descriptor_;
     std::unique_ptr<MendedSizeView> mendedView_; // an unfinished WAV is read through it; outlives file_
@@ -82,13 +83,8 @@ private:
     std::int64_t position_ = 0;
     std::vector<std::pair<std::string, std::string>> flacComments_;
     ChannelLayout channelLayout_;
-    std::vector<unsigned char> int24Staging_; // raw 24-bit bytes, when this reader unpacks them itself
+    unsigned rawBytes_ = 0; // bytes a sample, when this reader unpacks the file's integers itself
+    std::vector<unsigned char> rawStaging_; // their raw bytes
 };
-
-// Channels first … first + count − 1 of `frames` packed 24-bit frames of `allChannels` channels,
-// into `out` (`count` floats a frame), each sample exactly as read() delivers it. `in` holds one
-// byte past its last sample.
-void unpackInt24Channels(
-    const unsigned char* in, std::size_t frames, unsigned allChannels, unsigned first, unsigned count, float* out);
 
 } // namespace fennick

@@ -12,6 +12,7 @@
 #include "Metadata.h"
 #include "OutputPass.h"
 #include "OversampledPeak.h"
+#include "PackedSamples.h"
 #include "PendingDestination.h"
 #include "Resampler.h"
 #include "SoxrApi.h"
@@ -200,9 +201,9 @@ public:
     virtual AudioFormat inputFormat() const = 0;
     // Fills `block` from one source at most; false once every source is read.
     virtual bool read(AudioBlock& block, ReadMark& mark) = 0;
-    // Whether readPacked() may serve instead of read(): the source's 24-bit samples as stored, which
-    // the groups unpack, each its own channels, on their workers' threads.
-    virtual bool packedInt24() const { return false; }
+    // The bytes a sample when readPacked() may serve instead of read(): the source's integers as
+    // stored, which the groups unpack, each its own channels, on their workers' threads; else 0.
+    virtual unsigned packedSampleBytes() const { return 0; }
     // Fills `bytes` (kInputBlockFrames frames and one byte) from one source; the frames, 0 at the end.
     virtual std::uint32_t readPacked(unsigned char* /*bytes*/, ReadMark& /*mark*/) { return 0; }
     // The block read with `mark` is written.
@@ -257,7 +258,7 @@ constexpr std::size_t kRing = 2;
 
 constexpr std::size_t blocksInFlight(std::size_t groupCount) { return groupCount > 1 ? kRing : 1; }
 
-// One block's input for the groups: its interleaved float samples or its packed 24-bit ones as the
+// One block's input for the groups: its interleaved float samples or its packed integers as the
 // source stores them, or neither for the flush.
 struct Job {
     const float* samples = nullptr;
@@ -269,13 +270,14 @@ struct Job {
 // Some adjacent channels with the resampler and the quantiser that are theirs alone, and an output
 // slot for each block in flight.
 struct ChannelGroup {
-    ChannelGroup(const Run& run, std::uint32_t first, std::uint32_t count, std::size_t slotCount, bool packed)
-        : first(first), count(count), allChannels(run.channels),
+    // `packedBytes`: the bytes a sample of the packed blocks it takes, or 0 for float blocks.
+    ChannelGroup(const Run& run, std::uint32_t first, std::uint32_t count, std::size_t slotCount, unsigned packedBytes)
+        : first(first), count(count), allChannels(run.channels), packedBytes(packedBytes),
           resampler(run.api, run.inputRate, run.targetRate, count, run.io, run.quality, run.runtime),
           quantiser(run.format, run.dither, run.targetRate, first, count, slotCount), gain(run.gain)
     {
         // A group of all the channels takes a float block as it was read.
-        if (count < allChannels || packed) {
+        if (count < allChannels || packedBytes > 0) {
             input.reset(new (std::nothrow) float[std::size_t{kInputBlockFrames} * count]);
             if (!input) throw ConversionError(kNoMemory);
         }
@@ -343,7 +345,7 @@ struct ChannelGroup {
     {
         const float* samples = job.samples;
         if (job.packed) {
-            unpackInt24Channels(job.packed, job.frames, allChannels, first, count, input.get());
+            unpackChannels(packedBytes, job.packed, job.frames, allChannels, first, count, input.get());
             samples = input.get();
         } else if (input) {
             takeChannels(samples, job.frames, allChannels, first, count, input.get());
@@ -353,6 +355,7 @@ struct ChannelGroup {
     }
 
     std::uint32_t first, count, allChannels;
+    unsigned packedBytes;
     Resampler resampler;
     GroupQuantiser quantiser;
     float gain;
@@ -547,12 +550,13 @@ void interleave(const std::vector<std::unique_ptr<ChannelGroup>>& groups, std::s
 void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
 {
     const std::size_t depth = blocksInFlight(groupCount);
-    // A source of packed 24-bit samples is read as stored, and each group unpacks its own channels.
-    const bool packed = ends.packedInt24();
+    // A source of packed integers is read as stored, and each group unpacks its own channels.
+    const unsigned packedBytes = ends.packedSampleBytes();
+    const bool packed = packedBytes > 0;
     std::vector<std::unique_ptr<ChannelGroup>> groups;
     for (unsigned i = 0; i < groupCount; ++i) {
         const std::uint32_t first = run.channels * i / groupCount, end = run.channels * (i + 1) / groupCount;
-        groups.push_back(std::make_unique<ChannelGroup>(run, first, end - first, depth, packed));
+        groups.push_back(std::make_unique<ChannelGroup>(run, first, end - first, depth, packedBytes));
     }
     if (ends.peaksFromGroups()) {
         for (const auto& group : groups) group->measurePeaksToo(run);
@@ -562,7 +566,7 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
     for (std::size_t i = 0; i < depth; ++i) {
         if (packed) {
             packedInputs[i].reset(
-                new (std::nothrow) unsigned char[std::size_t{kInputBlockFrames} * 3 * run.channels + 1]);
+                new (std::nothrow) unsigned char[std::size_t{kInputBlockFrames} * packedBytes * run.channels + 1]);
             if (!packedInputs[i]) throw ConversionError(kNoMemory);
         } else {
             inputs[i] = AudioBlock::make(ends.inputFormat(), kInputBlockFrames);
@@ -647,7 +651,8 @@ void convert(const Run& run, unsigned groupCount, StreamEnds& ends)
             if (index == 0) {
                 // The seed is taken from the floats a plain read would have delivered.
                 std::vector<float> first(std::size_t{frames} * run.channels);
-                unpackInt24Channels(packedInputs[slot].get(), frames, run.channels, 0, run.channels, first.data());
+                unpackChannels(
+                    packedBytes, packedInputs[slot].get(), frames, run.channels, 0, run.channels, first.data());
                 startQuantisers(first.data(), frames);
             }
             return more ? Job{nullptr, frames, packedInputs[slot].get()} : Job{};
@@ -804,7 +809,7 @@ public:
         mark.position = reader_.position();
         return block.frameLength() > 0;
     }
-    bool packedInt24() const override { return reader_.packsInt24(); }
+    unsigned packedSampleBytes() const override { return reader_.packedSampleBytes(); }
     std::uint32_t readPacked(unsigned char* bytes, ReadMark& mark) override
     {
         const std::uint32_t frames = reader_.readPacked(bytes, kInputBlockFrames);

@@ -49,6 +49,7 @@ struct ConversionCase {
     bool square = false; // a square wave, whose edges overshoot, instead of a sine
     unsigned cores = 0; // as many as the conversion may take; 0: the machine's
     unsigned heldBeside = 0; // of those, held by a conversion running beside this one
+    int encoding = 0; // the source's libsndfile subtype; 0: 24-bit, or float when loud
 };
 void PrintTo(const ConversionCase& c, std::ostream* out) { *out << c.name; }
 
@@ -59,7 +60,7 @@ TEST_P(ConvertWav, IsLibsoxrsConversionOfTheSourceWithTheSettingsInLibsoxrsTerms
     const ConversionCase& c = GetParam();
     TempDir dir;
     const auto source = dir / "in.wav", destination = dir / "out.wav";
-    const int encoding = c.amplitude >= 1 ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_24;
+    const int encoding = c.encoding != 0 ? c.encoding : c.amplitude >= 1 ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_24;
     writeAudioFile(source, {c.inputRate, c.channels, SF_FORMAT_WAV | encoding}, c.frames,
         c.square ? square(1000, c.inputRate, c.amplitude) : sine(997, c.inputRate, c.amplitude));
     const std::string sourceBytes = fileBytes(source);
@@ -138,7 +139,8 @@ TEST_P(ConvertWav, IsLibsoxrsConversionOfTheSourceWithTheSettingsInLibsoxrsTerms
 
 using F = OutputFormat;
 const ConversionCase kCases[] = {
-    {"stereoUpWithRemainder", 2, 44100, 48000.0, 3 * 65536 + 123, F::float32, {}, 6, 0, 79524},
+    {"stereoUpWithRemainderFrom16Bits", 2, 44100, 48000.0, 3 * 65536 + 123, F::float32, {}, 6, 0, 79524, true, 0.5, {},
+        false, 0, 0, SF_FORMAT_PCM_16},
     {"sixChannelsDownWithoutProgress", 6, 48000, 44100.0, 70000, F::float32, {}, 6, 0, 68404, false},
     // Equal rates are not copied: they go through libsoxr like any other pair.
     {"equalRatesQuickIntermediateNarrow", 1, 44100, 44100.0, 2 * 65536, F::float32,
@@ -150,15 +152,16 @@ const ConversionCase kCases[] = {
         {P::bits32, Ph::minimum, true, R::none, 99.7, true, true}, 0x77, 0x12, 38298},
     {"int24ClippedNotWrappedBits24SinglePrecision", 2, 44100, 192000.0, 70000, F::int24,
         {.precision = P::bits24, .rolloff = R::medium, .dither = false}, 5, 1, 293519, true, 1.25},
-    {"int16Dithered", 2, 48000, 44100.0, 70000, F::int16, {}, 6, 0, 68404},
+    {"int16DitheredFrom16Bits", 2, 48000, 44100.0, 70000, F::int16, {}, 6, 0, 68404, true, 0.5, {}, false, 0, 0,
+        SF_FORMAT_PCM_16},
     // A 0 dBFS master overshoots: integer output clips and counts it, float output keeps and counts it.
     {"squareToInt16Shaped", 2, 44100, 48000.0, 70000, F::int16, {.dither = false}, 6, 0, 79524, true, 1.0,
         Dither::shaped, true},
     {"squareToInt24", 2, 44100, 48000.0, 70000, F::int24, {}, 6, 0, 79524, true, 1.0, {}, true},
     {"squareToFloat32", 2, 44100, 48000.0, 70000, F::float32, {}, 6, 0, 79524, true, 1.0, {}, true},
     // Groups of unequal size, more of them than this machine may have cores.
-    {"threeChannelsInThreeGroups", 3, 44100, 96000.0, 2 * 65536 + 777, F::float32, {}, 6, 0, 150856, true, 0.5, {},
-        false, 3},
+    {"threeChannelsInThreeGroupsFrom32Bits", 3, 44100, 96000.0, 2 * 65536 + 777, F::float32, {}, 6, 0, 150856, true,
+        0.5, {}, false, 3, 0, SF_FORMAT_PCM_32},
     {"sixChannelsInFourGroupsToInt16ShapedLight", 6, 48000, 44100.0, 70000, F::int16, {}, 6, 0, 68404, true, 0.5,
         Dither::shapedLight, false, 4},
     {"int24Shaped", 1, 96000, 44100.0, 70000, F::int24, {}, 6, 0, 38298, true, 0.5, Dither::shaped},

@@ -2,9 +2,9 @@
 // lengths, at the strides of groups inside wider files.
 
 #include "OutputPass.h"
+#include "PackedSamples.h"
 #include "Quantiser.h"
 
-#include "AudioFileReader.h"
 #include "WiderVectors.h"
 
 #include <gtest/gtest.h>
@@ -36,6 +36,7 @@ const PassCase kPassCases[] = {
     {4, 2, 6, 99, 0.5f},
     {1, 3, 4, 61, 0.5f},
     {1, 0, 1, 300, 1.0f},
+    {1, 0, 2, 515, 1.0f},
 };
 
 // Loud noise, exact rounding ties, zeros, and values within a step or so of each threshold the
@@ -140,19 +141,23 @@ TEST(OutputPassTest, VectorPassesEqualTheReferenceAtEveryStride)
         for (std::size_t i = 0; i < count; ++i)
             ASSERT_EQ(taken[i], frames[i / c.channels * c.allChannels + c.first + i % c.channels]) << i;
 
-        // The same out of 24-bit frames, which hold one byte past the last sample and no more.
-        std::vector<unsigned char> bytes(3 * wide + 1);
-        std::mt19937 random(c.frames);
-        for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(random());
-        for (const bool baseline : {false, true}) {
-            forceBaselineVectors(baseline);
-            unpackInt24Channels(bytes.data(), c.frames, c.allChannels, c.first, c.channels, taken.data());
-            for (std::size_t i = 0; i < count; ++i) {
-                const unsigned char* const sample
-                    = &bytes[3 * (i / c.channels * c.allChannels + c.first + i % c.channels)];
-                const auto bits = static_cast<std::int32_t>(
-                    std::uint32_t{sample[0]} << 8 | std::uint32_t{sample[1]} << 16 | std::uint32_t{sample[2]} << 24);
-                ASSERT_EQ(taken[i], static_cast<float>(bits) / 2147483648.0f) << i << (baseline ? " baseline" : "");
+        // The same out of 16-, 24- and 32-bit frames, which hold one byte past the last sample and no
+        // more: libsndfile's float of the sample as the top bytes of an int.
+        for (const unsigned width : {2u, 3u, 4u}) {
+            std::vector<unsigned char> bytes(width * wide + 1);
+            std::mt19937 random(c.frames);
+            for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(random());
+            for (const bool baseline : {false, true}) {
+                forceBaselineVectors(baseline);
+                unpackChannels(width, bytes.data(), c.frames, c.allChannels, c.first, c.channels, taken.data());
+                for (std::size_t i = 0; i < count; ++i) {
+                    const unsigned char* const sample
+                        = &bytes[width * (i / c.channels * c.allChannels + c.first + i % c.channels)];
+                    std::uint32_t bits = 0;
+                    for (unsigned k = 0; k < width; ++k) bits |= std::uint32_t{sample[k]} << (8 * (4 - width + k));
+                    ASSERT_EQ(taken[i], static_cast<float>(static_cast<std::int32_t>(bits)) / 2147483648.0f)
+                        << width << " bytes, " << i << (baseline ? " baseline" : "");
+                }
             }
         }
         forceBaselineVectors(false);
