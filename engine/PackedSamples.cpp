@@ -132,7 +132,6 @@ inline void storeInt24Floats(float* out, __m128i samples)
 }
 #endif
 
-
 // A 16- or 32-bit sample as the top of an int, as loadInt24 gives a 24-bit one: scaled by 2^-31
 // it is libsndfile's float to the bit (its 16-bit scale is 2^-15, exact either way).
 template <unsigned kBytes> inline std::int32_t loadTopAligned(const unsigned char* in)
@@ -163,7 +162,8 @@ void unpackStrided(const unsigned char* in, std::size_t frames, std::size_t stri
         }
     }
     for (; f < frames; ++f, in += stride, out += count) {
-        for (unsigned c = 0; c < count; ++c) out[c] = static_cast<float>(loadTopAligned<kBytes>(in + kBytes * c)) * kScale;
+        for (unsigned c = 0; c < count; ++c)
+            out[c] = static_cast<float>(loadTopAligned<kBytes>(in + kBytes * c)) * kScale;
     }
 }
 
@@ -172,7 +172,8 @@ void unpackInt16Channels(
 {
     std::size_t f = 0;
 #if defined(__SSE2__)
-    const auto convert = [](__m128i topAligned) { return _mm_mul_ps(_mm_cvtepi32_ps(topAligned), _mm_set1_ps(kScale)); };
+    const auto convert
+        = [](__m128i topAligned) { return _mm_mul_ps(_mm_cvtepi32_ps(topAligned), _mm_set1_ps(kScale)); };
     if (count == allChannels) { // eight samples a step, each moved to the top of its lane
         const std::size_t samples = frames * count;
         for (; f + 8 <= samples; f += 8) {

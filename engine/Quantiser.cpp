@@ -330,7 +330,8 @@ private:
 Quantiser::Quantiser(QuantisedFormat format, Dither dither, double sampleRate, std::uint64_t seed,
     unsigned firstChannel, unsigned channels)
     : dither_(dither), shaper_(noiseShaperFor(dither, sampleRate)), channelCount_(channels),
-      inScratch_(kChunkFrames * channels), noiseScratch_(kChunkFrames * channels), wide_(widerVectors())
+      inScratch_(kChunkFrames * channels), noiseScratch_(kChunkFrames * channels), wide_(widerVectors()),
+      masked_(maskedStores())
 {
     if (shaper_ != nullptr) {
         coefficients_ = std::make_unique<ShaperCoefficients>();
@@ -799,46 +800,74 @@ void flatDoublesSse2(const FlatDoublesRun& run, std::size_t steps, float& peak, 
 }
 
 #if FENNICK_AVX2_PATHS
-// The same, the eight samples in one register: FlatInt16's operations lane for lane.
+// One step of flatDoublesSse2, the eight samples in one register: FlatInt16's operations lane for
+// lane, so the same bytes. Gives them rounded and packed to 16 bits.
 template <int kChannels>
-[[gnu::target("avx2")]] void flatDoublesAvx2(
-    const FlatDoublesRun& run, std::size_t steps, float& peak, std::uint64_t& clips)
+[[gnu::target("avx2"), gnu::always_inline]] inline __m128i flatStepAvx2(
+    const FlatDoublesRun& run, std::size_t s, __m256& peaks, __m256i& clipCounts)
 {
     constexpr std::size_t kStep = kRow / kChannels;
-    const __m256d factor = _mm256_set1_pd(run.gain);
     const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
     const __m256 scale = _mm256_set1_ps(32768.0f), clipHigh = _mm256_set1_ps(32767.5f);
     const __m256 clipLow = _mm256_set1_ps(-32768.5f);
     const __m256 low = _mm256_set1_ps(-32768.0f - kHeadroom<float>), high = _mm256_set1_ps(32767.0f + kHeadroom<float>);
+    const __m256d factor = _mm256_set1_pd(run.gain);
+    __m256 noise;
+    if constexpr (kChannels == 1) {
+        noise = _mm256_loadu_ps(run.first + s * kStep);
+    } else {
+        const __m128 a = _mm_loadu_ps(run.first + s * kStep), b = _mm_loadu_ps(run.second + s * kStep);
+        noise = _mm256_set_m128(_mm_unpackhi_ps(a, b), _mm_unpacklo_ps(a, b));
+    }
+    const double* const at = run.in + s * kRow;
+    const __m256 x = _mm256_set_m128(_mm256_cvtpd_ps(_mm256_mul_pd(_mm256_loadu_pd(at + 4), factor)),
+        _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_loadu_pd(at), factor)));
+    const __m256 magnitude = _mm256_and_ps(x, absMask);
+    peaks = _mm256_max_ps(magnitude, peaks);
+    const __m256 scaled = _mm256_mul_ps(x, scale);
+    const __m256 clipped
+        = _mm256_or_ps(_mm256_cmp_ps(scaled, clipHigh, _CMP_GE_OS), _mm256_cmp_ps(scaled, clipLow, _CMP_LT_OS));
+    clipCounts = _mm256_sub_epi32(clipCounts, _mm256_castps_si256(clipped));
+    const __m256 grid
+        = _mm256_andnot_ps(clipped, _mm256_cmp_ps(_mm256_cvtepi32_ps(_mm256_cvtps_epi32(scaled)), scaled, _CMP_EQ_OQ));
+    const __m256 value = _mm256_add_ps(scaled, _mm256_andnot_ps(grid, noise));
+    const __m256 keep = _mm256_cmp_ps(magnitude, _mm256_setzero_ps(), _CMP_GT_OS);
+    const __m256i rounded = _mm256_cvtps_epi32(_mm256_and_ps(_mm256_min_ps(_mm256_max_ps(value, low), high), keep));
+    return _mm_packs_epi32(_mm256_castsi256_si128(rounded), _mm256_extracti128_si256(rounded, 1));
+}
+
+[[gnu::target("avx2")]] inline void finishAvx2(__m256 peaks, __m256i clipCounts, float& peak, std::uint64_t& clips)
+{
+    addLanes(_mm_max_ps(_mm256_castps256_ps128(peaks), _mm256_extractf128_ps(peaks, 1)),
+        _mm_add_epi32(_mm256_castsi256_si128(clipCounts), _mm256_extracti128_si256(clipCounts, 1)), peak, clips);
+}
+
+template <int kChannels>
+[[gnu::target("avx2")]] void flatDoublesAvx2(
+    const FlatDoublesRun& run, std::size_t steps, float& peak, std::uint64_t& clips)
+{
+    __m256 peaks = _mm256_set1_ps(peak);
+    __m256i clipCounts = _mm256_setzero_si256();
+    for (std::size_t s = 0; s < steps; ++s)
+        storeStep<kChannels>(flatStepAvx2<kChannels>(run, s, peaks, clipCounts), run, s * (kRow / kChannels));
+    finishAvx2(peaks, clipCounts, peak, clips);
+}
+
+// One channel of a stereo file: each step's eight samples go to every other 16-bit slot in two
+// masked stores, which leave the slots between (the other channel's, stored meanwhile by another
+// thread) unwritten, where storeEach takes eight.
+[[gnu::target("avx2,avx512bw,avx512vl")]] void everyOtherAvx512(
+    const FlatDoublesRun& run, std::size_t steps, float& peak, std::uint64_t& clips)
+{
     __m256 peaks = _mm256_set1_ps(peak);
     __m256i clipCounts = _mm256_setzero_si256();
     for (std::size_t s = 0; s < steps; ++s) {
-        __m256 noise;
-        if constexpr (kChannels == 1) {
-            noise = _mm256_loadu_ps(run.first + s * kStep);
-        } else {
-            const __m128 a = _mm_loadu_ps(run.first + s * kStep), b = _mm_loadu_ps(run.second + s * kStep);
-            noise = _mm256_set_m128(_mm_unpackhi_ps(a, b), _mm_unpacklo_ps(a, b));
-        }
-        const double* const at = run.in + s * kRow;
-        const __m256 x = _mm256_set_m128(_mm256_cvtpd_ps(_mm256_mul_pd(_mm256_loadu_pd(at + 4), factor)),
-            _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_loadu_pd(at), factor)));
-        const __m256 magnitude = _mm256_and_ps(x, absMask);
-        peaks = _mm256_max_ps(magnitude, peaks);
-        const __m256 scaled = _mm256_mul_ps(x, scale);
-        const __m256 clipped
-            = _mm256_or_ps(_mm256_cmp_ps(scaled, clipHigh, _CMP_GE_OS), _mm256_cmp_ps(scaled, clipLow, _CMP_LT_OS));
-        clipCounts = _mm256_sub_epi32(clipCounts, _mm256_castps_si256(clipped));
-        const __m256 grid = _mm256_andnot_ps(
-            clipped, _mm256_cmp_ps(_mm256_cvtepi32_ps(_mm256_cvtps_epi32(scaled)), scaled, _CMP_EQ_OQ));
-        const __m256 value = _mm256_add_ps(scaled, _mm256_andnot_ps(grid, noise));
-        const __m256 keep = _mm256_cmp_ps(magnitude, _mm256_setzero_ps(), _CMP_GT_OS);
-        const __m256i rounded = _mm256_cvtps_epi32(_mm256_and_ps(_mm256_min_ps(_mm256_max_ps(value, low), high), keep));
-        storeStep<kChannels>(
-            _mm_packs_epi32(_mm256_castsi256_si128(rounded), _mm256_extracti128_si256(rounded, 1)), run, s * kStep);
+        const __m128i values = flatStepAvx2<1>(run, s, peaks, clipCounts);
+        std::int16_t* const to = run.out + static_cast<std::ptrdiff_t>(s * kRow) * 2;
+        _mm_mask_storeu_epi16(to, 0x55, _mm_unpacklo_epi16(values, values));
+        _mm_mask_storeu_epi16(to + 8, 0x55, _mm_unpackhi_epi16(values, values));
     }
-    addLanes(_mm_max_ps(_mm256_castps256_ps128(peaks), _mm256_extractf128_ps(peaks, 1)),
-        _mm_add_epi32(_mm256_castsi256_si128(clipCounts), _mm256_extracti128_si256(clipCounts, 1)), peak, clips);
+    finishAvx2(peaks, clipCounts, peak, clips);
 }
 #endif
 
@@ -875,6 +904,9 @@ void Quantiser::quantiseDoublesFlat(const double* in, double gain, SampleLayout<
     if (wide_) steps = flatDoublesAvx2<kChannels>;
 #endif
     const bool packed = out.frameStride == kChannels && (kChannels == 1 || out.channelStride == 1);
+#if FENNICK_AVX2_PATHS
+    if (kChannels == 1 && out.frameStride == 2 && masked_) steps = everyOtherAvx512;
+#endif
     constexpr std::size_t kStep = kRow / kChannels; // frames in eight samples
     const auto runAt = [&](std::size_t f, const float* first, const float* second) {
         return FlatDoublesRun{in + f * kChannels, gain, first, second,

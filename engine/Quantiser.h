@@ -86,6 +86,7 @@ private:
     float peak_ = 0;
     bool reference_ = false;
     bool wide_; // AVX2 where the one-pass TPDF and the noise have it
+    bool masked_; // AVX-512's masked stores for one channel of a stereo file
 };
 
 } // namespace fennick

@@ -8,6 +8,9 @@ namespace fennick {
 // The processor has AVX2 and the baseline is not forced.
 bool widerVectors();
 
+// The processor also has AVX-512 BW and VL, whose masked stores write 16-bit lanes one by one.
+bool maskedStores();
+
 // Keeps every pass that asks widerVectors() from then on to its baseline, or lets them widen again.
 // A quantiser asks once, when it is made.
 void forceBaselineVectors(bool force);

@@ -77,30 +77,35 @@ TEST(OutputPassTest, VectorPassesEqualTheReferenceAtEveryStride)
         if (count > 12) floats[8] = 5.0f, floats[12] = std::numeric_limits<float>::quiet_NaN();
         const float high = c.first % 2 ? 1.0f - 1.0f / 16777216.0f : std::nextafter(1.0f, 2.0f);
 
-        std::vector<float> floatOuts[2];
-        std::vector<std::int16_t> int16Outs[2];
-        PassFigures floatFigures[2], int16Figures[2];
-        for (const bool reference : {false, true}) {
-            floatOuts[reference].assign(wide, -7.0f); // what belongs to other groups stays
-            int16Outs[reference].assign(wide, 12345);
-            floatFigures[reference] = int16Figures[reference] = {0.25f, 3};
-            const StridedOut<float> floatOut{floatOuts[reference].data() + c.first, c.allChannels, c.frames / 3};
-            const StridedOut<std::int16_t> int16Out{int16Outs[reference].data() + c.first, c.allChannels, 0};
-            if (reference) {
-                passFloatsReference(floats.data(), c.frames, c.channels, c.gain, high, floatOut, floatFigures[1]);
-                passInt16Reference(values.data(), c.frames, c.channels, c.gain, int16Out, int16Figures[1]);
+        // The widest paths the processor has, then the baseline, then the reference.
+        std::vector<float> floatOuts[3];
+        std::vector<std::int16_t> int16Outs[3];
+        PassFigures floatFigures[3], int16Figures[3];
+        for (const int run : {0, 1, 2}) {
+            forceBaselineVectors(run == 1);
+            floatOuts[run].assign(wide, -7.0f); // what belongs to other groups stays
+            int16Outs[run].assign(wide, 12345);
+            floatFigures[run] = int16Figures[run] = {0.25f, 3};
+            const StridedOut<float> floatOut{floatOuts[run].data() + c.first, c.allChannels, c.frames / 3};
+            const StridedOut<std::int16_t> int16Out{int16Outs[run].data() + c.first, c.allChannels, 0};
+            if (run == 2) {
+                passFloatsReference(floats.data(), c.frames, c.channels, c.gain, high, floatOut, floatFigures[run]);
+                passInt16Reference(values.data(), c.frames, c.channels, c.gain, int16Out, int16Figures[run]);
             } else {
-                passFloats(floats.data(), c.frames, c.channels, c.gain, high, floatOut, floatFigures[0]);
-                passInt16(values.data(), c.frames, c.channels, c.gain, int16Out, int16Figures[0]);
+                passFloats(floats.data(), c.frames, c.channels, c.gain, high, floatOut, floatFigures[run]);
+                passInt16(values.data(), c.frames, c.channels, c.gain, int16Out, int16Figures[run]);
             }
         }
-        EXPECT_EQ(std::memcmp(floatOuts[0].data(), floatOuts[1].data(), wide * sizeof(float)), 0);
-        EXPECT_EQ(floatFigures[0].peak, floatFigures[1].peak);
-        EXPECT_EQ(floatFigures[0].beyond, floatFigures[1].beyond);
-        EXPECT_EQ(int16Outs[0], int16Outs[1]);
-        EXPECT_EQ(int16Figures[0].peak, int16Figures[1].peak);
-        EXPECT_EQ(int16Figures[0].beyond, int16Figures[1].beyond);
-        EXPECT_TRUE(count < 1000 || int16Figures[1].beyond > 3); // the loud values really go past full scale
+        forceBaselineVectors(false);
+        for (const int run : {0, 1}) {
+            EXPECT_EQ(std::memcmp(floatOuts[run].data(), floatOuts[2].data(), wide * sizeof(float)), 0) << run;
+            EXPECT_EQ(floatFigures[run].peak, floatFigures[2].peak) << run;
+            EXPECT_EQ(floatFigures[run].beyond, floatFigures[2].beyond) << run;
+            EXPECT_EQ(int16Outs[run], int16Outs[2]) << run;
+            EXPECT_EQ(int16Figures[run].peak, int16Figures[2].peak) << run;
+            EXPECT_EQ(int16Figures[run].beyond, int16Figures[2].beyond) << run;
+        }
+        EXPECT_TRUE(count < 1000 || int16Figures[2].beyond > 3); // the loud values really go past full scale
 
         // The dithering quantiser's own pass from the doubles, in two pieces so that the noise it
         // takes straddles its refills at odd offsets: the widest path and the baseline, each
