@@ -9,9 +9,6 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#endif
 
 namespace fennick {
 
@@ -152,8 +149,7 @@ float floatsStrided(const float* in, std::size_t frames, float gain, float high,
     return peak;
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#define FENNICK_MASKED_STORES 1
+#if FENNICK_WIDER_PATHS
 // floatsStrided<1> for one channel of a stereo file: each four products go to every other float in
 // two masked stores, which leave the other channel's floats unwritten, where it takes four stores.
 [[gnu::target("avx512f,avx512vl")]] float floatsEveryOther(
@@ -281,7 +277,7 @@ void passFloats(const float* in, std::size_t frames, unsigned channels, float ga
             const float* const from = in + done * channels;
             float* const to = out.data + static_cast<std::ptrdiff_t>(done) * stride;
             switch (channels) {
-#if FENNICK_MASKED_STORES
+#if FENNICK_WIDER_PATHS
             case 1:
                 peak = masked ? floatsEveryOther(from, n, gain, high, to, peak, beyond)
                               : floatsStrided<1>(from, n, gain, high, to, stride, peak, beyond);

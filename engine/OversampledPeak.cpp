@@ -106,7 +106,7 @@ float interpolatedPeakBaseline(const float* x, std::size_t count, const float* t
 }
 
 // Wider registers where the processor has them. No FMA: the same sums either way.
-#if defined(__x86_64__) && defined(__GNUC__)
+#if FENNICK_WIDER_PATHS
 [[gnu::target("avx2")]] float interpolatedPeakAvx2(
     const float* x, std::size_t count, const float* taps, std::size_t tapCount)
 {
@@ -116,7 +116,7 @@ float interpolatedPeakBaseline(const float* x, std::size_t count, const float* t
 
 float interpolatedPeak(const float* x, std::size_t count, const float* taps, std::size_t tapCount)
 {
-#if defined(__x86_64__) && defined(__GNUC__)
+#if FENNICK_WIDER_PATHS
     if (widerVectors()) return interpolatedPeakAvx2(x, count, taps, tapCount);
 #endif
     return interpolatedPeakBaseline(x, count, taps, tapCount);

@@ -10,10 +10,6 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#define FENNICK_AVX2_PATHS 1
-#endif
 
 namespace fennick {
 
@@ -30,7 +26,7 @@ inline std::int32_t loadInt24(const unsigned char* in)
     return static_cast<std::int32_t>(bits << 8);
 }
 
-#if FENNICK_AVX2_PATHS
+#if FENNICK_WIDER_PATHS
 // The byte shuffle that puts the 24-bit samples at `offsets` of a 16-byte row into the top three
 // bytes of 32-bit lanes from `firstLane` on, the other lanes zero; the same in both halves.
 [[gnu::target("avx2")]] __m256i int24Shuffle(std::size_t firstLane, std::initializer_list<std::size_t> offsets)
@@ -92,7 +88,7 @@ inline std::int32_t loadInt24(const unsigned char* in)
 void unpackInt24(const unsigned char* in, std::size_t count, float* out)
 {
     constexpr std::size_t kGroup = 8; // loads first, then a conversion loop that vectorises
-#if FENNICK_AVX2_PATHS
+#if FENNICK_WIDER_PATHS
     if (widerVectors()) {
         const std::size_t done = unpackInt24Avx2(in, count, out);
         in += 3 * done, out += done, count -= done;
@@ -218,7 +214,7 @@ void unpackInt24Channels(
         return available < needed ? 0 : std::min(frames, (available - needed) / stride + 1);
     };
     const unsigned char* const groupBytes = in + 3 * std::size_t{first};
-#if FENNICK_AVX2_PATHS
+#if FENNICK_WIDER_PATHS
     if (count == 1 && allChannels <= 4 && widerVectors())
         f = unpackOneChannelAvx2(groupBytes, frames, stride, framesReading(16), out);
 #endif

@@ -12,10 +12,6 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#define FENNICK_AVX2_PATHS 1
-#endif
 
 namespace fennick {
 
@@ -160,7 +156,7 @@ std::uint64_t splitMix64(std::uint64_t& state)
     return z ^ (z >> 31);
 }
 
-#if FENNICK_AVX2_PATHS
+#if FENNICK_WIDER_PATHS
 // Channel::refill's generators in one register of eight lanes.
 [[gnu::target("avx2")]] void refillNoiseAvx2(
     std::uint32_t* xs, std::uint32_t* ys, std::uint32_t* zs, std::uint32_t* ws, float* buffer)
@@ -264,7 +260,7 @@ private:
     // difference is triangular over (−1, 1) step, as libsoxr's dither is.
     void refill()
     {
-#if FENNICK_AVX2_PATHS
+#if FENNICK_WIDER_PATHS
         if (wide_) {
             refillNoiseAvx2(x_, y_, z_, w_, buffer_);
             used_ = 0;
@@ -799,7 +795,7 @@ void flatDoublesSse2(const FlatDoublesRun& run, std::size_t steps, float& peak, 
     flat.finish(peak, clips);
 }
 
-#if FENNICK_AVX2_PATHS
+#if FENNICK_WIDER_PATHS
 // One step of flatDoublesSse2, the eight samples in one register: FlatInt16's operations lane for
 // lane, so the same bytes. Gives them rounded and packed to 16 bits.
 template <int kChannels>
@@ -900,11 +896,11 @@ void Quantiser::quantiseDoublesFlat(const double* in, double gain, SampleLayout<
 {
 #if defined(__SSE2__)
     auto steps = flatDoublesSse2<kChannels>;
-#if FENNICK_AVX2_PATHS
+#if FENNICK_WIDER_PATHS
     if (wide_) steps = flatDoublesAvx2<kChannels>;
 #endif
     const bool packed = out.frameStride == kChannels && (kChannels == 1 || out.channelStride == 1);
-#if FENNICK_AVX2_PATHS
+#if FENNICK_WIDER_PATHS
     if (kChannels == 1 && out.frameStride == 2 && masked_) steps = everyOtherAvx512;
 #endif
     constexpr std::size_t kStep = kRow / kChannels; // frames in eight samples

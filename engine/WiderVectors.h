@@ -1,7 +1,13 @@
 #pragma once
 
-// Whether the sample passes may take their AVX2 paths. Each such path gives the same bytes as its
-// SSE2 baseline; the baseline can be forced so that it stays tested on processors with AVX2.
+// Whether the sample passes may take their AVX2 (and AVX-512) paths. Each such path gives the same
+// bytes as its SSE2 baseline; the baseline can be forced so that it stays tested on processors with AVX2.
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+// The wider paths are built beside the baseline, each in a function of its own target.
+#define FENNICK_WIDER_PATHS 1
+#endif
 
 namespace fennick {
 
