@@ -81,6 +81,8 @@ FFMPEG_CHEAPEST = 15
 SOURCES = {
     "music44": (44100, ["-e", "signed-integer", "-b", "24"], 2, (600, 20),
                 "sine 220 sine 330 pinknoise mix brownnoise mix sine mix 20/20000 sine mix 20000/20 vol 0.7"),
+    "cd44": (44100, ["-e", "signed-integer", "-b", "16"], 2, (600, 20),
+             "sine 220 sine 330 pinknoise mix brownnoise mix sine mix 20/20000 sine mix 20000/20 vol 0.7"),
     "hires96": (96000, ["-e", "signed-integer", "-b", "24"], 2, (300, 20),
                 "sine 110 sine 165 pinknoise mix whitenoise mix sine mix 20/40000 sine mix 40000/20 vol 0.7"),
     "surround48": (48000, ["-e", "floating-point", "-b", "32"], 6, (180, 20),
@@ -97,6 +99,7 @@ CASES = (
     ("96k stereo → 44.1k int16 shaped", "hires96", 44100, "int16", "shaped"),
     ("48k 6-ch → 96k float32", "surround48", 96000, "float32", None),
     ("44.1k stereo → 48k int24 −3 dB", "music44", 48000, "int24", None),
+    ("44.1k 16-bit stereo → 48k int16", "cd44", 48000, "int16", None),
 )
 # Options beyond the case's format and dither: the gain case's gain.
 GAIN_DB = {CASES[5][0]: -3}
@@ -461,8 +464,10 @@ def render(samples, sources, qualities, memory, rounds, loads):
             target = LIMIT_TARGET_SURROUND if label == CASES[4][0] else LIMIT_TARGET
             ratio = limit_ratios[(label, DEFAULT_QUALITY)]
             speedup = 1 / ratios[(label, DEFAULT_QUALITY)]["ffmpeg"]
-            lines.append(f"- {label}, {DEFAULT_QUALITY}: fennick/limit {ratio:.2f} (target ≤ {target:.2f}: "
-                         f"{verdict(ratio <= target)}); ffmpeg/fennick {speedup:.2f} (target ≥ "
+            # The shaped case's limit leaves the shaping out: its target is its cost against TPDF, below.
+            limit_line = f"fennick/limit {ratio:.2f} " + ("(no target of its own)" if label == SHAPED_CASE
+                                                          else f"(target ≤ {target:.2f}: {verdict(ratio <= target)})")
+            lines.append(f"- {label}, {DEFAULT_QUALITY}: {limit_line}; ffmpeg/fennick {speedup:.2f} (target ≥ "
                          f"{FFMPEG_SPEEDUP_TARGET}: {verdict(speedup >= FFMPEG_SPEEDUP_TARGET)})")
         worst_cpu = max(cpu_ratios[(label, DEFAULT_QUALITY)] for label, *_ in CASES)
         # Both cases make the same libsoxr calls: the walls alone, as dividing by two noisy floors adds their noise.
