@@ -549,6 +549,28 @@ void storeLevels(
         }
     }
 }
+#if FENNICK_WIDER_PATHS
+// Eight 16-bit samples to every other slot from `to` on, in two masked stores that leave the slots
+// between (the other channel of a stereo file, stored meanwhile by another thread) unwritten.
+[[gnu::target("avx512bw,avx512vl"), gnu::always_inline]] inline void storeEveryOther(__m128i values, std::int16_t* to)
+{
+    _mm_mask_storeu_epi16(to, 0x55, _mm_unpacklo_epi16(values, values));
+    _mm_mask_storeu_epi16(to + 8, 0x55, _mm_unpackhi_epi16(values, values));
+}
+
+// storeLevels<1> for one channel of a stereo file.
+[[gnu::target("avx512bw,avx512vl")]] void levelsEveryOther(
+    const std::int32_t* levels, std::int16_t* out, std::size_t frames)
+{
+    std::size_t f = 0;
+    for (; f + 8 <= frames; f += 8) {
+        storeEveryOther(_mm_packs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(levels + f)),
+                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(levels + f + 4))),
+            out + 2 * f);
+    }
+    for (; f < frames; ++f) out[2 * f] = static_cast<std::int16_t>(std::clamp(levels[f], -32768, 32767));
+}
+#endif
 constexpr bool kSse2 = true;
 #else
 constexpr bool kSse2 = false;
@@ -621,7 +643,8 @@ void prepareShaped(const float* in, const float* noise, std::int32_t* held, std:
 // overlaps. Channel c of frame f is at [f * stride + c].
 template <typename Real, typename Out, int kRows, int kChannels>
 void quantiseShaped(std::int32_t* held, const std::int32_t* dither, std::ptrdiff_t stride, Out* out,
-    std::ptrdiff_t outStride, std::size_t frames, const ShaperCoefficients& h, ShaperMemory* const* memories)
+    std::ptrdiff_t outStride, std::size_t frames, const ShaperCoefficients& h, ShaperMemory* const* memories,
+    bool masked = false)
 {
     constexpr int fraction = kFraction<Real>;
     constexpr std::int64_t half = std::int64_t{1} << (fraction - 1);
@@ -688,7 +711,14 @@ void quantiseShaped(std::int32_t* held, const std::int32_t* dither, std::ptrdiff
         memories[c]->zeroErrors = zeroErrors[c];
         memories[c]->onGridRun = onGridRun[c];
     }
-    if constexpr (packLater) storeLevels<kChannels>(held, stride, out, outStride, frames);
+    if constexpr (packLater) {
+#if FENNICK_WIDER_PATHS
+        if (kChannels == 1 && stride == 1 && outStride == 2 && masked) return levelsEveryOther(held, out, frames);
+#else
+        (void)masked;
+#endif
+        storeLevels<kChannels>(held, stride, out, outStride, frames);
+    }
 }
 
 } // namespace
@@ -725,10 +755,10 @@ void Quantiser::quantiseChunk(const float* in, Out* out, std::ptrdiff_t outStrid
                 ShaperMemory* const memory = &channels_[c]->shaper;
                 if (twoRows) {
                     quantiseShaped<Real, Out, 2, 1>(
-                        held + c, dither + c, stride, out + c, outStride, frames, *coefficients_, &memory);
+                        held + c, dither + c, stride, out + c, outStride, frames, *coefficients_, &memory, masked_);
                 } else {
                     quantiseShaped<Real, Out, 1, 1>(
-                        held + c, dither + c, stride, out + c, outStride, frames, *coefficients_, &memory);
+                        held + c, dither + c, stride, out + c, outStride, frames, *coefficients_, &memory, masked_);
                 }
             }
         }
@@ -849,19 +879,16 @@ template <int kChannels>
     finishAvx2(peaks, clipCounts, peak, clips);
 }
 
-// One channel of a stereo file: each step's eight samples go to every other 16-bit slot in two
-// masked stores, which leave the slots between (the other channel's, stored meanwhile by another
-// thread) unwritten, where storeEach takes eight.
+// One channel of a stereo file: each step's eight samples stored by storeEveryOther, where storeEach
+// takes eight stores.
 [[gnu::target("avx2,avx512bw,avx512vl")]] void everyOtherAvx512(
     const FlatDoublesRun& run, std::size_t steps, float& peak, std::uint64_t& clips)
 {
     __m256 peaks = _mm256_set1_ps(peak);
     __m256i clipCounts = _mm256_setzero_si256();
     for (std::size_t s = 0; s < steps; ++s) {
-        const __m128i values = flatStepAvx2<1>(run, s, peaks, clipCounts);
-        std::int16_t* const to = run.out + static_cast<std::ptrdiff_t>(s * kRow) * 2;
-        _mm_mask_storeu_epi16(to, 0x55, _mm_unpacklo_epi16(values, values));
-        _mm_mask_storeu_epi16(to + 8, 0x55, _mm_unpackhi_epi16(values, values));
+        storeEveryOther(
+            flatStepAvx2<1>(run, s, peaks, clipCounts), run.out + static_cast<std::ptrdiff_t>(s * kRow) * 2);
     }
     finishAvx2(peaks, clipCounts, peak, clips);
 }
