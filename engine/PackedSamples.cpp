@@ -84,55 +84,13 @@ inline std::int32_t loadInt24(const unsigned char* in)
 }
 #endif
 
-// Unpacks `count` samples; `in` has one byte more than 3 × count.
-void unpackInt24(const unsigned char* in, std::size_t count, float* out)
-{
-    constexpr std::size_t kGroup = 8; // loads first, then a conversion loop that vectorises
-#if FENNICK_WIDER_PATHS
-    if (widerVectors()) {
-        const std::size_t done = unpackInt24Avx2(in, count, out);
-        in += 3 * done, out += done, count -= done;
-    }
-#endif
-    const float* const end = out + count;
-    for (; end - out >= static_cast<std::ptrdiff_t>(kGroup); out += kGroup, in += 3 * kGroup) {
-        std::int32_t group[kGroup];
-        for (std::size_t k = 0; k < kGroup; ++k) group[k] = loadInt24(in + 3 * k);
-        for (std::size_t k = 0; k < kGroup; ++k) out[k] = static_cast<float>(group[k]) * kScale;
-    }
-    for (; out < end; ++out, in += 3) *out = static_cast<float>(loadInt24(in)) * kScale;
-}
-
-#if defined(__SSE2__)
-// loadInt24 of the two samples in the first 6 of `bytes`' bytes, in the two low lanes.
-inline __m128i int24Pair(__m128i bytes) { return _mm_unpacklo_epi32(bytes, _mm_srli_si128(bytes, 3)); }
-
-// loadInt24 of the four samples at `in`, which has 16 bytes.
-inline __m128i int24Four(const unsigned char* in)
-{
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-    return _mm_slli_epi32(_mm_unpacklo_epi64(int24Pair(bytes), int24Pair(_mm_srli_si128(bytes, 6))), 8);
-}
-
-// loadInt24 of the three samples at `in`, which has 16 bytes; the fourth lane is not a sample.
-inline __m128i int24Three(const unsigned char* in)
-{
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-    return _mm_slli_epi32(_mm_unpacklo_epi64(int24Pair(bytes), _mm_srli_si128(bytes, 6)), 8);
-}
-
-// As static_cast<float>(sample) * 2^-31: both exact, so to the bit the same.
-inline void storeInt24Floats(float* out, __m128i samples)
-{
-    _mm_storeu_ps(out, _mm_mul_ps(_mm_cvtepi32_ps(samples), _mm_set1_ps(1.0f / 2147483648.0f)));
-}
-#endif
-
-// A 16- or 32-bit sample as the top of an int, as loadInt24 gives a 24-bit one: scaled by 2^-31
-// it is libsndfile's float to the bit (its 16-bit scale is 2^-15, exact either way).
+// A 16-, 24- or 32-bit sample as the top of an int, as loadInt24 gives a 24-bit one: scaled by
+// 2^-31 it is libsndfile's float to the bit (its 16-bit scale is 2^-15, exact either way).
 template <unsigned kBytes> inline std::int32_t loadTopAligned(const unsigned char* in)
 {
-    if constexpr (kBytes == 2) {
+    if constexpr (kBytes == 3) {
+        return loadInt24(in);
+    } else if constexpr (kBytes == 2) {
         std::int16_t value = 0;
         std::memcpy(&value, in, 2);
         return std::int32_t{value} * 65536;
@@ -162,6 +120,41 @@ void unpackStrided(const unsigned char* in, std::size_t frames, std::size_t stri
             out[c] = static_cast<float>(loadTopAligned<kBytes>(in + kBytes * c)) * kScale;
     }
 }
+
+// Unpacks `count` samples; `in` has one byte more than 3 × count.
+void unpackInt24(const unsigned char* in, std::size_t count, float* out)
+{
+    std::size_t done = 0;
+#if FENNICK_WIDER_PATHS
+    if (widerVectors()) done = unpackInt24Avx2(in, count, out);
+#endif
+    unpackStrided<3>(in + 3 * done, count - done, 3, 1, out + done);
+}
+
+#if defined(__SSE2__)
+// loadInt24 of the two samples in the first 6 of `bytes`' bytes, in the two low lanes.
+inline __m128i int24Pair(__m128i bytes) { return _mm_unpacklo_epi32(bytes, _mm_srli_si128(bytes, 3)); }
+
+// loadInt24 of the four samples at `in`, which has 16 bytes.
+inline __m128i int24Four(const unsigned char* in)
+{
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    return _mm_slli_epi32(_mm_unpacklo_epi64(int24Pair(bytes), int24Pair(_mm_srli_si128(bytes, 6))), 8);
+}
+
+// loadInt24 of the three samples at `in`, which has 16 bytes; the fourth lane is not a sample.
+inline __m128i int24Three(const unsigned char* in)
+{
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    return _mm_slli_epi32(_mm_unpacklo_epi64(int24Pair(bytes), _mm_srli_si128(bytes, 6)), 8);
+}
+
+// As static_cast<float>(sample) * 2^-31: both exact, so to the bit the same.
+inline void storeInt24Floats(float* out, __m128i samples)
+{
+    _mm_storeu_ps(out, _mm_mul_ps(_mm_cvtepi32_ps(samples), _mm_set1_ps(1.0f / 2147483648.0f)));
+}
+#endif
 
 void unpackInt16Channels(
     const unsigned char* in, std::size_t frames, unsigned allChannels, unsigned first, unsigned count, float* out)
@@ -237,21 +230,7 @@ void unpackInt24Channels(
         }
     }
 #endif
-    in += 3 * std::size_t{first} + f * stride;
-    out += f * count;
-    if (count == 1) {
-        // One channel of several, the most common group: as unpackInt24, loads first, then a
-        // conversion loop that vectorises.
-        constexpr std::size_t kGroup = 8;
-        for (; frames - f >= kGroup; f += kGroup, in += kGroup * stride, out += kGroup) {
-            std::int32_t group[kGroup];
-            for (std::size_t k = 0; k < kGroup; ++k) group[k] = loadInt24(in + k * stride);
-            for (std::size_t k = 0; k < kGroup; ++k) out[k] = static_cast<float>(group[k]) * kScale;
-        }
-    }
-    for (; f < frames; ++f, in += stride, out += count) {
-        for (unsigned c = 0; c < count; ++c) out[c] = static_cast<float>(loadInt24(in + 3 * c)) * kScale;
-    }
+    unpackStrided<3>(in + 3 * std::size_t{first} + f * stride, frames - f, stride, count, out + f * count);
 }
 
 } // namespace
